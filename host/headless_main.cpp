@@ -1,0 +1,105 @@
+// moviletta-cli: runs the control in a headless host, calls members by name and prints what the
+// control does. Until the capture, editing and mail engines exist it runs them as fakes.
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "moviletta/capture/fake_capture_device.h"
+#include "moviletta/control/control_site.h"
+#include "moviletta/control/headless_host.h"
+#include "moviletta/dispatch/fake_mail_sender.h"
+#include "moviletta/encoding/fake_video_editor.h"
+
+namespace {
+
+using namespace moviletta;
+
+int Usage() {
+  std::cerr << "usage: moviletta-cli [--server URL] [--app-dir DIR] [MEMBER[=ARG,ARG...]]...\n"
+               "  Creates the control (start-up against the greeting server at URL), calls each\n"
+               "  MEMBER in turn through the dispatch table and prints the events and results.\n"
+               "  Property reads: ClientStatus, ErrMsg, Miror, SkinPath; write: Miror=True.\n";
+  return 2;
+}
+
+std::vector<Variant> SplitArguments(const std::string& text) {
+  std::vector<Variant> args;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t comma = text.find(',', start);
+    args.emplace_back(text.substr(start, comma - start));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return args;
+}
+
+void Print(std::string_view what, const CallOutcome& outcome) {
+  if (outcome.error)
+    std::cout << what << ": script error " << outcome.error->number() << ": "
+              << outcome.error->description() << "\n";
+  else
+    std::cout << what << " = " << outcome.value.ToText() << "\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ControlConfig config;
+  std::vector<std::string> calls;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--server" && i + 1 < argc)
+      config.server_address = argv[++i];
+    else if (arg == "--app-dir" && i + 1 < argc)
+      config.app_directory = argv[++i];
+    else if (arg.starts_with("-"))
+      return Usage();
+    else
+      calls.push_back(arg);
+  }
+
+  HeadlessHost host;
+  ModuleState module;
+  ControlSite site(host, host.queue(), module);
+  host.on_event = [&](ControlEvent event) {
+    Movilettas* control = site.control();
+    if (event == ControlEvent::StatusChanged)
+      std::cout << "event StatusChanged: ClientStatus = " << control->ClientStatus() << "\n";
+    else
+      std::cout << "event ErrMsgChanged: ErrMsg = \"" << control->ErrMsg() << "\"\n";
+  };
+  host.on_message_box = [](std::string_view text) { std::cout << "message box: " << text << "\n"; };
+  host.on_dropped_failure = [](const Error& e) {
+    std::cout << "notification failed: " << e.number() << ": " << e.description() << "\n";
+  };
+
+  Components components;
+  components.VideoCapX1 = std::make_unique<FakeCaptureDevice>();
+  components.VideoEdit1 = std::make_unique<FakeVideoEditor>();
+  components.CreateMailSender = FakeMailSender::Factory(std::make_shared<int>(0));
+
+  std::cout << "greeting server: " << config.server_address << "\n"
+            << "application folder: " << config.app_directory << "\n";
+  if (auto failure = site.Create(std::move(components), config, /*new_instance=*/true))
+    std::cout << "start-up: script error " << failure->number() << ": " << failure->description()
+              << "\n";
+  std::cout << "ClientStatus = " << site.control()->ClientStatus() << "\n";
+
+  for (const std::string& call : calls) {
+    const std::size_t eq = call.find('=');
+    const std::string name = call.substr(0, eq);
+    std::vector<Variant> args =
+        eq == std::string::npos ? std::vector<Variant>{} : SplitArguments(call.substr(eq + 1));
+    MemberKind kind = MemberKind::kMethod;
+    if (!FindMember(name, kind))
+      kind = eq == std::string::npos ? MemberKind::kPropertyGet : MemberKind::kPropertyPut;
+    Print(name, site.Call(name, kind, std::move(args)));
+    host.ProcessPendingEvents(std::chrono::milliseconds(0));
+  }
+  if (auto failure = site.Destroy())
+    std::cout << "shutdown: script error " << failure->number() << ": " << failure->description()
+              << "\n";
+  return 0;
+}

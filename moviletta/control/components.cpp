@@ -1,0 +1,15 @@
+#include "moviletta/control/components.h"
+
+#include "moviletta/server/curl_http_client.h"
+
+namespace moviletta {
+
+Components WithStandardComponents(Components components, HttpOptions http_options) {
+  if (!components.http) components.http = std::make_unique<CurlHttpClientFactory>(http_options);
+  if (!components.xml) components.xml = std::make_unique<PugiXmlDocumentFactory>();
+  if (!components.streams) components.streams = std::make_unique<FileByteStreamFactory>();
+  if (!components.volume_serial) components.volume_serial = RootVolumeSerial;
+  return components;
+}
+
+}  // namespace moviletta

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "moviletta/capture/capture_device.h"
+#include "moviletta/common/constants.h"
+#include "moviletta/dispatch/mail_sender.h"
+#include "moviletta/encoding/video_editor.h"
+#include "moviletta/server/byte_stream.h"
+#include "moviletta/server/http_client.h"
+#include "moviletta/server/xml_document.h"
+#include "moviletta/utils/identity.h"
+
+namespace moviletta {
+
+// The outside components a control works with; the control owns them.
+struct Components {
+  std::unique_ptr<CaptureDevice> VideoCapX1;
+  std::unique_ptr<VideoEditor> VideoEdit1;
+  MailSenderFactory CreateMailSender;
+  std::unique_ptr<HttpClientFactory> http;
+  std::unique_ptr<XmlDocumentFactory> xml;
+  std::unique_ptr<ByteStreamFactory> streams;
+  VolumeSerialSource volume_serial = RootVolumeSerial;
+};
+
+// Fills in the real HTTP (libcurl), XML (pugixml) and file components where `components` has
+// none. The capture, editing and mail components are the caller's.
+Components WithStandardComponents(Components components, HttpOptions http_options = {});
+
+// Where the control finds its greeting server and keeps its files.
+struct ControlConfig {
+  std::string server_address{kDefaultServerAddress};
+  std::string app_directory{kDefaultAppDirectory};
+};
+
+}  // namespace moviletta

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "moviletta/safety/object_safety.h"
+#include "moviletta/server/client_settings.h"
+
+namespace moviletta {
+
+// Values shared by every control on one host thread. The host owns one and hands it to each
+// control it creates.
+struct ModuleState {
+  moviletta::ClientSettings ClientSettings;
+  int32_t VideoWidth = 0;
+  int32_t VideoHeight = 0;
+  std::string CaptureExtension;
+  SafetyFlags Safety;
+};
+
+}  // namespace moviletta

@@ -1,0 +1,129 @@
+#include "moviletta/control/movilettas.h"
+
+#include "moviletta/common/constants.h"
+#include "moviletta/common/error.h"
+#include "moviletta/utils/trap.h"
+
+namespace moviletta {
+namespace {
+
+[[noreturn]] void NotBuiltYet(std::string_view member) {
+  throw Error(err::kActionNotSupported, std::string(member) + " is not built yet");
+}
+
+}  // namespace
+
+Movilettas::Movilettas(Host& host, EventQueue& queue, ModuleState& module, Components components,
+                       ControlConfig config)
+    : host_(host),
+      queue_(queue),
+      module_(module),
+      components_(WithStandardComponents(std::move(components))),
+      config_(std::move(config)),
+      identity_(components_.volume_serial),
+      server_(config_.server_address, *components_.http, identity_),
+      reporter_(server_) {}
+
+Movilettas::~Movilettas() {
+  alive_.reset();
+}
+
+void Movilettas::SetStatus(int32_t status) {
+  m_Status = status;
+  host_.RaiseEvent(ControlEvent::StatusChanged);
+}
+
+void Movilettas::SetErrMsg(std::string message) {
+  Trap trap(reporter_, "SetErrMsg");
+  trap.section = " sMsg: " + message;
+  trap.Run([&] {
+    m_ErrMsg = std::move(message);
+    host_.RaiseEvent(ControlEvent::ErrMsgChanged);
+  });
+}
+
+bool Movilettas::AcceptInStoppedStatus(std::string_view refusal) {
+  if (m_Status != STATUS_STOPPED) {
+    SetErrMsg(std::string(refusal) + std::to_string(m_Status));
+    return false;
+  }
+  SetErrMsg("");
+  return true;
+}
+
+std::string Movilettas::SkinPath() const {
+  if (host_.UserMode()) throw Error(err::kGetNotSupportedAtRunTime);
+  return m_SkinPath;
+}
+
+void Movilettas::Miror(bool New_Miror) {
+  m_Miror = New_Miror;
+  components_.VideoCapX1->SetMirrorMode(New_Miror ? kMirrorOn : kMirrorOff);
+  host_.PropertyChanged(kPropMiror);
+}
+
+std::string Movilettas::GetInstallationID() {
+  std::string id;
+  Trap(reporter_, "GetInstallationID").Run([&] { id = identity_.ComputeInstallationID(); });
+  return id;
+}
+
+HResult Movilettas::GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,
+                                              uint32_t* pdwEnabledOptions) const {
+  return moviletta::GetInterfaceSafetyOptions(module_.Safety, riid, pdwSupportedOptions,
+                                              pdwEnabledOptions);
+}
+
+HResult Movilettas::SetInterfaceSafetyOptions(const Guid* riid, uint32_t dwOptionsSetMask,
+                                              uint32_t dwEnabledOptions) const {
+  return moviletta::SetInterfaceSafetyOptions(module_.Safety, riid, dwOptionsSetMask,
+                                              dwEnabledOptions);
+}
+
+// --- Operations whose components are not built yet: their guards already apply. ---
+
+void Movilettas::RecordVideo() {
+  module_.CaptureExtension = ".avi";
+  if (!AcceptInStoppedStatus(kRefuseRecord)) return;
+  NotBuiltYet("RecordVideo");
+}
+
+void Movilettas::PlayVideo() {
+  if (!AcceptInStoppedStatus(kRefusePlay)) return;
+  NotBuiltYet("PlayVideo");
+}
+
+void Movilettas::LoadSkin(int32_t) {
+  if (!AcceptInStoppedStatus(kRefuseLoadSkin)) return;
+  NotBuiltYet("LoadSkin");
+}
+
+void Movilettas::SendGreeting(int32_t, const std::string&, const std::string&, const std::string&,
+                              const std::string&, const std::string&, int32_t) {
+  if (!AcceptInStoppedStatus(kRefuseSend)) return;
+  NotBuiltYet("SendGreeting");
+}
+
+void Movilettas::StopVideo() {
+  NotBuiltYet("StopVideo");
+}
+void Movilettas::SetVideoSize(int32_t, int32_t) {
+  NotBuiltYet("SetVideoSize");
+}
+
+void Movilettas::SendByEmail(const std::string&, const std::string&, const std::string&,
+                             const std::string&, const std::string&, const std::string&) {
+  NotBuiltYet("SendByEmail");
+}
+
+Variant Movilettas::SetXMLNode(Variant&, Variant&) {
+  NotBuiltYet("SetXMLNode");
+}
+
+Variant Movilettas::GenerateMessageXML(int32_t, const std::string&, const std::string&,
+                                       const std::string&, const std::string&, const std::string&,
+                                       int32_t) {
+  NotBuiltYet("GenerateMessageXML");
+}
+
+}  // namespace moviletta

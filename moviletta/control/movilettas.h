@@ -1,0 +1,127 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "moviletta/common/variant.h"
+#include "moviletta/control/components.h"
+#include "moviletta/control/event_queue.h"
+#include "moviletta/control/host.h"
+#include "moviletta/control/module_state.h"
+#include "moviletta/safety/object_safety.h"
+#include "moviletta/server/greeting_server.h"
+#include "moviletta/skins/picture_slots.h"
+#include "moviletta/utils/error_reporter.h"
+#include "moviletta/utils/identity.h"
+
+namespace moviletta {
+
+// The Moviletta control: the object a page scripts to record, review and send a video greeting.
+//
+// Threads: every member runs on the host thread, the thread that created the control, and so do
+// the events it raises. Outside components deliver their notifications through Notifications(),
+// which queues them for the host thread. Nothing here takes a lock.
+//
+// Failures: a procedure with an error trap reports its failure to the greeting server's error
+// log and returns normally. Only what cannot be reported (the report itself failed) and the
+// failures of members without a trap leave a member, as Error; the host turns them into script
+// errors.
+class Movilettas {
+ public:
+  // `host`, `queue` and `module` must outlive the control.
+  Movilettas(Host& host, EventQueue& queue, ModuleState& module, Components components,
+             ControlConfig config = {});
+  ~Movilettas();
+  Movilettas(const Movilettas&) = delete;
+  Movilettas& operator=(const Movilettas&) = delete;
+
+  // --- Life in the host, called by the host in this order ---
+  // Start-up: settings, capture set-up, registration, output format, safety flags, status 1.
+  void UserControl_Initialize();
+  // A new instance gets the default properties; a restored one reads them from the bag.
+  void UserControl_InitProperties();
+  void UserControl_ReadProperties();
+  void UserControl_WriteProperties();
+  // Shutdown: releases the capture device, the mail sender and the run-time picture slots.
+  void UserControl_Terminate();
+
+  // --- Scripting surface ---
+  // Events: StatusChanged and ErrMsgChanged are raised through Host::RaiseEvent.
+  void StatusChanged() {}
+  void ErrMsgChanged() {}
+  // Throws Error 393 in user mode; the stored path in a design environment.
+  std::string SkinPath() const;
+  void RecordVideo();
+  void PlayVideo();
+  void StopVideo();
+  bool Miror() const { return m_Miror; }
+  // Stores the flag, mirrors the capture picture (-1 on, -4 off) and marks "Miror" changed.
+  void Miror(bool New_Miror);
+  int32_t ClientStatus() const { return m_Status; }
+  const std::string& ErrMsg() const { return m_ErrMsg; }
+  void SendByEmail(const std::string& SenderName, const std::string& SenderEmail,
+                   const std::string& RecipName, const std::string& MobilePhone,
+                   const std::string& EmailList, const std::string& Msg);
+  void SendGreeting(int32_t lUserID, const std::string& sSenderName,
+                    const std::string& sSenderEmail, const std::string& sRecipList,
+                    const std::string& sMsg, const std::string& sPublish, int32_t lSiteSettingID);
+  // The installation identifier; empty after a reported failure.
+  std::string GetInstallationID();
+  void LoadSkin(int32_t lSkinID);
+  void SetVideoSize(int32_t lWidth, int32_t lHeight);
+  // Fetches the client settings and resets the display size to 320 x 240; returns empty.
+  Variant LoadClientSettings();
+  Variant SetXMLNode(Variant& sNodeName, Variant& sNodeValue);
+  Variant GenerateMessageXML(int32_t lUserID, const std::string& sSenderName,
+                             const std::string& sSenderEmail, const std::string& sRecipList,
+                             const std::string& sMsg, const std::string& sPublish,
+                             int32_t lSiteSettingID);
+
+  // --- Safety answers for the host (see safety/object_safety.h) ---
+  HResult GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,
+                                    uint32_t* pdwEnabledOptions) const;
+  HResult SetInterfaceSafetyOptions(const Guid* riid, uint32_t dwOptionsSetMask,
+                                    uint32_t dwEnabledOptions) const;
+
+  // --- For the control's own operations and the host ---
+  // Pauses for more than `seconds` (a number) while processing host events; at least one pass.
+  void Wait(const Variant& seconds);
+  // Queues work for the host thread from any thread; dropped once the control is gone.
+  NotificationPoster Notifications() const { return NotificationPoster(queue_, alive_); }
+  const std::string& GetAppDirectory() const { return config_.app_directory; }
+  std::string GetOutputDirectory() const { return config_.app_directory + "/"; }
+  // The picture slots (img) of the surface.
+  PictureSlots& img() { return img_; }
+
+ private:
+  void SetStatus(int32_t status);
+  void SetErrMsg(std::string message);
+  // The entry rule of the long operations; false after a refusal.
+  bool AcceptInStoppedStatus(std::string_view refusal);
+  std::string RegisterInstallation();
+
+  Host& host_;
+  EventQueue& queue_;
+  ModuleState& module_;
+  Components components_;
+  ControlConfig config_;
+  Identity identity_;
+  GreetingServer server_;
+  ErrorReporter reporter_;
+  PictureSlots img_;
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+
+  bool m_Miror = false;
+  std::string m_SkinPath;
+  int32_t m_SkinID = 0;
+  std::string m_ErrMsg;
+  bool m_StopRequested = false;
+  bool m_StopPreview = false;
+  int32_t m_Status = STATUS_STARTING;
+  bool m_CompressionDone = false;
+  std::unique_ptr<MailSender> poSendMail;
+};
+
+}  // namespace moviletta

@@ -1,0 +1,111 @@
+// Start-up, shutdown, the persisted properties, Wait and the requests start-up makes.
+#include <algorithm>
+#include <cmath>
+
+#include "moviletta/common/constants.h"
+#include "moviletta/control/movilettas.h"
+#include "moviletta/server/registration.h"
+#include "moviletta/utils/trap.h"
+
+namespace moviletta {
+
+void Movilettas::UserControl_Initialize() {
+  Trap trap(reporter_, "UserControl_Initialize");
+  trap.Run([&] {
+    trap.section = "load client settings";
+    LoadClientSettings();
+
+    trap.section = "set VideoCapX1 settings";
+    const ClientSettings& settings = module_.ClientSettings;
+    CaptureDevice& capture = *components_.VideoCapX1;
+    capture.SetSourceIndex(0);
+    capture.SetCaptureSize(kCaptureWidth, kCaptureHeight);
+    capture.SetFrameRate(settings.FPS);
+    capture.SetPreview(true);
+    capture.SetTimeLimit(settings.SECLIMIT);
+    capture.SetTimeLimitEnabled(true);
+    capture.SetConnected(true);
+
+    trap.section = "register installation";
+    RegisterInstallation();
+    m_SkinID = kNoSkin;
+
+    trap.section = "set VideoEdit settings";
+    std::string& output = module_.ClientSettings.OUTPUT;
+    if (output != "mpg" && output != "wmv") output = "wmv";
+    components_.VideoEdit1->SetOutputFrameRate(settings.FPS);
+
+    trap.section = "setActiveX as safe for scripting";
+    MarkSafeForScripting(module_.Safety);
+
+    trap.section = "set default status - stopped";
+    SetStatus(STATUS_STOPPED);
+    SetErrMsg("");
+  });
+}
+
+void Movilettas::UserControl_Terminate() {
+  Trap(reporter_, "UserControl_Terminate").Run([&] {
+    components_.VideoCapX1->SetPreview(false);
+    components_.VideoCapX1->SetConnected(false);
+    poSendMail.reset();
+    const int32_t count = img_.Count();
+    for (int32_t index = 2; index < count; ++index) img_.Remove(index);
+  });
+}
+
+void Movilettas::UserControl_InitProperties() {
+  Trap(reporter_, "UserControl_InitProperties").Run([&] {
+    m_SkinPath = kDefaultSkinPath;
+    m_Miror = false;
+  });
+}
+
+void Movilettas::UserControl_ReadProperties() {
+  Trap(reporter_, "UserControl_ReadProperties").Run([&] {
+    m_SkinPath = host_.ReadProperty(kPropSkinPath, Variant(std::string(kDefaultSkinPath))).ToText();
+    m_Miror = host_.ReadProperty(kPropMiror, Variant(0)).ToBoolean();
+  });
+}
+
+void Movilettas::UserControl_WriteProperties() {
+  Trap(reporter_, "UserControl_WriteProperties").Run([&] {
+    host_.WriteProperty(kPropSkinPath, Variant(m_SkinPath), Variant(std::string(kDefaultSkinPath)));
+    host_.WriteProperty(kPropMiror, Variant(m_Miror), Variant(0));
+  });
+}
+
+void Movilettas::Wait(const Variant& seconds) {
+  using std::chrono::duration;
+  using std::chrono::milliseconds;
+  Trap(reporter_, "Wait").Run([&] {
+    const double limit = seconds.ToDouble();
+    const auto start = host_.Now();
+    double elapsed = 0;
+    do {
+      // Sleep in the host's queue rather than spin; wake for any event, and re-check often.
+      const double remaining_ms = std::clamp((limit - elapsed) * 1000.0, 0.0, 50.0);
+      host_.ProcessPendingEvents(milliseconds(static_cast<int64_t>(std::ceil(remaining_ms)) + 1));
+      elapsed = duration<double>(host_.Now() - start).count();
+    } while (elapsed <= limit);
+  });
+}
+
+Variant Movilettas::LoadClientSettings() {
+  Trap trap(reporter_, "LoadClientSettings");
+  trap.Run([&] {
+    FetchClientSettings(server_, *components_.xml, module_.ClientSettings, trap.section);
+    module_.VideoWidth = kCaptureWidth;
+    module_.VideoHeight = kCaptureHeight;
+  });
+  return {};
+}
+
+std::string Movilettas::RegisterInstallation() {
+  Trap trap(reporter_, "RegisterInstallation");
+  std::string answer;
+  trap.Run([&] { answer = AnnounceInstallation(server_, module_.ClientSettings, trap.section); });
+  return answer;
+}
+
+}  // namespace moviletta

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "moviletta/server/greeting_server.h"
+#include "moviletta/server/xml_document.h"
+
+namespace moviletta {
+
+// The settings the greeting server gives the control, named by the elements of the settings
+// document. Texts are empty and numbers 0 until the first load.
+struct ClientSettings {
+  std::string SITE;
+  std::string DOWNLOAD;
+  std::string REGISTER;
+  std::string SKIN;
+  int32_t SECLIMIT = 0;
+  int32_t ANIMPREVIEW = 0;
+  std::string OUTPUT;
+  std::string CONVERTOR;
+  int32_t TRANSCOLOR = 0;
+  int32_t FPS = 0;
+  int32_t SAMPLESIZE = 0;
+  int32_t FILEWIDTH = 0;
+  int32_t FILEHEIGHT = 0;
+  int32_t AUDIOBITRATE = 0;
+  int32_t AUDIOSAMPLERATE = 0;
+  std::string SENDTO;
+  std::string SENDFROM;
+  std::string SMTPHOST;
+  std::string SMTPPWD;
+
+  friend bool operator==(const ClientSettings&, const ClientSettings&) = default;
+};
+
+// Fetches the settings document and stores its fields into `settings` one by one, in the order
+// above, keeping `section` on the step in progress. Throws Error on the first failure: a failed
+// request, a missing element (91), a number that does not convert (13, 6); the fields stored
+// before it keep their new values, the rest their old ones.
+void FetchClientSettings(GreetingServer& server, XmlDocumentFactory& xml, ClientSettings& settings,
+                         std::string& section);
+
+}  // namespace moviletta

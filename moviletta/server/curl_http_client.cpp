@@ -1,0 +1,122 @@
+#include "moviletta/server/curl_http_client.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+#include "moviletta/common/error.h"
+
+namespace moviletta {
+namespace {
+
+constexpr const char* kSource = "Moviletta.HttpClient";
+
+struct CurlEasyDeleter {
+  void operator()(CURL* h) const { curl_easy_cleanup(h); }
+};
+struct CurlListDeleter {
+  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
+using CurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
+
+void GlobalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct Transfer {
+  std::string body;
+  std::size_t limit = 0;
+  bool too_large = false;
+};
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* transfer = static_cast<Transfer*>(user);
+  const std::size_t bytes = size * count;
+  if (transfer->body.size() + bytes > transfer->limit) {
+    transfer->too_large = true;
+    return 0;  // makes curl abort with CURLE_WRITE_ERROR
+  }
+  transfer->body.append(data, bytes);
+  return bytes;
+}
+
+class CurlHttpClient : public HttpClient {
+ public:
+  explicit CurlHttpClient(const HttpOptions& options) : options_(options), easy_(curl_easy_init()) {
+    if (!easy_) throw Error(err::kOutOfMemory, "cannot create an HTTP request", kSource);
+  }
+
+  HttpResponse Get(const std::string& url, const std::vector<HttpHeader>& headers) override {
+    CURL* h = easy_.get();
+    curl_easy_reset(h);  // keeps the connection cache, drops the previous request's options
+    Transfer transfer;
+    transfer.limit = options_.max_body_bytes;
+    char error_text[CURL_ERROR_SIZE] = {};
+
+    CurlList header_list;
+    for (const auto& header : headers) {
+      const std::string line = header.name + ": " + header.value;
+      curl_slist* grown = curl_slist_append(header_list.get(), line.c_str());
+      if (!grown) throw Error(err::kOutOfMemory);
+      header_list.release();
+      header_list.reset(grown);
+    }
+
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(options_.connect_timeout.count()));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options_.total_timeout.count()));
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_text);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, header_list.get());
+
+    const CURLcode rc = curl_easy_perform(h);
+    if (rc != CURLE_OK) Fail(rc, error_text, url, transfer);
+
+    HttpResponse response;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &response.status);
+    response.body = std::move(transfer.body);
+    return response;
+  }
+
+ private:
+  [[noreturn]] void Fail(CURLcode rc, const char* error_text, const std::string& url,
+                         const Transfer& transfer) const {
+    long os_error = 0;
+    curl_easy_getinfo(easy_.get(), CURLINFO_OS_ERRNO, &os_error);
+    std::string what = *error_text ? error_text : curl_easy_strerror(rc);
+    what += " (GET " + url + ")";
+    if (transfer.too_large)
+      throw Error(err::kHttpBodyTooLarge,
+                  "response larger than " + std::to_string(options_.max_body_bytes) +
+                      " bytes (GET " + url + ")",
+                  kSource);
+    if (rc == CURLE_OPERATION_TIMEDOUT)
+      throw Error(err::kHttpTimeout, what, kSource, static_cast<int32_t>(os_error));
+    throw Error(err::kHttpRequestFailed, what, kSource, static_cast<int32_t>(os_error));
+  }
+
+  HttpOptions options_;
+  CurlEasy easy_;
+};
+
+}  // namespace
+
+CurlHttpClientFactory::CurlHttpClientFactory(HttpOptions options) : options_(options) {
+  GlobalInit();
+}
+
+std::unique_ptr<HttpClient> CurlHttpClientFactory::Create() {
+  return std::make_unique<CurlHttpClient>(options_);
+}
+
+}  // namespace moviletta

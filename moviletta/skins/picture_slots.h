@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace moviletta {
+
+// A decoded picture: `width` x `height` pixels, 4 bytes each (R, G, B, A), row by row.
+struct Bitmap {
+  int32_t width = 0;
+  int32_t height = 0;
+  std::vector<uint8_t> rgba;
+};
+
+// The picture slots of the control's surface (img). Slots 0 and 1 exist from the start and
+// belong to the surface; further slots are created on demand and removed at shutdown. Host
+// thread only.
+class PictureSlots {
+ public:
+  PictureSlots();
+
+  // Number of slots that exist.
+  int32_t Count() const { return static_cast<int32_t>(slots_.size()); }
+  bool Exists(int32_t index) const { return slots_.contains(index); }
+
+  // Throws Error 360 when the slot exists already.
+  void Create(int32_t index);
+  // Throws Error 340 when the slot does not exist, 362 for the surface's own slots 0 and 1.
+  void Remove(int32_t index);
+
+  // Throws Error 340 when the slot does not exist.
+  void SetPicture(int32_t index, std::shared_ptr<const Bitmap> picture);
+  std::shared_ptr<const Bitmap> Picture(int32_t index) const;
+
+ private:
+  std::map<int32_t, std::shared_ptr<const Bitmap>> slots_;
+};
+
+}  // namespace moviletta
