@@ -22,7 +22,10 @@ Movilettas::Movilettas(Host& host, EventQueue& queue, ModuleState& module, Compo
       config_(std::move(config)),
       identity_(components_.volume_serial),
       server_(config_.server_address, *components_.http, identity_),
-      reporter_(server_) {}
+      reporter_(server_) {
+  if (!components_.VideoCapX1 || !components_.VideoEdit1)
+    throw Error(err::kObjectNotSet, "the control needs its capture and editing components");
+}
 
 Movilettas::~Movilettas() {
   alive_.reset();

@@ -30,7 +30,8 @@ namespace moviletta {
 // errors.
 class Movilettas {
  public:
-  // `host`, `queue` and `module` must outlive the control.
+  // `host`, `queue` and `module` must outlive the control. Throws Error 91 when the capture or
+  // editing component is missing; the others default to the standard ones.
   Movilettas(Host& host, EventQueue& queue, ModuleState& module, Components components,
              ControlConfig config = {});
   ~Movilettas();

@@ -93,13 +93,14 @@ class CurlHttpClient : public HttpClient {
                          const Transfer& transfer) const {
     long os_error = 0;
     curl_easy_getinfo(easy_.get(), CURLINFO_OS_ERRNO, &os_error);
-    std::string what = *error_text ? error_text : curl_easy_strerror(rc);
-    what += " (GET " + url + ")";
+    // The address without its query: the caller's section string names the whole of it.
+    const std::string request = " (GET " + url.substr(0, url.find('?')) + ")";
     if (transfer.too_large)
-      throw Error(err::kHttpBodyTooLarge,
-                  "response larger than " + std::to_string(options_.max_body_bytes) +
-                      " bytes (GET " + url + ")",
-                  kSource);
+      throw Error(
+          err::kHttpBodyTooLarge,
+          "response larger than " + std::to_string(options_.max_body_bytes) + " bytes" + request,
+          kSource);
+    const std::string what = (*error_text ? error_text : curl_easy_strerror(rc)) + request;
     if (rc == CURLE_OPERATION_TIMEDOUT)
       throw Error(err::kHttpTimeout, what, kSource, static_cast<int32_t>(os_error));
     throw Error(err::kHttpRequestFailed, what, kSource, static_cast<int32_t>(os_error));

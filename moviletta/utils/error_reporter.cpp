@@ -9,9 +9,14 @@ namespace moviletta {
 void ErrorReporter::ReportError(std::string_view function, std::string_view section,
                                 std::string_view code, std::string_view description,
                                 std::string_view source, std::string_view add_info) {
-  Identity& identity = server_.identity();
+  // A report must not be lost because the identity cannot be read: it then carries "-1".
+  std::string installation_id = "-1";
+  try {
+    installation_id = server_.identity().ComputeInstallationID();
+  } catch (...) {
+  }
   const std::string url = server_.Address(server_.Path(kErrorLogPath),
-                                          {{"sInstallationID", identity.ComputeInstallationID()},
+                                          {{"sInstallationID", installation_id},
                                            {"sCurrentVersion", Identity::GetClientVersion()},
                                            {"sErrInFunction", std::string(function)},
                                            {"sErrInSection", std::string(section)},
