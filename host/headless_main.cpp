@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "moviletta/capture/fake_capture_device.h"
+#include "moviletta/capture/fake_video_player.h"
 #include "moviletta/control/control_site.h"
 #include "moviletta/control/headless_host.h"
 #include "moviletta/dispatch/fake_mail_sender.h"
@@ -77,6 +78,7 @@ int main(int argc, char** argv) {
 
   Components components;
   components.VideoCapX1 = std::make_unique<FakeCaptureDevice>();
+  components.VideoCapX2 = std::make_unique<FakeVideoPlayer>();
   components.VideoEdit1 = std::make_unique<FakeVideoEditor>();
   components.CreateMailSender = FakeMailSender::Factory(std::make_shared<int>(0));
 

@@ -1,5 +1,6 @@
 #include "moviletta/common/error.h"
 
+#include <filesystem>
 #include <new>
 
 namespace moviletta {
@@ -24,6 +25,8 @@ std::string_view StandardDescription(int32_t number) {
       return "Path not found";
     case err::kObjectNotSet:
       return "Object variable or With block variable not set";
+    case err::kInvalidPicture:
+      return "Invalid picture";
     case err::kGetNotSupportedAtRunTime:
       return "Get not supported at run time";
     case err::kMemberNotFound:
@@ -49,6 +52,8 @@ Error::Error(int32_t number, std::string description, std::string source, int32_
 Error Error::From(const std::exception& e) {
   if (auto* own = dynamic_cast<const Error*>(&e)) return *own;
   if (dynamic_cast<const std::bad_alloc*>(&e)) return Error(err::kOutOfMemory);
+  if (auto* fs_error = dynamic_cast<const std::filesystem::filesystem_error*>(&e))
+    return Error(err::kPathFileAccess, fs_error->what(), "Moviletta", fs_error->code().value());
   return Error(err::kInternal, e.what());
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "moviletta/capture/capture_device.h"
+#include "moviletta/capture/video_player.h"
 #include "moviletta/common/constants.h"
 #include "moviletta/dispatch/mail_sender.h"
 #include "moviletta/encoding/video_editor.h"
@@ -17,6 +18,7 @@ namespace moviletta {
 // The outside components a control works with; the control owns them.
 struct Components {
   std::unique_ptr<CaptureDevice> VideoCapX1;
+  std::unique_ptr<VideoPlayer> VideoCapX2;
   std::unique_ptr<VideoEditor> VideoEdit1;
   MailSenderFactory CreateMailSender;
   std::unique_ptr<HttpClientFactory> http;

@@ -22,9 +22,17 @@ Movilettas::Movilettas(Host& host, EventQueue& queue, ModuleState& module, Compo
       config_(std::move(config)),
       identity_(components_.volume_serial),
       server_(config_.server_address, *components_.http, identity_),
-      reporter_(server_) {
-  if (!components_.VideoCapX1 || !components_.VideoEdit1)
-    throw Error(err::kObjectNotSet, "the control needs its capture and editing components");
+      reporter_(server_),
+      skins_(config_.app_directory, reporter_),
+      downloader_(server_, *components_.streams, module_.ClientSettings, skins_, reporter_) {
+  if (!components_.VideoCapX1 || !components_.VideoCapX2 || !components_.VideoEdit1)
+    throw Error(err::kObjectNotSet, "the control needs its capture, player and editing components");
+  const NotificationPoster poster = Notifications();
+  components_.VideoCapX1->OnCaptureEnd(
+      [poster, this] { poster.Post([this] { VideoCapX1_CaptureEnd(); }); });
+  components_.VideoCapX2->OnPlayerChangeState([poster, this](int32_t state) {
+    poster.Post([this, state] { VideoCapX2_PlayerChangeState(state); });
+  });
 }
 
 Movilettas::~Movilettas() {
@@ -85,33 +93,10 @@ HResult Movilettas::SetInterfaceSafetyOptions(const Guid* riid, uint32_t dwOptio
 
 // --- Operations whose components are not built yet: their guards already apply. ---
 
-void Movilettas::RecordVideo() {
-  module_.CaptureExtension = ".avi";
-  if (!AcceptInStoppedStatus(kRefuseRecord)) return;
-  NotBuiltYet("RecordVideo");
-}
-
-void Movilettas::PlayVideo() {
-  if (!AcceptInStoppedStatus(kRefusePlay)) return;
-  NotBuiltYet("PlayVideo");
-}
-
-void Movilettas::LoadSkin(int32_t) {
-  if (!AcceptInStoppedStatus(kRefuseLoadSkin)) return;
-  NotBuiltYet("LoadSkin");
-}
-
 void Movilettas::SendGreeting(int32_t, const std::string&, const std::string&, const std::string&,
                               const std::string&, const std::string&, int32_t) {
   if (!AcceptInStoppedStatus(kRefuseSend)) return;
   NotBuiltYet("SendGreeting");
-}
-
-void Movilettas::StopVideo() {
-  NotBuiltYet("StopVideo");
-}
-void Movilettas::SetVideoSize(int32_t, int32_t) {
-  NotBuiltYet("SetVideoSize");
 }
 
 void Movilettas::SendByEmail(const std::string&, const std::string&, const std::string&,

@@ -13,6 +13,8 @@
 #include "moviletta/safety/object_safety.h"
 #include "moviletta/server/greeting_server.h"
 #include "moviletta/skins/picture_slots.h"
+#include "moviletta/skins/skin_cache.h"
+#include "moviletta/skins/skin_download.h"
 #include "moviletta/utils/error_reporter.h"
 #include "moviletta/utils/identity.h"
 
@@ -30,8 +32,8 @@ namespace moviletta {
 // errors.
 class Movilettas {
  public:
-  // `host`, `queue` and `module` must outlive the control. Throws Error 91 when the capture or
-  // editing component is missing; the others default to the standard ones.
+  // `host`, `queue` and `module` must outlive the control. Throws Error 91 when the capture,
+  // player or editing component is missing; the others default to the standard ones.
   Movilettas(Host& host, EventQueue& queue, ModuleState& module, Components components,
              ControlConfig config = {});
   ~Movilettas();
@@ -91,10 +93,19 @@ class Movilettas {
   void Wait(const Variant& seconds);
   // Queues work for the host thread from any thread; dropped once the control is gone.
   NotificationPoster Notifications() const { return NotificationPoster(queue_, alive_); }
-  const std::string& GetAppDirectory() const { return config_.app_directory; }
-  std::string GetOutputDirectory() const { return config_.app_directory + "/"; }
+  // The application folder, the skin cache and the skin downloads.
+  SkinCache& skins() { return skins_; }
+  SkinDownloader& downloads() { return downloader_; }
   // The picture slots (img) of the surface.
   PictureSlots& img() { return img_; }
+  // "ANIMATION", "STATIC" or "NO_SKIN" for the current skin; empty after a reported failure.
+  std::string GetSkinType();
+  // True when slot `index` exists.
+  bool IsImageLoaded(int32_t index);
+
+  // Notification handlers of the components, run on the host thread.
+  void VideoCapX1_CaptureEnd();
+  void VideoCapX2_PlayerChangeState(int32_t state);
 
  private:
   void SetStatus(int32_t status);
@@ -102,6 +113,10 @@ class Movilettas {
   // The entry rule of the long operations; false after a refusal.
   bool AcceptInStoppedStatus(std::string_view refusal);
   std::string RegisterInstallation();
+  // The skin-path assignment: stores the path and shows the skin; an animated skin's preview
+  // runs here (and yields) when ANIMPREVIEW is 1 and `animate` is set.
+  void AssignSkinPath(const std::string& path, bool animate = true);
+  void RunSkinPreview(int16_t frames, double period);
 
   Host& host_;
   EventQueue& queue_;
@@ -111,7 +126,10 @@ class Movilettas {
   Identity identity_;
   GreetingServer server_;
   ErrorReporter reporter_;
+  SkinCache skins_;
+  SkinDownloader downloader_;
   PictureSlots img_;
+  BitmapHandle picFrame_;
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 
   bool m_Miror = false;

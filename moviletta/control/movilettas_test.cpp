@@ -29,14 +29,17 @@ class MovilettasTest : public ::testing::Test {
   ControlHarness harness{server.address()};
 };
 
-TEST_F(MovilettasTest, AnAcceptedGuardClearsTheMessageBeforeAnythingElse) {
+TEST_F(MovilettasTest, AnAcceptedGuardClearsTheMessageEvenWhenNothingFollows) {
   StartStopped();
-  const CallOutcome outcome = harness.Call("RecordVideo");
+  EXPECT_EQ(harness.Call("PlayVideo").error, std::nullopt);
   EXPECT_THAT(harness.events, ElementsAre(SeenEvent{ControlEvent::ErrMsgChanged, 1, ""}))
-      << "the message is cleared (and the event raised) even when it was empty";
+      << "with no recording yet, PlayVideo only clears the (empty) message";
+  EXPECT_TRUE(harness.player->calls.empty());
+
+  const CallOutcome outcome = harness.Call("SendByEmail", {"a", "b", "c", "d", "e", "f"});
   ASSERT_TRUE(outcome.error);
   EXPECT_EQ(outcome.error->number(), err::kActionNotSupported);
-  EXPECT_EQ(outcome.error->description(), "RecordVideo is not built yet");
+  EXPECT_EQ(outcome.error->description(), "SendByEmail is not built yet");
 }
 
 TEST_F(MovilettasTest, AFailingErrMsgChangedHandlerIsReportedWithTheMessage) {

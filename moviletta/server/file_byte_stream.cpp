@@ -22,7 +22,8 @@ class FileByteStream : public ByteStream {
     if (!fs::is_directory(folder, ec))
       throw Error(err::kPathNotFound, "Path not found: " + folder.string(), kSource, ENOENT);
 
-    const fs::path partial = fs::path(path + ".part");
+    // A hidden name beside the target: the cache never sees a half-written file.
+    const fs::path partial = folder / ("." + target.filename().string() + ".part");
     {
       std::ofstream out(partial, std::ios::binary | std::ios::trunc);
       out.write(bytes_.data(), static_cast<std::streamsize>(bytes_.size()));

@@ -33,13 +33,13 @@ void PictureSlots::Remove(int32_t index) {
   if (slots_.erase(index) == 0) Missing(index);
 }
 
-void PictureSlots::SetPicture(int32_t index, std::shared_ptr<const Bitmap> picture) {
+void PictureSlots::SetPicture(int32_t index, BitmapHandle picture) {
   const auto slot = slots_.find(index);
   if (slot == slots_.end()) Missing(index);
   slot->second = std::move(picture);
 }
 
-std::shared_ptr<const Bitmap> PictureSlots::Picture(int32_t index) const {
+BitmapHandle PictureSlots::Picture(int32_t index) const {
   const auto slot = slots_.find(index);
   if (slot == slots_.end()) Missing(index);
   return slot->second;

@@ -5,14 +5,9 @@
 #include <memory>
 #include <vector>
 
-namespace moviletta {
+#include "moviletta/common/bitmap.h"
 
-// A decoded picture: `width` x `height` pixels, 4 bytes each (R, G, B, A), row by row.
-struct Bitmap {
-  int32_t width = 0;
-  int32_t height = 0;
-  std::vector<uint8_t> rgba;
-};
+namespace moviletta {
 
 // The picture slots of the control's surface (img). Slots 0 and 1 exist from the start and
 // belong to the surface; further slots are created on demand and removed at shutdown. Host
@@ -31,11 +26,11 @@ class PictureSlots {
   void Remove(int32_t index);
 
   // Throws Error 340 when the slot does not exist.
-  void SetPicture(int32_t index, std::shared_ptr<const Bitmap> picture);
-  std::shared_ptr<const Bitmap> Picture(int32_t index) const;
+  void SetPicture(int32_t index, BitmapHandle picture);
+  BitmapHandle Picture(int32_t index) const;
 
  private:
-  std::map<int32_t, std::shared_ptr<const Bitmap>> slots_;
+  std::map<int32_t, BitmapHandle> slots_;
 };
 
 }  // namespace moviletta

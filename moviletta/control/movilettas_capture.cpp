@@ -1,0 +1,125 @@
+// Recording, playback, stop and the video size.
+#include <chrono>
+#include <filesystem>
+
+#include "moviletta/common/constants.h"
+#include "moviletta/control/frame_period.h"
+#include "moviletta/control/movilettas.h"
+#include "moviletta/utils/trap.h"
+
+namespace moviletta {
+namespace {
+
+namespace fs = std::filesystem;
+
+void DeleteIfPresent(const std::string& path) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return;
+  if (!fs::remove(path, ec) || ec)
+    throw Error(err::kPathFileAccess, "cannot delete " + path, "Moviletta", ec.value());
+}
+
+}  // namespace
+
+void Movilettas::RecordVideo() {
+  module_.CaptureExtension = ".avi";
+  if (!AcceptInStoppedStatus(kRefuseRecord)) return;
+  Trap trap(reporter_, "RecordVideo");
+  trap.Run([&] {
+    SetStatus(STATUS_RECORDING);
+    const ClientSettings& settings = module_.ClientSettings;
+    const double period = FramePeriod(settings.FPS);
+    m_StopRequested = false;
+    host_.BringToFront(SurfaceWindow::VideoCapX1);
+    CaptureDevice& capture = *components_.VideoCapX1;
+
+    trap.section = "set init params";
+    const std::string output = skins_.GetOutputDirectory();
+    const std::string recording = output + "Moviletta" + module_.CaptureExtension;
+
+    trap.section = "delete old jpeg and avi files";
+    DeleteIfPresent(recording);
+    DeleteIfPresent(output + "Moviletta." + settings.OUTPUT);
+
+    trap.section = "create shanpshot";
+    picFrame_ = capture.GrabFrame();
+    capture.SavePictureAsJpeg(picFrame_, output + "Moviletta.jpg", 90);
+    capture.SetCaptureFileName(recording);
+
+    trap.section = "start capture";
+    capture.StartCapture();
+    capture.SetDisplaySize(module_.VideoWidth, module_.VideoHeight);
+
+    if (m_SkinPath.find("SKINS") != std::string::npos) {
+      const int32_t frames = skins_.NumberOfFiles(m_SkinPath);
+      trap.section = "statr skin sequence";
+      while (!m_StopRequested) {
+        const int16_t n = FrameCount(frames);
+        for (int16_t i = 1; i <= n && !m_StopRequested; ++i) {
+          trap.section = "overlay skin";
+          capture.OverlayBitmap(img_.Picture(i), 0, 0, module_.ClientSettings.TRANSCOLOR);
+          Wait(Variant(period));
+          host_.ProcessPendingEvents();
+        }
+        if (m_StopRequested || !capture.IsCapturing()) break;
+        // A skin without frames would spin here; let the host sleep until something happens.
+        host_.ProcessPendingEvents(std::chrono::milliseconds(n == 0 ? 10 : 0));
+      }
+      trap.section = "stop capture";
+      host_.ProcessPendingEvents();
+      capture.StopCapture();
+    }
+    m_StopRequested = false;
+  });
+}
+
+void Movilettas::VideoCapX1_CaptureEnd() {
+  Trap(reporter_, "VideoCapX1_CaptureEnd").Run([&] { SetStatus(STATUS_STOPPED); });
+}
+
+void Movilettas::PlayVideo() {
+  if (!AcceptInStoppedStatus(kRefusePlay)) return;
+  Trap trap(reporter_, "PlayVideo");
+  trap.Run([&] {
+    trap.section = "set output directory";
+    const std::string recording =
+        skins_.GetOutputDirectory() + "Moviletta" + module_.CaptureExtension;
+    std::error_code ec;
+    if (!fs::is_regular_file(recording, ec)) return;
+    trap.section = "play recorded video " + recording;
+    SetStatus(STATUS_PLAYING);
+    host_.BringToFront(SurfaceWindow::VideoCapX2);
+    VideoPlayer& player = *components_.VideoCapX2;
+    player.OpenFile(recording);
+    player.Play();
+    player.SetDisplaySize(module_.VideoWidth, module_.VideoHeight);
+  });
+}
+
+void Movilettas::StopVideo() {
+  Trap(reporter_, "StopVideo").Run([&] {
+    m_StopRequested = true;
+    components_.VideoCapX1->StopCapture();
+    host_.BringToFront(SurfaceWindow::VideoCapX1);
+    components_.VideoCapX2->StopPlayback();
+    components_.VideoCapX2->CloseFile();
+    components_.VideoCapX1->SetDisplaySize(module_.VideoWidth, module_.VideoHeight);
+    SetStatus(STATUS_STOPPED);
+  });
+}
+
+void Movilettas::SetVideoSize(int32_t lWidth, int32_t lHeight) {
+  Trap(reporter_, "SetVideoSize").Run([&] {
+    module_.VideoWidth = lWidth;
+    module_.VideoHeight = lHeight;
+    components_.VideoCapX1->SetDisplaySize(module_.VideoWidth, module_.VideoHeight);
+  });
+}
+
+void Movilettas::VideoCapX2_PlayerChangeState(int32_t state) {
+  Trap(reporter_, "VideoCapX2_PlayerChangeState").Run([&] {
+    if (state == 0) SetStatus(STATUS_STOPPED);
+  });
+}
+
+}  // namespace moviletta

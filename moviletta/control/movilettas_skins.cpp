@@ -1,0 +1,100 @@
+// Skin selection, the skin-path assignment with its preview, and the skin kind.
+#include "moviletta/common/constants.h"
+#include "moviletta/control/frame_period.h"
+#include "moviletta/control/movilettas.h"
+#include "moviletta/skins/gif_picture.h"
+#include "moviletta/utils/trap.h"
+
+namespace moviletta {
+
+void Movilettas::LoadSkin(int32_t lSkinID) {
+  if (!AcceptInStoppedStatus(kRefuseLoadSkin)) return;
+  Trap(reporter_, "LoadSkin").Run([&] {
+    SetStatus(STATUS_LOADING_SKIN);
+    m_SkinID = lSkinID;
+    const std::string kind = skins_.GetLocalSkinType(lSkinID);
+    if (lSkinID == kNoSkin) {
+      AssignSkinPath("");
+    } else if (kind == kKindStatic) {
+      AssignSkinPath(skins_.GenerateStaticPath(lSkinID));
+    } else if (kind == kKindSkin) {
+      AssignSkinPath(skins_.GenerateSkinPath(lSkinID));
+    } else if (kind == kKindNone) {
+      // The placeholder stands still while the requested skin downloads: its preview would
+      // otherwise hold the load up for good.
+      const std::string placeholder = skins_.GetLocalSkinType(kPlaceholderSkin);
+      AssignSkinPath(placeholder == kKindStatic ? skins_.GenerateStaticPath(kPlaceholderSkin)
+                     : placeholder == kKindSkin ? skins_.GenerateSkinPath(kPlaceholderSkin)
+                                                : downloader_.DownloadSkin(kPlaceholderSkin),
+                     /*animate=*/false);
+      AssignSkinPath(downloader_.DownloadSkin(lSkinID));
+    }
+    SetStatus(STATUS_STOPPED);
+  });
+}
+
+void Movilettas::AssignSkinPath(const std::string& path, bool animate) {
+  m_SkinPath = path;
+  const ClientSettings& settings = module_.ClientSettings;
+  const double period = FramePeriod(settings.FPS);
+  CaptureDevice& capture = *components_.VideoCapX1;
+  if (path.empty()) {
+    m_StopPreview = true;
+    int32_t none = 0;
+    capture.OverlayBitmap(nullptr, 0, 0, none);
+  } else if (path.find("STATICS") != std::string::npos) {
+    m_StopPreview = true;
+    img_.SetPicture(1, LoadGifPicture(path));
+    capture.OverlayBitmap(img_.Picture(1), 0, 0, module_.ClientSettings.TRANSCOLOR);
+  } else if (path.find("SKINS") != std::string::npos) {
+    const int16_t frames = FrameCount(skins_.NumberOfFiles(path));
+    m_StopPreview = false;
+    img_.SetPicture(1, LoadGifPicture(path + "1.gif"));
+    capture.OverlayBitmap(img_.Picture(1), 0, 0, module_.ClientSettings.TRANSCOLOR);
+    for (int16_t i = 2; i <= frames; ++i) {
+      if (!IsImageLoaded(i)) img_.Create(i);
+      img_.SetPicture(i, LoadGifPicture(path + std::to_string(i) + ".gif"));
+      host_.ProcessPendingEvents();
+    }
+    if (settings.ANIMPREVIEW == 1 && animate) RunSkinPreview(frames, period);
+  }
+  host_.PropertyChanged(kPropSkinPath);
+}
+
+void Movilettas::RunSkinPreview(int16_t frames, double period) {
+  CaptureDevice& capture = *components_.VideoCapX1;
+  while (!m_StopPreview) {
+    for (int16_t j = 1; j <= frames; ++j) {
+      if (m_StopPreview) return;
+      capture.OverlayBitmap(img_.Picture(j), 0, 0, module_.ClientSettings.TRANSCOLOR);
+      Wait(Variant(period));
+      host_.ProcessPendingEvents();
+    }
+    if (m_StopPreview) return;
+    host_.ProcessPendingEvents();
+  }
+}
+
+std::string Movilettas::GetSkinType() {
+  std::string type;
+  Trap(reporter_, "GetSkinType").Run([&] {
+    if (m_SkinID == kNoSkin) {
+      type = "NO_SKIN";
+      return;
+    }
+    const std::string kind = skins_.GetLocalSkinType(m_SkinID);
+    type = kind == kKindNone     ? "NO_SKIN"
+           : kind == kKindSkin   ? "ANIMATION"
+           : kind == kKindStatic ? "STATIC"
+                                 : "";
+  });
+  return type;
+}
+
+bool Movilettas::IsImageLoaded(int32_t index) {
+  bool loaded = false;
+  Trap(reporter_, "IsImageLoaded").Run([&] { loaded = index < img_.Count(); });
+  return loaded;
+}
+
+}  // namespace moviletta

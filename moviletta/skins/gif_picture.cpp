@@ -1,0 +1,118 @@
+#include "moviletta/skins/gif_picture.h"
+
+#include <gif_lib.h>
+
+#include <array>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "moviletta/common/error.h"
+
+namespace moviletta {
+namespace {
+
+constexpr const char* kSource = "Moviletta.GifPicture";
+
+struct GifCloser {
+  void operator()(GifFileType* gif) const {
+    int ignored = 0;
+    DGifCloseFile(gif, &ignored);
+  }
+};
+using GifFile = std::unique_ptr<GifFileType, GifCloser>;
+
+[[noreturn]] void Invalid(const std::string& path, const std::string& why) {
+  throw Error(err::kInvalidPicture, "Invalid picture: " + path + " (" + why + ")", kSource);
+}
+
+// Skips one extension block. For a graphic control block, returns the transparent colour index
+// it names (-1 for none) for the picture that follows.
+std::optional<int> ReadExtension(GifFileType* gif, const std::string& path) {
+  int code = 0;
+  GifByteType* block = nullptr;
+  if (DGifGetExtension(gif, &code, &block) != GIF_OK) Invalid(path, "truncated extension");
+  std::optional<int> transparent;
+  if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4) {
+    GraphicsControlBlock gcb{};
+    if (DGifExtensionToGCB(block[0], block + 1, &gcb) == GIF_OK) transparent = gcb.TransparentColor;
+  }
+  while (block) {
+    if (DGifGetExtensionNext(gif, &block) != GIF_OK) Invalid(path, "truncated extension");
+  }
+  return transparent;
+}
+
+Bitmap ReadPicture(GifFileType* gif, int transparent, const std::string& path) {
+  if (DGifGetImageDesc(gif) != GIF_OK) Invalid(path, "truncated picture header");
+  const GifImageDesc& desc = gif->Image;
+  if (desc.Width <= 0 || desc.Height <= 0 || desc.Left < 0 || desc.Top < 0 ||
+      desc.Left + desc.Width > gif->SWidth || desc.Top + desc.Height > gif->SHeight)
+    Invalid(path, "picture outside the logical screen");
+  const ColorMapObject* colours = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
+  if (!colours || colours->ColorCount <= 0) Invalid(path, "no colour map");
+
+  std::vector<GifPixelType> raster(static_cast<std::size_t>(desc.Width) * desc.Height);
+  const auto read_row = [&](int row) {
+    if (DGifGetLine(gif, &raster[static_cast<std::size_t>(row) * desc.Width], desc.Width) != GIF_OK)
+      Invalid(path, "truncated picture data");
+  };
+  if (desc.Interlace) {
+    constexpr std::array kOffsets{0, 4, 2, 1};
+    constexpr std::array kJumps{8, 8, 4, 2};
+    for (std::size_t pass = 0; pass < 4; ++pass)
+      for (int row = kOffsets[pass]; row < desc.Height; row += kJumps[pass]) read_row(row);
+  } else {
+    for (int row = 0; row < desc.Height; ++row) read_row(row);
+  }
+
+  Bitmap bitmap{gif->SWidth, gif->SHeight, {}};
+  bitmap.rgba.assign(static_cast<std::size_t>(bitmap.width) * bitmap.height * 4, 0);
+  for (int y = 0; y < desc.Height; ++y) {
+    for (int x = 0; x < desc.Width; ++x) {
+      const int index = raster[static_cast<std::size_t>(y) * desc.Width + x];
+      if (index >= colours->ColorCount) Invalid(path, "colour index beyond the colour map");
+      if (index == transparent) continue;
+      const GifColorType& c = colours->Colors[index];
+      uint8_t* pixel = &bitmap.rgba[(static_cast<std::size_t>(desc.Top + y) * bitmap.width +
+                                     static_cast<std::size_t>(desc.Left + x)) *
+                                    4];
+      pixel[0] = c.Red, pixel[1] = c.Green, pixel[2] = c.Blue, pixel[3] = 255;
+    }
+  }
+  return bitmap;
+}
+
+}  // namespace
+
+BitmapHandle LoadGifPicture(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec))
+    throw Error(err::kFileNotFound, "File not found: " + path, kSource);
+  int error = 0;
+  GifFile gif(DGifOpenFileName(path.c_str(), &error));
+  if (!gif) Invalid(path, GifErrorString(error) ? GifErrorString(error) : "cannot open");
+  if (gif->SWidth <= 0 || gif->SHeight <= 0 || gif->SWidth > kMaxGifSide ||
+      gif->SHeight > kMaxGifSide)
+    Invalid(path, "logical screen of " + std::to_string(gif->SWidth) + " x " +
+                      std::to_string(gif->SHeight));
+
+  int transparent = -1;
+  for (;;) {
+    GifRecordType type = UNDEFINED_RECORD_TYPE;
+    if (DGifGetRecordType(gif.get(), &type) != GIF_OK) Invalid(path, "truncated file");
+    switch (type) {
+      case EXTENSION_RECORD_TYPE:
+        transparent = ReadExtension(gif.get(), path).value_or(transparent);
+        break;
+      case IMAGE_DESC_RECORD_TYPE:
+        return std::make_shared<const Bitmap>(ReadPicture(gif.get(), transparent, path));
+      case TERMINATE_RECORD_TYPE:
+        Invalid(path, "no picture");
+      default:
+        Invalid(path, "unknown record");
+    }
+  }
+}
+
+}  // namespace moviletta

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "moviletta/common/bitmap.h"
+
+namespace moviletta {
+
+// The largest logical screen side a skin picture may have.
+inline constexpr int32_t kMaxGifSide = 4096;
+
+// Decodes the first picture of a GIF file into an RGBA bitmap of the file's logical screen size.
+// Pixels outside that picture and pixels of its transparent colour index get alpha 0.
+// Throws Error 53 when the file is missing and Error 481 when it is not a picture this loader
+// accepts: not a GIF, truncated, no picture, zero or oversize dimensions, a picture outside the
+// logical screen, no colour map, or a colour index beyond the map.
+BitmapHandle LoadGifPicture(const std::string& path);
+
+}  // namespace moviletta
