@@ -19,7 +19,8 @@ class HeadlessHost : public Host {
 
   EventQueue& queue() { return queue_; }
 
-  void ProcessPendingEvents(std::chrono::milliseconds max_wait) override;
+  void ProcessPendingEvents(
+      std::chrono::milliseconds max_wait = std::chrono::milliseconds(0)) override;
   Variant ReadProperty(std::string_view name, const Variant& default_value) override;
   void WriteProperty(std::string_view name, const Variant& value,
                      const Variant& default_value) override;
