@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "moviletta/common/bitmap.h"
+#include "moviletta/common/error.h"
 
 namespace moviletta {
 
@@ -13,13 +15,14 @@ namespace moviletta {
 //
 // Threads: the control calls every member on the host thread; a failing call throws Error. The
 // component may work on threads of its own; it tells the end of a capture by calling the
-// `capture_end` callback, from any thread, once per ended capture.
+// `capture_end` callback, from any thread, once per ended capture, with the failure that ended
+// it if one did.
 class CaptureDevice {
  public:
   virtual ~CaptureDevice() = default;
 
   // Called from any thread whenever a capture has ended (time limit, StopCapture, failure).
-  virtual void OnCaptureEnd(std::function<void()> capture_end) = 0;
+  virtual void OnCaptureEnd(std::function<void(std::optional<Error>)> capture_end) = 0;
 
   virtual void SetSourceIndex(int16_t index) = 0;
   virtual void SetCaptureSize(int32_t width, int32_t height) = 0;

@@ -13,9 +13,9 @@ void FakeCaptureDevice::Record(std::string call) {
   calls.push_back(std::move(call));
 }
 
-void FakeCaptureDevice::RaiseCaptureEnd() {
+void FakeCaptureDevice::RaiseCaptureEnd(std::optional<Error> failure) {
   capturing = false;
-  if (capture_end_) std::thread(capture_end_).join();
+  if (capture_end_) std::thread(capture_end_, std::move(failure)).join();
 }
 
 BitmapHandle FakeCaptureDevice::GrabFrame() {

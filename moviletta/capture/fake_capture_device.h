@@ -21,9 +21,11 @@ class FakeCaptureDevice : public CaptureDevice {
   BitmapHandle frame = std::make_shared<const Bitmap>(Bitmap{2, 1, std::vector<uint8_t>(8, 7)});
 
   // Ends the capture as the component would: from a thread of its own, through the callback.
-  void RaiseCaptureEnd();
+  void RaiseCaptureEnd(std::optional<Error> failure = std::nullopt);
 
-  void OnCaptureEnd(std::function<void()> capture_end) override { capture_end_ = capture_end; }
+  void OnCaptureEnd(std::function<void(std::optional<Error>)> capture_end) override {
+    capture_end_ = capture_end;
+  }
   void SetSourceIndex(int16_t index) override { Record("SourceIndex=" + std::to_string(index)); }
   void SetCaptureSize(int32_t width, int32_t height) override {
     Record("SetCaptureSize(" + std::to_string(width) + "," + std::to_string(height) + ")");
@@ -53,7 +55,7 @@ class FakeCaptureDevice : public CaptureDevice {
   }
   void Record(std::string call);
 
-  std::function<void()> capture_end_;
+  std::function<void(std::optional<Error>)> capture_end_;
   std::string capture_file_;
 };
 

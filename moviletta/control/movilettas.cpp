@@ -28,8 +28,9 @@ Movilettas::Movilettas(Host& host, EventQueue& queue, ModuleState& module, Compo
   if (!components_.VideoCapX1 || !components_.VideoCapX2 || !components_.VideoEdit1)
     throw Error(err::kObjectNotSet, "the control needs its capture, player and editing components");
   const NotificationPoster poster = Notifications();
-  components_.VideoCapX1->OnCaptureEnd(
-      [poster, this] { poster.Post([this] { VideoCapX1_CaptureEnd(); }); });
+  components_.VideoCapX1->OnCaptureEnd([poster, this](std::optional<Error> failure) {
+    poster.Post([this, failure] { VideoCapX1_CaptureEnd(failure); });
+  });
   components_.VideoCapX2->OnPlayerChangeState([poster, this](int32_t state) {
     poster.Post([this, state] { VideoCapX2_PlayerChangeState(state); });
   });

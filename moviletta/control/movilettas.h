@@ -104,7 +104,8 @@ class Movilettas {
   bool IsImageLoaded(int32_t index);
 
   // Notification handlers of the components, run on the host thread.
-  void VideoCapX1_CaptureEnd();
+  // `failure` is what ended the capture, when something did; it is reported after the status.
+  void VideoCapX1_CaptureEnd(std::optional<Error> failure = std::nullopt);
   void VideoCapX2_PlayerChangeState(int32_t state);
 
  private:

@@ -73,8 +73,15 @@ void Movilettas::RecordVideo() {
   });
 }
 
-void Movilettas::VideoCapX1_CaptureEnd() {
-  Trap(reporter_, "VideoCapX1_CaptureEnd").Run([&] { SetStatus(STATUS_STOPPED); });
+void Movilettas::VideoCapX1_CaptureEnd(std::optional<Error> failure) {
+  Trap trap(reporter_, "VideoCapX1_CaptureEnd");
+  trap.Run([&] {
+    SetStatus(STATUS_STOPPED);
+    if (failure) {
+      trap.section = "capture failed";
+      throw *failure;
+    }
+  });
 }
 
 void Movilettas::PlayVideo() {

@@ -1,0 +1,165 @@
+#include "moviletta/capture/avi_recorder.h"
+
+#include <cstring>
+#include <functional>
+
+#include "moviletta/capture/ffmpeg_handles.h"
+
+namespace moviletta {
+namespace {
+
+constexpr const char* kSource = "Moviletta.AviRecorder";
+constexpr int kJpegQuantiser = 4;  // 2 (best) .. 31; 4 keeps skins crisp at a modest size
+
+ffmpeg::CodecContext OpenEncoder(AVCodecID id, const std::function<void(AVCodecContext*)>& setup,
+                                 bool global_header) {
+  const AVCodec* codec = avcodec_find_encoder(id);
+  if (!codec) throw Error(err::kComponentFailed, "no encoder for the recording", kSource);
+  ffmpeg::CodecContext context(avcodec_alloc_context3(codec));
+  if (!context) throw Error(err::kOutOfMemory);
+  setup(context.get());
+  if (global_header) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  ffmpeg::Check(avcodec_open2(context.get(), codec, nullptr), "cannot open the encoder", kSource);
+  return context;
+}
+
+}  // namespace
+
+struct AviRecorder::Impl {
+  ffmpeg::OutputContext output;
+  ffmpeg::CodecContext video;
+  ffmpeg::CodecContext audio;
+  ffmpeg::ScaleContext scale;
+  ffmpeg::Frame picture = ffmpeg::NewFrame();
+  ffmpeg::Frame sound = ffmpeg::NewFrame();
+  ffmpeg::Packet packet = ffmpeg::NewPacket();
+  AVStream* video_stream = nullptr;
+  AVStream* audio_stream = nullptr;
+  int width = 0;
+  int height = 0;
+  int64_t frames = 0;
+  int64_t samples = 0;
+  bool finished = false;
+
+  // Sends `frame` (null to flush) and writes every packet the encoder gives back.
+  void Encode(AVCodecContext* encoder, AVStream* stream, AVFrame* frame) {
+    ffmpeg::Check(avcodec_send_frame(encoder, frame), "cannot encode the recording", kSource);
+    for (;;) {
+      const int rc = avcodec_receive_packet(encoder, packet.get());
+      if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+      ffmpeg::Check(rc, "cannot encode the recording", kSource);
+      av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
+      packet->stream_index = stream->index;
+      ffmpeg::Check(av_interleaved_write_frame(output.get(), packet.get()),
+                    "cannot write the recording", kSource);
+    }
+  }
+};
+
+AviRecorder::AviRecorder(const std::string& path, int width, int height, int fps, int sample_rate)
+    : impl_(std::make_unique<Impl>()) {
+  Impl& r = *impl_;
+  r.width = width, r.height = height;
+  AVFormatContext* raw = nullptr;
+  ffmpeg::Check(avformat_alloc_output_context2(&raw, nullptr, "avi", path.c_str()),
+                "cannot create " + path, kSource);
+  r.output.reset(raw);
+  const bool global_header = r.output->oformat->flags & AVFMT_GLOBALHEADER;
+
+  r.video = OpenEncoder(
+      AV_CODEC_ID_MJPEG,
+      [&](AVCodecContext* c) {
+        c->width = width, c->height = height;
+        c->time_base = {1, fps};
+        c->framerate = {fps, 1};
+        c->pix_fmt = AV_PIX_FMT_YUVJ420P;
+        c->color_range = AVCOL_RANGE_JPEG;
+        c->flags |= AV_CODEC_FLAG_QSCALE;
+        c->global_quality = FF_QP2LAMBDA * kJpegQuantiser;
+      },
+      global_header);
+  r.audio = OpenEncoder(
+      AV_CODEC_ID_PCM_S16LE,
+      [&](AVCodecContext* c) {
+        c->sample_fmt = AV_SAMPLE_FMT_S16;
+        c->sample_rate = sample_rate;
+        c->time_base = {1, sample_rate};
+        av_channel_layout_default(&c->ch_layout, 1);
+      },
+      global_header);
+
+  for (auto [context, stream] :
+       {std::pair{r.video.get(), &r.video_stream}, std::pair{r.audio.get(), &r.audio_stream}}) {
+    *stream = avformat_new_stream(r.output.get(), nullptr);
+    if (!*stream) throw Error(err::kOutOfMemory);
+    (*stream)->time_base = context->time_base;
+    ffmpeg::Check(avcodec_parameters_from_context((*stream)->codecpar, context),
+                  "cannot describe the recording", kSource);
+  }
+
+  r.picture->format = AV_PIX_FMT_YUVJ420P;
+  r.picture->width = width, r.picture->height = height;
+  ffmpeg::Check(av_frame_get_buffer(r.picture.get(), 0), "cannot allocate a frame", kSource);
+  r.scale.reset(sws_getContext(width, height, AV_PIX_FMT_RGBA, width, height, AV_PIX_FMT_YUVJ420P,
+                               SWS_POINT, nullptr, nullptr, nullptr));
+  if (!r.scale) throw Error(err::kComponentFailed, "cannot convert the recording", kSource);
+
+  if (avio_open(&r.output->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
+    throw Error(err::kPathFileAccess, "cannot create " + path, kSource, errno);
+  ffmpeg::Check(avformat_write_header(r.output.get(), nullptr), "cannot write " + path, kSource);
+}
+
+AviRecorder::~AviRecorder() {
+  try {
+    Finish();
+  } catch (...) {
+  }
+}
+
+void AviRecorder::Write(const uint8_t* rgba, const int16_t* samples, int count) {
+  Impl& r = *impl_;
+  ffmpeg::Check(av_frame_make_writable(r.picture.get()), "cannot allocate a frame", kSource);
+  const int stride = r.width * 4;
+  sws_scale(r.scale.get(), &rgba, &stride, 0, r.height, r.picture->data, r.picture->linesize);
+  r.picture->pts = r.frames++;
+  r.picture->quality = r.video->global_quality;
+  r.Encode(r.video.get(), r.video_stream, r.picture.get());
+
+  if (count <= 0) return;
+  av_frame_unref(r.sound.get());
+  r.sound->format = AV_SAMPLE_FMT_S16;
+  r.sound->sample_rate = r.audio->sample_rate;
+  r.sound->nb_samples = count;
+  av_channel_layout_copy(&r.sound->ch_layout, &r.audio->ch_layout);
+  ffmpeg::Check(av_frame_get_buffer(r.sound.get(), 0), "cannot allocate sound", kSource);
+  std::memcpy(r.sound->data[0], samples, static_cast<std::size_t>(count) * sizeof(int16_t));
+  r.sound->pts = r.samples;
+  r.samples += count;
+  r.Encode(r.audio.get(), r.audio_stream, r.sound.get());
+}
+
+void AviRecorder::Finish() {
+  Impl& r = *impl_;
+  if (r.finished) return;
+  r.finished = true;
+  std::string failure;
+  try {
+    r.Encode(r.video.get(), r.video_stream, nullptr);
+    r.Encode(r.audio.get(), r.audio_stream, nullptr);
+  } catch (const Error& e) {
+    failure = e.description();
+  }
+  // The trailer and the closing are attempted even after a failed write, so that what was
+  // written stays readable.
+  const int trailer = av_write_trailer(r.output.get());
+  const int closed = avio_closep(&r.output->pb);
+  if (!failure.empty()) throw Error(err::kComponentFailed, failure, kSource);
+  ffmpeg::Check(trailer, "cannot finish the recording", kSource);
+  ffmpeg::Check(closed, "cannot close the recording", kSource);
+}
+
+int64_t AviRecorder::frames() const {
+  return impl_->frames;
+}
+
+}  // namespace moviletta

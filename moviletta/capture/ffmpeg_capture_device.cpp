@@ -1,0 +1,263 @@
+#include "moviletta/capture/ffmpeg_capture_device.h"
+
+#include <chrono>
+#include <filesystem>
+
+#include "moviletta/capture/avi_recorder.h"
+#include "moviletta/capture/device_source.h"
+#include "moviletta/capture/jpeg_writer.h"
+#include "moviletta/capture/synthetic_source.h"
+#include "moviletta/common/constants.h"
+
+namespace moviletta {
+namespace {
+
+constexpr const char* kSource = "Moviletta.CaptureEngine";
+constexpr int32_t kPreviewFps = 15;  // when no frame rate is set
+
+}  // namespace
+
+FfmpegCaptureDevice::FfmpegCaptureDevice(CaptureOptions options)
+    : options_(std::move(options)), engine_([this] { Run(); }) {}
+
+FfmpegCaptureDevice::~FfmpegCaptureDevice() {
+  StopCapture();
+  {
+    std::lock_guard lock(mutex_);
+    quit_ = true;
+  }
+  wake_.notify_all();
+  engine_.join();
+}
+
+void FfmpegCaptureDevice::Run() {
+  using Clock = std::chrono::steady_clock;
+  std::vector<uint8_t> pixels;
+  std::vector<int16_t> sound;
+  int64_t index = 0;
+  Clock::time_point next = Clock::now();
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [&] { return quit_ || Active(); });
+    if (quit_) return;
+    const std::shared_ptr<FrameSource> source = source_;
+    const int width = width_, height = height_;
+    const int fps = fps_ > 0 ? fps_ : kPreviewFps;
+    const bool mirror = mirror_;
+    const std::shared_ptr<const PreparedOverlay> overlay = overlay_;
+    const auto listener = frame_listener_;
+    lock.unlock();
+
+    pixels.resize(static_cast<std::size_t>(width) * height * 4);
+    source->Video(index, width, height, pixels.data());
+    if (mirror) MirrorRows(pixels.data(), width, height);
+    if (overlay) overlay->Composite(pixels.data(), width, height);
+    auto frame = std::make_shared<const Bitmap>(Bitmap{width, height, pixels});
+    if (listener) listener(frame);
+
+    {
+      std::unique_lock recording(record_mutex_);
+      // Sound follows the frames exactly: frame n carries samples n*rate/fps up to (n+1)*rate/fps.
+      const int64_t n = recorder_ ? recorder_->frames() : index;
+      const int64_t rate = options_.sample_rate;
+      const int count = static_cast<int>((n + 1) * rate / fps - n * rate / fps);
+      sound.resize(static_cast<std::size_t>(count));
+      source->Audio(sound.data(), count);  // drained also while not recording
+      if (recorder_) {
+        std::optional<Error> failure;
+        try {
+          recorder_->Write(pixels.data(), sound.data(), count);
+        } catch (const Error& e) {
+          failure = e;
+        }
+        if (failure || (limit_frames_ > 0 && recorder_->frames() >= limit_frames_))
+          EndCapture(recording, std::move(failure));
+      }
+    }
+    ++index;
+
+    lock.lock();
+    latest_ = std::move(frame);
+    first_frame_.notify_all();
+    const auto period =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / fps));
+    next += period;
+    if (next < Clock::now() - period) next = Clock::now();  // fell behind: no burst to catch up
+    wake_.wait_until(lock, next, [&] { return quit_; });
+  }
+}
+
+void FfmpegCaptureDevice::EndCapture(std::unique_lock<std::mutex>& recording,
+                                     std::optional<Error> failure) {
+  std::unique_ptr<AviRecorder> recorder = std::move(recorder_);
+  capturing_ = false;
+  recording.unlock();
+  if (!recorder) return;
+  try {
+    recorder->Finish();
+  } catch (const Error& e) {
+    if (!failure) failure = e;
+  }
+  std::function<void(std::optional<Error>)> tell;
+  {
+    std::lock_guard lock(mutex_);
+    tell = capture_end_;
+  }
+  if (tell) tell(std::move(failure));
+}
+
+void FfmpegCaptureDevice::SetFrameListener(std::function<void(const BitmapHandle&)> listener) {
+  std::lock_guard lock(mutex_);
+  frame_listener_ = std::move(listener);
+}
+
+std::pair<int32_t, int32_t> FfmpegCaptureDevice::DisplaySize() const {
+  std::lock_guard lock(mutex_);
+  return {display_width_, display_height_};
+}
+
+void FfmpegCaptureDevice::OnCaptureEnd(std::function<void(std::optional<Error>)> capture_end) {
+  std::lock_guard lock(mutex_);
+  capture_end_ = std::move(capture_end);
+}
+
+void FfmpegCaptureDevice::SetSourceIndex(int16_t index) {
+  if (index != 0) throw Error(err::kInvalidArgument, "only source 0 exists", kSource);
+}
+
+void FfmpegCaptureDevice::SetCaptureSize(int32_t width, int32_t height) {
+  if (width <= 0 || height <= 0 || width > 4096 || height > 4096 || width % 2 || height % 2)
+    throw Error(err::kInvalidArgument,
+                "capture size " + std::to_string(width) + " x " + std::to_string(height), kSource);
+  std::lock_guard lock(mutex_);
+  width_ = width, height_ = height;
+}
+
+void FfmpegCaptureDevice::SetFrameRate(int32_t fps) {
+  std::lock_guard lock(mutex_);
+  fps_ = fps;
+}
+
+void FfmpegCaptureDevice::SetPreview(bool on) {
+  {
+    std::lock_guard lock(mutex_);
+    preview_ = on;
+  }
+  wake_.notify_all();
+}
+
+void FfmpegCaptureDevice::SetTimeLimit(int32_t seconds) {
+  std::lock_guard lock(mutex_);
+  time_limit_ = seconds;
+}
+
+void FfmpegCaptureDevice::SetTimeLimitEnabled(bool on) {
+  std::lock_guard lock(mutex_);
+  time_limit_enabled_ = on;
+}
+
+void FfmpegCaptureDevice::SetConnected(bool on) {
+  if (!on) {
+    StopCapture();
+    std::lock_guard lock(mutex_);
+    connected_ = false;
+    source_.reset();
+    latest_.reset();
+    return;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (connected_) return;
+  }
+  using Source = CaptureOptions::Source;
+  std::error_code ec;
+  const bool camera =
+      options_.source == Source::kCamera ||
+      (options_.source == Source::kAutomatic && std::filesystem::exists(options_.camera, ec));
+  std::shared_ptr<FrameSource> source;
+  if (camera)
+    source =
+        std::make_shared<DeviceSource>(options_.camera, options_.microphone, options_.sample_rate);
+  else
+    source = std::make_shared<SyntheticSource>(options_.sample_rate);
+  {
+    std::lock_guard lock(mutex_);
+    source_ = std::move(source);
+    connected_ = true;
+  }
+  wake_.notify_all();
+}
+
+void FfmpegCaptureDevice::SetMirrorMode(int16_t mode) {
+  std::lock_guard lock(mutex_);
+  mirror_ = mode == kMirrorOn;
+}
+
+BitmapHandle FfmpegCaptureDevice::GrabFrame() {
+  std::unique_lock lock(mutex_);
+  first_frame_.wait_for(lock, std::chrono::seconds(1), [&] { return latest_ || !Active(); });
+  if (!latest_)
+    throw Error(err::kComponentFailed, "no picture: the camera is not connected or not previewing",
+                kSource);
+  return latest_;
+}
+
+int32_t FfmpegCaptureDevice::SavePictureAsJpeg(const BitmapHandle& picture, const std::string& path,
+                                               int32_t quality) {
+  if (!picture) throw Error(err::kObjectNotSet, "no picture to save", kSource);
+  WriteJpeg(*picture, path, quality);
+  return 0;
+}
+
+void FfmpegCaptureDevice::SetCaptureFileName(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  capture_file_ = path;
+}
+
+void FfmpegCaptureDevice::StartCapture() {
+  std::string file;
+  int width = 0, height = 0, fps = 0;
+  int64_t limit = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (!connected_) throw Error(err::kComponentFailed, "the camera is not connected", kSource);
+    if (fps_ <= 0) throw Error(err::kInvalidArgument, "no frame rate for the capture", kSource);
+    file = capture_file_, width = width_, height = height_, fps = fps_;
+    limit = time_limit_enabled_ && time_limit_ > 0 ? int64_t{time_limit_} * fps_ : 0;
+  }
+  if (capturing_) throw Error(err::kComponentFailed, "a capture is running", kSource);
+  auto recorder = std::make_unique<AviRecorder>(file, width, height, fps, options_.sample_rate);
+  {
+    std::lock_guard recording(record_mutex_);
+    recorder_ = std::move(recorder);
+    limit_frames_ = limit;
+    capturing_ = true;
+  }
+  { std::lock_guard lock(mutex_); }  // the engine sees the capture before it waits again
+  wake_.notify_all();
+}
+
+void FfmpegCaptureDevice::StopCapture() {
+  std::unique_lock recording(record_mutex_);
+  EndCapture(recording, std::nullopt);
+}
+
+bool FfmpegCaptureDevice::IsCapturing() {
+  return capturing_;
+}
+
+void FfmpegCaptureDevice::OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t y,
+                                        int32_t& transparent) {
+  auto prepared =
+      bitmap ? std::make_shared<const PreparedOverlay>(std::move(bitmap), x, y, transparent)
+             : nullptr;
+  std::lock_guard lock(mutex_);
+  overlay_ = std::move(prepared);
+}
+
+void FfmpegCaptureDevice::SetDisplaySize(int32_t& width, int32_t& height) {
+  std::lock_guard lock(mutex_);
+  display_width_ = width, display_height_ = height;
+}
+
+}  // namespace moviletta

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "moviletta/capture/capture_device.h"
+#include "moviletta/capture/overlay.h"
+#include "moviletta/common/error.h"
+
+namespace moviletta {
+
+class AviRecorder;
+class FrameSource;
+
+// Where the capture engine takes its pictures and sound from.
+struct CaptureOptions {
+  enum class Source {
+    kAutomatic,  // the camera when `camera` exists, else the synthetic source
+    kCamera,     // the camera; a missing camera fails Connected
+    kSynthetic,  // colour bars and a tone
+  };
+  Source source = Source::kAutomatic;
+  std::string camera = "/dev/video0";
+  std::string microphone = "default";  // an ALSA device
+  int sample_rate = 22050;
+};
+
+// The capture engine on FFmpeg.
+//
+// Stages of one frame, on the engine's thread, once per frame period while connected with the
+// preview on or a capture running: take the source picture at the capture size, mirror it, lay
+// the prepared overlay over it, publish it (GrabFrame, the frame listener), and while capturing
+// encode it as MJPEG with its share of the sound into the AVI recording.
+//
+// Threads: the host thread calls the CaptureDevice members; the engine's thread runs the frames
+// and ends captures at their time limit or on a write failure. The capture-end callback and the
+// frame listener are called from either thread. The destructor ends a running capture, closing
+// its file, and joins the engine's thread.
+class FfmpegCaptureDevice : public CaptureDevice {
+ public:
+  explicit FfmpegCaptureDevice(CaptureOptions options = {});
+  ~FfmpegCaptureDevice() override;
+
+  // Told of every composited frame, on the engine's thread.
+  void SetFrameListener(std::function<void(const BitmapHandle&)> listener);
+  // The window size last given to SetDisplaySize (0 x 0 before).
+  std::pair<int32_t, int32_t> DisplaySize() const;
+
+  void OnCaptureEnd(std::function<void(std::optional<Error>)> capture_end) override;
+  void SetSourceIndex(int16_t index) override;
+  void SetCaptureSize(int32_t width, int32_t height) override;
+  void SetFrameRate(int32_t fps) override;
+  void SetPreview(bool on) override;
+  void SetTimeLimit(int32_t seconds) override;
+  void SetTimeLimitEnabled(bool on) override;
+  // Opens the source; throws Error when the camera asked for is missing.
+  void SetConnected(bool on) override;
+  void SetMirrorMode(int16_t mode) override;
+  // Waits up to a second for the first picture after connecting.
+  BitmapHandle GrabFrame() override;
+  int32_t SavePictureAsJpeg(const BitmapHandle& picture, const std::string& path,
+                            int32_t quality) override;
+  void SetCaptureFileName(const std::string& path) override;
+  // Creates the recording file; throws Error when not connected, without a frame rate, or when
+  // the file cannot be created.
+  void StartCapture() override;
+  void StopCapture() override;
+  bool IsCapturing() override;
+  void OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t y, int32_t& transparent) override;
+  void SetDisplaySize(int32_t& width, int32_t& height) override;
+
+ private:
+  void Run();
+  bool Active() const { return connected_ && (preview_ || capturing_); }  // mutex_ held
+  // Takes the running capture out of `recording` (record_mutex_ held), closes its file and tells
+  // the host, with the failure that ended it if one did. Any thread.
+  void EndCapture(std::unique_lock<std::mutex>& recording, std::optional<Error> failure);
+
+  const CaptureOptions options_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  bool quit_ = false;
+  bool connected_ = false;
+  bool preview_ = false;
+  bool mirror_ = false;
+  int32_t width_ = 320;
+  int32_t height_ = 240;
+  int32_t fps_ = 15;
+  int32_t time_limit_ = 0;
+  bool time_limit_enabled_ = false;
+  int32_t display_width_ = 0;
+  int32_t display_height_ = 0;
+  std::string capture_file_;
+  std::shared_ptr<const PreparedOverlay> overlay_;
+  BitmapHandle latest_;
+  std::condition_variable first_frame_;
+  std::function<void(std::optional<Error>)> capture_end_;
+  std::function<void(const BitmapHandle&)> frame_listener_;
+  std::shared_ptr<FrameSource> source_;  // used by the engine's thread only
+  std::atomic<bool> capturing_{false};
+
+  // The running capture. The engine's thread writes frames with record_mutex_ held; whoever takes
+  // the recorder out of it closes the file.
+  std::mutex record_mutex_;
+  std::unique_ptr<AviRecorder> recorder_;
+  int64_t limit_frames_ = 0;  // 0: no limit
+
+  std::thread engine_;
+};
+
+}  // namespace moviletta

@@ -1,0 +1,215 @@
+#include "moviletta/capture/ffmpeg_capture_device.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+#include <future>
+
+#include "moviletta/capture/ffmpeg_player.h"
+#include "moviletta/capture/synthetic_source.h"
+#include "moviletta/common/constants.h"
+#include "tests/fixtures/media_probe.h"
+
+namespace moviletta::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A connected engine on the synthetic source, 320 x 240 at 15 frames a second.
+class CaptureEngineTest : public ::testing::Test {
+ protected:
+  CaptureEngineTest() {
+    fs::create_directories(folder_);
+    engine_.OnCaptureEnd([this](std::optional<Error> failure) {
+      std::lock_guard lock(mutex_);
+      ends_.push_back(std::move(failure));
+      ended_.notify_all();
+    });
+    engine_.SetSourceIndex(0);
+    engine_.SetCaptureSize(320, 240);
+    engine_.SetFrameRate(15);
+    engine_.SetPreview(true);
+    engine_.SetTimeLimitEnabled(true);
+    engine_.SetConnected(true);
+  }
+  ~CaptureEngineTest() override { fs::remove_all(folder_); }
+
+  std::string Path(const std::string& name) const { return (folder_ / name).string(); }
+
+  // Records into `name` until the capture ends by itself; returns the failure that ended it.
+  std::optional<Error> Record(const std::string& name, int seconds) {
+    const std::size_t captures = ends_.size() + 1;
+    engine_.SetTimeLimit(seconds);
+    engine_.SetCaptureFileName(Path(name));
+    engine_.StartCapture();
+    EXPECT_TRUE(engine_.IsCapturing());
+    return WaitForEnd(captures, std::chrono::seconds(seconds + 10));
+  }
+  // The failure that ended capture number `capture` (from 1), once it has ended.
+  std::optional<Error> WaitForEnd(std::size_t capture, std::chrono::seconds timeout) {
+    std::unique_lock lock(mutex_);
+    if (!ended_.wait_for(lock, timeout, [&] { return ends_.size() >= capture; })) {
+      ADD_FAILURE() << "the capture did not end";
+      return std::nullopt;
+    }
+    return ends_[capture - 1];
+  }
+  // The synthetic source's own picture for frame `index`.
+  static Bitmap SourcePicture(int index) {
+    Bitmap picture{320, 240, std::vector<uint8_t>(320 * 240 * 4)};
+    SyntheticSource(22050).Video(index, 320, 240, picture.rgba.data());
+    return picture;
+  }
+
+  fs::path folder_ = fs::temp_directory_path() / ("moviletta-capture-" + std::to_string(getpid()));
+  FfmpegCaptureDevice engine_{{.source = CaptureOptions::Source::kSynthetic}};
+  std::mutex mutex_;
+  std::condition_variable ended_;
+  std::vector<std::optional<Error>> ends_;
+};
+
+TEST_F(CaptureEngineTest, RecordsMjpegAndPcmForExactlyTheTimeLimit) {
+  EXPECT_EQ(Record("take.avi", 1), std::nullopt);
+  EXPECT_FALSE(engine_.IsCapturing());
+  const MediaInfo info = Probe(Path("take.avi"));
+  EXPECT_EQ(info.container, "avi");
+  EXPECT_EQ(info.video_codec, "mjpeg");
+  EXPECT_EQ(info.width, 320);
+  EXPECT_EQ(info.height, 240);
+  EXPECT_NEAR(info.fps, 15, 0.01);
+  EXPECT_EQ(info.video_frames, 15);
+  EXPECT_EQ(info.audio_codec, "pcm_s16le");
+  EXPECT_EQ(info.sample_rate, 22050);
+  EXPECT_EQ(info.channels, 1);
+  EXPECT_EQ(info.audio_samples, 22050) << "sound lasts exactly as long as the pictures";
+
+  engine_.StopCapture();  // harmless when idle
+  EXPECT_EQ(ends_.size(), 1u);
+}
+
+TEST_F(CaptureEngineTest, TheOverlayAndTheMirrorAreInTheRecordedPixels) {
+  // Left half opaque red, right half the transparent colour (magenta), bottom rows GIF-transparent.
+  Bitmap skin{320, 240, std::vector<uint8_t>(320 * 240 * 4)};
+  for (int y = 0; y < 200; ++y)
+    for (int x = 0; x < 320; ++x) {
+      uint8_t* p = &skin.rgba[(y * 320 + x) * 4];
+      p[0] = 255, p[1] = 0, p[2] = x < 160 ? 0 : 255, p[3] = 255;
+    }
+  int32_t magenta = 0xFF00FF;
+  engine_.OverlayBitmap(std::make_shared<const Bitmap>(skin), 0, 0, magenta);
+  ASSERT_EQ(Record("skin.avi", 1), std::nullopt);
+  const Bitmap recorded = DecodePicture(Path("skin.avi"), 3);
+  const Bitmap red{1, 1, {255, 0, 0, 255}};
+  EXPECT_LT(PixelDistance(recorded, 40, 20, red, 0, 0), 12) << "under an opaque skin pixel";
+  const Bitmap source = SourcePicture(3);
+  EXPECT_LT(PixelDistance(recorded, 300, 20, source, 300, 20), 12) << "under the key colour";
+  EXPECT_LT(PixelDistance(recorded, 40, 230, source, 40, 230), 12) << "under a clear GIF pixel";
+  EXPECT_GT(PixelDistance(source, 40, 20, red, 0, 0), 60) << "the test must tell them apart";
+
+  int32_t none = 0;
+  engine_.OverlayBitmap(nullptr, 0, 0, none);
+  engine_.SetMirrorMode(kMirrorOn);
+  ASSERT_EQ(Record("mirror.avi", 1), std::nullopt);
+  const Bitmap mirrored = DecodePicture(Path("mirror.avi"), 0);
+  EXPECT_LT(PixelDistance(mirrored, 10, 20, SourcePicture(0), 309, 20), 12);
+  EXPECT_GT(PixelDistance(mirrored, 10, 20, SourcePicture(0), 10, 20), 60);
+}
+
+TEST_F(CaptureEngineTest, StopCaptureClosesTheFileAndTheSnapshotIsAJpeg) {
+  engine_.SetTimeLimitEnabled(false);
+  engine_.SetCaptureFileName(Path("stopped.avi"));
+  engine_.StartCapture();
+  EXPECT_THROW(engine_.StartCapture(), Error) << "one capture at a time";
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  engine_.StopCapture();
+  EXPECT_EQ(WaitForEnd(1, std::chrono::seconds(1)), std::nullopt);
+  const MediaInfo info = Probe(Path("stopped.avi"));
+  EXPECT_GT(info.video_frames, 2);
+  EXPECT_LT(info.video_frames, 15);
+
+  const BitmapHandle frame = engine_.GrabFrame();
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->width, 320);
+  engine_.SavePictureAsJpeg(frame, Path("snap.jpg"), 90);
+  const MediaInfo jpeg = Probe(Path("snap.jpg"));
+  EXPECT_EQ(jpeg.video_codec, "mjpeg");
+  EXPECT_EQ(jpeg.width, 320);
+  EXPECT_THROW(engine_.SavePictureAsJpeg(frame, Path("missing/snap.jpg"), 90), Error);
+}
+
+TEST_F(CaptureEngineTest, AWriteFailureEndsTheCaptureWithAPlayableFile) {
+  // A file size limit stands in for a full disk: writes past it fail with EFBIG.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  const rlimit original = limit;
+  limit.rlim_cur = 150 * 1024;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const auto started = std::chrono::steady_clock::now();
+  const std::optional<Error> failure = Record("full.avi", 30);
+  setrlimit(RLIMIT_FSIZE, &original);
+  ASSERT_TRUE(failure) << "the end must carry the write failure";
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20))
+      << "the failure ends the capture long before its limit";
+  EXPECT_FALSE(engine_.IsCapturing());
+  EXPECT_GT(Probe(Path("full.avi")).video_frames, 3) << "what was written stays playable";
+}
+
+TEST_F(CaptureEngineTest, DestroyingAnEngineWhileItRecordsClosesTheFile) {
+  {
+    FfmpegCaptureDevice engine({.source = CaptureOptions::Source::kSynthetic});
+    engine.SetFrameRate(15);
+    engine.SetConnected(true);
+    engine.SetCaptureFileName(Path("dropped.avi"));
+    engine.StartCapture();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  EXPECT_GT(Probe(Path("dropped.avi")).video_frames, 0);
+}
+
+TEST(CaptureEngine, AMissingCameraIsAClearFailure) {
+  FfmpegCaptureDevice engine(
+      {.source = CaptureOptions::Source::kCamera, .camera = "/dev/video-nowhere"});
+  try {
+    engine.SetConnected(true);
+    FAIL() << "connected to a camera that does not exist";
+  } catch (const Error& e) {
+    EXPECT_NE(e.description().find("/dev/video-nowhere"), std::string::npos) << e.description();
+  }
+  EXPECT_THROW(engine.StartCapture(), Error) << "not connected";
+  EXPECT_THROW(engine.GrabFrame(), Error);
+}
+
+TEST_F(CaptureEngineTest, ThePlayerShowsTheRecordingAndTellsItsEnd) {
+  ASSERT_EQ(Record("play.avi", 1), std::nullopt);
+  FfmpegPlayer player;
+  std::promise<int32_t> ended;
+  player.OnPlayerChangeState([&](int32_t state) { ended.set_value(state); });
+  std::atomic<int> shown{0};
+  player.SetFrameListener([&](const BitmapHandle& frame) {
+    if (frame->width == 160) ++shown;
+  });
+  int32_t width = 160, height = 120;
+  player.SetDisplaySize(width, height);
+  EXPECT_THROW(player.Play(), Error) << "no file open";
+  EXPECT_THROW(player.OpenFile(Path("none.avi")), Error);
+  player.OpenFile(Path("play.avi"));
+  player.Play();
+  auto state = ended.get_future();
+  ASSERT_EQ(state.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(state.get(), 0);
+  EXPECT_EQ(shown, 15);
+
+  std::promise<int32_t> stopped;
+  player.OnPlayerChangeState([&](int32_t s) { stopped.set_value(s); });
+  player.Play();
+  player.StopPlayback();
+  EXPECT_EQ(stopped.get_future().get(), 0);
+  player.CloseFile();
+  EXPECT_THROW(player.Play(), Error);
+}
+
+}  // namespace
+}  // namespace moviletta::testing

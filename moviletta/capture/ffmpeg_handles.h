@@ -1,0 +1,75 @@
+#pragma once
+
+// Owners of FFmpeg handles and the translation of FFmpeg's error codes. Implementation files only:
+// public headers stay free of FFmpeg.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <memory>
+#include <string>
+
+#include "moviletta/common/error.h"
+
+namespace moviletta::ffmpeg {
+
+template <auto Free>
+struct Deleter {
+  template <class T>
+  void operator()(T* handle) const {
+    Free(&handle);
+  }
+};
+
+using CodecContext = std::unique_ptr<AVCodecContext, Deleter<avcodec_free_context>>;
+using Frame = std::unique_ptr<AVFrame, Deleter<av_frame_free>>;
+using Packet = std::unique_ptr<AVPacket, Deleter<av_packet_free>>;
+using InputContext = std::unique_ptr<AVFormatContext, Deleter<avformat_close_input>>;
+using SwrContext = std::unique_ptr<::SwrContext, Deleter<swr_free>>;
+
+struct SwsDeleter {
+  void operator()(SwsContext* sws) const { sws_freeContext(sws); }
+};
+using ScaleContext = std::unique_ptr<SwsContext, SwsDeleter>;
+
+// An output file: the muxer context and, once opened, its file.
+struct OutputDeleter {
+  void operator()(AVFormatContext* context) const {
+    if (context->pb && !(context->oformat->flags & AVFMT_NOFILE)) avio_closep(&context->pb);
+    avformat_free_context(context);
+  }
+};
+using OutputContext = std::unique_ptr<AVFormatContext, OutputDeleter>;
+
+inline std::string ErrorText(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+// Throws Error kComponentFailed naming `what` when `code` is an FFmpeg failure; returns it
+// otherwise.
+inline int Check(int code, const std::string& what, const char* source) {
+  if (code < 0)
+    throw Error(err::kComponentFailed, what + ": " + ErrorText(code), source,
+                code > -4096 ? AVUNERROR(code) : 0);
+  return code;
+}
+
+inline Frame NewFrame() {
+  Frame frame(av_frame_alloc());
+  if (!frame) throw Error(err::kOutOfMemory);
+  return frame;
+}
+
+inline Packet NewPacket() {
+  Packet packet(av_packet_alloc());
+  if (!packet) throw Error(err::kOutOfMemory);
+  return packet;
+}
+
+}  // namespace moviletta::ffmpeg

@@ -1,0 +1,49 @@
+#include "moviletta/capture/overlay.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace moviletta {
+
+PreparedOverlay::PreparedOverlay(BitmapHandle bitmap, int32_t x, int32_t y, int32_t transparent)
+    : bitmap_(std::move(bitmap)), x_(x), y_(y) {
+  const uint8_t key[3] = {static_cast<uint8_t>(transparent & 0xFF),
+                          static_cast<uint8_t>((transparent >> 8) & 0xFF),
+                          static_cast<uint8_t>((transparent >> 16) & 0xFF)};
+  const auto shows = [&](const uint8_t* p) {
+    return p[3] != 0 && !(p[0] == key[0] && p[1] == key[1] && p[2] == key[2]);
+  };
+  for (int32_t row = 0; row < bitmap_->height; ++row) {
+    const uint8_t* pixels = &bitmap_->rgba[static_cast<std::size_t>(row) * bitmap_->width * 4];
+    for (int32_t col = 0; col < bitmap_->width;) {
+      if (!shows(pixels + col * 4)) {
+        ++col;
+        continue;
+      }
+      const int32_t begin = col;
+      while (col < bitmap_->width && shows(pixels + col * 4)) ++col;
+      spans_.push_back({row, begin, col});
+    }
+  }
+}
+
+void PreparedOverlay::Composite(uint8_t* frame, int width, int height) const {
+  for (const Span& span : spans_) {
+    const int32_t y = y_ + span.row;
+    if (y < 0 || y >= height) continue;
+    const int32_t begin = std::max(x_ + span.begin, 0);
+    const int32_t end = std::min(x_ + span.end, width);
+    if (begin >= end) continue;
+    const uint8_t* source =
+        &bitmap_->rgba[(static_cast<std::size_t>(span.row) * bitmap_->width + (begin - x_)) * 4];
+    std::memcpy(frame + (static_cast<std::size_t>(y) * width + begin) * 4, source,
+                static_cast<std::size_t>(end - begin) * 4);
+  }
+}
+
+void MirrorRows(uint8_t* rgba, int width, int height) {
+  auto* pixels = reinterpret_cast<uint32_t*>(rgba);
+  for (int y = 0; y < height; ++y) std::reverse(pixels + y * width, pixels + (y + 1) * width);
+}
+
+}  // namespace moviletta

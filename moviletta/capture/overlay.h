@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "moviletta/common/bitmap.h"
+
+namespace moviletta {
+
+// A skin picture made ready for compositing once, when it is laid over the picture: per row, the
+// spans of pixels that show. Compositing a frame then only copies those spans. Immutable after
+// construction, so any thread may composite with it.
+class PreparedOverlay {
+ public:
+  // Pixels with alpha 0, or whose colour is `transparent` (0x00BBGGRR, red in the low byte),
+  // stay see-through. `bitmap` must not be null.
+  PreparedOverlay(BitmapHandle bitmap, int32_t x, int32_t y, int32_t transparent);
+
+  // Lays the overlay over `frame`, an RGBA picture of `width` x `height`, clipping at its edges.
+  void Composite(uint8_t* frame, int width, int height) const;
+
+  // Number of spans; tells how much work a frame costs.
+  std::size_t spans() const { return spans_.size(); }
+
+ private:
+  struct Span {
+    int32_t row;
+    int32_t begin;
+    int32_t end;
+  };
+
+  BitmapHandle bitmap_;
+  int32_t x_;
+  int32_t y_;
+  std::vector<Span> spans_;
+};
+
+// Mirrors an RGBA picture left to right, in place.
+void MirrorRows(uint8_t* rgba, int width, int height);
+
+}  // namespace moviletta
