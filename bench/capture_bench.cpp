@@ -108,12 +108,14 @@ void Measure(int width, int height, int fps, int seconds, const fs::path& folder
     std::unique_lock lock(mutex);
     if (ended.wait_for(lock, std::chrono::duration<double>(1.0 / fps), [&] { return done; })) break;
   }
-  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double wall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const double cpu = CpuSeconds() - cpu_before;
   const int written = testing::Probe((folder / "realtime.avi").string()).video_frames;
-  std::printf("  real time, %d s: %d frames written, %.0f expected for %.2f s of wall time "
-              "(%d dropped)\n",
-              seconds, written, wall * fps, wall, std::max(0, int(wall * fps + 0.5) - written));
+  std::printf(
+      "  real time, %d s: %d frames written, %.0f expected for %.2f s of wall time "
+      "(%d dropped)\n",
+      seconds, written, wall * fps, wall, std::max(0, int(wall * fps + 0.5) - written));
   std::printf("  CPU share of one core while recording: %.1f %%\n", 100 * cpu / wall);
 }
 

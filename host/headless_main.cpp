@@ -1,12 +1,13 @@
 // moviletta-cli: runs the control in a headless host, calls members by name and prints what the
-// control does. Until the capture, editing and mail engines exist it runs them as fakes.
+// control does. The capture engine and player are the real ones; until the editing and mail
+// engines exist they run as fakes.
 #include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "moviletta/capture/fake_capture_device.h"
-#include "moviletta/capture/fake_video_player.h"
+#include "moviletta/capture/ffmpeg_capture_device.h"
+#include "moviletta/capture/ffmpeg_player.h"
 #include "moviletta/control/control_site.h"
 #include "moviletta/control/headless_host.h"
 #include "moviletta/dispatch/fake_mail_sender.h"
@@ -17,10 +18,13 @@ namespace {
 using namespace moviletta;
 
 int Usage() {
-  std::cerr << "usage: moviletta-cli [--server URL] [--app-dir DIR] [MEMBER[=ARG,ARG...]]...\n"
-               "  Creates the control (start-up against the greeting server at URL), calls each\n"
-               "  MEMBER in turn through the dispatch table and prints the events and results.\n"
-               "  Property reads: ClientStatus, ErrMsg, Miror, SkinPath; write: Miror=True.\n";
+  std::cerr
+      << "usage: moviletta-cli [--server URL] [--app-dir DIR] [--camera auto|synthetic|DEVICE]\n"
+         "                     [MEMBER[=ARG,ARG...]]...\n"
+         "  Creates the control (start-up against the greeting server at URL), calls each\n"
+         "  MEMBER in turn through the dispatch table and prints the events and results.\n"
+         "  Property reads: ClientStatus, ErrMsg, Miror, SkinPath; write: Miror=True.\n"
+         "  Wait=SECONDS processes the host's events for that long.\n";
   return 2;
 }
 
@@ -48,6 +52,7 @@ void Print(std::string_view what, const CallOutcome& outcome) {
 
 int main(int argc, char** argv) {
   ControlConfig config;
+  CaptureOptions capture;
   std::vector<std::string> calls;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -55,7 +60,13 @@ int main(int argc, char** argv) {
       config.server_address = argv[++i];
     else if (arg == "--app-dir" && i + 1 < argc)
       config.app_directory = argv[++i];
-    else if (arg.starts_with("-"))
+    else if (arg == "--camera" && i + 1 < argc) {
+      const std::string camera = argv[++i];
+      if (camera == "synthetic")
+        capture.source = CaptureOptions::Source::kSynthetic;
+      else if (camera != "auto")
+        capture.source = CaptureOptions::Source::kCamera, capture.camera = camera;
+    } else if (arg.starts_with("-"))
       return Usage();
     else
       calls.push_back(arg);
@@ -77,8 +88,8 @@ int main(int argc, char** argv) {
   };
 
   Components components;
-  components.VideoCapX1 = std::make_unique<FakeCaptureDevice>();
-  components.VideoCapX2 = std::make_unique<FakeVideoPlayer>();
+  components.VideoCapX1 = std::make_unique<FfmpegCaptureDevice>(capture);
+  components.VideoCapX2 = std::make_unique<FfmpegPlayer>();
   components.VideoEdit1 = std::make_unique<FakeVideoEditor>();
   components.CreateMailSender = FakeMailSender::Factory(std::make_shared<int>(0));
 
@@ -92,6 +103,10 @@ int main(int argc, char** argv) {
   for (const std::string& call : calls) {
     const std::size_t eq = call.find('=');
     const std::string name = call.substr(0, eq);
+    if (name == "Wait") {
+      site.control()->Wait(Variant(eq == std::string::npos ? "1" : call.substr(eq + 1)));
+      continue;
+    }
     std::vector<Variant> args =
         eq == std::string::npos ? std::vector<Variant>{} : SplitArguments(call.substr(eq + 1));
     MemberKind kind = MemberKind::kMethod;

@@ -58,6 +58,7 @@ struct AviRecorder::Impl {
 
 AviRecorder::AviRecorder(const std::string& path, int width, int height, int fps, int sample_rate)
     : impl_(std::make_unique<Impl>()) {
+  ffmpeg::QuietLogs();
   Impl& r = *impl_;
   r.width = width, r.height = height;
   AVFormatContext* raw = nullptr;

@@ -33,6 +33,7 @@ std::unique_ptr<DeviceSource::Input> OpenInput(const char* driver, const std::st
                                                AVDictionary* options, std::atomic<bool>& stop) {
   static std::once_flag registered;
   std::call_once(registered, [] { avdevice_register_all(); });
+  ffmpeg::QuietLogs();
   auto input = std::make_unique<DeviceSource::Input>();
   AVFormatContext* raw = avformat_alloc_context();
   if (!raw) throw Error(err::kOutOfMemory);

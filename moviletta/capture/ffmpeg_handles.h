@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "moviletta/common/error.h"
@@ -58,6 +59,12 @@ inline int Check(int code, const std::string& what, const char* source) {
     throw Error(err::kComponentFailed, what + ": " + ErrorText(code), source,
                 code > -4096 ? AVUNERROR(code) : 0);
   return code;
+}
+
+// FFmpeg prints notes and warnings to stderr by default; the engine reports its own failures.
+inline void QuietLogs() {
+  static std::once_flag once;
+  std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
 }
 
 inline Frame NewFrame() {

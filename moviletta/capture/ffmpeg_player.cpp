@@ -37,6 +37,7 @@ void FfmpegPlayer::OnPlayerChangeState(std::function<void(int32_t)> change_state
 }
 
 void FfmpegPlayer::OpenFile(const std::string& path) {
+  ffmpeg::QuietLogs();
   CloseFile();
   auto media = std::make_unique<Media>();
   AVFormatContext* raw = nullptr;

@@ -11,6 +11,7 @@ constexpr const char* kSource = "Moviletta.JpegWriter";
 }
 
 void WriteJpeg(const Bitmap& picture, const std::string& path, int quality) {
+  ffmpeg::QuietLogs();
   if (picture.width <= 0 || picture.height <= 0)
     throw Error(err::kComponentFailed, "no picture to save", kSource);
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
