@@ -1,5 +1,7 @@
 #include "moviletta/control/components.h"
 
+#include "moviletta/control/memory_panel.h"
+#include "moviletta/control/memory_progress_bar.h"
 #include "moviletta/server/curl_http_client.h"
 
 namespace moviletta {
@@ -9,6 +11,9 @@ Components WithStandardComponents(Components components, HttpOptions http_option
   if (!components.xml) components.xml = std::make_unique<PugiXmlDocumentFactory>();
   if (!components.streams) components.streams = std::make_unique<FileByteStreamFactory>();
   if (!components.volume_serial) components.volume_serial = RootVolumeSerial;
+  if (!components.vbalProgressBar1)
+    components.vbalProgressBar1 = std::make_unique<MemoryProgressBar>();
+  if (!components.picGeneral) components.picGeneral = std::make_unique<MemoryPanel>();
   return components;
 }
 

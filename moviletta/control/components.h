@@ -6,6 +6,8 @@
 #include "moviletta/capture/capture_device.h"
 #include "moviletta/capture/video_player.h"
 #include "moviletta/common/constants.h"
+#include "moviletta/control/panel.h"
+#include "moviletta/control/progress_bar.h"
 #include "moviletta/dispatch/mail_sender.h"
 #include "moviletta/encoding/video_editor.h"
 #include "moviletta/server/byte_stream.h"
@@ -20,6 +22,8 @@ struct Components {
   std::unique_ptr<CaptureDevice> VideoCapX1;
   std::unique_ptr<VideoPlayer> VideoCapX2;
   std::unique_ptr<VideoEditor> VideoEdit1;
+  std::unique_ptr<ProgressBar> vbalProgressBar1;
+  std::unique_ptr<Panel> picGeneral;
   MailSenderFactory CreateMailSender;
   std::unique_ptr<HttpClientFactory> http;
   std::unique_ptr<XmlDocumentFactory> xml;
@@ -27,8 +31,9 @@ struct Components {
   VolumeSerialSource volume_serial = RootVolumeSerial;
 };
 
-// Fills in the real HTTP (libcurl), XML (pugixml) and file components where `components` has
-// none. The capture, editing and mail components are the caller's.
+// Fills in the real HTTP (libcurl), XML (pugixml) and file components, and a progress bar and
+// panel kept in memory, where `components` has none. The capture, player, editing and mail
+// components are the caller's.
 Components WithStandardComponents(Components components, HttpOptions http_options = {});
 
 // Where the control finds its greeting server and keeps its files.

@@ -34,6 +34,14 @@ Movilettas::Movilettas(Host& host, EventQueue& queue, ModuleState& module, Compo
   components_.VideoCapX2->OnPlayerChangeState([poster, this](int32_t state) {
     poster.Post([this, state] { VideoCapX2_PlayerChangeState(state); });
   });
+  VideoEditor& editor = *components_.VideoEdit1;
+  editor.OnProcessing([poster, this](double done, double total) {
+    poster.Post([this, done, total] { VideoEdit1_Processing(done, total); });
+  });
+  editor.OnComplete([poster, this] { poster.Post([this] { VideoEdit1_Complete(); }); });
+  editor.OnFailed([poster, this](Error failure) {
+    poster.Post([this, failure] { VideoEdit1_Failed(failure); });
+  });
 }
 
 Movilettas::~Movilettas() {

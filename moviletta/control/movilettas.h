@@ -103,10 +103,22 @@ class Movilettas {
   // True when slot `index` exists.
   bool IsImageLoaded(int32_t index);
 
+  // Compression of the recording into the output file: CompressFile shows the panel and runs
+  // MergeVideo, which hands the job to the editing component; the job's end arrives as
+  // VideoEdit1_Complete (m_CompressionDone) or VideoEdit1_Failed (CompressionFailed).
+  void CompressFile();
+  void MergeVideo();
+  bool CompressionDone() const { return m_CompressionDone; }
+  // True when the last compression could not be started or its job failed.
+  bool CompressionFailed() const { return m_CompressionFailed; }
+
   // Notification handlers of the components, run on the host thread.
   // `failure` is what ended the capture, when something did; it is reported after the status.
   void VideoCapX1_CaptureEnd(std::optional<Error> failure = std::nullopt);
   void VideoCapX2_PlayerChangeState(int32_t state);
+  void VideoEdit1_Processing(double done, double total);
+  void VideoEdit1_Complete();
+  void VideoEdit1_Failed(const Error& failure);
 
  private:
   void SetStatus(int32_t status);
@@ -141,6 +153,7 @@ class Movilettas {
   bool m_StopPreview = false;
   int32_t m_Status = STATUS_STARTING;
   bool m_CompressionDone = false;
+  bool m_CompressionFailed = false;
   std::unique_ptr<MailSender> poSendMail;
 };
 

@@ -1,16 +1,51 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
+
+#include "moviletta/common/error.h"
 
 namespace moviletta {
 
-// The editing component (VideoEdit1) that merges and compresses a recording. The control calls
-// it on the host thread; a failing call throws Error.
+// Output formats of the editing component.
+inline constexpr int32_t kOutputFormatMpeg = 6;
+inline constexpr int32_t kOutputFormatWmv = 9;
+
+// The editing component (VideoEdit1) that merges a recording's pictures and sound into one
+// compressed file.
+//
+// Threads: the control calls every member on the host thread; a failing call throws Error. The
+// job started by SaveOutputFile runs on a thread of the component's own, which tells its progress
+// (seconds done, seconds in all), its completion and its failure through the callbacks, from that
+// thread. A job ends with exactly one of `complete` and `failed`.
 class VideoEditor {
  public:
   virtual ~VideoEditor() = default;
 
+  virtual void OnProcessing(std::function<void(double done, double total)> processing) = 0;
+  virtual void OnComplete(std::function<void()> complete) = 0;
+  virtual void OnFailed(std::function<void(Error failure)> failed) = 0;
+
+  // kOutputFormatMpeg or kOutputFormatWmv.
+  virtual void SetOutputFormat(int32_t format) = 0;
+  virtual void SetAudioSampleRate(int32_t rate) = 0;
+  virtual void SetAudioBitRate(int32_t bits_per_second) = 0;
+  virtual void SetSampleSize(int32_t bits) = 0;
+  virtual void SetOutputHeight(int32_t height) = 0;
+  virtual void SetOutputWidth(int32_t width) = 0;
   virtual void SetOutputFrameRate(int32_t fps) = 0;
+
+  // Starts a new job: forgets the clips of the last one.
+  virtual void InitEditor() = 0;
+  // The length of a media file in seconds.
+  virtual double GetClipDuration(const std::string& path) = 0;
+  // The pictures of `path` from `start` to `end` seconds become the job's pictures.
+  virtual void AddVideoClip(const std::string& path, double start, double end, int16_t flags) = 0;
+  // The sound of `path` from `start` to `end` seconds becomes the job's sound.
+  virtual void AddAudioClip(const std::string& path, double start, double end) = 0;
+  // Starts writing the output file and returns while the job goes on.
+  virtual void SaveOutputFile(const std::string& path) = 0;
 };
 
 }  // namespace moviletta

@@ -1,0 +1,111 @@
+// Merging and compression with the fake editing component.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "moviletta/common/constants.h"
+#include "tests/fixtures/control_harness.h"
+#include "tests/fixtures/greeting_server.h"
+
+namespace moviletta::testing {
+namespace {
+
+using ::testing::ElementsAre;
+
+class CompressionTest : public ::testing::Test {
+ protected:
+  void Start(const std::string& output) {
+    server.SetSettings(SettingsDocument(server.address(), {{"OUTPUT", output}}));
+    ASSERT_EQ(harness.Start(), std::nullopt);
+    harness.editor->calls.clear();
+    server.ClearRequests();
+  }
+  std::vector<RecordedRequest> Reports() const { return server.RequestsTo("/clientErrLog.asp"); }
+  std::string Output(const std::string& name) const { return harness.app_directory + "/" + name; }
+
+  GreetingServerFixture server;
+  ControlHarness harness{server.address()};
+};
+
+TEST_F(CompressionTest, MpegSetsEveryParameterInOrderBeforeTheJob) {
+  Start("mpg");
+  harness.module.CaptureExtension = ".avi";
+  harness.control().CompressFile();
+  const std::string input = Output("Moviletta.avi");
+  EXPECT_THAT(
+      harness.editor->calls,
+      ElementsAre("OutputFormat=6", "AudioSampleRate=22050", "AudioBitRate=64000", "SampleSize=16",
+                  "OutputHeight=240", "OutputWidth=320", "OutputFrameRate=15", "InitEditor",
+                  "GetClipDuration(" + input + ")", "AddVideoClip(" + input + ",0,2.5,0)",
+                  "AddAudioClip(" + input + ",0,2.5)",
+                  "SaveOutputFile(" + Output("Moviletta.mpg") + ")"));
+  EXPECT_TRUE(harness.panel->visible);
+  EXPECT_THAT(harness.brought_to_front, ::testing::Contains(SurfaceWindow::picGeneral));
+  EXPECT_FALSE(harness.control().CompressionFailed());
+  EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(CompressionTest, WmvSetsOnlyTheFormatAndTheFrameRate) {
+  Start("wmv");
+  harness.control().MergeVideo();
+  const std::string input = Output("Moviletta");  // no RecordVideo yet: no extension
+  EXPECT_THAT(harness.editor->calls,
+              ElementsAre("OutputFormat=9", "OutputFrameRate=15", "InitEditor",
+                          "GetClipDuration(" + input + ")", "AddVideoClip(" + input + ",0,2.5,0)",
+                          "AddAudioClip(" + input + ",0,2.5)",
+                          "SaveOutputFile(" + Output("Moviletta.wmv") + ")"));
+}
+
+TEST_F(CompressionTest, AnOutputThatIsNeitherSetsNoFormat) {
+  Start("wmv");
+  harness.module.ClientSettings.OUTPUT = "avi";  // as when start-up stopped before normalising
+  harness.control().MergeVideo();
+  EXPECT_EQ(harness.editor->calls.front(), "OutputFrameRate=15");
+  EXPECT_EQ(harness.editor->calls.back(), "SaveOutputFile(" + Output("Moviletta.avi") + ")");
+}
+
+TEST_F(CompressionTest, AFailureBeforeTheJobIsReportedAndRecorded) {
+  Start("mpg");
+  harness.editor->fail_on = "AddVideoClip";
+  harness.control().CompressFile();
+  EXPECT_TRUE(harness.control().CompressionFailed());
+  ASSERT_EQ(Reports().size(), 1u);
+  EXPECT_EQ(Reports()[0].Query("sErrInFunction"), "MergeVideo");
+  EXPECT_EQ(Reports()[0].Query("sErrInSection"), "ad video+audio");
+  EXPECT_THAT(harness.editor->calls,
+              ::testing::Not(::testing::Contains(::testing::StartsWith("Save"))));
+}
+
+TEST_F(CompressionTest, ProgressRoundsHalvesToEvenAndCompletionResetsTheBar) {
+  Start("wmv");
+  for (auto [done, total] : {std::pair{50.0, 200.0}, {1.0, 8.0}, {3.0, 8.0}})
+    harness.editor->RaiseProcessing(done, total);
+  harness.editor->RaiseProcessing(5, 0);
+  harness.host.ProcessPendingEvents();
+  EXPECT_THAT(harness.progress->values, ElementsAre(25, 12, 38));
+  EXPECT_THAT(harness.progress->texts,
+              ElementsAre("Proccesing...  25%", "Proccesing...  12%", "Proccesing...  38%"));
+  ASSERT_EQ(Reports().size(), 1u) << "a total of 0 fails and leaves the bar";
+  EXPECT_EQ(Reports()[0].Query("sErrInFunction"), "VideoEdit1_Processing");
+
+  EXPECT_FALSE(harness.control().CompressionDone());
+  harness.editor->RaiseComplete();
+  harness.host.ProcessPendingEvents();
+  EXPECT_TRUE(harness.control().CompressionDone());
+  EXPECT_EQ(harness.progress->value, 0);
+  EXPECT_EQ(harness.progress->text, "");
+}
+
+TEST_F(CompressionTest, AFailedJobIsReportedAndRecorded) {
+  Start("wmv");
+  harness.control().MergeVideo();
+  ASSERT_FALSE(harness.control().CompressionFailed());
+  harness.editor->RaiseFailed(Error(err::kComponentFailed, "disk full", "Moviletta.VideoEditor"));
+  harness.host.ProcessPendingEvents();
+  EXPECT_TRUE(harness.control().CompressionFailed());
+  EXPECT_FALSE(harness.control().CompressionDone());
+  EXPECT_EQ(Reports().at(0).Query("sErrInFunction"), "VideoEdit1_Failed");
+  EXPECT_EQ(Reports().at(0).Query("sErrDesc"), "disk full");
+}
+
+}  // namespace
+}  // namespace moviletta::testing

@@ -1,0 +1,13 @@
+#pragma once
+
+namespace moviletta {
+
+// The panel on the control's surface (picGeneral) shown while a greeting is compressed and
+// sent. The host renders it. Host thread only.
+class Panel {
+ public:
+  virtual ~Panel() = default;
+  virtual void SetVisible(bool visible) = 0;
+};
+
+}  // namespace moviletta

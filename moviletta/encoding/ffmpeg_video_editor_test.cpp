@@ -1,0 +1,149 @@
+#include "moviletta/encoding/ffmpeg_video_editor.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <condition_variable>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/fixtures/media_probe.h"
+#include "tests/fixtures/recordings.h"
+
+namespace moviletta::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class VideoEditorTest : public ::testing::Test {
+ protected:
+  VideoEditorTest() {
+    fs::create_directories(folder_);
+    editor_.OnProcessing([this](double done, double total) {
+      std::lock_guard lock(mutex_);
+      progress_.emplace_back(done, total);
+    });
+    editor_.OnComplete([this] { End(std::nullopt); });
+    editor_.OnFailed([this](Error failure) { End(std::move(failure)); });
+  }
+  ~VideoEditorTest() override { fs::remove_all(folder_); }
+
+  std::string Path(const std::string& name) const { return (folder_ / name).string(); }
+
+  // Compresses `input` as the control does and waits for the job's end; returns its failure.
+  std::optional<Error> Compress(const std::string& input, const std::string& output, int format,
+                                int fps) {
+    editor_.SetOutputFormat(format);
+    editor_.SetOutputFrameRate(fps);
+    editor_.InitEditor();
+    const double duration = editor_.GetClipDuration(input);
+    editor_.AddVideoClip(input, 0, duration, 0);
+    editor_.AddAudioClip(input, 0, duration);
+    editor_.SaveOutputFile(output);
+    std::unique_lock lock(mutex_);
+    EXPECT_TRUE(ended_.wait_for(lock, std::chrono::seconds(60), [&] { return !ends_.empty(); }));
+    return ends_.empty() ? std::nullopt : ends_.back();
+  }
+  void End(std::optional<Error> failure) {
+    std::lock_guard lock(mutex_);
+    ends_.push_back(std::move(failure));
+    ended_.notify_all();
+  }
+
+  fs::path folder_ = fs::temp_directory_path() / ("moviletta-editor-" + std::to_string(getpid()));
+  FfmpegVideoEditor editor_;
+  std::mutex mutex_;
+  std::condition_variable ended_;
+  std::vector<std::optional<Error>> ends_;
+  std::vector<std::pair<double, double>> progress_;
+};
+
+TEST_F(VideoEditorTest, WritesWindowsMediaWithWmv2AndWma2) {
+  MakeRecording(Path("take.avi"), 3, 320, 240, 15);
+  ASSERT_EQ(Compress(Path("take.avi"), Path("out.wmv"), kOutputFormatWmv, 15), std::nullopt);
+  const MediaInfo out = Probe(Path("out.wmv"));
+  EXPECT_EQ(out.container, "asf");
+  EXPECT_EQ(out.video_codec, "wmv2");
+  EXPECT_EQ(out.audio_codec, "wmav2");
+  EXPECT_EQ(out.width, 320);
+  EXPECT_EQ(out.height, 240);
+  EXPECT_NEAR(out.video_frames, 45, 1) << "within a frame of the input's length";
+  EXPECT_NEAR(out.audio_samples, 3 * 22050, 2048 + 1) << "sound as long as the pictures";
+  EXPECT_EQ(ends_.size(), 1u);
+  ASSERT_FALSE(progress_.empty());
+  for (std::size_t i = 1; i < progress_.size(); ++i)
+    EXPECT_GE(progress_[i].first, progress_[i - 1].first);
+  EXPECT_DOUBLE_EQ(progress_.back().first, progress_.back().second);
+  EXPECT_FALSE(fs::exists(Path(".out.wmv.part")));
+}
+
+TEST_F(VideoEditorTest, WritesMpegProgramStreamsMpeg2Where15FpsNeedsIt) {
+  MakeRecording(Path("take15.avi"), 2, 320, 240, 15);
+  editor_.SetAudioSampleRate(44100);
+  editor_.SetAudioBitRate(128000);
+  editor_.SetOutputWidth(352);
+  editor_.SetOutputHeight(288);
+  ASSERT_EQ(Compress(Path("take15.avi"), Path("out15.mpg"), kOutputFormatMpeg, 15), std::nullopt);
+  MediaInfo out = Probe(Path("out15.mpg"));
+  EXPECT_EQ(out.container, "mpeg");
+  EXPECT_EQ(out.video_codec, "mpeg2video");
+  EXPECT_EQ(out.audio_codec, "mp2");
+  EXPECT_EQ(out.sample_rate, 44100);
+  EXPECT_EQ(out.width, 352);
+  EXPECT_EQ(out.height, 288);
+  EXPECT_NEAR(out.fps, 15, 0.01);
+  EXPECT_NEAR(out.video_frames, 30, 1);
+  EXPECT_NEAR(out.audio_samples, 2 * 44100, 1152 + 1);
+
+  MakeRecording(Path("take25.avi"), 2, 320, 240, 25);
+  ends_.clear();
+  ASSERT_EQ(Compress(Path("take25.avi"), Path("out25.mpg"), kOutputFormatMpeg, 25), std::nullopt);
+  out = Probe(Path("out25.mpg"));
+  EXPECT_EQ(out.video_codec, "mpeg1video");
+  EXPECT_NEAR(out.video_frames, 50, 1);
+}
+
+TEST_F(VideoEditorTest, ABrokenInputOrAFullDiskFailsWithoutAFinalFile) {
+  EXPECT_THROW(editor_.GetClipDuration(Path("missing.avi")), Error);
+  MakeRecording(Path("take.avi"), 2, 320, 240, 15);
+  {
+    std::ofstream garbage(Path("garbage.avi"), std::ios::binary);
+    garbage << "RIFF, but nothing a demuxer could read";
+  }
+  editor_.SetOutputFormat(kOutputFormatWmv);
+  editor_.AddVideoClip(Path("garbage.avi"), 0, 2, 0);
+  editor_.SaveOutputFile(Path("out.wmv"));
+  {
+    std::unique_lock lock(mutex_);
+    ASSERT_TRUE(ended_.wait_for(lock, std::chrono::seconds(10), [&] { return !ends_.empty(); }));
+  }
+  EXPECT_TRUE(ends_.back().has_value());
+  EXPECT_FALSE(fs::exists(Path("out.wmv")));
+
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  const rlimit original = limit;
+  limit.rlim_cur = 16 * 1024;  // a file size limit stands in for a full disk
+  ends_.clear();
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const std::optional<Error> full =
+      Compress(Path("take.avi"), Path("full.wmv"), kOutputFormatWmv, 15);
+  setrlimit(RLIMIT_FSIZE, &original);
+  EXPECT_TRUE(full.has_value()) << "a full disk must fail the job";
+  EXPECT_FALSE(fs::exists(Path("full.wmv")));
+  EXPECT_FALSE(fs::exists(Path(".full.wmv.part")));
+}
+
+TEST_F(VideoEditorTest, RefusesJobsItCannotRun) {
+  EXPECT_THROW(editor_.SaveOutputFile(Path("x.wmv")), Error) << "no format";
+  editor_.SetOutputFormat(kOutputFormatWmv);
+  EXPECT_THROW(editor_.SaveOutputFile(Path("x.wmv")), Error) << "no clip";
+  editor_.AddVideoClip(Path("a.avi"), 0, 2, 0);
+  editor_.AddAudioClip(Path("b.avi"), 0, 2);
+  EXPECT_THROW(editor_.SaveOutputFile(Path("x.wmv")), Error) << "sound from another file";
+}
+
+}  // namespace
+}  // namespace moviletta::testing

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace moviletta {
+
+// One merge: the pictures and the sound of `input` between `start` and `end` seconds into
+// `output`, compressed as `format` describes.
+struct TranscodeJob {
+  std::string input;
+  double start = 0;
+  double end = 0;
+  std::string output;
+  int32_t format = 0;  // kOutputFormatMpeg or kOutputFormatWmv
+  int32_t fps = 0;     // output frame rate; 0 keeps the input's
+  int32_t width = 0;   // output size (MPEG only); 0 keeps the input's
+  int32_t height = 0;
+  int32_t sample_rate = 0;  // output sound (MPEG only); 0 keeps the input's
+  int32_t audio_bit_rate = 0;
+};
+
+// Runs `job`, streaming: memory does not grow with the length of the clip. The output is written
+// under a hidden temporary name beside `job.output` and renamed to it only at the end, so a
+// failed or cancelled job leaves no file under the final name. Calls `progress` (seconds done,
+// seconds in all) a few times a second and once at the end. Throws Error on failure and when
+// `cancel` becomes true.
+void Transcode(const TranscodeJob& job, const std::atomic<bool>& cancel,
+               const std::function<void(double, double)>& progress);
+
+// Video bit rate the encoders get for a picture size and frame rate: a quarter of a bit per
+// pixel, at least 300 kb/s.
+int64_t VideoBitRate(int width, int height, int fps);
+
+}  // namespace moviletta
