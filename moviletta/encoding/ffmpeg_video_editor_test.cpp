@@ -76,6 +76,12 @@ TEST_F(VideoEditorTest, WritesWindowsMediaWithWmv2AndWma2) {
     EXPECT_GE(progress_[i].first, progress_[i - 1].first);
   EXPECT_DOUBLE_EQ(progress_.back().first, progress_.back().second);
   EXPECT_FALSE(fs::exists(Path(".out.wmv.part")));
+
+  // The colours survive the trip from the recording's full range to the encoder's.
+  const Bitmap in = DecodePicture(Path("take.avi"), 20),
+               out_picture = DecodePicture(Path("out.wmv"), 20);
+  for (int x : {20, 60, 100, 140, 180, 220, 260, 300})
+    EXPECT_LT(PixelDistance(in, x, 40, out_picture, x, 40), 10) << "at x " << x;
 }
 
 TEST_F(VideoEditorTest, WritesMpegProgramStreamsMpeg2Where15FpsNeedsIt) {

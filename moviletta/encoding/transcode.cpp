@@ -5,6 +5,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -212,13 +213,19 @@ class Transcoder {
             : frame_->best_effort_timestamp - std::max<int64_t>(stream->start_time, 0);
     const double seconds = pts * av_q2d(stream->time_base);
     if (seconds < job_.start || seconds >= job_.end) return;
-    scale_.reset(sws_getCachedContext(scale_.release(), decoder.width, decoder.height,
-                                      static_cast<AVPixelFormat>(frame_->format), width_, height_,
-                                      AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
-    if (!scale_) throw Error(err::kComponentFailed, "cannot scale the pictures", kSource);
     ffmpeg::Check(av_frame_make_writable(picture_.get()), "cannot allocate a frame", kSource);
-    sws_scale(scale_.get(), frame_->data, frame_->linesize, 0, decoder.height, picture_->data,
-              picture_->linesize);
+    if (frame_->format == AV_PIX_FMT_YUVJ420P && decoder.width == width_ &&
+        decoder.height == height_) {
+      SqueezeRange();
+    } else {
+      scale_.reset(sws_getCachedContext(scale_.release(), decoder.width, decoder.height,
+                                        static_cast<AVPixelFormat>(frame_->format), width_, height_,
+                                        AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr,
+                                        nullptr));
+      if (!scale_) throw Error(err::kComponentFailed, "cannot scale the pictures", kSource);
+      sws_scale(scale_.get(), frame_->data, frame_->linesize, 0, decoder.height, picture_->data,
+                picture_->linesize);
+    }
     // Each picture covers the output frames up to its own time: frames repeat or drop as the
     // rates demand, so pictures and sound keep their timing.
     const int64_t last = static_cast<int64_t>(std::floor((seconds - job_.start) * fps_ + 0.5));
@@ -227,6 +234,31 @@ class Transcoder {
       Encode(*video_encoder_, video_stream_, picture_.get());
     }
     Progress(seconds - job_.start);
+  }
+
+  // The recording's full-range (JPEG) picture into the limited range the encoders take, through
+  // one table per plane: at an unchanged size this is all the conversion there is to do.
+  void SqueezeRange() {
+    static const auto tables = [] {
+      std::array<std::array<uint8_t, 256>, 2> t{};
+      for (int v = 0; v < 256; ++v) {
+        t[0][v] = static_cast<uint8_t>(16 + (v * 219 + 127) / 255);
+        t[1][v] = static_cast<uint8_t>(128 + ((v - 128) * 224 + (v >= 128 ? 127 : -127)) / 255);
+      }
+      return t;
+    }();
+    for (int plane = 0; plane < 3; ++plane) {
+      const auto& table = tables[plane == 0 ? 0 : 1];
+      const int rows = plane == 0 ? height_ : (height_ + 1) / 2;
+      const int columns = plane == 0 ? width_ : (width_ + 1) / 2;
+      for (int y = 0; y < rows; ++y) {
+        const uint8_t* from =
+            frame_->data[plane] + static_cast<std::ptrdiff_t>(y) * frame_->linesize[plane];
+        uint8_t* to =
+            picture_->data[plane] + static_cast<std::ptrdiff_t>(y) * picture_->linesize[plane];
+        for (int x = 0; x < columns; ++x) to[x] = table[from[x]];
+      }
+    }
   }
 
   void TakeSound() {
