@@ -1,6 +1,5 @@
-// moviletta-cli: runs the control in a headless host, calls members by name and prints what the
-// control does. The capture engine and player are the real ones; until the editing and mail
-// engines exist they run as fakes.
+// moviletta-cli: runs the control in a headless host with its real components, calls members by
+// name and prints what the control does.
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -10,8 +9,8 @@
 #include "moviletta/capture/ffmpeg_player.h"
 #include "moviletta/control/control_site.h"
 #include "moviletta/control/headless_host.h"
-#include "moviletta/dispatch/fake_mail_sender.h"
-#include "moviletta/encoding/fake_video_editor.h"
+#include "moviletta/dispatch/curl_mail_sender.h"
+#include "moviletta/encoding/ffmpeg_video_editor.h"
 
 namespace {
 
@@ -90,8 +89,8 @@ int main(int argc, char** argv) {
   Components components;
   components.VideoCapX1 = std::make_unique<FfmpegCaptureDevice>(capture);
   components.VideoCapX2 = std::make_unique<FfmpegPlayer>();
-  components.VideoEdit1 = std::make_unique<FakeVideoEditor>();
-  components.CreateMailSender = FakeMailSender::Factory(std::make_shared<int>(0));
+  components.VideoEdit1 = std::make_unique<FfmpegVideoEditor>();
+  components.CreateMailSender = CurlMailSenderFactory();
 
   std::cout << "greeting server: " << config.server_address << "\n"
             << "application folder: " << config.app_directory << "\n";

@@ -5,14 +5,6 @@
 #include "moviletta/utils/trap.h"
 
 namespace moviletta {
-namespace {
-
-[[noreturn]] void NotBuiltYet(std::string_view member) {
-  throw Error(err::kActionNotSupported, std::string(member) + " is not built yet");
-}
-
-}  // namespace
-
 Movilettas::Movilettas(Host& host, EventQueue& queue, ModuleState& module, Components components,
                        ControlConfig config)
     : host_(host),
@@ -98,29 +90,6 @@ HResult Movilettas::SetInterfaceSafetyOptions(const Guid* riid, uint32_t dwOptio
                                               uint32_t dwEnabledOptions) const {
   return moviletta::SetInterfaceSafetyOptions(module_.Safety, riid, dwOptionsSetMask,
                                               dwEnabledOptions);
-}
-
-// --- Operations whose components are not built yet: their guards already apply. ---
-
-void Movilettas::SendGreeting(int32_t, const std::string&, const std::string&, const std::string&,
-                              const std::string&, const std::string&, int32_t) {
-  if (!AcceptInStoppedStatus(kRefuseSend)) return;
-  NotBuiltYet("SendGreeting");
-}
-
-void Movilettas::SendByEmail(const std::string&, const std::string&, const std::string&,
-                             const std::string&, const std::string&, const std::string&) {
-  NotBuiltYet("SendByEmail");
-}
-
-Variant Movilettas::SetXMLNode(Variant&, Variant&) {
-  NotBuiltYet("SetXMLNode");
-}
-
-Variant Movilettas::GenerateMessageXML(int32_t, const std::string&, const std::string&,
-                                       const std::string&, const std::string&, const std::string&,
-                                       int32_t) {
-  NotBuiltYet("GenerateMessageXML");
 }
 
 }  // namespace moviletta

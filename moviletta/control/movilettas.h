@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "moviletta/common/variant.h"
 #include "moviletta/control/components.h"
@@ -119,6 +120,13 @@ class Movilettas {
   void VideoEdit1_Processing(double done, double total);
   void VideoEdit1_Complete();
   void VideoEdit1_Failed(const Error& failure);
+  // The mail sender's notifications; `sender` is the one that raised it.
+  void poSendMail_Progress(MailSender* sender, int32_t PercentComplete);
+  void poSendMail_SendFailed(MailSender* sender, const std::string& Explanation);
+  void poSendMail_SendSuccesful(MailSender* sender);
+
+  // Fills the current mail sender and starts the send.
+  void SendFile(const std::string& label, const std::string& body, const std::string& attachments);
 
  private:
   void SetStatus(int32_t status);
@@ -130,6 +138,18 @@ class Movilettas {
   // runs here (and yields) when ANIMPREVIEW is 1 and `animate` is set.
   void AssignSkinPath(const std::string& path, bool animate = true);
   void RunSkinPreview(int16_t frames, double period);
+  // Makes the mail sender of a new send; a replaced sender whose send runs is kept until its
+  // result has arrived.
+  void NewMailSender();
+  // Ends the send of `sender` and releases it.
+  void EndSend(MailSender* sender);
+  // The output file and the snapshot, joined by ";".
+  std::string AttachmentList();
+  // Shows the panel, compresses and yields until the compression has completed or failed.
+  // Returns false when it failed.
+  bool CompressAndWait();
+  // A send that could not go out: tells the user and leaves the sending state.
+  void NotSent(const std::string& why);
 
   Host& host_;
   EventQueue& queue_;
@@ -155,6 +175,8 @@ class Movilettas {
   bool m_CompressionDone = false;
   bool m_CompressionFailed = false;
   std::unique_ptr<MailSender> poSendMail;
+  std::vector<std::unique_ptr<MailSender>> replaced_senders_;
+  std::vector<MailSender*> sending_;  // senders whose Send was called and whose result is due
 };
 
 }  // namespace moviletta

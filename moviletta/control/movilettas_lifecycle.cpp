@@ -49,6 +49,8 @@ void Movilettas::UserControl_Terminate() {
     components_.VideoCapX1->SetPreview(false);
     components_.VideoCapX1->SetConnected(false);
     poSendMail.reset();
+    replaced_senders_.clear();
+    sending_.clear();
     const int32_t count = img_.Count();
     for (int32_t index = 2; index < count; ++index) img_.Remove(index);
   });

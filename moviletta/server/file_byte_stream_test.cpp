@@ -6,18 +6,14 @@
 
 #include "moviletta/common/error.h"
 #include "moviletta/server/byte_stream.h"
+#include "tests/fixtures/gif_files.h"
 
 namespace moviletta {
 namespace {
 
-namespace fs = std::filesystem;
+using testing::ReadFile;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
+namespace fs = std::filesystem;
 
 class FileByteStreamTest : public ::testing::Test {
  protected:

@@ -1,0 +1,294 @@
+#include "moviletta/dispatch/curl_mail_sender.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <ctime>
+#include <filesystem>
+#include <random>
+#include <vector>
+
+#include "moviletta/common/error.h"
+
+namespace moviletta {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CurlEasyDeleter {
+  void operator()(CURL* h) const { curl_easy_cleanup(h); }
+};
+struct CurlListDeleter {
+  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+struct CurlMimeDeleter {
+  void operator()(curl_mime* m) const { curl_mime_free(m); }
+};
+using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
+using CurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
+using CurlMime = std::unique_ptr<curl_mime, CurlMimeDeleter>;
+
+// Why a send cannot go out; the text is what the user reads.
+struct Refused {
+  std::string explanation;
+};
+
+std::string Base64(std::string_view bytes) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t chunk = static_cast<uint8_t>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) chunk |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) chunk |= static_cast<uint8_t>(bytes[i + 2]);
+    out += kDigits[(chunk >> 18) & 63];
+    out += kDigits[(chunk >> 12) & 63];
+    out += i + 1 < bytes.size() ? kDigits[(chunk >> 6) & 63] : '=';
+    out += i + 2 < bytes.size() ? kDigits[chunk & 63] : '=';
+  }
+  return out;
+}
+
+void CheckAddress(const std::string& address, const char* what) {
+  const bool ok = !address.empty() && address.find_first_of("<>,;\\\" ") == std::string::npos &&
+                  std::none_of(address.begin(), address.end(), [](char c) {
+                    return static_cast<unsigned char>(c) < 0x21 || c == 0x7F;
+                  });
+  if (!ok) throw Refused{std::string("The ") + what + " address \"" + address + "\" is not valid."};
+}
+
+std::string SmtpUrl(const std::string& host) {
+  const bool ok = !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == ':' ||
+           c == '[' || c == ']';
+  });
+  if (!ok) throw Refused{"The mail server \"" + host + "\" is not valid."};
+  const bool has_port = host.find(':') != std::string::npos && host.back() != ']';
+  return "smtp://" + host + (has_port ? "" : ":25");
+}
+
+const char* ContentType(const fs::path& file) {
+  std::string extension = file.extension().string();
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension == ".wmv") return "video/x-ms-wmv";
+  if (extension == ".mpg" || extension == ".mpeg") return "video/mpeg";
+  if (extension == ".jpg" || extension == ".jpeg") return "image/jpeg";
+  if (extension == ".avi") return "video/x-msvideo";
+  return "application/octet-stream";
+}
+
+std::string DateHeader() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char text[64];
+  std::snprintf(text, sizeof text, "Date: %s, %02d %s %04d %02d:%02d:%02d +0000",
+                kDays[utc.tm_wday], utc.tm_mday, kMonths[utc.tm_mon], utc.tm_year + 1900,
+                utc.tm_hour, utc.tm_min, utc.tm_sec);
+  return text;
+}
+
+std::string MessageIdHeader() {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  return "Message-ID: <" + std::to_string(std::time(nullptr)) + "." + std::to_string(random()) +
+         "@moviletta>";
+}
+
+struct Transfer {
+  const std::atomic<bool>* cancel;
+  std::function<void(int32_t)> progress;
+  int32_t last = -1;
+  std::string last_reply;  // the server's last line, for the explanation
+};
+
+int OnUploadProgress(void* user, curl_off_t, curl_off_t, curl_off_t total, curl_off_t now) {
+  auto* t = static_cast<Transfer*>(user);
+  if (*t->cancel) return 1;
+  if (total > 0 && t->progress) {
+    const auto percent = static_cast<int32_t>(now * 100 / total);
+    if (percent != t->last) t->progress(t->last = percent);
+  }
+  return 0;
+}
+
+int OnDebug(CURL*, curl_infotype type, char* data, std::size_t size, void* user) {
+  if (type == CURLINFO_HEADER_IN) {
+    std::string line(data, size);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    static_cast<Transfer*>(user)->last_reply = line;
+  }
+  return 0;
+}
+
+}  // namespace
+
+CurlMailSender::CurlMailSender(SmtpOptions options) : options_(options) {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+CurlMailSender::~CurlMailSender() {
+  cancel_ = true;
+  if (worker_.joinable()) worker_.join();
+}
+
+void CurlMailSender::OnProgress(std::function<void(int32_t)> progress) {
+  std::lock_guard lock(mutex_);
+  progress_ = std::move(progress);
+}
+
+void CurlMailSender::OnSendFailed(std::function<void(std::string)> send_failed) {
+  std::lock_guard lock(mutex_);
+  failed_ = std::move(send_failed);
+}
+
+void CurlMailSender::OnSendSuccesful(std::function<void()> send_succesful) {
+  std::lock_guard lock(mutex_);
+  succesful_ = std::move(send_succesful);
+}
+
+void CurlMailSender::Send() {
+  if (worker_.joinable()) throw Error(err::kComponentFailed, "a send is running", "Moviletta.Mail");
+  worker_ = std::thread([this] { Run(); });
+}
+
+void CurlMailSender::Disconnect() {
+  if (worker_.joinable()) worker_.join();
+}
+
+void CurlMailSender::Reset() {
+  host_.clear(), from_.clear(), password_.clear(), to_.clear();
+  label_.clear(), body_.clear(), attachments_.clear();
+}
+
+std::string CurlMailSender::SubjectFor(const std::string& label) {
+  std::string clean = label;
+  bool plain = true;
+  for (char& c : clean) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) c = ' ';
+    if (byte >= 0x80) plain = false;
+  }
+  if (plain) return clean;
+  // Encoded words of at most 45 bytes of text each (60 base64 characters); UTF-8 sequences are
+  // not cut.
+  std::string subject;
+  for (std::size_t start = 0; start < clean.size();) {
+    std::size_t end = std::min(start + 45, clean.size());
+    while (end < clean.size() && end > start + 1 &&
+           (static_cast<unsigned char>(clean[end]) & 0xC0) == 0x80)
+      --end;
+    if (!subject.empty()) subject += ' ';
+    subject += "=?UTF-8?B?" + Base64(std::string_view(clean).substr(start, end - start)) + "?=";
+    start = end;
+  }
+  return subject;
+}
+
+void CurlMailSender::Run() {
+  Transfer transfer{&cancel_, {}, -1, {}};
+  std::function<void(std::string)> failed;
+  std::function<void()> succesful;
+  {
+    std::lock_guard lock(mutex_);
+    transfer.progress = progress_, failed = failed_, succesful = succesful_;
+  }
+  std::string explanation;
+  try {
+    const std::string url = SmtpUrl(host_);
+    CheckAddress(from_, "sender");
+    CheckAddress(to_, "recipient");
+    CurlEasy easy(curl_easy_init());
+    if (!easy) throw Refused{"The mail cannot be prepared."};
+    CURL* h = easy.get();
+    char error_text[CURL_ERROR_SIZE] = {};
+
+    CurlList recipients(curl_slist_append(nullptr, ("<" + to_ + ">").c_str()));
+    CurlList headers;
+    for (const std::string& line :
+         {DateHeader(), MessageIdHeader(), "From: <" + from_ + ">", "To: <" + to_ + ">",
+          "Subject: " + SubjectFor(label_), std::string("MIME-Version: 1.0")}) {
+      curl_slist* grown = curl_slist_append(headers.get(), line.c_str());
+      if (!grown) throw Refused{"The mail cannot be prepared."};
+      headers.release();
+      headers.reset(grown);
+    }
+
+    CurlMime mime(curl_mime_init(h));
+    curl_mimepart* text = curl_mime_addpart(mime.get());
+    curl_mime_data(text, body_.data(), body_.size());
+    curl_mime_type(text, "text/plain; charset=UTF-8");
+    curl_mime_encoder(text, "quoted-printable");
+    for (std::size_t start = 0; start <= attachments_.size();) {
+      std::size_t end =
+          delimiter_.empty() ? std::string::npos : attachments_.find(delimiter_, start);
+      if (end == std::string::npos) end = attachments_.size();
+      const std::string path = attachments_.substr(start, end - start);
+      start = end + std::max<std::size_t>(delimiter_.size(), 1);
+      if (path.empty()) continue;
+      std::error_code ec;
+      if (!fs::is_regular_file(path, ec))
+        throw Refused{"The file " + path + " cannot be attached."};
+      curl_mimepart* part = curl_mime_addpart(mime.get());
+      if (curl_mime_filedata(part, path.c_str()) != CURLE_OK)
+        throw Refused{"The file " + path + " cannot be attached."};
+      curl_mime_type(part, ContentType(path));
+      curl_mime_encoder(part, "base64");
+    }
+
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "smtp");
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+    curl_easy_setopt(h, CURLOPT_MAIL_FROM, ("<" + from_ + ">").c_str());
+    curl_easy_setopt(h, CURLOPT_MAIL_RCPT, recipients.get());
+    if (!password_.empty()) {
+      curl_easy_setopt(h, CURLOPT_USERNAME, from_.c_str());
+      curl_easy_setopt(h, CURLOPT_PASSWORD, password_.c_str());
+    }
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(h, CURLOPT_MIMEPOST, mime.get());
+    curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(options_.connect_timeout.count()));
+    curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT,
+                     static_cast<long>((options_.response_timeout.count() + 999) / 1000));
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME,
+                     static_cast<long>((options_.response_timeout.count() + 999) / 1000));
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_text);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, OnUploadProgress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, OnDebug);
+    curl_easy_setopt(h, CURLOPT_DEBUGDATA, &transfer);
+
+    const CURLcode rc = curl_easy_perform(h);
+    if (rc != CURLE_OK) {
+      explanation = "The mail could not be sent: ";
+      explanation += *error_text ? error_text : curl_easy_strerror(rc);
+      if (!transfer.last_reply.empty() && transfer.last_reply[0] >= '4')
+        explanation += " (" + transfer.last_reply + ")";
+    }
+  } catch (const Refused& refused) {
+    explanation = refused.explanation;
+  }
+  if (cancel_) return;
+  if (!explanation.empty()) {
+    if (failed) failed(explanation);
+  } else {
+    if (transfer.progress && transfer.last != 100) transfer.progress(100);
+    if (succesful) succesful();
+  }
+}
+
+MailSenderFactory CurlMailSenderFactory(SmtpOptions options) {
+  return [options] { return std::make_unique<CurlMailSender>(options); };
+}
+
+}  // namespace moviletta
