@@ -1,0 +1,69 @@
+// A greeting from recording to mail drop with every real component on the synthetic camera.
+#include <gtest/gtest.h>
+
+#include "moviletta/capture/ffmpeg_capture_device.h"
+#include "moviletta/capture/ffmpeg_player.h"
+#include "moviletta/common/constants.h"
+#include "moviletta/dispatch/curl_mail_sender.h"
+#include "moviletta/encoding/ffmpeg_video_editor.h"
+#include "tests/fixtures/control_harness.h"
+#include "tests/fixtures/gif_files.h"
+#include "tests/fixtures/greeting_server.h"
+#include "tests/fixtures/mail_drop.h"
+#include "tests/fixtures/media_probe.h"
+
+namespace moviletta::testing {
+namespace {
+
+TEST(GreetingEndToEnd, RecordedCompressedAndMailedWithBothAttachments) {
+  GreetingServerFixture server;
+  MailDrop drop({"--password", "secret"});
+  server.SetSettings(SettingsDocument(
+      server.address(),
+      {{"SECLIMIT", "1"}, {"FPS", "15"}, {"OUTPUT", "mpg"}, {"SMTPHOST", drop.host()}}));
+  ControlHarness harness(server.address());
+  harness.customize = [](Components& c) {
+    c.VideoCapX1 = std::make_unique<FfmpegCaptureDevice>(
+        CaptureOptions{.source = CaptureOptions::Source::kSynthetic});
+    c.VideoCapX2 = std::make_unique<FfmpegPlayer>();
+    c.VideoEdit1 = std::make_unique<FfmpegVideoEditor>();
+    c.CreateMailSender = CurlMailSenderFactory();
+  };
+  ASSERT_EQ(harness.Start(), std::nullopt);
+  std::vector<std::string> boxes;
+  harness.host.on_message_box = [&](std::string_view text) { boxes.emplace_back(text); };
+  const auto await = [&](const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+      harness.host.ProcessPendingEvents(std::chrono::milliseconds(20));
+    return done();
+  };
+
+  harness.control().RecordVideo();
+  ASSERT_TRUE(await([&] { return harness.control().ClientStatus() == STATUS_STOPPED; }));
+  harness.control().SendGreeting(7, "Ann", "ann@test", "Bob,555,bob@test", "Hi", "1", 3);
+  EXPECT_EQ(harness.control().ClientStatus(), STATUS_STOPPED);
+  ASSERT_TRUE(await([&] { return !harness.panel->visible; })) << "the send's result";
+  EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0]);
+
+  const auto mail = drop.WaitForMail(1, std::chrono::seconds(5));
+  ASSERT_TRUE(mail);
+  const std::string folder = harness.app_directory + "/";
+  EXPECT_EQ(ReadFile(*mail + ".parts/Moviletta.mpg"), ReadFile(folder + "Moviletta.mpg"));
+  EXPECT_EQ(ReadFile(*mail + ".parts/Moviletta.jpg"), ReadFile(folder + "Moviletta.jpg"));
+  EXPECT_EQ(ReadFile(*mail + ".subject"), "MovilettaStudio");
+  EXPECT_EQ(ReadFile(*mail + ".body").rfind("<?xml version=\"1.0\"?><MLMESSAGE>", 0), 0u);
+  const MediaInfo greeting = Probe(folder + "Moviletta.mpg");
+  EXPECT_EQ(greeting.video_codec, "mpeg2video");
+  EXPECT_NEAR(greeting.video_frames, 15, 1);
+  EXPECT_EQ(harness.progress->text.rfind("Sending...  ", 0), 0u) << harness.progress->text;
+
+  harness.control().SendByEmail("Ann", "ann@test", "Bob", "+41 79", "bob@test", "Hi");
+  ASSERT_TRUE(drop.WaitForMail(2, std::chrono::seconds(10)));
+  EXPECT_EQ(ReadFile(*drop.WaitForMail(2, std::chrono::seconds(1)) + ".subject"),
+            "Voxa-Mobile +41 79");
+  EXPECT_TRUE(server.RequestsTo("/clientErrLog.asp").empty());
+}
+
+}  // namespace
+}  // namespace moviletta::testing
