@@ -6,7 +6,8 @@ apart for readers without a MIME parser: <n>.subject (decoded), <n>.body (the te
 decoded), <n>.headers (the header names, one a line) and <n>.parts/<file name> (each attachment,
 decoded), <n>.types (file name and content type, one a line). Prints
 "READY <port>" once it listens on 127.0.0.1. Options: --password P requires AUTH with password P;
---reject-rcpt refuses every recipient; --silent accepts connections and never answers.
+--reject-rcpt refuses every recipient; --silent accepts connections and never answers;
+--discard takes mails and keeps nothing (for benchmarks).
 """
 import argparse
 import email
@@ -29,9 +30,10 @@ def free_port():
 
 
 class Drop:
-    def __init__(self, folder, reject_rcpt):
+    def __init__(self, folder, reject_rcpt, discard):
         self.folder = folder
         self.reject_rcpt = reject_rcpt
+        self.discard = discard
         self.count = 0
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
@@ -41,6 +43,8 @@ class Drop:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        if self.discard:
+            return "250 Message discarded"
         self.count += 1
         base = os.path.join(self.folder, "%03d" % self.count)
         with open(base + ".eml.part", "wb") as out:
@@ -80,6 +84,7 @@ def main():
     parser.add_argument("--password")
     parser.add_argument("--reject-rcpt", action="store_true")
     parser.add_argument("--silent", action="store_true")
+    parser.add_argument("--discard", action="store_true")
     args = parser.parse_args()
     os.makedirs(args.folder, exist_ok=True)
     port = args.port or free_port()
@@ -103,7 +108,7 @@ def main():
                           message="535 5.7.8 Authentication credentials invalid")
 
     controller = Controller(
-        Drop(args.folder, args.reject_rcpt), hostname="127.0.0.1", port=port,
+        Drop(args.folder, args.reject_rcpt, args.discard), hostname="127.0.0.1", port=port,
         authenticator=authenticate if args.password is not None else None,
         auth_required=args.password is not None, auth_require_tls=False,
         data_size_limit=200 * 1024 * 1024)
