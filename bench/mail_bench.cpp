@@ -19,7 +19,8 @@ int main() {
   fs::create_directories(folder);
   const std::string attachment = (folder / "Moviletta.wmv").string();
   std::string bytes(30 << 20, '\0');
-  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 2654435761u >> 13);
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<char>(i * 2654435761u >> 13);
   testing::WriteFile(attachment, bytes);
   testing::MailDrop drop({"--discard"});
 
@@ -50,8 +51,8 @@ int main() {
   };
   const std::string curl = "curl -s --url smtp://" + drop.host() +
                            " --mail-from studio@test --mail-rcpt drop@test -H 'Subject: "
-                           "MovilettaStudio' -F '=body;type=text/plain' -F '=@" + attachment +
-                           ";encoder=base64'";
+                           "MovilettaStudio' -F '=body;type=text/plain' -F '=@" +
+                           attachment + ";encoder=base64'";
   std::vector<double> a, b;
   for (int round = 0; round < 5; ++round) {
     a.push_back(bench::Seconds(ours));

@@ -9,6 +9,8 @@
 #include "moviletta/capture/ffmpeg_player.h"
 #include "moviletta/control/control_site.h"
 #include "moviletta/control/headless_host.h"
+#include "moviletta/control/memory_panel.h"
+#include "moviletta/control/memory_progress_bar.h"
 #include "moviletta/dispatch/curl_mail_sender.h"
 #include "moviletta/encoding/ffmpeg_video_editor.h"
 
@@ -19,7 +21,7 @@ using namespace moviletta;
 int Usage() {
   std::cerr
       << "usage: moviletta-cli [--server URL] [--app-dir DIR] [--camera auto|synthetic|DEVICE]\n"
-         "                     [MEMBER[=ARG,ARG...]]...\n"
+         "                     [MEMBER[=ARG|ARG...]]...\n"
          "  Creates the control (start-up against the greeting server at URL), calls each\n"
          "  MEMBER in turn through the dispatch table and prints the events and results.\n"
          "  Property reads: ClientStatus, ErrMsg, Miror, SkinPath; write: Miror=True.\n"
@@ -31,7 +33,7 @@ std::vector<Variant> SplitArguments(const std::string& text) {
   std::vector<Variant> args;
   std::size_t start = 0;
   while (start <= text.size()) {
-    const std::size_t comma = text.find(',', start);
+    const std::size_t comma = text.find('|', start);
     args.emplace_back(text.substr(start, comma - start));
     if (comma == std::string::npos) break;
     start = comma + 1;
@@ -50,6 +52,7 @@ void Print(std::string_view what, const CallOutcome& outcome) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::cout << std::unitbuf;
   ControlConfig config;
   CaptureOptions capture;
   std::vector<std::string> calls;
@@ -91,6 +94,17 @@ int main(int argc, char** argv) {
   components.VideoCapX2 = std::make_unique<FfmpegPlayer>();
   components.VideoEdit1 = std::make_unique<FfmpegVideoEditor>();
   components.CreateMailSender = CurlMailSenderFactory();
+  auto progress = std::make_unique<MemoryProgressBar>();
+  progress->on_change = [bar = progress.get(), last = std::string()]() mutable {
+    if (bar->text != last && !bar->text.empty()) std::cout << "progress: " << bar->text << "\n";
+    last = bar->text;
+  };
+  auto panel = std::make_unique<MemoryPanel>();
+  panel->on_change = [shown = panel.get()] {
+    std::cout << "panel " << (shown->visible ? "shown" : "hidden") << "\n";
+  };
+  components.vbalProgressBar1 = std::move(progress);
+  components.picGeneral = std::move(panel);
 
   std::cout << "greeting server: " << config.server_address << "\n"
             << "application folder: " << config.app_directory << "\n";

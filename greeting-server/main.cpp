@@ -1,0 +1,107 @@
+// greeting-server: a reference greeting server for the demo and for trying the control out.
+//
+//   greeting-server --data DIR [--port N]
+//
+// Serves on 127.0.0.1: /clientSettings.asp (DIR/settings.xml, with "${SERVER}" replaced by this
+// server's own address), /register.asp and /clientErrLog.asp (each request appended, decoded, to
+// DIR/log.txt; /log lists it), /skinType.asp (the answer for lSkinID from DIR/skins/catalogue.txt,
+// lines "<id>,<answer>"; "NONE" for others) and the skin pictures below /skins/ (DIR/skins/files).
+// Prints "READY <port>" once it listens.
+#include <httplib.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Read(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+httplib::Server* running = nullptr;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  fs::path data;
+  int port = 0;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string arg = argv[i];
+    if (arg == "--data") data = argv[i + 1];
+    if (arg == "--port") port = std::stoi(argv[i + 1]);
+  }
+  if (data.empty()) {
+    std::cerr << "usage: greeting-server --data DIR [--port N]\n";
+    return 2;
+  }
+
+  httplib::Server server;
+  server.set_tcp_nodelay(true);
+  std::string address;
+  std::mutex log_mutex;
+  const auto log = [&](const char* what, const httplib::Request& req) {
+    std::lock_guard lock(log_mutex);
+    std::ofstream out(data / "log.txt", std::ios::app);
+    out << what;
+    for (const auto& [key, value] : req.params) {
+      std::string flat = value;
+      for (char& c : flat)
+        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+      out << '\t' << key << '=' << flat;
+    }
+    out << '\n';
+  };
+
+  server.Get("/clientSettings.asp", [&](const httplib::Request&, httplib::Response& res) {
+    std::string settings = Read(data / "settings.xml");
+    for (std::size_t at; (at = settings.find("${SERVER}")) != std::string::npos;)
+      settings.replace(at, 9, address);
+    res.set_content(settings, "text/xml");
+  });
+  server.Get("/register.asp", [&](const httplib::Request& req, httplib::Response& res) {
+    log("register", req);
+    res.set_content("OK", "text/plain");
+  });
+  server.Get("/clientErrLog.asp", [&](const httplib::Request& req, httplib::Response& res) {
+    log("error", req);
+    res.set_content("OK", "text/plain");
+  });
+  server.Get("/log", [&](const httplib::Request&, httplib::Response& res) {
+    std::lock_guard lock(log_mutex);
+    res.set_content(Read(data / "log.txt"), "text/plain");
+  });
+  server.Get("/skinType.asp", [&](const httplib::Request& req, httplib::Response& res) {
+    const std::string id = req.get_param_value("lSkinID") + ",";
+    std::istringstream catalogue(Read(data / "skins" / "catalogue.txt"));
+    std::string answer = "NONE";
+    for (std::string line; std::getline(catalogue, line);)
+      if (line.rfind(id, 0) == 0) answer = line.substr(id.size());
+    res.set_content(answer, "text/plain");
+  });
+  if (!server.set_mount_point("/skins", (data / "skins" / "files").string())) {
+    std::cerr << "greeting-server: no folder " << (data / "skins" / "files") << "\n";
+    return 1;
+  }
+
+  port = port > 0 && server.bind_to_port("127.0.0.1", port) ? port
+                                                            : server.bind_to_any_port("127.0.0.1");
+  if (port <= 0) {
+    std::cerr << "greeting-server: cannot listen\n";
+    return 1;
+  }
+  address = "http://127.0.0.1:" + std::to_string(port);
+  running = &server;
+  std::signal(SIGTERM, [](int) { running->stop(); });
+  std::signal(SIGINT, [](int) { running->stop(); });
+  std::cout << "READY " << port << std::endl;
+  server.listen_after_bind();
+}
