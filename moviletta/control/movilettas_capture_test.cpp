@@ -51,22 +51,11 @@ class RecordingTest : public ::testing::Test {
     return static_cast<int>(
         std::count(harness.capture->calls.begin(), harness.capture->calls.end(), call));
   }
-  // Runs `step` inside the control's yields, once `ready` holds.
-  void WhenReady(std::function<bool()> ready, std::function<void()> step) {
-    watch_ = [this, ready, step] {
-      if (ready())
-        step();
-      else
-        harness.host.queue().Post(watch_);
-    };
-    harness.host.queue().Post(watch_);
-  }
   std::string Output(const std::string& name) const { return harness.app_directory + "/" + name; }
   std::vector<RecordedRequest> Reports() const { return server.RequestsTo("/clientErrLog.asp"); }
 
   GreetingServerFixture server;
   ControlHarness harness{server.address()};
-  std::function<void()> watch_;
 };
 
 TEST_F(RecordingTest, WithoutAnAnimatedSkinTheCaptureRunsUntilItEnds) {
@@ -100,11 +89,11 @@ TEST_F(RecordingTest, WithoutAnAnimatedSkinTheCaptureRunsUntilItEnds) {
 TEST_F(RecordingTest, AnAnimatedSkinCyclesOverTheRecordingUntilTheCaptureEnds) {
   Start();
   LoadAnimatedSkin(3);
-  WhenReady([&] { return harness.capture->overlaid.size() >= 5; },
-            [&] {
-              harness.control().PlayVideo();  // refused while recording
-              harness.capture->RaiseCaptureEnd();
-            });
+  harness.WhenReady([&] { return harness.capture->overlaid.size() >= 5; },
+                    [&] {
+                      harness.control().PlayVideo();  // refused while recording
+                      harness.capture->RaiseCaptureEnd();
+                    });
   harness.control().RecordVideo();
   EXPECT_EQ(OverlaidReds(), (std::vector<int>{1, 2, 3, 1, 2, 3})) << "the pass completes";
   EXPECT_EQ(harness.capture->calls.back(), "StopCapture");
@@ -118,16 +107,16 @@ TEST_F(RecordingTest, AnAnimatedSkinCyclesOverTheRecordingUntilTheCaptureEnds) {
 TEST_F(RecordingTest, StopVideoEndsTheSequenceBeforeTheNextFrame) {
   Start();
   LoadAnimatedSkin(3);
-  WhenReady([&] { return harness.capture->overlaid.size() >= 4; },
-            [&] { harness.control().StopVideo(); });
+  harness.WhenReady([&] { return harness.capture->overlaid.size() >= 4; },
+                    [&] { harness.control().StopVideo(); });
   harness.control().RecordVideo();
   EXPECT_EQ(OverlaidReds(), (std::vector<int>{1, 2, 3, 1}));
   EXPECT_EQ(Count("StopCapture"), 2) << "from StopVideo and once more from the sequence";
   EXPECT_EQ(harness.control().ClientStatus(), STATUS_STOPPED);
 
   // The stop request was cleared: a new recording runs its sequence again.
-  WhenReady([&] { return harness.capture->overlaid.size() >= 6; },
-            [&] { harness.capture->RaiseCaptureEnd(); });
+  harness.WhenReady([&] { return harness.capture->overlaid.size() >= 6; },
+                    [&] { harness.capture->RaiseCaptureEnd(); });
   harness.control().RecordVideo();
   EXPECT_GE(harness.capture->overlaid.size(), 6u);
 }

@@ -23,19 +23,18 @@ class SendingTest : public ::testing::Test {
   }
   // Lets the fake editor finish (or fail) its job once the control has started it.
   void FinishCompressionWith(std::optional<Error> failure = std::nullopt) {
-    watch_ = [this, failure] {
-      const auto& calls = harness.editor->calls;
-      if (calls.empty() || !calls.back().starts_with("SaveOutputFile")) {
-        harness.host.queue().Post(watch_);
-        return;
-      }
-      harness.editor->RaiseProcessing(1, 2);
-      if (failure)
-        harness.editor->RaiseFailed(*failure);
-      else
-        harness.editor->RaiseComplete();
-    };
-    harness.host.queue().Post(watch_);
+    harness.WhenReady(
+        [this] {
+          const auto& calls = harness.editor->calls;
+          return !calls.empty() && calls.back().starts_with("SaveOutputFile");
+        },
+        [this, failure] {
+          harness.editor->RaiseProcessing(1, 2);
+          if (failure)
+            harness.editor->RaiseFailed(*failure);
+          else
+            harness.editor->RaiseComplete();
+        });
   }
   void SendGreeting() {
     harness.control().SendGreeting(7, "Ann", "A1", "Bob,555,B1", "Hi", "1", 3);
@@ -46,7 +45,6 @@ class SendingTest : public ::testing::Test {
   GreetingServerFixture server;
   ControlHarness harness{server.address()};
   std::vector<std::string> boxes;
-  std::function<void()> watch_;
 };
 
 TEST_F(SendingTest, AGreetingIsCompressedDocumentedAndMailed) {

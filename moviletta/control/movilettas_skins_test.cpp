@@ -47,20 +47,9 @@ class LoadSkinTest : public ::testing::Test {
     return path;
   }
   std::vector<RecordedRequest> Reports() const { return server.RequestsTo("/clientErrLog.asp"); }
-  // Runs `step` inside the control's yields, once `ready` holds.
-  void WhenReady(std::function<bool()> ready, std::function<void()> step) {
-    watch_ = [this, ready, step] {
-      if (ready())
-        step();
-      else
-        harness.host.queue().Post(watch_);
-    };
-    harness.host.queue().Post(watch_);
-  }
 
   GreetingServerFixture server;
   ControlHarness harness{server.address()};
-  std::function<void()> watch_;
 };
 
 TEST_F(LoadSkinTest, NoSkinRemovesTheOverlay) {
@@ -107,12 +96,12 @@ TEST_F(LoadSkinTest, SlotsAreCreatedOnceAndReused) {
 TEST_F(LoadSkinTest, ThePreviewCyclesTheFramesUntilALaterLoadStopsIt) {
   Start({{"ANIMPREVIEW", "1"}, {"FPS", "100"}});
   CacheAnimated(42, 3);
-  WhenReady([&] { return harness.capture->overlaid.size() >= 8; },
-            [&] {
-              harness.control().LoadSkin(kNoSkin);  // refused: the preview holds status 2
-              harness.control().StopVideo();
-              harness.control().LoadSkin(kNoSkin);
-            });
+  harness.WhenReady([&] { return harness.capture->overlaid.size() >= 8; },
+                    [&] {
+                      harness.control().LoadSkin(kNoSkin);  // refused: the preview holds status 2
+                      harness.control().StopVideo();
+                      harness.control().LoadSkin(kNoSkin);
+                    });
   harness.control().LoadSkin(42);
   EXPECT_EQ(OverlaidReds(), (std::vector<int>{1, 1, 2, 3, 1, 2, 3, 1, -1}));
   EXPECT_EQ(harness.control().ClientStatus(), STATUS_STOPPED);

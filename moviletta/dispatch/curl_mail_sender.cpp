@@ -1,7 +1,5 @@
 #include "moviletta/dispatch/curl_mail_sender.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <cctype>
 #include <ctime>
@@ -10,24 +8,12 @@
 #include <vector>
 
 #include "moviletta/common/error.h"
+#include "moviletta/server/curl_handles.h"
 
 namespace moviletta {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CurlEasyDeleter {
-  void operator()(CURL* h) const { curl_easy_cleanup(h); }
-};
-struct CurlListDeleter {
-  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
-};
-struct CurlMimeDeleter {
-  void operator()(curl_mime* m) const { curl_mime_free(m); }
-};
-using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
-using CurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
-using CurlMime = std::unique_ptr<curl_mime, CurlMimeDeleter>;
 
 // Why a send cannot go out; the text is what the user reads.
 struct Refused {
@@ -202,23 +188,20 @@ void CurlMailSender::Run() {
     const std::string url = SmtpUrl(host_);
     CheckAddress(from_, "sender");
     CheckAddress(to_, "recipient");
-    CurlEasy easy(curl_easy_init());
+    curl::Easy easy(curl_easy_init());
     if (!easy) throw Refused{"The mail cannot be prepared."};
     CURL* h = easy.get();
     char error_text[CURL_ERROR_SIZE] = {};
 
-    CurlList recipients(curl_slist_append(nullptr, ("<" + to_ + ">").c_str()));
-    CurlList headers;
+    curl::List recipients(curl_slist_append(nullptr, ("<" + to_ + ">").c_str()));
+    curl::List headers;
     for (const std::string& line :
          {DateHeader(), MessageIdHeader(), "From: <" + from_ + ">", "To: <" + to_ + ">",
           "Subject: " + SubjectFor(label_), std::string("MIME-Version: 1.0")}) {
-      curl_slist* grown = curl_slist_append(headers.get(), line.c_str());
-      if (!grown) throw Refused{"The mail cannot be prepared."};
-      headers.release();
-      headers.reset(grown);
+      if (!curl::Append(headers, line.c_str())) throw Refused{"The mail cannot be prepared."};
     }
 
-    CurlMime mime(curl_mime_init(h));
+    curl::Mime mime(curl_mime_init(h));
     curl_mimepart* text = curl_mime_addpart(mime.get());
     curl_mime_data(text, body_.data(), body_.size());
     curl_mime_type(text, "text/plain; charset=UTF-8");

@@ -1,24 +1,14 @@
 #include "moviletta/server/curl_http_client.h"
 
-#include <curl/curl.h>
-
 #include <mutex>
 
 #include "moviletta/common/error.h"
+#include "moviletta/server/curl_handles.h"
 
 namespace moviletta {
 namespace {
 
 constexpr const char* kSource = "Moviletta.HttpClient";
-
-struct CurlEasyDeleter {
-  void operator()(CURL* h) const { curl_easy_cleanup(h); }
-};
-struct CurlListDeleter {
-  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
-};
-using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
-using CurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
 
 void GlobalInit() {
   static std::once_flag once;
@@ -55,13 +45,10 @@ class CurlHttpClient : public HttpClient {
     transfer.limit = options_.max_body_bytes;
     char error_text[CURL_ERROR_SIZE] = {};
 
-    CurlList header_list;
+    curl::List header_list;
     for (const auto& header : headers) {
-      const std::string line = header.name + ": " + header.value;
-      curl_slist* grown = curl_slist_append(header_list.get(), line.c_str());
-      if (!grown) throw Error(err::kOutOfMemory);
-      header_list.release();
-      header_list.reset(grown);
+      if (!curl::Append(header_list, (header.name + ": " + header.value).c_str()))
+        throw Error(err::kOutOfMemory);
     }
 
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
@@ -107,7 +94,7 @@ class CurlHttpClient : public HttpClient {
   }
 
   HttpOptions options_;
-  CurlEasy easy_;
+  curl::Easy easy_;
 };
 
 }  // namespace
