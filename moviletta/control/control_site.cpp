@@ -18,8 +18,11 @@ std::optional<Error> AsScriptError(Step&& step) {
 std::optional<Error> ControlSite::Create(Components components, ControlConfig config,
                                          bool new_instance) {
   Destroy();
-  control_ = std::make_unique<Movilettas>(host_, queue_, module_, std::move(components),
-                                          std::move(config));
+  if (std::optional<Error> refused = AsScriptError([&] {
+        control_ = std::make_unique<Movilettas>(host_, queue_, module_, std::move(components),
+                                                std::move(config));
+      }))
+    return refused;
   std::optional<Error> failure = AsScriptError([&] { control_->UserControl_Initialize(); });
   std::optional<Error> properties = AsScriptError([&] {
     if (new_instance)

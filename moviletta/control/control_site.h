@@ -27,7 +27,8 @@ class ControlSite {
 
   // Creates the control and runs its start-up, then gives it its properties: the defaults for a
   // new instance, else those of the host's bag. Returns the failure that left start-up, if any;
-  // the control exists either way (in status 0 after a failed start-up).
+  // the control exists either way (in status 0 after a failed start-up), unless it could not be
+  // made at all (a component missing), which is the failure returned.
   std::optional<Error> Create(Components components, ControlConfig config, bool new_instance);
 
   // The control, or null before Create and after Destroy.

@@ -64,6 +64,13 @@ TEST(DispatchTable, CallsConvertArgumentsAndFailAsScriptErrors) {
   EXPECT_EQ(error_of("LoadSkin", {Variant("five")}), err::kTypeMismatch);
   EXPECT_EQ(error_of("LoadSkin", {Variant(3e10)}), err::kOverflow);
   EXPECT_EQ(harness.control().ErrMsg(), "") << "a call refused by its arguments never ran";
+
+  harness.site.Destroy();
+  EXPECT_EQ(error_of("GetInstallationID", {}), err::kObjectNotSet) << "no control any more";
+  const std::optional<Error> incomplete = harness.site.Create({}, {}, true);
+  ASSERT_TRUE(incomplete) << "a control without its components is refused, not a crash";
+  EXPECT_EQ(incomplete->number(), err::kObjectNotSet);
+  EXPECT_EQ(harness.site.control(), nullptr);
 }
 
 }  // namespace
