@@ -10,7 +10,7 @@ namespace {
 constexpr const char* kSource = "Moviletta.JpegWriter";
 }
 
-void WriteJpeg(const Bitmap& picture, const std::string& path, int quality) {
+std::string EncodeJpeg(const Bitmap& picture, int quality) {
   ffmpeg::QuietLogs();
   if (picture.width <= 0 || picture.height <= 0)
     throw Error(err::kComponentFailed, "no picture to save", kSource);
@@ -49,8 +49,14 @@ void WriteJpeg(const Bitmap& picture, const std::string& path, int quality) {
   ffmpeg::Packet packet = ffmpeg::NewPacket();
   ffmpeg::Check(avcodec_receive_packet(encoder.get(), packet.get()), "cannot encode the picture",
                 kSource);
+  return std::string(reinterpret_cast<const char*>(packet->data),
+                     static_cast<std::size_t>(packet->size));
+}
+
+void WriteJpeg(const Bitmap& picture, const std::string& path, int quality) {
+  const std::string bytes = EncodeJpeg(picture, quality);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(packet->data), packet->size);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
   if (!out) throw Error(err::kPathFileAccess, "cannot write " + path, kSource, errno);
 }

@@ -6,8 +6,11 @@
 
 namespace moviletta {
 
-// Writes `picture` to `path` as a JPEG file of `quality` (1 worst .. 100 best). Throws Error
-// when the picture cannot be encoded or the file cannot be written.
+// `picture` as the bytes of a JPEG file of `quality` (1 worst .. 100 best). Throws Error when it
+// cannot be encoded.
+std::string EncodeJpeg(const Bitmap& picture, int quality);
+
+// Writes EncodeJpeg's bytes to `path`. Throws Error when the file cannot be written either.
 void WriteJpeg(const Bitmap& picture, const std::string& path, int quality);
 
 }  // namespace moviletta

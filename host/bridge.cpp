@@ -1,0 +1,200 @@
+#include "host/bridge.h"
+
+#include <httplib.h>
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <future>
+#include <iomanip>
+#include <random>
+#include <sstream>
+
+#include "host/json_variant.h"
+#include "moviletta/capture/jpeg_writer.h"
+#include "moviletta/safety/object_safety.h"
+
+namespace moviletta::web {
+namespace {
+
+using nlohmann::json;
+constexpr int32_t kPermissionDenied = 70;
+
+bool SafeForScripting(Movilettas* control) {
+  if (!control) return false;
+  const Guid dispatch = *GuidFromRegistryText(kIID_IDispatch);
+  uint32_t supported = 0, enabled = 0;
+  return control->GetInterfaceSafetyOptions(&dispatch, &supported, &enabled) == S_OK &&
+         (enabled & INTERFACESAFE_FOR_UNTRUSTED_CALLER);
+}
+
+const char* ContentType(const std::string& file) {
+  if (file.ends_with(".js")) return "text/javascript; charset=utf-8";
+  if (file.ends_with(".css")) return "text/css; charset=utf-8";
+  return "text/html; charset=utf-8";
+}
+
+}  // namespace
+
+std::string NewToken() {
+  std::random_device random;
+  std::ostringstream token;
+  for (int i = 0; i < 4; ++i) token << std::hex << std::setw(8) << std::setfill('0') << random();
+  return token.str();
+}
+
+Bridge::Bridge(WebHost& host, ControlSite& site, EventStream& stream, std::string web_root,
+               std::string token)
+    : host_(host),
+      site_(site),
+      stream_(stream),
+      web_root_(std::move(web_root)),
+      token_(std::move(token)),
+      server_(std::make_unique<httplib::Server>()) {}
+
+Bridge::~Bridge() {
+  Stop();
+}
+
+int Bridge::Start(int port) {
+  Routes();
+  port_ = port > 0 && server_->bind_to_port("127.0.0.1", port)
+              ? port
+              : server_->bind_to_any_port("127.0.0.1");
+  if (port_ <= 0) throw Error(err::kComponentFailed, "the studio cannot listen on 127.0.0.1");
+  listener_ = std::thread([this] { server_->listen_after_bind(); });
+  while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return port_;
+}
+
+void Bridge::Stop() {
+  if (!listener_.joinable()) return;
+  stream_.Close();  // ends the event and video streams, which would hold the server's threads
+  capture_feed.Close();
+  player_feed.Close();
+  server_->stop();
+  listener_.join();
+}
+
+std::string Bridge::PageUrl() const {
+  return "http://127.0.0.1:" + std::to_string(port_) + "/?token=" + token_;
+}
+
+void Bridge::Routes() {
+  httplib::Server& s = *server_;
+  s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    const std::string self = "127.0.0.1:" + std::to_string(port_);
+    const std::string origin = req.get_header_value("Origin");
+    const std::string token = req.has_param("token") ? req.get_param_value("token")
+                                                     : req.get_header_value("X-Moviletta-Token");
+    if (req.get_header_value("Host") != self)
+      res.status = 421;
+    else if ((req.method != "GET" || req.has_header("Origin")) && origin != "http://" + self)
+      res.status = 403;
+    else if (token != token_)
+      res.status = 403;
+    else
+      return httplib::Server::HandlerResponse::Unhandled;
+    return httplib::Server::HandlerResponse::Handled;
+  });
+
+  const auto file = [this](const std::string& name, httplib::Response& res) {
+    std::ifstream in(web_root_ + "/" + name, std::ios::binary);
+    if (!in) return void(res.status = 404);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    res.set_content(bytes.str(), ContentType(name));
+  };
+  s.Get("/", [file](const httplib::Request&, httplib::Response& res) { file("index.html", res); });
+  s.Get(R"(/web/([a-z]+\.(js|css)))",
+        [file](const httplib::Request& req, httplib::Response& res) { file(req.matches[1], res); });
+
+  s.Get(R"(/call/.*)", [](const httplib::Request&, httplib::Response& res) { res.status = 405; });
+  s.Post(R"(/call/([A-Za-z]+))", [this](const httplib::Request& req, httplib::Response& res) {
+    const std::string member = req.matches[1];
+    const std::string kind_text = req.get_param_value("kind");
+    const MemberKind kind = kind_text == "get"   ? MemberKind::kPropertyGet
+                            : kind_text == "put" ? MemberKind::kPropertyPut
+                                                 : MemberKind::kMethod;
+    const json body = req.body.empty() ? json::array() : json::parse(req.body, nullptr, false);
+    if (!body.is_array()) return void(res.status = 400);
+    std::vector<Variant> args;
+    for (const json& arg : body) args.push_back(FromJsonValue(arg));
+
+    auto answer = std::make_shared<std::promise<CallOutcome>>();
+    std::future<CallOutcome> outcome = answer->get_future();
+    host_.queue().Post([this, member, kind, args, answer] {
+      if (!SafeForScripting(site_.control())) {
+        answer->set_value({{},
+                           Error(kPermissionDenied,
+                                 "Permission denied: the control is not "
+                                 "safe for scripting")});
+        return;
+      }
+      answer->set_value(site_.Call(member, kind, args));
+    });
+    if (outcome.wait_for(std::chrono::minutes(15)) != std::future_status::ready)
+      return void(res.status = 504);
+    const CallOutcome result = outcome.get();
+    json reply;
+    if (result.error)
+      reply["error"] = {{"number", result.error->number()},
+                        {"description", result.error->description()}};
+    else
+      reply["value"] = ToJsonValue(result.value);
+    res.set_content(reply.dump(), "application/json");
+  });
+
+  s.Post(R"(/ack/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
+    host_.Acknowledge(std::stoull(req.matches[1]));
+    res.status = 204;
+  });
+
+  s.Get(R"(/video/(capture|player))", [this](const httplib::Request& req, httplib::Response& res) {
+    FrameFeed& feed = req.matches[1] == "capture" ? capture_feed : player_feed;
+    res.set_header("Cache-Control", "no-store");
+    res.set_chunked_content_provider(
+        "multipart/x-mixed-replace; boundary=frame",
+        [&feed, seen = uint64_t{0}](std::size_t, httplib::DataSink& sink) mutable {
+          const BitmapHandle frame = feed.Next(seen, std::chrono::seconds(1));
+          if (!frame && feed.closed()) {
+            sink.done();
+            return false;
+          }
+          if (!frame) return sink.is_writable();  // nothing new yet; stop once the page is gone
+          std::string part;
+          try {
+            const std::string jpeg = EncodeJpeg(*frame, 80);
+            part = "--frame\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+                   std::to_string(jpeg.size()) + "\r\n\r\n" + jpeg + "\r\n";
+          } catch (const Error&) {
+            return true;
+          }
+          return sink.write(part.data(), part.size());
+        });
+  });
+
+  s.Get("/events", [this](const httplib::Request& req, httplib::Response& res) {
+    uint64_t after = 0;
+    if (req.has_header("Last-Event-ID"))
+      after = std::strtoull(req.get_header_value("Last-Event-ID").c_str(), nullptr, 10);
+    res.set_header("Cache-Control", "no-store");
+    res.set_chunked_content_provider(
+        "text/event-stream", [this, after](std::size_t, httplib::DataSink& sink) mutable {
+          const auto events = stream_.Next(after, std::chrono::seconds(15));
+          if (stream_.closed()) {
+            sink.done();
+            return false;
+          }
+          std::string text = events.empty() ? ": still here\n\n" : "";
+          for (const auto& e : events) {
+            text +=
+                "id: " + std::to_string(e.id) + "\nevent: " + e.name + "\ndata: " + e.json + "\n\n";
+            after = e.id;
+          }
+          return sink.write(text.data(), text.size());
+        });
+  });
+}
+
+}  // namespace moviletta::web

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "host/event_stream.h"
+#include "host/frame_feed.h"
+#include "host/web_host.h"
+#include "moviletta/control/control_site.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace moviletta::web {
+
+// The web host's door to the control, on 127.0.0.1 only and for its own page only:
+//   GET  /?token=T                 the page (files of `web_root`), GET /web/<file> its files
+//   POST /call/<Member>[?kind=get|put]  a member called on the host thread; JSON array of
+//                                  arguments in, {"value": ...} or {"error": {...}} out
+//   GET  /events?token=T           the page's events (server-sent events)
+//   POST /ack/<id>                 the page closed message box <id>
+//   GET  /video/capture?token=T, /video/player?token=T   the windows as MJPEG streams
+// Every request needs the launch's token (query "token" or header X-Moviletta-Token) and the
+// host's own Host header (else 421); a POST needs the host's own Origin, and a GET that carries
+// an Origin needs it too (else 403). No CORS headers are ever sent. Calls are refused unless the
+// control declares itself safe for scripting.
+//
+// Threads: requests are served on the server's threads; member calls are posted to the host's
+// queue and run on the host thread, their answer waited for. Start and Stop on any one thread.
+class Bridge {
+ public:
+  Bridge(WebHost& host, ControlSite& site, EventStream& stream, std::string web_root,
+         std::string token);
+
+  // The pictures of the capture and the player windows; they must outlive the bridge.
+  FrameFeed capture_feed;
+  FrameFeed player_feed;
+  ~Bridge();
+
+  // Listens on 127.0.0.1:`port` (0: any free port) on threads of its own; returns the port.
+  int Start(int port = 0);
+  void Stop();
+  std::string PageUrl() const;
+
+ private:
+  void Routes();
+
+  WebHost& host_;
+  ControlSite& site_;
+  EventStream& stream_;
+  std::string web_root_;
+  std::string token_;
+  int port_ = 0;
+  std::unique_ptr<httplib::Server> server_;
+  std::thread listener_;
+};
+
+// A fresh random token of 32 hexadecimal digits.
+std::string NewToken();
+
+}  // namespace moviletta::web

@@ -1,0 +1,112 @@
+// moviletta-studio: the web host. Creates the control on this thread, serves its page on
+// 127.0.0.1 and prints the page's address; runs until interrupted.
+//
+//   moviletta-studio [--server URL] [--app-dir DIR] [--camera auto|synthetic|DEVICE]
+//                    [--port N] [--bag FILE] [--web DIR]
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <csignal>
+#include <iostream>
+
+#include "host/bridge.h"
+#include "moviletta/capture/ffmpeg_capture_device.h"
+#include "moviletta/capture/ffmpeg_player.h"
+#include "moviletta/control/memory_panel.h"
+#include "moviletta/control/memory_progress_bar.h"
+#include "moviletta/dispatch/curl_mail_sender.h"
+#include "moviletta/encoding/ffmpeg_video_editor.h"
+
+namespace {
+
+std::atomic<bool> stopping{false};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace moviletta;
+  using nlohmann::json;
+  ControlConfig config;
+  CaptureOptions capture;
+  int port = 0;
+  std::string bag = "moviletta-studio.bag.json";
+  std::string web = MOVILETTA_WEB_ROOT;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string arg = argv[i], value = argv[i + 1];
+    if (arg == "--server")
+      config.server_address = value;
+    else if (arg == "--app-dir")
+      config.app_directory = value;
+    else if (arg == "--port")
+      port = std::stoi(value);
+    else if (arg == "--bag")
+      bag = value;
+    else if (arg == "--web")
+      web = value;
+    else if (arg == "--camera") {
+      if (value == "synthetic")
+        capture.source = CaptureOptions::Source::kSynthetic;
+      else if (value != "auto")
+        capture.source = CaptureOptions::Source::kCamera, capture.camera = value;
+    } else {
+      std::cerr << "moviletta-studio: unknown option " << arg << "\n";
+      return 2;
+    }
+  }
+
+  web::EventStream stream;
+  web::WebHost host(stream, bag);
+  ModuleState module;
+  ControlSite site(host, host.queue(), module);
+  host.on_event = [&](ControlEvent event) {
+    Movilettas* control = site.control();
+    stream.Publish(
+        event == ControlEvent::StatusChanged ? "StatusChanged" : "ErrMsgChanged",
+        json{{"ClientStatus", control->ClientStatus()}, {"ErrMsg", control->ErrMsg()}}.dump());
+  };
+  host.on_property_changed = [&](std::string_view) {
+    site.control()->UserControl_WriteProperties();
+  };
+
+  web::Bridge bridge(host, site, stream, web, web::NewToken());
+  Components components;
+  auto camera = std::make_unique<FfmpegCaptureDevice>(capture);
+  camera->SetFrameListener(
+      [&bridge](const BitmapHandle& frame) { bridge.capture_feed.Push(frame); });
+  auto player = std::make_unique<FfmpegPlayer>();
+  player->SetFrameListener(
+      [&bridge](const BitmapHandle& frame) { bridge.player_feed.Push(frame); });
+  components.VideoCapX1 = std::move(camera);
+  components.VideoCapX2 = std::move(player);
+  components.VideoEdit1 = std::make_unique<FfmpegVideoEditor>();
+  components.CreateMailSender = CurlMailSenderFactory();
+  auto progress = std::make_unique<MemoryProgressBar>();
+  progress->on_change = [&stream, bar = progress.get()] {
+    stream.Publish("progress", json{{"value", bar->value}, {"text", bar->text}}.dump());
+  };
+  auto panel = std::make_unique<MemoryPanel>();
+  panel->on_change = [&stream, shown = panel.get()] {
+    stream.Publish("panel", json{{"visible", shown->visible}}.dump());
+  };
+  components.vbalProgressBar1 = std::move(progress);
+  components.picGeneral = std::move(panel);
+
+  // The page may initialise the control only when it declares itself safe for that; the bag is
+  // read only then.
+  if (auto failure = site.Create(std::move(components), config, /*new_instance=*/true))
+    std::cerr << "start-up failed: " << failure->description() << "\n";
+  const Guid bag_interface = *GuidFromRegistryText(kIID_IPersistPropertyBag);
+  uint32_t supported = 0, enabled = 0;
+  if (site.control() &&
+      site.control()->GetInterfaceSafetyOptions(&bag_interface, &supported, &enabled) == S_OK &&
+      (enabled & INTERFACESAFE_FOR_UNTRUSTED_DATA))
+    site.control()->UserControl_ReadProperties();
+
+  bridge.Start(port);
+  std::cout << "Moviletta studio: " << bridge.PageUrl() << std::endl;
+  std::signal(SIGINT, [](int) { stopping = true; });
+  std::signal(SIGTERM, [](int) { stopping = true; });
+  while (!stopping) host.ProcessPendingEvents(std::chrono::milliseconds(100));
+  bridge.Stop();
+  site.Destroy();  // joins the engines' threads while the feeds they push to still exist
+}

@@ -1,0 +1,98 @@
+#include "host/web_host.h"
+
+#include "host/json_variant.h"
+
+#include <fstream>
+#include <iostream>
+
+namespace moviletta::web {
+namespace {
+
+using nlohmann::json;
+
+const char* WindowName(SurfaceWindow window) {
+  switch (window) {
+    case SurfaceWindow::VideoCapX1:
+      return "capture";
+    case SurfaceWindow::VideoCapX2:
+      return "player";
+    case SurfaceWindow::picGeneral:
+      return "panel";
+  }
+  return "";
+}
+
+}  // namespace
+
+WebHost::WebHost(EventStream& stream, std::string bag_file)
+    : stream_(stream), bag_file_(std::move(bag_file)), queue_([](const Error& e) {
+        std::cerr << "studio: a notification failed: " << e.description() << "\n";
+      }) {
+  if (bag_file_.empty()) return;
+  std::ifstream in(bag_file_);
+  if (!in) return;
+  const json stored = json::parse(in, nullptr, /*allow_exceptions=*/false);
+  if (!stored.is_object()) return;
+  for (const auto& [name, value] : stored.items()) bag_[name] = FromJsonValue(value);
+}
+
+void WebHost::ProcessPendingEvents(std::chrono::milliseconds max_wait) {
+  queue_.RunPending(max_wait);
+}
+
+Variant WebHost::ReadProperty(std::string_view name, const Variant& default_value) {
+  const auto found = bag_.find(name);
+  return found == bag_.end() ? default_value : found->second;
+}
+
+void WebHost::WriteProperty(std::string_view name, const Variant& value, const Variant&) {
+  bag_.insert_or_assign(std::string(name), value);
+  Save();
+}
+
+void WebHost::Save() const {
+  if (bag_file_.empty()) return;
+  json stored = json::object();
+  for (const auto& [name, value] : bag_) stored[name] = ToJsonValue(value);
+  std::ofstream(bag_file_ + ".part") << stored.dump(2);
+  std::rename((bag_file_ + ".part").c_str(), bag_file_.c_str());
+}
+
+void WebHost::PropertyChanged(std::string_view name) {
+  if (on_property_changed) on_property_changed(name);
+}
+
+void WebHost::RaiseEvent(ControlEvent event) {
+  if (on_event)
+    on_event(event);
+  else
+    stream_.Publish(event == ControlEvent::StatusChanged ? "StatusChanged" : "ErrMsgChanged", "{}");
+}
+
+void WebHost::BringToFront(SurfaceWindow window) {
+  stream_.Publish("front", json{{"window", WindowName(window)}}.dump());
+}
+
+void WebHost::MessageBox(std::string_view text) {
+  const uint64_t id = next_box_++;
+  stream_.Publish("messagebox", json{{"id", id}, {"text", std::string(text)}}.dump());
+  const auto deadline = Now() + message_box_timeout;
+  while (Now() < deadline && !stream_.closed()) {
+    {
+      std::lock_guard lock(acknowledged_mutex_);
+      if (acknowledged_.erase(id)) return;
+    }
+    ProcessPendingEvents(std::chrono::milliseconds(50));
+  }
+}
+
+void WebHost::Acknowledge(uint64_t id) {
+  std::lock_guard lock(acknowledged_mutex_);
+  acknowledged_.insert(id);
+}
+
+std::chrono::steady_clock::time_point WebHost::Now() const {
+  return std::chrono::steady_clock::now();
+}
+
+}  // namespace moviletta::web

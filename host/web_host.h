@@ -1,0 +1,59 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "host/event_stream.h"
+#include "moviletta/control/event_queue.h"
+#include "moviletta/control/host.h"
+
+namespace moviletta::web {
+
+// The container of the control when a web page drives it: the host thread is the thread that
+// runs ProcessPendingEvents (the studio's main loop); page calls arrive on the queue; what the
+// control raises or shows goes to the page as events. The property bag lives in a small JSON
+// file, saved on every write. Host thread only, except queue(), Acknowledge and the stream.
+class WebHost : public Host {
+ public:
+  // `bag_file` may be empty: no persistence.
+  WebHost(EventStream& stream, std::string bag_file);
+
+  EventQueue& queue() { return queue_; }
+  // The page acknowledged message box `id`. Any thread.
+  void Acknowledge(uint64_t id);
+  // How long a message box waits for its acknowledgement.
+  std::chrono::milliseconds message_box_timeout{std::chrono::minutes(5)};
+  // Told of every event raised (to add the control's state); the default publishes the name.
+  std::function<void(ControlEvent)> on_event;
+  // Told when the control marks a persisted property as changed.
+  std::function<void(std::string_view)> on_property_changed;
+
+  void ProcessPendingEvents(
+      std::chrono::milliseconds max_wait = std::chrono::milliseconds(0)) override;
+  Variant ReadProperty(std::string_view name, const Variant& default_value) override;
+  void WriteProperty(std::string_view name, const Variant& value,
+                     const Variant& default_value) override;
+  void PropertyChanged(std::string_view name) override;
+  bool UserMode() const override { return true; }
+  void RaiseEvent(ControlEvent event) override;
+  void BringToFront(SurfaceWindow window) override;
+  void MessageBox(std::string_view text) override;
+  std::chrono::steady_clock::time_point Now() const override;
+
+ private:
+  void Save() const;
+
+  EventStream& stream_;
+  std::string bag_file_;
+  std::map<std::string, Variant, std::less<>> bag_;
+  EventQueue queue_;
+  std::mutex acknowledged_mutex_;
+  std::set<uint64_t> acknowledged_;
+  std::atomic<uint64_t> next_box_{1};
+};
+
+}  // namespace moviletta::web

@@ -1,0 +1,223 @@
+// The web host's bridge over real HTTP: member calls, events, message boxes, and the door kept
+// shut to everyone but the host's own page.
+#include <httplib.h>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <thread>
+
+#include "host/bridge.h"
+#include "moviletta/server/curl_http_client.h"
+#include "tests/fixtures/control_harness.h"
+#include "tests/fixtures/greeting_server.h"
+
+namespace moviletta::testing {
+namespace {
+
+using nlohmann::json;
+
+class BridgeTest : public ::testing::Test {
+ protected:
+  BridgeTest() {
+    server_.SetSettings(SettingsDocument(server_.address()));
+    host_.on_event = [this](ControlEvent event) {
+      Movilettas* control = site_.control();
+      stream_.Publish(
+          event == ControlEvent::StatusChanged ? "StatusChanged" : "ErrMsgChanged",
+          json{{"ClientStatus", control->ClientStatus()}, {"ErrMsg", control->ErrMsg()}}.dump());
+    };
+    Components components = FakeComponents();
+    components.http = std::make_unique<CurlHttpClientFactory>(TestHttpOptions());
+    components.volume_serial = [] { return std::optional<uint32_t>(3000000000u); };
+    EXPECT_EQ(site_.Create(std::move(components), {.server_address = server_.address()}, true),
+              std::nullopt);
+    port_ = bridge_.Start();
+    self_ = "127.0.0.1:" + std::to_string(port_);
+    // From here on only the host thread touches the control.
+    host_thread_ = std::thread([this] {
+      while (!stop_) host_.ProcessPendingEvents(std::chrono::milliseconds(20));
+    });
+  }
+  ~BridgeTest() override {
+    bridge_.Stop();
+    stop_ = true;
+    host_thread_.join();
+  }
+
+  httplib::Headers PageHeaders() const {
+    return {{"Origin", "http://" + self_}, {"X-Moviletta-Token", token_}};
+  }
+  // A member call as the page makes it; returns the reply.
+  json Call(const std::string& member, json args = json::array(), const std::string& kind = "") {
+    httplib::Client client("127.0.0.1", port_);
+    const auto res =
+        client.Post(("/call/" + member + (kind.empty() ? "" : "?kind=" + kind)).c_str(),
+                    PageHeaders(), args.dump(), "application/json");
+    if (!res || res->status != 200) return json{{"status", res ? res->status : -1}};
+    return json::parse(res->body);
+  }
+  // The events published so far, read from the page's event stream.
+  std::vector<std::pair<std::string, json>> Events(std::size_t at_least) {
+    std::vector<std::pair<std::string, json>> events;
+    httplib::Client client("127.0.0.1", port_);
+    client.set_read_timeout(5, 0);
+    std::string buffer;
+    client.Get(("/events?token=" + token_).c_str(), [&](const char* data, std::size_t size) {
+      buffer.append(data, size);
+      for (std::size_t end; (end = buffer.find("\n\n")) != std::string::npos;) {
+        const std::string block = buffer.substr(0, end);
+        buffer.erase(0, end + 2);
+        const auto name = block.find("event: "), data_at = block.find("data: ");
+        if (name == std::string::npos || data_at == std::string::npos) continue;
+        events.emplace_back(block.substr(name + 7, block.find('\n', name) - name - 7),
+                            json::parse(block.substr(data_at + 6)));
+      }
+      return events.size() < at_least;
+    });
+    return events;
+  }
+
+  GreetingServerFixture server_;
+  web::EventStream stream_;
+  web::WebHost host_{stream_, ""};
+  ModuleState module_;
+  ControlSite site_{host_, host_.queue(), module_};
+  std::string token_ = web::NewToken();
+  web::Bridge bridge_{host_, site_, stream_, MOVILETTA_SOURCE_DIR "/host/web", token_};
+  int port_ = 0;
+  std::string self_;
+  std::atomic<bool> stop_{false};
+  std::thread host_thread_;
+};
+
+TEST_F(BridgeTest, MembersAnswerAndEventsReachThePageInOrder) {
+  EXPECT_EQ(Call("GetInstallationID"), (json{{"value", "-1294967296"}}));
+  EXPECT_EQ(Call("ClientStatus", json::array(), "get"), (json{{"value", 1}}));
+  EXPECT_EQ(Call("SkinPath", json::array(), "get")["error"]["number"], 393);
+  EXPECT_EQ(Call("LoadSkin", json::array({-1})), (json{{"value", nullptr}}));
+  EXPECT_EQ(Call("Explode")["error"]["number"], 438);
+
+  const auto events = Events(5);
+  ASSERT_GE(events.size(), 5u);
+  // Start-up's two events, then the accepted LoadSkin's three.
+  EXPECT_EQ(events[2].first, "ErrMsgChanged");
+  EXPECT_EQ(events[3],
+            (std::pair<std::string, json>{"StatusChanged", {{"ClientStatus", 2}, {"ErrMsg", ""}}}));
+  EXPECT_EQ(events[4],
+            (std::pair<std::string, json>{"StatusChanged", {{"ClientStatus", 1}, {"ErrMsg", ""}}}));
+}
+
+TEST_F(BridgeTest, ARefusedGuardSetsTheMessageAndTellsThePage) {
+  Call("RecordVideo");
+  EXPECT_EQ(Call("ClientStatus", json::array(), "get"), (json{{"value", 3}}));
+  Call("PlayVideo");
+  EXPECT_EQ(Call("ErrMsg", json::array(), "get"),
+            (json{{"value", "Can't Play while in status: 3"}}));
+  const auto events = Events(6);
+  EXPECT_EQ(events.back().second["ErrMsg"], "Can't Play while in status: 3");
+}
+
+TEST_F(BridgeTest, AMessageBoxWaitsForThePageToCloseIt) {
+  std::atomic<bool> closed{false};
+  host_.queue().Post([&] {
+    host_.MessageBox("550 mailbox unavailable");
+    closed = true;
+  });
+  const auto events = Events(3);
+  ASSERT_EQ(events.back().first, "messagebox");
+  EXPECT_EQ(events.back().second["text"], "550 mailbox unavailable");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(closed);
+  httplib::Client client("127.0.0.1", port_);
+  const auto res = client.Post(("/ack/" + events.back().second["id"].dump()).c_str(), PageHeaders(),
+                               "", "text/plain");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 204);
+  for (int i = 0; i < 100 && !closed; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(closed);
+}
+
+TEST_F(BridgeTest, TheWindowsAreMjpegStreams) {
+  Bitmap picture{16, 8, std::vector<uint8_t>(16 * 8 * 4, 200)};
+  std::thread pusher([&] {
+    for (int i = 0; i < 20; ++i) {
+      bridge_.capture_feed.Push(std::make_shared<const Bitmap>(picture));
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  httplib::Client client("127.0.0.1", port_);
+  std::string received;
+  std::string type;
+  client.Get(("/video/capture?token=" + token_).c_str(), httplib::Headers{},
+             [&](const httplib::Response& res) {
+               type = res.get_header_value("Content-Type");
+               return true;
+             },
+             [&](const char* data, std::size_t size) {
+               received.append(data, size);
+               return received.find("\xff\xd9\r\n--frame") == std::string::npos;
+             });
+  pusher.join();
+  EXPECT_EQ(type, "multipart/x-mixed-replace; boundary=frame");
+  const auto start = received.find("\r\n\r\n");
+  ASSERT_NE(start, std::string::npos);
+  EXPECT_EQ(received.substr(0, 38).find("Content-Type: image/jpeg"), 9u);
+  EXPECT_EQ(received.substr(start + 4, 2), "\xff\xd8") << "a JPEG picture follows";
+}
+
+TEST_F(BridgeTest, EveryoneButTheHostsOwnPageIsKeptOut) {
+  struct Hostile {
+    const char* what;
+    const char* method;
+    httplib::Headers headers;
+    int status;
+  };
+  const std::string origin = "http://" + self_;
+  const std::string wrong = (token_[0] == '0' ? "1" : "0") + token_.substr(1);
+  const Hostile cases[] = {
+      {"foreign origin",
+       "POST",
+       {{"Origin", "http://evil.example"}, {"X-Moviletta-Token", token_}},
+       403},
+      {"no origin on a call", "POST", {{"X-Moviletta-Token", token_}}, 403},
+      {"host evil.example",
+       "POST",
+       {{"Host", "evil.example"}, {"Origin", origin}, {"X-Moviletta-Token", token_}},
+       421},
+      {"host 127.0.0.1.evil.example",
+       "POST",
+       {{"Host", "127.0.0.1.evil.example"}, {"Origin", origin}, {"X-Moviletta-Token", token_}},
+       421},
+      {"host localhost.",
+       "POST",
+       {{"Host", "localhost."}, {"Origin", origin}, {"X-Moviletta-Token", token_}},
+       421},
+      {"missing token", "POST", {{"Origin", origin}}, 403},
+      {"wrong token", "POST", {{"Origin", origin}, {"X-Moviletta-Token", wrong}}, 403},
+      {"a call by GET", "GET", {{"Origin", origin}, {"X-Moviletta-Token", token_}}, 405},
+  };
+  httplib::Client client("127.0.0.1", port_);
+  for (const Hostile& c : cases) {
+    const auto res =
+        std::string(c.method) == "POST"
+            ? client.Post("/call/Miror?kind=put", c.headers, "[true]", "application/json")
+            : client.Get("/call/Miror?kind=put", c.headers);
+    ASSERT_TRUE(res) << c.what;
+    EXPECT_EQ(res->status, c.status) << c.what;
+    EXPECT_FALSE(res->has_header("Access-Control-Allow-Origin")) << c.what;
+  }
+  const auto page = client.Get("/", {{"Origin", "http://evil.example"}});
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 403) << "the page itself needs the token";
+  EXPECT_EQ(client.Get("/events")->status, 403);
+  EXPECT_EQ(Call("Miror", json::array(), "get"), (json{{"value", false}})) << "state untouched";
+  EXPECT_EQ(Call("Miror", json::array({true}), "put"), (json{{"value", nullptr}}));
+  EXPECT_EQ(Call("Miror", json::array(), "get"), (json{{"value", true}}));
+}
+
+}  // namespace
+}  // namespace moviletta::testing
