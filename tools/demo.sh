@@ -1,56 +1,50 @@
 #!/bin/sh
-# One greeting end to end: the reference greeting server, a local mail drop and the control on the
-# synthetic camera load a skin, record, play back, send a greeting and a mobile e-mail. Exits 0
-# only when both mails arrived with both attachments. Called by ./run demo after the build.
+# One greeting end to end through the web host: the reference greeting server, a local mail drop
+# and the studio on the synthetic camera; driven over the host's own HTTP interface as its page
+# would: load a skin, record, play back, send a greeting and a mobile e-mail. Prints the events as
+# they happen, then the mails and the server's log. Exits 0 only when both mails arrived with
+# both attachments. Called by ./run demo after the build.
 set -eu
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=${BUILD:-$ROOT/build}
-DEMO=$(mktemp -d /tmp/moviletta-demo.XXXXXX)
-PIDS=""
-cleanup() {
-  for pid in $PIDS; do kill "$pid" 2>/dev/null || true; done
-  for pid in $PIDS; do wait "$pid" 2>/dev/null || true; done
+. "$(dirname "$0")/services.sh"
+start "$DEMO/studio.log" "$BUILD/host/moviletta-studio" --server "$SERVER" --app-dir "$DEMO/app" \
+  --camera synthetic --bag "$DEMO/studio.bag.json"
+STUDIO=127.0.0.1:$PORT
+TOKEN=$(sed -n 's/.*token=\([0-9a-f]*\).*/\1/p' "$DEMO/studio.log")
+echo "greeting server $SERVER, mail drop 127.0.0.1:$MAIL_PORT, studio http://$STUDIO, folder $DEMO"
+
+# The page's event stream, printed as it comes.
+curl -sN "http://$STUDIO/events?token=$TOKEN" | while IFS= read -r line; do
+  case "$line" in
+    "event: "*) name=${line#event: } ;;
+    "data: "*) echo "  event $name ${line#data: }" ;;
+  esac
+done &
+PIDS="$PIDS $!"
+
+call() {  # call MEMBER [JSON-ARGS]
+  echo "call $1 ${2:-}"
+  curl -sf -X POST -H "Origin: http://$STUDIO" -H "X-Moviletta-Token: $TOKEN" \
+    -H "Content-Type: application/json" --data "${2:-[]}" "http://$STUDIO/call/$1"
+  echo
 }
-trap cleanup EXIT INT TERM
-
-# Starts a service in the background and waits for its "READY <port>" line; sets PORT.
-start() {
-  log=$1; shift
-  "$@" > "$log" 2> "$log.err" &
-  PIDS="$PIDS $!"
-  for _ in $(seq 100); do
-    PORT=$(sed -n 's/^READY \([0-9]*\)$/\1/p' "$log")
-    [ -n "$PORT" ] && return 0
-    sleep 0.1
-  done
-  echo "demo: $1 did not start:" >&2; cat "$log.err" >&2; exit 1
+wait_for() {  # wait_for SECONDS CONDITION...: polls the condition every 0.2 s
+  seconds=$1; shift
+  for _ in $(seq $((seconds * 5))); do "$@" && return 0; sleep 0.2; done
+  return 1
 }
+stopped() { call "ClientStatus?kind=get" | grep -q '"value":1'; }
+mails() { [ "$(ls "$DEMO"/mail/*.eml 2>/dev/null | wc -l)" -ge "$1" ]; }
 
-mkdir -p "$DEMO/app/SKINS" "$DEMO/app/STATICS" "$DEMO/server" "$DEMO/mail"
-"$BUILD/tools/demo-skins" "$DEMO/server" > /dev/null
-start "$DEMO/mail.log" /usr/bin/python3 "$ROOT/tools/mail_drop.py" --folder "$DEMO/mail"
-MAIL_PORT=$PORT
-cat > "$DEMO/server/settings.xml" <<XML
-<?xml version="1.0"?>
-<SETTINGS>
-  <SITE>demo</SITE><DOWNLOAD>\${SERVER}/skins/</DOWNLOAD><REGISTER>\${SERVER}/register.asp</REGISTER>
-  <SKIN>\${SERVER}/skinType.asp</SKIN><SECLIMIT>3</SECLIMIT><ANIMPREVIEW>0</ANIMPREVIEW>
-  <OUTPUT>mpg</OUTPUT><CONVERTOR>0</CONVERTOR><TRANSCOLOR>16711935</TRANSCOLOR><FPS>15</FPS>
-  <SAMPLESIZE>16</SAMPLESIZE><FILEWIDTH>320</FILEWIDTH><FILEHEIGHT>240</FILEHEIGHT>
-  <AUDIOBITRATE>64000</AUDIOBITRATE><AUDIOSAMPLERATE>22050</AUDIOSAMPLERATE>
-  <SENDTO>greetings@moviletta.test</SENDTO><SENDFROM>studio@moviletta.test</SENDFROM>
-  <SMTPHOST>127.0.0.1:$MAIL_PORT</SMTPHOST><SMTPPWD></SMTPPWD>
-</SETTINGS>
-XML
-start "$DEMO/server.log" "$BUILD/greeting-server/greeting-server" --data "$DEMO/server"
-SERVER=http://127.0.0.1:$PORT
-echo "greeting server $SERVER, mail drop 127.0.0.1:$MAIL_PORT, demo folder $DEMO"
-
-"$BUILD/host/moviletta-cli" --server "$SERVER" --app-dir "$DEMO/app" --camera synthetic \
-  LoadSkin=42 RecordVideo PlayVideo Wait=4 \
-  "SendGreeting=7|Ann|ann@example.com|Bob,555 0101,bob@example.com|Happy birthday, Bob!|1|3" \
-  Wait=3 "SendByEmail=Ann|ann@example.com|Bob|+41 79 555 01 01|bob@example.com|Happy birthday!" \
-  Wait=3
+call LoadSkin '[42]'
+call RecordVideo
+wait_for 20 stopped > /dev/null
+call PlayVideo
+wait_for 20 stopped > /dev/null
+call SendGreeting '[7, "Ann", "ann@example.com", "Bob,555 0101,bob@example.com", "Happy birthday, Bob!", "1", 3]'
+wait_for 20 mails 1 || true
+call SendByEmail '["Ann", "ann@example.com", "Bob", "+41 79 555 01 01", "bob@example.com", "Happy birthday!"]'
+wait_for 20 mails 2 || true
+sleep 0.5
 
 echo
 echo "== mails in the drop ($DEMO/mail)"

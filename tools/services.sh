@@ -1,0 +1,46 @@
+# Sourced by demo.sh and studio.sh: a demo folder, the reference greeting server with the demo
+# skins, a local mail drop, and the cleanup that stops every process started here by its id.
+# Sets DEMO, SERVER (greeting server address), MAIL_PORT.
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${BUILD:-$ROOT/build}
+DEMO=$(mktemp -d /tmp/moviletta-demo.XXXXXX)
+PIDS=""
+cleanup() {
+  for pid in $PIDS; do kill "$pid" 2>/dev/null || true; done
+  for pid in $PIDS; do wait "$pid" 2>/dev/null || true; done
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# start LOG COMMAND...: starts a service in the background and waits for the line that says it
+# is ready ("READY <port>" or the studio's "... http://127.0.0.1:<port>/..."); sets PORT.
+start() {
+  log=$1; shift
+  "$@" > "$log" 2> "$log.err" &
+  PIDS="$PIDS $!"
+  for _ in $(seq 200); do
+    PORT=$(sed -n -e 's/^READY \([0-9]*\)$/\1/p' -e 's|.*http://127\.0\.0\.1:\([0-9]*\)/.*|\1|p' "$log")
+    [ -n "$PORT" ] && return 0
+    sleep 0.1
+  done
+  echo "$1 did not start:" >&2; cat "$log.err" >&2; exit 1
+}
+
+mkdir -p "$DEMO/app/SKINS" "$DEMO/app/STATICS" "$DEMO/server" "$DEMO/mail"
+"$BUILD/tools/demo-skins" "$DEMO/server" > /dev/null
+start "$DEMO/mail.log" /usr/bin/python3 "$ROOT/tools/mail_drop.py" --folder "$DEMO/mail"
+MAIL_PORT=$PORT
+cat > "$DEMO/server/settings.xml" <<XML
+<?xml version="1.0"?>
+<SETTINGS>
+  <SITE>demo</SITE><DOWNLOAD>\${SERVER}/skins/</DOWNLOAD><REGISTER>\${SERVER}/register.asp</REGISTER>
+  <SKIN>\${SERVER}/skinType.asp</SKIN><SECLIMIT>3</SECLIMIT><ANIMPREVIEW>${ANIMPREVIEW:-0}</ANIMPREVIEW>
+  <OUTPUT>mpg</OUTPUT><CONVERTOR>0</CONVERTOR><TRANSCOLOR>16711935</TRANSCOLOR><FPS>15</FPS>
+  <SAMPLESIZE>16</SAMPLESIZE><FILEWIDTH>320</FILEWIDTH><FILEHEIGHT>240</FILEHEIGHT>
+  <AUDIOBITRATE>64000</AUDIOBITRATE><AUDIOSAMPLERATE>22050</AUDIOSAMPLERATE>
+  <SENDTO>greetings@moviletta.test</SENDTO><SENDFROM>studio@moviletta.test</SENDFROM>
+  <SMTPHOST>127.0.0.1:$MAIL_PORT</SMTPHOST><SMTPPWD></SMTPPWD>
+</SETTINGS>
+XML
+start "$DEMO/server.log" "$BUILD/greeting-server/greeting-server" --data "$DEMO/server"
+SERVER=http://127.0.0.1:$PORT
