@@ -91,8 +91,9 @@ void Bridge::Routes() {
       res.status = 421;
     else if ((req.method != "GET" || req.has_header("Origin")) && origin != "http://" + self)
       res.status = 403;
-    else if (token != token_)
-      res.status = 403;
+    else if (token != token_ && !(req.method == "GET" &&
+                                  (req.path.starts_with("/web/") || req.path == "/favicon.ico")))
+      res.status = 403;  // the page's own script and style files are no secret
     else
       return httplib::Server::HandlerResponse::Unhandled;
     return httplib::Server::HandlerResponse::Handled;

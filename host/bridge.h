@@ -22,10 +22,11 @@ namespace moviletta::web {
 //   GET  /events?token=T           the page's events (server-sent events)
 //   POST /ack/<id>                 the page closed message box <id>
 //   GET  /video/capture?token=T, /video/player?token=T   the windows as MJPEG streams
-// Every request needs the launch's token (query "token" or header X-Moviletta-Token) and the
-// host's own Host header (else 421); a POST needs the host's own Origin, and a GET that carries
-// an Origin needs it too (else 403). No CORS headers are ever sent. Calls are refused unless the
-// control declares itself safe for scripting.
+// Every request but those of the page's script and style files needs the launch's token (query
+// "token" or header X-Moviletta-Token), and every request the host's own Host header (else 421); a
+// POST needs the host's own Origin, and a GET that carries an Origin needs it too (else 403). No
+// CORS headers are ever sent. Calls are refused unless the control declares itself safe for
+// scripting.
 //
 // Threads: requests are served on the server's threads; member calls are posted to the host's
 // queue and run on the host thread, their answer waited for. Start and Stop on any one thread.

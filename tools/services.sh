@@ -1,7 +1,7 @@
 # Sourced by demo.sh and studio.sh: a demo folder, the reference greeting server with the demo
 # skins, a local mail drop, and the cleanup that stops every process started here by its id.
 # Sets DEMO, SERVER (greeting server address), MAIL_PORT.
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
+ROOT=${ROOT:-$(cd "$(dirname "$0")/.." && pwd)}
 BUILD=${BUILD:-$ROOT/build}
 DEMO=$(mktemp -d /tmp/moviletta-demo.XXXXXX)
 PIDS=""
