@@ -2,7 +2,6 @@
 # The studio for a person: the demo services and the web host; prints the page's address and runs
 # until interrupted. Called by ./run studio after the build; options go to moviletta-studio.
 set -eu
-ANIMPREVIEW=1
 . "$(dirname "$0")/services.sh"
 start "$DEMO/studio.log" "$BUILD/host/moviletta-studio" --server "$SERVER" --app-dir "$DEMO/app" \
   --bag "$DEMO/studio.bag.json" "$@"

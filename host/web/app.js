@@ -12,8 +12,12 @@ function showWindow(name) {
   $("window").alt = name === "player" ? "Recorded greeting" : "Camera picture";
 }
 
+// Every status the page has shown, in order (a short one might otherwise go unnoticed).
+const statusHistory = [];
+
 function follow() {
   const status = ctl.ClientStatus;
+  statusHistory.push(status);
   $("status").textContent = "Status: " + (STATUS[status] || status);
   for (const id of ["record", "play", "send", "skin"]) $(id).disabled = status !== 1;
   $("stop").disabled = status === 0;

@@ -20,20 +20,30 @@ try {
   page.setDefaultTimeout(30000);
   await page.goto(pageUrl);
   const status = (text) => page.waitForFunction(
-      (t) => document.getElementById("status").textContent === "Status: " + t, text);
+      (t) => document.getElementById("status").textContent === "Status: " + t, text)
+      .catch(async () => fail("waited for status \"" + text + "\", the page says \"" +
+                             await page.textContent("#status") + "\" and \"" +
+                             await page.textContent("#refusal") + "\""));
+
+  // Runs `act`, then waits until the page has shown status `code` since, and is ready again.
+  const through = async (what, code, act) => {
+    const mark = await page.evaluate(() => statusHistory.length);
+    await act();
+    await page.waitForFunction(([m, c]) => statusHistory.slice(m).includes(c), [mark, code])
+        .catch(() => fail(what + ": status " + code + " never came"));
+    await status("ready");
+  };
 
   await status("ready");
-  await page.selectOption("#skin", "42");
-  await status("ready");
-  await page.click("#record");
+  await through("skin", 2, () => page.selectOption("#skin", "42"));
+  const recording = page.click("#record");
   await status("recording");
   fs.mkdirSync(output, { recursive: true });
   await page.waitForTimeout(1000);
   await page.screenshot({ path: path.join(output, "recording.png") });
+  await recording;
   await status("ready");
-  await page.click("#play");
-  await status("playing");
-  await status("ready");
+  await through("playback", 4, () => page.click("#play"));
   await page.click("#send");
   await page.waitForFunction(() => document.getElementById("bar-text").textContent.startsWith("Sending"));
   await page.waitForFunction(() => document.getElementById("panel").hidden);
