@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "host/bridge.h"
+#include "moviletta/capture/bitmap_scale.h"
 #include "moviletta/capture/ffmpeg_capture_device.h"
 #include "moviletta/capture/ffmpeg_player.h"
 #include "moviletta/control/memory_panel.h"

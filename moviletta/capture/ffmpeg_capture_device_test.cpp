@@ -1,5 +1,7 @@
 #include "moviletta/capture/ffmpeg_capture_device.h"
 
+#include "moviletta/capture/bitmap_scale.h"
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -167,6 +169,18 @@ TEST_F(CaptureEngineTest, DestroyingAnEngineWhileItRecordsClosesTheFile) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
   }
   EXPECT_GT(Probe(Path("dropped.avi")).video_frames, 0);
+}
+
+TEST(CaptureEngine, WindowsAreScaledToTheirDisplaySize) {
+  const auto red = std::make_shared<const Bitmap>(
+      Bitmap{4, 2, {255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255,
+                    255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255}});
+  const BitmapHandle scaled = ScaleBitmap(red, 8, 6);
+  ASSERT_EQ(scaled->width, 8);
+  ASSERT_EQ(scaled->height, 6);
+  for (std::size_t i = 0; i < scaled->rgba.size(); i += 4) ASSERT_EQ(scaled->rgba[i], 255) << i;
+  EXPECT_EQ(ScaleBitmap(red, 4, 2), red) << "no copy at the same size";
+  EXPECT_EQ(ScaleBitmap(red, 0, 0), red) << "no display size yet";
 }
 
 TEST(CaptureEngine, AMissingCameraIsAClearFailure) {

@@ -1,0 +1,23 @@
+#include "moviletta/capture/bitmap_scale.h"
+
+#include "moviletta/capture/ffmpeg_handles.h"
+
+namespace moviletta {
+
+BitmapHandle ScaleBitmap(const BitmapHandle& picture, int width, int height) {
+  if (!picture || width <= 0 || height <= 0 ||
+      (picture->width == width && picture->height == height))
+    return picture;
+  ffmpeg::ScaleContext scale(sws_getContext(picture->width, picture->height, AV_PIX_FMT_RGBA, width,
+                                            height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr,
+                                            nullptr));
+  if (!scale) return picture;
+  Bitmap scaled{width, height, std::vector<uint8_t>(static_cast<std::size_t>(width) * height * 4)};
+  const uint8_t* from = picture->rgba.data();
+  uint8_t* to = scaled.rgba.data();
+  const int from_stride = picture->width * 4, to_stride = width * 4;
+  sws_scale(scale.get(), &from, &from_stride, 0, picture->height, &to, &to_stride);
+  return std::make_shared<const Bitmap>(std::move(scaled));
+}
+
+}  // namespace moviletta
