@@ -1,6 +1,7 @@
 # Sourced by demo.sh and studio.sh: a demo folder, the reference greeting server with the demo
 # skins, a local mail drop, and the cleanup that stops every process started here by its id.
-# Sets DEMO, SERVER (greeting server address), MAIL_PORT.
+# Sets DEMO, SERVER (greeting server address), MAIL_PORT. With REMOVE_DEMO set, the folder goes
+# when the script ends.
 ROOT=${ROOT:-$(cd "$(dirname "$0")/.." && pwd)}
 BUILD=${BUILD:-$ROOT/build}
 DEMO=$(mktemp -d /tmp/moviletta-demo.XXXXXX)
@@ -8,6 +9,7 @@ PIDS=""
 cleanup() {
   for pid in $PIDS; do kill "$pid" 2>/dev/null || true; done
   for pid in $PIDS; do wait "$pid" 2>/dev/null || true; done
+  [ -z "${REMOVE_DEMO:-}" ] || rm -rf "$DEMO"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM

@@ -3,6 +3,7 @@
 # Debian's Chromium by playwright-core (tests/browser/studio.mjs). Run by ./run test.
 set -eu
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+REMOVE_DEMO=1
 . "$ROOT/tools/services.sh"
 start "$DEMO/studio.log" "$BUILD/host/moviletta-studio" --server "$SERVER" --app-dir "$DEMO/app" \
   --camera synthetic --bag "$DEMO/studio.bag.json"
