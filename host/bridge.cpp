@@ -18,7 +18,6 @@ namespace moviletta::web {
 namespace {
 
 using nlohmann::json;
-constexpr int32_t kPermissionDenied = 70;
 
 bool SafeForScripting(Movilettas* control) {
   if (!control) return false;
@@ -127,7 +126,7 @@ void Bridge::Routes() {
     host_.queue().Post([this, member, kind, args, answer] {
       if (!SafeForScripting(site_.control())) {
         answer->set_value({{},
-                           Error(kPermissionDenied,
+                           Error(err::kPermissionDenied,
                                  "Permission denied: the control is not "
                                  "safe for scripting")});
         return;

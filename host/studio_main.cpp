@@ -59,15 +59,7 @@ int main(int argc, char** argv) {
   web::WebHost host(stream, bag);
   ModuleState module;
   ControlSite site(host, host.queue(), module);
-  host.on_event = [&](ControlEvent event) {
-    Movilettas* control = site.control();
-    stream.Publish(
-        event == ControlEvent::StatusChanged ? "StatusChanged" : "ErrMsgChanged",
-        json{{"ClientStatus", control->ClientStatus()}, {"ErrMsg", control->ErrMsg()}}.dump());
-  };
-  host.on_property_changed = [&](std::string_view) {
-    site.control()->UserControl_WriteProperties();
-  };
+  host.Attach(site);
 
   web::Bridge bridge(host, site, stream, web, web::NewToken());
   Components components;

@@ -58,15 +58,16 @@ void WebHost::Save() const {
   std::rename((bag_file_ + ".part").c_str(), bag_file_.c_str());
 }
 
-void WebHost::PropertyChanged(std::string_view name) {
-  if (on_property_changed) on_property_changed(name);
+void WebHost::PropertyChanged(std::string_view) {
+  if (site_ && site_->control()) site_->control()->UserControl_WriteProperties();
 }
 
 void WebHost::RaiseEvent(ControlEvent event) {
-  if (on_event)
-    on_event(event);
-  else
-    stream_.Publish(event == ControlEvent::StatusChanged ? "StatusChanged" : "ErrMsgChanged", "{}");
+  json state = json::object();
+  if (const Movilettas* control = site_ ? site_->control() : nullptr)
+    state = {{"ClientStatus", control->ClientStatus()}, {"ErrMsg", control->ErrMsg()}};
+  stream_.Publish(event == ControlEvent::StatusChanged ? "StatusChanged" : "ErrMsgChanged",
+                  state.dump());
 }
 
 void WebHost::BringToFront(SurfaceWindow window) {

@@ -1,13 +1,13 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
 
 #include "host/event_stream.h"
+#include "moviletta/control/control_site.h"
 #include "moviletta/control/event_queue.h"
 #include "moviletta/control/host.h"
 
@@ -27,10 +27,9 @@ class WebHost : public Host {
   void Acknowledge(uint64_t id);
   // How long a message box waits for its acknowledgement.
   std::chrono::milliseconds message_box_timeout{std::chrono::minutes(5)};
-  // Told of every event raised (to add the control's state); the default publishes the name.
-  std::function<void(ControlEvent)> on_event;
-  // Told when the control marks a persisted property as changed.
-  std::function<void(std::string_view)> on_property_changed;
+  // The site of the control this host holds: events carry its ClientStatus and ErrMsg, and a
+  // property it marks as changed is saved at once. Must outlive the host's use.
+  void Attach(ControlSite& site) { site_ = &site; }
 
   void ProcessPendingEvents(
       std::chrono::milliseconds max_wait = std::chrono::milliseconds(0)) override;
@@ -48,6 +47,7 @@ class WebHost : public Host {
   void Save() const;
 
   EventStream& stream_;
+  ControlSite* site_ = nullptr;
   std::string bag_file_;
   std::map<std::string, Variant, std::less<>> bag_;
   EventQueue queue_;

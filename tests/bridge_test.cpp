@@ -23,12 +23,7 @@ class BridgeTest : public ::testing::Test {
  protected:
   BridgeTest() {
     server_.SetSettings(SettingsDocument(server_.address()));
-    host_.on_event = [this](ControlEvent event) {
-      Movilettas* control = site_.control();
-      stream_.Publish(
-          event == ControlEvent::StatusChanged ? "StatusChanged" : "ErrMsgChanged",
-          json{{"ClientStatus", control->ClientStatus()}, {"ErrMsg", control->ErrMsg()}}.dump());
-    };
+    host_.Attach(site_);
     Components components = FakeComponents();
     components.http = std::make_unique<CurlHttpClientFactory>(TestHttpOptions());
     components.volume_serial = [] { return std::optional<uint32_t>(3000000000u); };

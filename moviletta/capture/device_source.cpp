@@ -50,14 +50,9 @@ std::unique_ptr<DeviceSource::Input> OpenInput(const char* driver, const std::st
   ffmpeg::Check(avformat_find_stream_info(raw, nullptr), "cannot read " + device, kSource);
   const AVMediaType type =
       std::string(driver) == "video4linux2" ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
-  const AVCodec* codec = nullptr;
-  input->stream = ffmpeg::Check(av_find_best_stream(raw, type, -1, -1, &codec, 0),
+  input->stream = ffmpeg::Check(av_find_best_stream(raw, type, -1, -1, nullptr, 0),
                                 "no stream in " + device, kSource);
-  input->decoder.reset(avcodec_alloc_context3(codec));
-  if (!input->decoder) throw Error(err::kOutOfMemory);
-  avcodec_parameters_to_context(input->decoder.get(), raw->streams[input->stream]->codecpar);
-  ffmpeg::Check(avcodec_open2(input->decoder.get(), codec, nullptr), "cannot decode " + device,
-                kSource);
+  input->decoder = ffmpeg::OpenDecoder(raw->streams[input->stream], device, kSource);
   return input;
 }
 

@@ -67,6 +67,20 @@ inline void QuietLogs() {
   std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
 }
 
+// A decoder opened for `stream`; `threads` 0 lets FFmpeg choose. Throws Error naming `what`.
+inline CodecContext OpenDecoder(const AVStream* stream, const std::string& what, const char* source,
+                                int threads = 0) {
+  const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+  if (!codec) throw Error(err::kComponentFailed, "cannot decode " + what, source);
+  CodecContext context(avcodec_alloc_context3(codec));
+  if (!context) throw Error(err::kOutOfMemory);
+  Check(avcodec_parameters_to_context(context.get(), stream->codecpar), "cannot decode " + what,
+        source);
+  context->thread_count = threads;
+  Check(avcodec_open2(context.get(), codec, nullptr), "cannot decode " + what, source);
+  return context;
+}
+
 inline Frame NewFrame() {
   Frame frame(av_frame_alloc());
   if (!frame) throw Error(err::kOutOfMemory);

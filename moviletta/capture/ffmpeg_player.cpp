@@ -26,11 +26,6 @@ void FfmpegPlayer::SetFrameListener(std::function<void(const BitmapHandle&)> lis
   listener_ = std::move(listener);
 }
 
-BitmapHandle FfmpegPlayer::LatestFrame() const {
-  std::lock_guard lock(mutex_);
-  return latest_;
-}
-
 void FfmpegPlayer::OnPlayerChangeState(std::function<void(int32_t)> change_state) {
   std::lock_guard lock(mutex_);
   change_state_ = std::move(change_state);
@@ -47,14 +42,9 @@ void FfmpegPlayer::OpenFile(const std::string& path) {
                 kSource);
   media->input.reset(raw);
   ffmpeg::Check(avformat_find_stream_info(raw, nullptr), "cannot read " + path, kSource);
-  const AVCodec* codec = nullptr;
-  media->stream = ffmpeg::Check(av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0),
+  media->stream = ffmpeg::Check(av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0),
                                 "no pictures in " + path, kSource);
-  media->decoder.reset(avcodec_alloc_context3(codec));
-  if (!media->decoder) throw Error(err::kOutOfMemory);
-  avcodec_parameters_to_context(media->decoder.get(), raw->streams[media->stream]->codecpar);
-  ffmpeg::Check(avcodec_open2(media->decoder.get(), codec, nullptr), "cannot decode " + path,
-                kSource);
+  media->decoder = ffmpeg::OpenDecoder(raw->streams[media->stream], path, kSource);
   std::lock_guard lock(mutex_);
   media_ = std::move(media);
 }
@@ -99,10 +89,7 @@ void FfmpegPlayer::Run(Media& media) {
     uint8_t* rows = picture.rgba.data();
     const int stride = width * 4;
     sws_scale(scale.get(), frame->data, frame->linesize, 0, frame->height, &rows, &stride);
-    auto shown = std::make_shared<const Bitmap>(std::move(picture));
-    if (listener) listener(shown);
-    std::lock_guard lock(mutex_);
-    latest_ = std::move(shown);
+    if (listener) listener(std::make_shared<const Bitmap>(std::move(picture)));
   };
   const auto drain = [&] {
     while (!stop_ && avcodec_receive_frame(media.decoder.get(), frame.get()) >= 0) show();

@@ -24,8 +24,6 @@ class FfmpegPlayer : public VideoPlayer {
   ~FfmpegPlayer() override;
 
   void SetFrameListener(std::function<void(const BitmapHandle&)> listener);
-  // The picture shown last; null before the first.
-  BitmapHandle LatestFrame() const;
 
   void OnPlayerChangeState(std::function<void(int32_t)> change_state) override;
   // Throws Error when the file cannot be opened or holds no pictures.
@@ -44,7 +42,6 @@ class FfmpegPlayer : public VideoPlayer {
   std::unique_ptr<Media> media_;
   std::function<void(const BitmapHandle&)> listener_;
   std::function<void(int32_t)> change_state_;
-  BitmapHandle latest_;
   int32_t display_width_ = 0;
   int32_t display_height_ = 0;
   std::atomic<bool> stop_{false};

@@ -2,42 +2,37 @@
 
 #include <filesystem>
 #include <new>
+#include <utility>
 
 namespace moviletta {
 
 std::string_view StandardDescription(int32_t number) {
-  switch (number) {
-    case err::kOverflow:
-      return "Overflow";
-    case err::kOutOfMemory:
-      return "Out of memory";
-    case err::kDivisionByZero:
-      return "Division by zero";
-    case err::kTypeMismatch:
-      return "Type mismatch";
-    case err::kInternal:
-      return "Internal error";
-    case err::kFileNotFound:
-      return "File not found";
-    case err::kPathFileAccess:
-      return "Path/File access error";
-    case err::kPathNotFound:
-      return "Path not found";
-    case err::kObjectNotSet:
-      return "Object variable or With block variable not set";
-    case err::kInvalidPicture:
-      return "Invalid picture";
-    case err::kGetNotSupportedAtRunTime:
-      return "Get not supported at run time";
-    case err::kMemberNotFound:
-      return "Object doesn't support this property or method";
-    case err::kActionNotSupported:
-      return "Object doesn't support this action";
-    case err::kWrongArgumentCount:
-      return "Wrong number of arguments or invalid property assignment";
-    default:
-      return {};
-  }
+  static constexpr std::pair<int32_t, std::string_view> kTexts[] = {
+      {err::kInvalidArgument, "Invalid procedure call or argument"},
+      {err::kOverflow, "Overflow"},
+      {err::kOutOfMemory, "Out of memory"},
+      {err::kSubscriptOutOfRange, "Subscript out of range"},
+      {err::kDivisionByZero, "Division by zero"},
+      {err::kTypeMismatch, "Type mismatch"},
+      {err::kInternal, "Internal error"},
+      {err::kFileNotFound, "File not found"},
+      {err::kFileAlreadyExists, "File already exists"},
+      {err::kPermissionDenied, "Permission denied"},
+      {err::kPathFileAccess, "Path/File access error"},
+      {err::kPathNotFound, "Path not found"},
+      {err::kObjectNotSet, "Object variable or With block variable not set"},
+      {err::kElementMissing, "Control array element doesn't exist"},
+      {err::kAlreadyLoaded, "Object already loaded"},
+      {err::kDesignTimeElement, "Can't unload controls created at design time"},
+      {err::kGetNotSupportedAtRunTime, "Get not supported at run time"},
+      {err::kMemberNotFound, "Object doesn't support this property or method"},
+      {err::kActionNotSupported, "Object doesn't support this action"},
+      {err::kWrongArgumentCount, "Wrong number of arguments or invalid property assignment"},
+      {err::kInvalidPicture, "Invalid picture"},
+  };
+  for (const auto& [known, text] : kTexts)
+    if (known == number) return text;
+  return {};
 }
 
 Error::Error(int32_t number) : Error(number, std::string(StandardDescription(number))) {}

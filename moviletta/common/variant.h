@@ -20,7 +20,6 @@ class Variant {
   Variant(std::string v) : value_(std::move(v)) {}
   Variant(const char* v) : value_(std::string(v)) {}
 
-  bool IsEmpty() const { return std::holds_alternative<std::monostate>(value_); }
   const Value& value() const { return value_; }
 
   // "True"/"False" for Booleans, decimal for numbers, "" for empty.

@@ -7,6 +7,7 @@
 namespace moviletta {
 
 void Movilettas::CompressFile() {
+  m_CompressionFailed = true;  // until MergeVideo has started the job
   Trap(reporter_, "CompressFile").Run([&] {
     components_.picGeneral->SetVisible(true);
     host_.BringToFront(SurfaceWindow::picGeneral);

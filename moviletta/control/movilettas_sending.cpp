@@ -113,7 +113,6 @@ bool Movilettas::CompressAndWait() {
   components_.picGeneral->SetVisible(true);
   m_CompressionDone = false;
   host_.ProcessPendingEvents();
-  m_CompressionFailed = true;  // until MergeVideo has started the job
   CompressFile();
   while (!m_CompressionDone && !m_CompressionFailed)
     host_.ProcessPendingEvents(std::chrono::milliseconds(50));

@@ -47,19 +47,6 @@ ffmpeg::CodecContext OpenEncoder(
   return context;
 }
 
-ffmpeg::CodecContext OpenDecoder(const AVStream* stream) {
-  const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-  if (!codec) throw Error(err::kComponentFailed, "the recording cannot be decoded", kSource);
-  ffmpeg::CodecContext context(avcodec_alloc_context3(codec));
-  if (!context) throw Error(err::kOutOfMemory);
-  ffmpeg::Check(avcodec_parameters_to_context(context.get(), stream->codecpar),
-                "the recording cannot be decoded", kSource);
-  context->thread_count = 1;
-  ffmpeg::Check(avcodec_open2(context.get(), codec, nullptr), "the recording cannot be decoded",
-                kSource);
-  return context;
-}
-
 class Transcoder {
  public:
   Transcoder(const TranscodeJob& job, const std::atomic<bool>& cancel,
@@ -102,9 +89,10 @@ class Transcoder {
     video_index_ = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (video_index_ < 0)
       throw Error(err::kComponentFailed, "no pictures in " + job_.input, kSource);
-    video_decoder_ = OpenDecoder(raw->streams[video_index_]);
+    video_decoder_ = ffmpeg::OpenDecoder(raw->streams[video_index_], job_.input, kSource, 1);
     audio_index_ = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    if (audio_index_ >= 0) audio_decoder_ = OpenDecoder(raw->streams[audio_index_]);
+    if (audio_index_ >= 0)
+      audio_decoder_ = ffmpeg::OpenDecoder(raw->streams[audio_index_], job_.input, kSource, 1);
   }
 
   void OpenOutput(const std::string& temporary) {

@@ -16,6 +16,8 @@ struct HttpHeader {
 struct HttpResponse {
   long status = 0;
   std::string body;  // the bytes as received; also the response text
+
+  bool ok() const { return status >= 200 && status <= 299; }
 };
 
 struct HttpOptions {

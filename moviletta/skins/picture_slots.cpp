@@ -7,12 +7,8 @@
 namespace moviletta {
 namespace {
 
-constexpr int32_t kElementMissing = 340;
-constexpr int32_t kAlreadyLoaded = 360;
-constexpr int32_t kDesignTimeElement = 362;
-
 [[noreturn]] void Missing(int32_t index) {
-  throw Error(kElementMissing,
+  throw Error(err::kElementMissing,
               "Control array element '" + std::to_string(index) + "' doesn't exist");
 }
 
@@ -24,12 +20,11 @@ PictureSlots::PictureSlots() {
 }
 
 void PictureSlots::Create(int32_t index) {
-  if (!slots_.try_emplace(index).second) throw Error(kAlreadyLoaded, "Object already loaded");
+  if (!slots_.try_emplace(index).second) throw Error(err::kAlreadyLoaded);
 }
 
 void PictureSlots::Remove(int32_t index) {
-  if (index == 0 || index == 1)
-    throw Error(kDesignTimeElement, "Can't unload controls created at design time");
+  if (index == 0 || index == 1) throw Error(err::kDesignTimeElement);
   if (slots_.erase(index) == 0) Missing(index);
 }
 

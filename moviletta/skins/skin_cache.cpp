@@ -20,13 +20,13 @@ SkinCache::SkinCache(std::string app_directory, ErrorReporter& reporter)
 
 std::string SkinCache::GetSkinsDirectory() {
   std::string path;
-  Trap(reporter_, "GetSkinsDirectory").Run([&] { path = app_directory_ + "/SKINS/"; });
+  Trap(reporter_, "GetSkinsDirectory").Run([&] { path = GetAppDirectory() + "/SKINS/"; });
   return path;
 }
 
 std::string SkinCache::GetStaticsDirectory() {
   std::string path;
-  Trap(reporter_, "GetStaticsDirectory").Run([&] { path = app_directory_ + "/STATICS/"; });
+  Trap(reporter_, "GetStaticsDirectory").Run([&] { path = GetAppDirectory() + "/STATICS/"; });
   return path;
 }
 

@@ -25,7 +25,7 @@ class SkinCache {
 
   const std::string& GetAppDirectory() const { return app_directory_; }
   // The application folder followed by "/".
-  std::string GetOutputDirectory() const { return app_directory_ + "/"; }
+  std::string GetOutputDirectory() const { return GetAppDirectory() + "/"; }
   std::string GetSkinsDirectory();
   std::string GetStaticsDirectory();
   // The folder of animated skin `id`, ending in "/".

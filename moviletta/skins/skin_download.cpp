@@ -30,7 +30,7 @@ const std::string& Field(const std::vector<std::string>& fields, std::size_t ind
 
 // A picture answer must be a 2xx GIF body; anything else is not saved.
 void CheckPicture(const HttpResponse& response, const std::string& url) {
-  if (response.status < 200 || response.status > 299)
+  if (!response.ok())
     throw Error(err::kHttpStatus, "HTTP status " + std::to_string(response.status) + " for " + url,
                 "Moviletta.HttpClient");
   if (!response.body.starts_with("GIF87a") && !response.body.starts_with("GIF89a"))
@@ -76,7 +76,7 @@ std::string SkinDownloader::GetRemoteSkinType(int32_t id) {
     trap.section = "set URL: " + url;
     const HttpResponse response = server_.Get(url, {{"Content-type", "text"}});
     trap.section = " send. xmlHTTP.responseText: " + response.body;
-    if (response.status < 200 || response.status > 299)
+    if (!response.ok())
       throw Error(err::kHttpStatus, "HTTP status " + std::to_string(response.status),
                   "Moviletta.HttpClient");
     answer = response.body;
