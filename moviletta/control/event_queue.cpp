@@ -11,21 +11,41 @@ void EventQueue::Post(Task task) {
 }
 
 std::size_t EventQueue::RunPending(std::chrono::milliseconds max_wait) {
-  std::deque<Task> batch;
+  std::size_t turns = 0;
   {
     std::unique_lock lock(mutex_);
     if (tasks_.empty() && max_wait.count() > 0)
-      posted_.wait_for(lock, max_wait, [this] { return !tasks_.empty(); });
-    batch.swap(tasks_);
+      posted_.wait_until(lock, std::chrono::steady_clock::now() + max_wait,
+                         [this] { return !tasks_.empty() || woken_; });
+    woken_ = false;
+    turns = tasks_.size();
   }
-  for (Task& task : batch) {
+  // One task per turn, always the oldest: a pump nested inside a task takes the next one, so
+  // nothing queued before it waits for the outer task to end.
+  std::size_t ran = 0;
+  for (; ran < turns; ++ran) {
+    Task task;
+    {
+      std::lock_guard lock(mutex_);
+      if (tasks_.empty()) break;
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
     try {
       task();
     } catch (...) {
       if (on_failure_) on_failure_(Error::FromCurrent());
     }
   }
-  return batch.size();
+  return ran;
+}
+
+void EventQueue::Wake() {
+  {
+    std::lock_guard lock(mutex_);
+    woken_ = true;
+  }
+  posted_.notify_all();
 }
 
 void NotificationPoster::Post(std::function<void()> notification) const {

@@ -23,15 +23,21 @@ class EventQueue {
   // Any thread.
   void Post(Task task);
 
-  // Host thread. Runs the tasks queued when it starts, in order; tasks they post wait for the
-  // next call. When nothing is queued, waits up to `max_wait` for a task and runs it. A failure
-  // inside a task goes to the failure sink and never stops the queue. Returns the tasks run.
+  // Host thread. Runs as many tasks as were queued when it starts, each time taking the oldest
+  // task still queued, so that a call nested inside a task goes on where the outer one stood
+  // and every task runs in the order it was posted. When nothing is queued, waits up to
+  // `max_wait` for a task (or a Wake) first. A failure inside a task goes to the failure sink
+  // and never stops the queue. Returns the tasks this call ran.
   std::size_t RunPending(std::chrono::milliseconds max_wait = std::chrono::milliseconds(0));
+
+  // Any thread. Ends the wait of a RunPending that has nothing to run.
+  void Wake();
 
  private:
   std::mutex mutex_;
   std::condition_variable posted_;
   std::deque<Task> tasks_;
+  bool woken_ = false;
   FailureSink on_failure_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -45,6 +46,35 @@ TEST(EventQueue, WaitsForWorkOnlyWhenNoneIsQueued) {
   EXPECT_EQ(queue.RunPending(std::chrono::seconds(30)), 1u) << "woken by the post";
   late.join();
   EXPECT_EQ(ran, 2);
+}
+
+TEST(EventQueue, ANestedPassRunsTheOldestTaskNext) {
+  EventQueue queue;
+  std::vector<std::string> order;
+  queue.Post([&] {
+    order.push_back("yielding call");
+    for (int pass = 0; pass < 20 && order.size() < 3; ++pass)
+      queue.RunPending(std::chrono::milliseconds(10));
+    order.push_back("yielding call ends");
+  });
+  queue.Post([&] { order.push_back("queued behind it"); });
+  queue.Post([&] { order.push_back("queued last"); });
+  queue.RunPending();
+  EXPECT_EQ(order, (std::vector<std::string>{"yielding call", "queued behind it", "queued last",
+                                             "yielding call ends"}));
+  EXPECT_EQ(queue.RunPending(), 0u) << "each task ran once";
+}
+
+TEST(EventQueue, WakeEndsAnIdleWait) {
+  EventQueue queue;
+  std::thread waker([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    queue.Wake();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(queue.RunPending(std::chrono::seconds(30)), 0u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  waker.join();
 }
 
 }  // namespace

@@ -42,6 +42,10 @@ class Host {
   // Shows `text` modally with an OK button; returns once the user has acknowledged it.
   virtual void MessageBox(std::string_view text) = 0;
 
+  // True once the host is closing: every yield of the control ends as soon as it sees it, so
+  // that the host can stop in any state.
+  virtual bool StopRequested() const { return false; }
+
   // A monotonic clock.
   virtual std::chrono::steady_clock::time_point Now() const = 0;
 };

@@ -1,5 +1,7 @@
 #include "moviletta/control/movilettas.h"
 
+#include <filesystem>
+
 #include "moviletta/common/constants.h"
 #include "moviletta/common/error.h"
 #include "moviletta/utils/trap.h"
@@ -27,13 +29,16 @@ Movilettas::Movilettas(Host& host, EventQueue& queue, ModuleState& module, Compo
     poster.Post([this, state] { VideoCapX2_PlayerChangeState(state); });
   });
   VideoEditor& editor = *components_.VideoEdit1;
-  editor.OnProcessing([poster, this](double done, double total) {
-    poster.Post([this, done, total] { VideoEdit1_Processing(done, total); });
+  editor.OnProcessing([poster, this](EditJobId job, double done, double total) {
+    poster.Post([this, job, done, total] { VideoEdit1_Processing(job, done, total); });
   });
-  editor.OnComplete([poster, this] { poster.Post([this] { VideoEdit1_Complete(); }); });
-  editor.OnFailed([poster, this](Error failure) {
-    poster.Post([this, failure] { VideoEdit1_Failed(failure); });
+  editor.OnComplete(
+      [poster, this](EditJobId job) { poster.Post([this, job] { VideoEdit1_Complete(job); }); });
+  editor.OnFailed([poster, this](EditJobId job, Error failure) {
+    poster.Post([this, job, failure] { VideoEdit1_Failed(job, failure); });
   });
+  std::error_code ignored;  // the folders of sends a process before this one left behind
+  std::filesystem::remove_all(skins_.GetAppDirectory() + "/.sends", ignored);
 }
 
 Movilettas::~Movilettas() {

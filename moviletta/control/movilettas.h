@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include "moviletta/control/event_queue.h"
 #include "moviletta/control/host.h"
 #include "moviletta/control/module_state.h"
+#include "moviletta/control/outgoing_send.h"
 #include "moviletta/safety/object_safety.h"
 #include "moviletta/server/greeting_server.h"
 #include "moviletta/skins/picture_slots.h"
@@ -20,6 +22,8 @@
 #include "moviletta/utils/identity.h"
 
 namespace moviletta {
+
+class Trap;
 
 // The Moviletta control: the object a page scripts to record, review and send a video greeting.
 //
@@ -105,28 +109,28 @@ class Movilettas {
   bool IsImageLoaded(int32_t index);
 
   // Compression of the recording into the output file: CompressFile shows the panel and runs
-  // MergeVideo, which hands the job to the editing component; the job's end arrives as
-  // VideoEdit1_Complete (m_CompressionDone) or VideoEdit1_Failed (CompressionFailed).
-  void CompressFile();
-  void MergeVideo();
-  bool CompressionDone() const { return m_CompressionDone; }
-  // True when the last compression could not be started or its job failed.
-  bool CompressionFailed() const { return m_CompressionFailed; }
+  // MergeVideo, which hands a job to the editing component. The job that comes back ends with
+  // VideoEdit1_Complete (done) or VideoEdit1_Failed (failed); it is already failed when it could
+  // not be started. CompressFile joins a running job for the same recording and settings, and
+  // waits (yielding) for a running job of another recording to end before it starts its own.
+  std::shared_ptr<const CompressionJob> CompressFile();
+  std::shared_ptr<const CompressionJob> MergeVideo();
 
-  // Notification handlers of the components, run on the host thread.
+  // Notification handlers of the components, run on the host thread. Notifications of a job or
+  // a send that is no longer the control's are dropped.
   // `failure` is what ended the capture, when something did; it is reported after the status.
   void VideoCapX1_CaptureEnd(std::optional<Error> failure = std::nullopt);
   void VideoCapX2_PlayerChangeState(int32_t state);
-  void VideoEdit1_Processing(double done, double total);
-  void VideoEdit1_Complete();
-  void VideoEdit1_Failed(const Error& failure);
-  // The mail sender's notifications; `sender` is the one that raised it.
-  void poSendMail_Progress(MailSender* sender, int32_t PercentComplete);
-  void poSendMail_SendFailed(MailSender* sender, const std::string& Explanation);
-  void poSendMail_SendSuccesful(MailSender* sender);
+  void VideoEdit1_Processing(EditJobId job, double done, double total);
+  void VideoEdit1_Complete(EditJobId job);
+  void VideoEdit1_Failed(EditJobId job, const Error& failure);
+  // The mail sender's notifications; `send` is the OutgoingSend::id of the send that raised it.
+  void poSendMail_Progress(uint64_t send, int32_t PercentComplete);
+  void poSendMail_SendFailed(uint64_t send, const std::string& Explanation);
+  void poSendMail_SendSuccesful(uint64_t send);
 
-  // Fills the current mail sender and starts the send.
-  void SendFile(const std::string& label, const std::string& body, const std::string& attachments);
+  // The sends whose result has not arrived yet.
+  std::size_t SendsInProgress() const { return sends_.size(); }
 
  private:
   void SetStatus(int32_t status);
@@ -138,18 +142,31 @@ class Movilettas {
   // runs here (and yields) when ANIMPREVIEW is 1 and `animate` is set.
   void AssignSkinPath(const std::string& path, bool animate = true);
   void RunSkinPreview(int16_t frames, double period);
-  // Makes the mail sender of a new send; a replaced sender whose send runs is kept until its
-  // result has arrived.
-  void NewMailSender();
-  // Ends the send of `sender` and releases it.
-  void EndSend(MailSender* sender);
-  // The output file and the snapshot, joined by ";".
-  std::string AttachmentList();
-  // Shows the panel, compresses and yields until the compression has completed or failed.
-  // Returns false when it failed.
-  bool CompressAndWait();
-  // A send that could not go out: tells the user and leaves the sending state.
-  void NotSent(const std::string& why);
+  // A new send with its own mail sender (which becomes poSendMail) and folder.
+  std::shared_ptr<OutgoingSend> NewSend();
+  // The output file and the snapshot in the send's folder, joined by ";". The snapshot is
+  // frozen now; the output when its compression completes.
+  std::string AttachmentList(OutgoingSend& send);
+  // Shows the panel, compresses and yields until the send's compression has ended. Returns
+  // false when it failed.
+  bool CompressAndWait(OutgoingSend& send);
+  // Fills the send's mail sender and starts the send.
+  void SendFile(OutgoingSend& send, const std::string& label, const std::string& body,
+                const std::string& attachments);
+  // Runs the body of a send procedure; a send that ends without its mail started tells the user
+  // once and is dropped.
+  template <class Body>
+  void RunSend(Trap& trap, Body&& body);
+  // A send that could not go out: tells the user, hides the panel and drops the send.
+  void DropUnsent(uint64_t send, const std::string& why);
+  // DropUnsent, then leaves the sending state.
+  void NotSent(uint64_t send, const std::string& why);
+  // Ends the send: its sender's two ending operations, then the sender and the folder go.
+  void EndSend(uint64_t send);
+  // Whether the send's result may hide the panel: no other send is under way.
+  bool LastSend() const { return sends_.empty(); }
+  // The recording and the output settings a compression would use now.
+  std::string CompressionKey() const;
 
   Host& host_;
   EventQueue& queue_;
@@ -172,11 +189,10 @@ class Movilettas {
   bool m_StopRequested = false;
   bool m_StopPreview = false;
   int32_t m_Status = STATUS_STARTING;
-  bool m_CompressionDone = false;
-  bool m_CompressionFailed = false;
-  std::unique_ptr<MailSender> poSendMail;
-  std::vector<std::unique_ptr<MailSender>> replaced_senders_;
-  std::vector<MailSender*> sending_;  // senders whose Send was called and whose result is due
+  std::shared_ptr<CompressionJob> running_job_;  // the editing component's job, while it runs
+  std::map<uint64_t, std::shared_ptr<OutgoingSend>> sends_;
+  uint64_t last_send_ = 0;
+  MailSender* poSendMail = nullptr;  // the sender of the latest send, owned by that send
 };
 
 }  // namespace moviletta

@@ -1,30 +1,86 @@
 // Merging and compressing the recording, with progress on the surface.
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+
 #include "moviletta/common/constants.h"
 #include "moviletta/common/number_text.h"
 #include "moviletta/control/movilettas.h"
 #include "moviletta/utils/trap.h"
 
 namespace moviletta {
+namespace {
 
-void Movilettas::CompressFile() {
-  m_CompressionFailed = true;  // until MergeVideo has started the job
+// Which file a path names now: device, inode, size and modification time.
+std::string FileIdentity(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return "missing";
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" +
+         std::to_string(info.st_size) + ":" + std::to_string(info.st_mtim.tv_sec) + "." +
+         std::to_string(info.st_mtim.tv_nsec);
+}
+
+// Freezes the compressed greeting for a send waiting on it: a second name for the file the job
+// wrote (a later job writes a new file rather than rewriting this one), or a copy.
+void FreezeOutput(const CompressionJob& job, const OutgoingSend& send) {
+  namespace fs = std::filesystem;
+  const fs::path target = fs::path(send.folder) / fs::path(job.output).filename();
+  std::error_code ec;
+  fs::remove(target, ec);
+  fs::create_hard_link(job.output, target, ec);
+  if (ec) fs::copy_file(job.output, target, ec);
+}
+
+std::shared_ptr<CompressionJob> FailedJob() {
+  auto job = std::make_shared<CompressionJob>();
+  job->failed = true;
+  return job;
+}
+
+}  // namespace
+
+std::string Movilettas::CompressionKey() const {
+  const ClientSettings& s = module_.ClientSettings;
+  const std::string input = skins_.GetOutputDirectory() + "Moviletta" + module_.CaptureExtension;
+  std::string key =
+      FileIdentity(input) + "|" + input + "|" + s.OUTPUT + "|" + std::to_string(s.FPS);
+  if (s.OUTPUT == "mpg")
+    for (int32_t value :
+         {s.AUDIOSAMPLERATE, s.AUDIOBITRATE, s.SAMPLESIZE, s.FILEHEIGHT, s.FILEWIDTH})
+      key += "|" + std::to_string(value);
+  return key;
+}
+
+std::shared_ptr<const CompressionJob> Movilettas::CompressFile() {
+  std::shared_ptr<const CompressionJob> job;
   Trap(reporter_, "CompressFile").Run([&] {
     components_.picGeneral->SetVisible(true);
     host_.BringToFront(SurfaceWindow::picGeneral);
     host_.ProcessPendingEvents();
-    MergeVideo();
+    // The component runs one job at a time: share a job that compresses the same recording
+    // the same way, else let a job of another recording end first.
+    if (running_job_ && running_job_->key == CompressionKey()) {
+      job = running_job_;
+      return;
+    }
+    while (running_job_ && !host_.StopRequested())
+      host_.ProcessPendingEvents(std::chrono::milliseconds(50));
+    job = MergeVideo();
   });
+  if (!job) job = FailedJob();
+  return job;
 }
 
-void Movilettas::MergeVideo() {
-  // Until the job has started, the compression counts as failed: the send paths must not wait
-  // for a completion that cannot come.
-  m_CompressionFailed = true;
+std::shared_ptr<const CompressionJob> Movilettas::MergeVideo() {
+  // Until the job has started it counts as failed: no completion can come for it.
+  auto job = FailedJob();
   Trap trap(reporter_, "MergeVideo");
   trap.Run([&] {
     const ClientSettings& settings = module_.ClientSettings;
     VideoEditor& editor = *components_.VideoEdit1;
     const std::string output = skins_.GetOutputDirectory();
+    job->key = CompressionKey();
     trap.section = "set output settings";
     if (settings.OUTPUT == "mpg") {
       trap.section = "set MPG settings";
@@ -50,14 +106,17 @@ void Movilettas::MergeVideo() {
     editor.AddVideoClip(input, 0.0, duration, 0);
     editor.AddAudioClip(input, 0.0, duration);
 
-    const std::string target = output + "Moviletta." + settings.OUTPUT;
-    trap.section = "save file: " + target;
-    editor.SaveOutputFile(target);
-    m_CompressionFailed = false;
+    job->output = output + "Moviletta." + settings.OUTPUT;
+    trap.section = "save file: " + job->output;
+    job->id = editor.SaveOutputFile(job->output);
+    job->failed = false;
+    running_job_ = job;
   });
+  return job;
 }
 
-void Movilettas::VideoEdit1_Processing(double done, double total) {
+void Movilettas::VideoEdit1_Processing(EditJobId job, double done, double total) {
+  if (!running_job_ || running_job_->id != job) return;
   Trap(reporter_, "VideoEdit1_Processing").Run([&] {
     if (total == 0) throw Error(err::kDivisionByZero);
     const int32_t percent = RoundToLong(done / total * 100);
@@ -67,16 +126,24 @@ void Movilettas::VideoEdit1_Processing(double done, double total) {
   });
 }
 
-void Movilettas::VideoEdit1_Complete() {
+void Movilettas::VideoEdit1_Complete(EditJobId job) {
+  if (!running_job_ || running_job_->id != job) return;
+  const std::shared_ptr<CompressionJob> ended = std::move(running_job_);
   Trap(reporter_, "VideoEdit1_Complete").Run([&] {
-    m_CompressionDone = true;
+    ended->done = true;
+    // Before anything else runs: the next recording or job may replace the file.
+    for (const auto& [id, send] : sends_)
+      if (send->job == ended) FreezeOutput(*ended, *send);
     components_.vbalProgressBar1->SetProgressValue(0);
     components_.vbalProgressBar1->SetProgressText("");
   });
 }
 
-void Movilettas::VideoEdit1_Failed(const Error& failure) {
-  m_CompressionFailed = true;
+void Movilettas::VideoEdit1_Failed(EditJobId job, const Error& failure) {
+  if (running_job_ && running_job_->id == job) {
+    running_job_->failed = true;
+    running_job_.reset();
+  }
   Trap(reporter_, "VideoEdit1_Failed").Run([&] { throw failure; });
 }
 

@@ -2,6 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "moviletta/common/constants.h"
 #include "tests/fixtures/control_harness.h"
 #include "tests/fixtures/greeting_server.h"
@@ -29,7 +31,7 @@ class CompressionTest : public ::testing::Test {
 TEST_F(CompressionTest, MpegSetsEveryParameterInOrderBeforeTheJob) {
   Start("mpg");
   harness.module.CaptureExtension = ".avi";
-  harness.control().CompressFile();
+  const auto job = harness.control().CompressFile();
   const std::string input = Output("Moviletta.avi");
   EXPECT_THAT(
       harness.editor->calls,
@@ -40,7 +42,7 @@ TEST_F(CompressionTest, MpegSetsEveryParameterInOrderBeforeTheJob) {
                   "SaveOutputFile(" + Output("Moviletta.mpg") + ")"));
   EXPECT_TRUE(harness.panel->visible);
   EXPECT_THAT(harness.brought_to_front, ::testing::Contains(SurfaceWindow::picGeneral));
-  EXPECT_FALSE(harness.control().CompressionFailed());
+  EXPECT_FALSE(job->failed);
   EXPECT_TRUE(Reports().empty());
 }
 
@@ -66,8 +68,7 @@ TEST_F(CompressionTest, AnOutputThatIsNeitherSetsNoFormat) {
 TEST_F(CompressionTest, AFailureBeforeTheJobIsReportedAndRecorded) {
   Start("mpg");
   harness.editor->fail_on = "AddVideoClip";
-  harness.control().CompressFile();
-  EXPECT_TRUE(harness.control().CompressionFailed());
+  EXPECT_TRUE(harness.control().CompressFile()->failed);
   ASSERT_EQ(Reports().size(), 1u);
   EXPECT_EQ(Reports()[0].Query("sErrInFunction"), "MergeVideo");
   EXPECT_EQ(Reports()[0].Query("sErrInSection"), "ad video+audio");
@@ -77,6 +78,7 @@ TEST_F(CompressionTest, AFailureBeforeTheJobIsReportedAndRecorded) {
 
 TEST_F(CompressionTest, ProgressRoundsHalvesToEvenAndCompletionResetsTheBar) {
   Start("wmv");
+  const auto job = harness.control().MergeVideo();
   for (auto [done, total] : {std::pair{50.0, 200.0}, {1.0, 8.0}, {3.0, 8.0}})
     harness.editor->RaiseProcessing(done, total);
   harness.editor->RaiseProcessing(5, 0);
@@ -87,24 +89,50 @@ TEST_F(CompressionTest, ProgressRoundsHalvesToEvenAndCompletionResetsTheBar) {
   ASSERT_EQ(Reports().size(), 1u) << "a total of 0 fails and leaves the bar";
   EXPECT_EQ(Reports()[0].Query("sErrInFunction"), "VideoEdit1_Processing");
 
-  EXPECT_FALSE(harness.control().CompressionDone());
+  EXPECT_FALSE(job->done);
   harness.editor->RaiseComplete();
   harness.host.ProcessPendingEvents();
-  EXPECT_TRUE(harness.control().CompressionDone());
+  EXPECT_TRUE(job->done);
   EXPECT_EQ(harness.progress->value, 0);
   EXPECT_EQ(harness.progress->text, "");
 }
 
 TEST_F(CompressionTest, AFailedJobIsReportedAndRecorded) {
   Start("wmv");
-  harness.control().MergeVideo();
-  ASSERT_FALSE(harness.control().CompressionFailed());
+  const auto job = harness.control().MergeVideo();
+  ASSERT_FALSE(job->failed);
   harness.editor->RaiseFailed(Error(err::kComponentFailed, "disk full", "Moviletta.VideoEditor"));
   harness.host.ProcessPendingEvents();
-  EXPECT_TRUE(harness.control().CompressionFailed());
-  EXPECT_FALSE(harness.control().CompressionDone());
+  EXPECT_TRUE(job->failed);
+  EXPECT_FALSE(job->done);
   EXPECT_EQ(Reports().at(0).Query("sErrInFunction"), "VideoEdit1_Failed");
   EXPECT_EQ(Reports().at(0).Query("sErrDesc"), "disk full");
+}
+
+TEST_F(CompressionTest, ASecondCompressionSharesTheRunningJobOrWaitsForIt) {
+  Start("wmv");
+  harness.module.CaptureExtension = ".avi";
+  const auto first = harness.control().CompressFile();
+  const auto same = harness.control().CompressFile();
+  EXPECT_EQ(same, first) << "the same recording and settings share the job";
+  EXPECT_EQ(std::ranges::count_if(harness.editor->calls,
+                                  [](const std::string& c) { return c.starts_with("Save"); }),
+            1);
+
+  harness.module.ClientSettings.FPS = 25;  // another output: it waits for the running job
+  harness.editor->RaiseProcessing(1, 4);
+  harness.WhenReady([] { return true; }, [&] { harness.editor->RaiseComplete(); });
+  const auto other = harness.control().CompressFile();
+  EXPECT_TRUE(first->done);
+  EXPECT_NE(other, first);
+  EXPECT_FALSE(other->failed) << "started once the first had ended";
+  EXPECT_EQ(harness.editor->last_job(), 2u);
+
+  harness.editor->RaiseProcessing(1, 1);  // the old job's late news would not reach the bar
+  harness.control().VideoEdit1_Processing(1, 1, 2);
+  harness.host.ProcessPendingEvents();
+  EXPECT_EQ(harness.progress->values.back(), 100);
+  EXPECT_TRUE(Reports().empty());
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Sending a greeting or a mobile e-mail: the message documents, the mail and its outcome.
-#include <algorithm>
 #include <chrono>
+#include <filesystem>
 
 #include "moviletta/common/constants.h"
 #include "moviletta/control/movilettas.h"
@@ -11,8 +11,15 @@
 
 namespace moviletta {
 namespace {
+
+namespace fs = std::filesystem;
+
 constexpr const char* kGreetingLabel = "MovilettaStudio";
-}
+constexpr const char* kNotCompressed =
+    "The greeting was not sent: the video could not be compressed.";
+constexpr const char* kNotStarted = "The greeting was not sent: the mail could not be started.";
+
+}  // namespace
 
 Variant Movilettas::SetXMLNode(Variant& sNodeName, Variant& sNodeValue) {
   return Variant(XmlLeaf(sNodeName.ToText(), sNodeValue.ToText()));
@@ -33,6 +40,24 @@ Variant Movilettas::GenerateMessageXML(int32_t lUserID, const std::string& sSend
   return document;
 }
 
+template <class Body>
+void Movilettas::RunSend(Trap& trap, Body&& body) {
+  std::shared_ptr<OutgoingSend> send;
+  const auto settle = [&] {
+    if (send && !send->mailing && sends_.contains(send->id)) DropUnsent(send->id, kNotStarted);
+  };
+  try {
+    trap.Run([&] {
+      send = NewSend();
+      body(*send);
+    });
+  } catch (...) {
+    settle();
+    throw;
+  }
+  settle();
+}
+
 void Movilettas::SendGreeting(int32_t lUserID, const std::string& sSenderName,
                               const std::string& sSenderEmail, const std::string& sRecipList,
                               const std::string& sMsg, const std::string& sPublish,
@@ -40,17 +65,16 @@ void Movilettas::SendGreeting(int32_t lUserID, const std::string& sSenderName,
   // The guard comes before the new sender, so that a refused call never drops a running send.
   if (!AcceptInStoppedStatus(kRefuseSend)) return;
   Trap trap(reporter_, "SendGreeting");
-  trap.Run([&] {
-    NewMailSender();
+  RunSend(trap, [&](OutgoingSend& send) {
     trap.section = "set email settings";
     SetStatus(STATUS_SENDING);
     components_.vbalProgressBar1->SetProgressValue(0);
     components_.vbalProgressBar1->SetProgressText("");
-    const std::string attachments = AttachmentList();
+    const std::string attachments = AttachmentList(send);
 
     trap.section = "compress file";
-    if (!CompressAndWait()) {
-      NotSent("The greeting was not sent: the video could not be compressed.");
+    if (!CompressAndWait(send)) {
+      NotSent(send.id, kNotCompressed);
       StopVideo();
       return;
     }
@@ -61,11 +85,12 @@ void Movilettas::SendGreeting(int32_t lUserID, const std::string& sSenderName,
                                                 sMsg, sPublish, lSiteSettingID)
                                  .ToText();
     if (body.empty()) {
-      NotSent("The greeting was not sent: its message could not be built.");
+      NotSent(send.id, "The greeting was not sent: its message could not be built.");
       StopVideo();
       return;
     }
-    SendFile(kGreetingLabel, body, attachments);
+    SendFile(send, kGreetingLabel, body, attachments);
+    if (!send.mailing) DropUnsent(send.id, kNotStarted);
     SetStatus(STATUS_STOPPED);
     StopVideo();
   });
@@ -75,17 +100,16 @@ void Movilettas::SendByEmail(const std::string& SenderName, const std::string& S
                              const std::string& RecipName, const std::string& MobilePhone,
                              const std::string& EmailList, const std::string& Msg) {
   Trap trap(reporter_, "SendByEmail");
-  trap.Run([&] {
-    NewMailSender();
+  RunSend(trap, [&](OutgoingSend& send) {
     SetStatus(STATUS_SENDING);
     components_.vbalProgressBar1->SetProgressValue(0);
     components_.vbalProgressBar1->SetProgressText("");
     trap.section = "set email details";
-    const std::string attachments = AttachmentList();
+    const std::string attachments = AttachmentList(send);
 
     trap.section = "compress file";
-    if (!CompressAndWait()) {
-      NotSent("The greeting was not sent: the video could not be compressed.");
+    if (!CompressAndWait(send)) {
+      NotSent(send.id, kNotCompressed);
       return;
     }
     Wait(Variant(1));
@@ -99,39 +123,73 @@ void Movilettas::SendByEmail(const std::string& SenderName, const std::string& S
     context.convertor = module_.ClientSettings.CONVERTOR;
     const std::string body =
         BuildMobileBody(SenderName, SenderEmail, RecipName, MobilePhone, EmailList, Msg, context);
-    SendFile(MobileLabel(MobilePhone), body, attachments);
+    SendFile(send, MobileLabel(MobilePhone), body, attachments);
+    if (!send.mailing) DropUnsent(send.id, kNotStarted);
     SetStatus(STATUS_STOPPED);
   });
 }
 
-std::string Movilettas::AttachmentList() {
-  const std::string output = skins_.GetOutputDirectory();
-  return output + "Moviletta." + module_.ClientSettings.OUTPUT + ";" + output + "Moviletta.jpg";
+std::shared_ptr<OutgoingSend> Movilettas::NewSend() {
+  std::unique_ptr<MailSender> sender = components_.CreateMailSender();
+  if (!sender) throw Error(err::kObjectNotSet, "no mail sender");
+  auto send = std::make_shared<OutgoingSend>();
+  send->id = ++last_send_;
+  send->folder = skins_.GetAppDirectory() + "/.sends/" + std::to_string(send->id) + "/";
+  std::error_code ec;
+  fs::remove_all(send->folder, ec);
+  if (!fs::create_directories(send->folder, ec))
+    throw Error(err::kPathFileAccess, "cannot create " + send->folder, "Moviletta", ec.value());
+  const NotificationPoster poster = Notifications();
+  const uint64_t id = send->id;
+  sender->OnProgress([poster, this, id](int32_t percent) {
+    poster.Post([this, id, percent] { poSendMail_Progress(id, percent); });
+  });
+  sender->OnSendFailed([poster, this, id](std::string explanation) {
+    poster.Post([this, id, explanation] { poSendMail_SendFailed(id, explanation); });
+  });
+  sender->OnSendSuccesful(
+      [poster, this, id] { poster.Post([this, id] { poSendMail_SendSuccesful(id); }); });
+  send->sender = std::move(sender);
+  poSendMail = send->sender.get();
+  sends_.emplace(send->id, send);
+  return send;
 }
 
-bool Movilettas::CompressAndWait() {
+std::string Movilettas::AttachmentList(OutgoingSend& send) {
+  const std::string snapshot = skins_.GetOutputDirectory() + "Moviletta.jpg";
+  std::error_code ec;
+  fs::copy_file(snapshot, send.folder + "Moviletta.jpg", fs::copy_options::overwrite_existing,
+                ec);  // a missing snapshot fails the mail, which tells the user
+  return send.folder + "Moviletta." + module_.ClientSettings.OUTPUT + ";" + send.folder +
+         "Moviletta.jpg";
+}
+
+bool Movilettas::CompressAndWait(OutgoingSend& send) {
   components_.picGeneral->SetVisible(true);
-  m_CompressionDone = false;
   host_.ProcessPendingEvents();
-  CompressFile();
-  while (!m_CompressionDone && !m_CompressionFailed)
+  send.job = CompressFile();
+  while (!send.job->ended() && !host_.StopRequested())
     host_.ProcessPendingEvents(std::chrono::milliseconds(50));
-  return m_CompressionDone;
+  return send.job->done;
 }
 
-void Movilettas::NotSent(const std::string& why) {
+void Movilettas::DropUnsent(uint64_t id, const std::string& why) {
   host_.MessageBox(why);
-  poSendMail.reset();
-  components_.picGeneral->SetVisible(false);
+  const bool current = sends_.contains(id) && sends_.at(id)->sender.get() == poSendMail;
+  EndSend(id);
+  if (current || LastSend()) components_.picGeneral->SetVisible(false);
+}
+
+void Movilettas::NotSent(uint64_t id, const std::string& why) {
+  DropUnsent(id, why);
   SetStatus(STATUS_STOPPED);
 }
 
-void Movilettas::SendFile(const std::string& label, const std::string& body,
+void Movilettas::SendFile(OutgoingSend& send, const std::string& label, const std::string& body,
                           const std::string& attachments) {
   Trap trap(reporter_, "SendFile");
   trap.Run([&] {
-    if (!poSendMail) throw Error(err::kObjectNotSet);
-    MailSender& sender = *poSendMail;
+    MailSender& sender = *send.sender;
     const ClientSettings& settings = module_.ClientSettings;
     trap.section = "1";
     sender.SetListDelimiter(";");
@@ -146,54 +204,48 @@ void Movilettas::SendFile(const std::string& label, const std::string& body,
     trap.section = "4";
     sender.SetAttachmentList(attachments);
     sender.Send();
-    sending_.push_back(&sender);
+    send.mailing = true;
   });
 }
 
-void Movilettas::NewMailSender() {
-  std::unique_ptr<MailSender> sender = components_.CreateMailSender();
-  if (!sender) throw Error(err::kObjectNotSet, "no mail sender");
-  MailSender* raw = sender.get();
-  const NotificationPoster poster = Notifications();
-  sender->OnProgress([poster, this, raw](int32_t percent) {
-    poster.Post([this, raw, percent] { poSendMail_Progress(raw, percent); });
-  });
-  sender->OnSendFailed([poster, this, raw](std::string explanation) {
-    poster.Post([this, raw, explanation] { poSendMail_SendFailed(raw, explanation); });
-  });
-  sender->OnSendSuccesful(
-      [poster, this, raw] { poster.Post([this, raw] { poSendMail_SendSuccesful(raw); }); });
-  if (poSendMail && std::ranges::count(sending_, poSendMail.get()) > 0)
-    replaced_senders_.push_back(std::move(poSendMail));  // its result still comes and is handled
-  poSendMail = std::move(sender);
+void Movilettas::EndSend(uint64_t id) {
+  const auto found = sends_.find(id);
+  if (found == sends_.end()) return;
+  const std::shared_ptr<OutgoingSend> send = found->second;
+  sends_.erase(found);
+  if (poSendMail == send->sender.get()) poSendMail = nullptr;
+  std::error_code ec;
+  fs::remove_all(send->folder, ec);
+  MailSender& sender = *send->sender;
+  sender.Disconnect();
+  sender.Reset();
 }
 
-void Movilettas::EndSend(MailSender* sender) {
-  if (std::ranges::count(sending_, sender) == 0) return;  // not a send of ours, or ended already
-  std::erase(sending_, sender);
-  sender->Disconnect();
-  sender->Reset();
-  if (poSendMail.get() == sender)
-    poSendMail.reset();
-  else
-    std::erase_if(replaced_senders_, [&](const auto& s) { return s.get() == sender; });
-}
-
-void Movilettas::poSendMail_Progress(MailSender*, int32_t PercentComplete) {
+void Movilettas::poSendMail_Progress(uint64_t id, int32_t PercentComplete) {
+  const auto found = sends_.find(id);
+  // Only the latest send drives the bar.
+  if (found == sends_.end() || found->second->sender.get() != poSendMail) return;
   components_.vbalProgressBar1->SetProgressValue(PercentComplete);
   components_.vbalProgressBar1->SetProgressText("Sending...  " + std::to_string(PercentComplete) +
                                                 "%");
 }
 
-void Movilettas::poSendMail_SendFailed(MailSender* sender, const std::string& Explanation) {
+void Movilettas::poSendMail_SendFailed(uint64_t id, const std::string& Explanation) {
+  const auto found = sends_.find(id);
+  if (found == sends_.end() || !found->second->mailing) return;
+  found->second->mailing = false;  // its one result
+  const bool current = found->second->sender.get() == poSendMail;
   host_.MessageBox(Explanation);
-  EndSend(sender);
-  components_.picGeneral->SetVisible(false);
+  EndSend(id);
+  if (current || LastSend()) components_.picGeneral->SetVisible(false);
 }
 
-void Movilettas::poSendMail_SendSuccesful(MailSender* sender) {
-  EndSend(sender);
-  components_.picGeneral->SetVisible(false);
+void Movilettas::poSendMail_SendSuccesful(uint64_t id) {
+  const auto found = sends_.find(id);
+  if (found == sends_.end() || !found->second->mailing) return;
+  const bool current = found->second->sender.get() == poSendMail;
+  EndSend(id);
+  if (current || LastSend()) components_.picGeneral->SetVisible(false);
 }
 
 }  // namespace moviletta

@@ -2,6 +2,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include "moviletta/common/constants.h"
 #include "tests/fixtures/control_harness.h"
 #include "tests/fixtures/greeting_server.h"
@@ -23,24 +28,30 @@ class SendingTest : public ::testing::Test {
   }
   // Lets the fake editor finish (or fail) its job once the control has started it.
   void FinishCompressionWith(std::optional<Error> failure = std::nullopt) {
-    harness.WhenReady(
-        [this] {
-          const auto& calls = harness.editor->calls;
-          return !calls.empty() && calls.back().starts_with("SaveOutputFile");
-        },
-        [this, failure] {
-          harness.editor->RaiseProcessing(1, 2);
-          if (failure)
-            harness.editor->RaiseFailed(*failure);
-          else
-            harness.editor->RaiseComplete();
-        });
+    harness.WhenReady([this] { return harness.editor->running(); },
+                      [this, failure] {
+                        harness.editor->RaiseProcessing(1, 2);
+                        if (failure)
+                          harness.editor->RaiseFailed(*failure);
+                        else
+                          harness.editor->RaiseComplete();
+                      });
   }
   void SendGreeting() {
     harness.control().SendGreeting(7, "Ann", "A1", "Bob,555,B1", "Hi", "1", 3);
   }
   std::vector<std::string> SenderCalls() const { return harness.mail->calls; }
   std::string Output(const std::string& name) const { return harness.app_directory + "/" + name; }
+  std::string SendFolder(int send) const {
+    return harness.app_directory + "/.sends/" + std::to_string(send) + "/";
+  }
+  // The value of the last "Name=value" call of that name to the mail senders.
+  std::vector<std::string> Settings(const std::string& name) const {
+    std::vector<std::string> values;
+    for (const std::string& call : harness.mail->calls)
+      if (call.starts_with(name + "=")) values.push_back(call.substr(name.size() + 1));
+    return values;
+  }
 
   GreetingServerFixture server;
   ControlHarness harness{server.address()};
@@ -64,7 +75,8 @@ TEST_F(SendingTest, AGreetingIsCompressedDocumentedAndMailed) {
           "ListDelimiter=;", "SmtpHost=127.0.0.1:2525", "SenderAddress=studio@greetings.test",
           "SmtpPassword=secret", "RecipientAddress=drop@greetings.test",
           "MailLabel=MovilettaStudio", "MessageBody=" + body,
-          "AttachmentList=" + Output("Moviletta.mpg") + ";" + Output("Moviletta.jpg"), "Send"));
+          "AttachmentList=" + SendFolder(1) + "Moviletta.mpg;" + SendFolder(1) + "Moviletta.jpg",
+          "Send"));
   EXPECT_THAT(harness.progress->texts, Contains("Proccesing...  50%"));
   EXPECT_TRUE(harness.panel->visible) << "shown until the result arrives";
 
@@ -146,6 +158,96 @@ TEST_F(SendingTest, AReplacedSenderStillDeliversItsResult) {
   harness.mail->senders.back()->RaiseSendSuccesful();
   harness.host.ProcessPendingEvents();
   EXPECT_EQ(harness.mail->live, 0);
+}
+
+// Two sends at once, as a page makes them with a second click: each has its own sender, its own
+// settings and its own outcome, and only the latest drives the bar.
+TEST_F(SendingTest, OverlappingSendsEachMailTheirOwnMail) {
+  harness.WhenReady([this] { return harness.editor->running(); },
+                    [this] {
+                      // Done once the mobile send has asked for its compression too.
+                      harness.WhenReady(
+                          [this] {
+                            return std::ranges::count(harness.brought_to_front,
+                                                      SurfaceWindow::picGeneral) == 2;
+                          },
+                          [this] { harness.editor->RaiseComplete(); });
+                      harness.control().SendByEmail("Ann", "a@x", "Bob", "555", "b@x", "Hi");
+                    });
+  SendGreeting();
+  ASSERT_EQ(harness.mail->senders.size(), 2u);
+  FakeMailSender* greeting = harness.mail->senders[0];
+  FakeMailSender* mobile = harness.mail->senders[1];
+  EXPECT_EQ(greeting->Setting("MailLabel"), "MovilettaStudio");
+  EXPECT_TRUE(greeting->Setting("MessageBody").starts_with("<?xml"));
+  EXPECT_EQ(mobile->Setting("MailLabel"), "Voxa-Mobile 555");
+  EXPECT_TRUE(mobile->Setting("MessageBody").starts_with("<Voxa:From>"));
+  EXPECT_EQ(std::ranges::count(greeting->calls, "Send"), 1);
+  EXPECT_EQ(std::ranges::count(mobile->calls, "Send"), 1);
+  EXPECT_EQ(std::ranges::count_if(harness.editor->calls,
+                                  [](const std::string& c) { return c.starts_with("Save"); }),
+            1)
+      << "one compression of the one recording for both";
+
+  mobile->RaiseProgress(30);
+  greeting->RaiseProgress(90);  // replaced by the mobile send: not on the bar
+  greeting->RaiseSendFailed("550 greeting refused");
+  harness.host.ProcessPendingEvents();
+  EXPECT_EQ(harness.progress->text, "Sending...  30%");
+  EXPECT_THAT(boxes, ElementsAre("550 greeting refused"));
+  EXPECT_TRUE(harness.panel->visible) << "the mobile e-mail is still on its way";
+  mobile->RaiseSendSuccesful();
+  harness.host.ProcessPendingEvents();
+  EXPECT_FALSE(harness.panel->visible);
+  EXPECT_EQ(harness.mail->live, 0);
+  EXPECT_EQ(harness.control().SendsInProgress(), 0u);
+}
+
+// What a mail carries is fixed when it goes: a new take replacing the files in the output folder
+// does not reach a mail in flight.
+TEST_F(SendingTest, AMailInFlightKeepsItsOwnFiles) {
+  const auto write = [](const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  };
+  write(Output("Moviletta.jpg"), "snapshot one");
+  harness.WhenReady([this] { return harness.editor->running(); },
+                    [&] {
+                      write(Output("Moviletta.mpg"), "greeting one");
+                      harness.editor->RaiseComplete();
+                    });
+  SendGreeting();
+  ASSERT_EQ(harness.control().ClientStatus(), STATUS_STOPPED);
+  std::filesystem::remove(Output("Moviletta.mpg"));  // what the next RecordVideo does
+  write(Output("Moviletta.jpg"), "snapshot two");
+
+  const std::string list = harness.mail->senders.at(0)->Setting("AttachmentList");
+  const std::string output = list.substr(0, list.find(';'));
+  const std::string snapshot = list.substr(list.find(';') + 1);
+  const auto read = [](const std::string& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+  };
+  EXPECT_EQ(read(output), "greeting one");
+  EXPECT_EQ(read(snapshot), "snapshot one");
+  EXPECT_EQ(std::filesystem::path(output).filename(), "Moviletta.mpg") << "names as sent before";
+
+  harness.mail->senders.at(0)->RaiseSendSuccesful();
+  harness.host.ProcessPendingEvents();
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(output).parent_path()))
+      << "the send's folder goes with its result";
+}
+
+TEST_F(SendingTest, AMailThatCannotBeStartedIsNotLostSilently) {
+  harness.mail->fail_on = "Send";
+  FinishCompressionWith();
+  SendGreeting();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_NE(boxes[0].find("not sent"), std::string::npos);
+  EXPECT_FALSE(harness.panel->visible);
+  EXPECT_EQ(harness.control().ClientStatus(), STATUS_STOPPED);
+  EXPECT_EQ(harness.mail->live, 0);
+  EXPECT_EQ(server.RequestsTo("/clientErrLog.asp").at(0).Query("sErrInFunction"), "SendFile");
 }
 
 }  // namespace

@@ -10,14 +10,16 @@
 namespace moviletta {
 
 // Records its settings and calls in order ("SmtpHost=...", "Send", "Disconnect") into a log
-// shared with the test, raises the send's notifications on demand from a thread of its own, and
-// counts the senders not yet released in `live`.
+// shared with the test and into its own `calls`, fails the call named in the log's `fail_on`,
+// raises the send's notifications on demand from a thread of its own, and counts the senders not
+// yet released in `live`. Like the real sender it takes one Send.
 class FakeMailSender : public MailSender {
  public:
   struct Log {
     std::vector<std::string> calls;
     std::vector<FakeMailSender*> senders;  // every sender made, in order
     int live = 0;
+    std::string fail_on;
   };
 
   explicit FakeMailSender(std::shared_ptr<Log> log) : log_(std::move(log)) {
@@ -33,6 +35,10 @@ class FakeMailSender : public MailSender {
   void RaiseProgress(int32_t percent);
   void RaiseSendFailed(const std::string& explanation);
   void RaiseSendSuccesful();
+  // The value of this sender's setting `name` ("MailLabel"), empty when it was not set.
+  std::string Setting(const std::string& name) const;
+
+  std::vector<std::string> calls;
 
   void OnProgress(std::function<void(int32_t)> progress) override { progress_ = progress; }
   void OnSendFailed(std::function<void(std::string)> failed) override { failed_ = failed; }
@@ -45,12 +51,12 @@ class FakeMailSender : public MailSender {
   void SetMailLabel(const std::string& v) override { Record("MailLabel=" + v); }
   void SetMessageBody(const std::string& v) override { Record("MessageBody=" + v); }
   void SetAttachmentList(const std::string& v) override { Record("AttachmentList=" + v); }
-  void Send() override { Record("Send"); }
+  void Send() override;
   void Disconnect() override { Record("Disconnect"); }
   void Reset() override { Record("Reset"); }
 
  private:
-  void Record(std::string call) { log_->calls.push_back(std::move(call)); }
+  void Record(std::string call);
 
   std::shared_ptr<Log> log_;
   std::function<void(int32_t)> progress_;

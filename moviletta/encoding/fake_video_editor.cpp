@@ -28,16 +28,25 @@ void FakeVideoEditor::AddAudioClip(const std::string& path, double start, double
   Record("AddAudioClip(" + path + "," + DoubleToText(start) + "," + DoubleToText(end) + ")");
 }
 
+EditJobId FakeVideoEditor::SaveOutputFile(const std::string& path) {
+  if (running_) throw Error(err::kComponentFailed, "a compression is running", "FakeVideoEditor");
+  Record("SaveOutputFile(" + path + ")");
+  running_ = true;
+  return ++last_job_;
+}
+
 void FakeVideoEditor::RaiseProcessing(double done, double total) {
-  if (processing_) std::thread(processing_, done, total).join();
+  if (processing_) std::thread(processing_, last_job_, done, total).join();
 }
 
 void FakeVideoEditor::RaiseComplete() {
-  if (complete_) std::thread(complete_).join();
+  running_ = false;
+  if (complete_) std::thread(complete_, last_job_).join();
 }
 
 void FakeVideoEditor::RaiseFailed(Error failure) {
-  if (failed_) std::thread(failed_, std::move(failure)).join();
+  running_ = false;
+  if (failed_) std::thread(failed_, last_job_, std::move(failure)).join();
 }
 
 }  // namespace moviletta

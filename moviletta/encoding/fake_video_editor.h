@@ -10,22 +10,26 @@ namespace moviletta {
 
 // Records every property and call in order ("OutputFormat=6", "AddAudioClip(x,0,2.5)"), fails
 // the call named in `fail_on`, answers GetClipDuration with `duration`, and raises the job's
-// notifications on demand, from a thread of its own as the component would.
+// notifications on demand, from a thread of its own as the component would. Like the real
+// component it runs one job at a time: SaveOutputFile throws until the last job has ended.
 class FakeVideoEditor : public VideoEditor {
  public:
   std::vector<std::string> calls;
   std::string fail_on;
   double duration = 2.5;
 
+  // The notifications of the last job started (job 0 before any).
   void RaiseProcessing(double done, double total);
   void RaiseComplete();
   void RaiseFailed(Error failure);
+  bool running() const { return running_; }
+  EditJobId last_job() const { return last_job_; }
 
-  void OnProcessing(std::function<void(double, double)> processing) override {
+  void OnProcessing(std::function<void(EditJobId, double, double)> processing) override {
     processing_ = processing;
   }
-  void OnComplete(std::function<void()> complete) override { complete_ = complete; }
-  void OnFailed(std::function<void(Error)> failed) override { failed_ = failed; }
+  void OnComplete(std::function<void(EditJobId)> complete) override { complete_ = complete; }
+  void OnFailed(std::function<void(EditJobId, Error)> failed) override { failed_ = failed; }
 
   void SetOutputFormat(int32_t format) override { Put("OutputFormat", format); }
   void SetAudioSampleRate(int32_t rate) override { Put("AudioSampleRate", rate); }
@@ -38,7 +42,7 @@ class FakeVideoEditor : public VideoEditor {
   double GetClipDuration(const std::string& path) override;
   void AddVideoClip(const std::string& path, double start, double end, int16_t flags) override;
   void AddAudioClip(const std::string& path, double start, double end) override;
-  void SaveOutputFile(const std::string& path) override { Record("SaveOutputFile(" + path + ")"); }
+  EditJobId SaveOutputFile(const std::string& path) override;
 
  private:
   void Put(const char* property, int32_t value) {
@@ -46,9 +50,11 @@ class FakeVideoEditor : public VideoEditor {
   }
   void Record(std::string call);
 
-  std::function<void(double, double)> processing_;
-  std::function<void()> complete_;
-  std::function<void(Error)> failed_;
+  std::function<void(EditJobId, double, double)> processing_;
+  std::function<void(EditJobId)> complete_;
+  std::function<void(EditJobId, Error)> failed_;
+  bool running_ = false;
+  EditJobId last_job_ = 0;
 };
 
 }  // namespace moviletta

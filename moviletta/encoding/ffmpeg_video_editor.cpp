@@ -12,17 +12,17 @@ FfmpegVideoEditor::~FfmpegVideoEditor() {
   if (worker_.joinable()) worker_.join();
 }
 
-void FfmpegVideoEditor::OnProcessing(std::function<void(double, double)> processing) {
+void FfmpegVideoEditor::OnProcessing(std::function<void(EditJobId, double, double)> processing) {
   std::lock_guard lock(mutex_);
   processing_ = std::move(processing);
 }
 
-void FfmpegVideoEditor::OnComplete(std::function<void()> complete) {
+void FfmpegVideoEditor::OnComplete(std::function<void(EditJobId)> complete) {
   std::lock_guard lock(mutex_);
   complete_ = std::move(complete);
 }
 
-void FfmpegVideoEditor::OnFailed(std::function<void(Error)> failed) {
+void FfmpegVideoEditor::OnFailed(std::function<void(EditJobId, Error)> failed) {
   std::lock_guard lock(mutex_);
   failed_ = std::move(failed);
 }
@@ -54,7 +54,7 @@ void FfmpegVideoEditor::AddAudioClip(const std::string& path, double start, doub
   audio_ = Clip{path, start, end};
 }
 
-void FfmpegVideoEditor::SaveOutputFile(const std::string& path) {
+EditJobId FfmpegVideoEditor::SaveOutputFile(const std::string& path) {
   if (running_) throw Error(err::kComponentFailed, "a compression is running", kSource);
   if (job_.format != kOutputFormatMpeg && job_.format != kOutputFormatWmv)
     throw Error(err::kInvalidArgument, "no output format is set", kSource);
@@ -72,10 +72,11 @@ void FfmpegVideoEditor::SaveOutputFile(const std::string& path) {
   job.output = path;
   running_ = true;
   cancel_ = false;
-  worker_ = std::thread([this, job] {
-    std::function<void(double, double)> processing;
-    std::function<void()> complete;
-    std::function<void(Error)> failed;
+  const EditJobId id = ++last_job_;
+  worker_ = std::thread([this, job, id] {
+    std::function<void(EditJobId, double, double)> processing;
+    std::function<void(EditJobId)> complete;
+    std::function<void(EditJobId, Error)> failed;
     {
       std::lock_guard lock(mutex_);
       processing = processing_, complete = complete_, failed = failed_;
@@ -83,19 +84,23 @@ void FfmpegVideoEditor::SaveOutputFile(const std::string& path) {
     std::optional<Error> failure;
     try {
       Transcode(job, cancel_, [&](double done, double total) {
-        if (processing) processing(done, total);
+        if (processing) processing(id, done, total);
       });
     } catch (...) {
       failure = Error::FromCurrent();
     }
     running_ = false;
     if (cancel_) return;
-    if (failure) {
-      if (failed) failed(*failure);
-    } else if (complete) {
-      complete();
+    try {
+      if (failure) {
+        if (failed) failed(id, *failure);
+      } else if (complete) {
+        complete(id);
+      }
+    } catch (...) {  // a notification that cannot be told has nowhere else to go
     }
   });
+  return id;
 }
 
 }  // namespace moviletta

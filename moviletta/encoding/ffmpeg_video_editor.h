@@ -24,9 +24,9 @@ class FfmpegVideoEditor : public VideoEditor {
   FfmpegVideoEditor() = default;
   ~FfmpegVideoEditor() override;
 
-  void OnProcessing(std::function<void(double, double)> processing) override;
-  void OnComplete(std::function<void()> complete) override;
-  void OnFailed(std::function<void(Error)> failed) override;
+  void OnProcessing(std::function<void(EditJobId, double, double)> processing) override;
+  void OnComplete(std::function<void(EditJobId)> complete) override;
+  void OnFailed(std::function<void(EditJobId, Error)> failed) override;
 
   void SetOutputFormat(int32_t format) override { job_.format = format; }
   void SetAudioSampleRate(int32_t rate) override { job_.sample_rate = rate; }
@@ -44,7 +44,7 @@ class FfmpegVideoEditor : public VideoEditor {
   void AddAudioClip(const std::string& path, double start, double end) override;
   // Throws Error when a job runs already, when no format or no clip is set, or when the pictures
   // and the sound come from different files or spans.
-  void SaveOutputFile(const std::string& path) override;
+  EditJobId SaveOutputFile(const std::string& path) override;
 
  private:
   struct Clip {
@@ -58,9 +58,10 @@ class FfmpegVideoEditor : public VideoEditor {
   std::optional<Clip> audio_;
 
   std::mutex mutex_;
-  std::function<void(double, double)> processing_;
-  std::function<void()> complete_;
-  std::function<void(Error)> failed_;
+  std::function<void(EditJobId, double, double)> processing_;
+  std::function<void(EditJobId)> complete_;
+  std::function<void(EditJobId, Error)> failed_;
+  EditJobId last_job_ = 0;
   std::atomic<bool> running_{false};
   std::atomic<bool> cancel_{false};
   std::thread worker_;

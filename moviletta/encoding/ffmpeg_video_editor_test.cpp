@@ -20,12 +20,20 @@ class VideoEditorTest : public ::testing::Test {
  protected:
   VideoEditorTest() {
     fs::create_directories(folder_);
-    editor_.OnProcessing([this](double done, double total) {
+    editor_.OnProcessing([this](EditJobId job, double done, double total) {
       std::lock_guard lock(mutex_);
+      EXPECT_EQ(job, job_);
+      if (throw_in_progress_) throw std::runtime_error("a listener that throws");
       progress_.emplace_back(done, total);
     });
-    editor_.OnComplete([this] { End(std::nullopt); });
-    editor_.OnFailed([this](Error failure) { End(std::move(failure)); });
+    editor_.OnComplete([this](EditJobId job) {
+      EXPECT_EQ(job, job_);
+      End(std::nullopt);
+    });
+    editor_.OnFailed([this](EditJobId job, Error failure) {
+      EXPECT_EQ(job, job_);
+      End(std::move(failure));
+    });
   }
   ~VideoEditorTest() override { fs::remove_all(folder_); }
 
@@ -40,8 +48,8 @@ class VideoEditorTest : public ::testing::Test {
     const double duration = editor_.GetClipDuration(input);
     editor_.AddVideoClip(input, 0, duration, 0);
     editor_.AddAudioClip(input, 0, duration);
-    editor_.SaveOutputFile(output);
     std::unique_lock lock(mutex_);
+    job_ = editor_.SaveOutputFile(output);
     EXPECT_TRUE(ended_.wait_for(lock, std::chrono::seconds(60), [&] { return !ends_.empty(); }));
     return ends_.empty() ? std::nullopt : ends_.back();
   }
@@ -57,6 +65,8 @@ class VideoEditorTest : public ::testing::Test {
   std::condition_variable ended_;
   std::vector<std::optional<Error>> ends_;
   std::vector<std::pair<double, double>> progress_;
+  EditJobId job_ = 0;
+  bool throw_in_progress_ = false;
 };
 
 TEST_F(VideoEditorTest, WritesWindowsMediaWithWmv2AndWma2) {
@@ -119,9 +129,9 @@ TEST_F(VideoEditorTest, ABrokenInputOrAFullDiskFailsWithoutAFinalFile) {
   }
   editor_.SetOutputFormat(kOutputFormatWmv);
   editor_.AddVideoClip(Path("garbage.avi"), 0, 2, 0);
-  editor_.SaveOutputFile(Path("out.wmv"));
   {
     std::unique_lock lock(mutex_);
+    job_ = editor_.SaveOutputFile(Path("out.wmv"));
     ASSERT_TRUE(ended_.wait_for(lock, std::chrono::seconds(10), [&] { return !ends_.empty(); }));
   }
   EXPECT_TRUE(ends_.back().has_value());
@@ -140,6 +150,16 @@ TEST_F(VideoEditorTest, ABrokenInputOrAFullDiskFailsWithoutAFinalFile) {
   EXPECT_TRUE(full.has_value()) << "a full disk must fail the job";
   EXPECT_FALSE(fs::exists(Path("full.wmv")));
   EXPECT_FALSE(fs::exists(Path(".full.wmv.part")));
+}
+
+TEST_F(VideoEditorTest, AThrowingProgressListenerFailsTheJobInsteadOfTheProcess) {
+  MakeRecording(Path("take.avi"), 1, 160, 120, 15);
+  throw_in_progress_ = true;
+  const std::optional<Error> failure =
+      Compress(Path("take.avi"), Path("out.wmv"), kOutputFormatWmv, 15);
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_NE(failure->description().find("a listener that throws"), std::string::npos);
+  EXPECT_FALSE(fs::exists(Path("out.wmv")));
 }
 
 TEST_F(VideoEditorTest, RefusesJobsItCannotRun) {

@@ -8,6 +8,9 @@
 
 namespace moviletta {
 
+// The number of one editing job, given by SaveOutputFile and carried by its notifications.
+using EditJobId = uint64_t;
+
 // Output formats of the editing component.
 inline constexpr int32_t kOutputFormatMpeg = 6;
 inline constexpr int32_t kOutputFormatWmv = 9;
@@ -18,14 +21,16 @@ inline constexpr int32_t kOutputFormatWmv = 9;
 // Threads: the control calls every member on the host thread; a failing call throws Error. The
 // job started by SaveOutputFile runs on a thread of the component's own, which tells its progress
 // (seconds done, seconds in all), its completion and its failure through the callbacks, from that
-// thread. A job ends with exactly one of `complete` and `failed`.
+// thread, each naming the job it belongs to. A job ends with exactly one of `complete` and
+// `failed`. One job runs at a time: SaveOutputFile throws while a job has not ended.
 class VideoEditor {
  public:
   virtual ~VideoEditor() = default;
 
-  virtual void OnProcessing(std::function<void(double done, double total)> processing) = 0;
-  virtual void OnComplete(std::function<void()> complete) = 0;
-  virtual void OnFailed(std::function<void(Error failure)> failed) = 0;
+  virtual void OnProcessing(
+      std::function<void(EditJobId job, double done, double total)> processing) = 0;
+  virtual void OnComplete(std::function<void(EditJobId job)> complete) = 0;
+  virtual void OnFailed(std::function<void(EditJobId job, Error failure)> failed) = 0;
 
   // kOutputFormatMpeg or kOutputFormatWmv.
   virtual void SetOutputFormat(int32_t format) = 0;
@@ -44,8 +49,8 @@ class VideoEditor {
   virtual void AddVideoClip(const std::string& path, double start, double end, int16_t flags) = 0;
   // The sound of `path` from `start` to `end` seconds becomes the job's sound.
   virtual void AddAudioClip(const std::string& path, double start, double end) = 0;
-  // Starts writing the output file and returns while the job goes on.
-  virtual void SaveOutputFile(const std::string& path) = 0;
+  // Starts writing the output file and returns the job's number while the job goes on.
+  virtual EditJobId SaveOutputFile(const std::string& path) = 0;
 };
 
 }  // namespace moviletta
