@@ -42,11 +42,12 @@ std::string NewToken() {
   return token.str();
 }
 
-Bridge::Bridge(WebHost& host, ControlSite& site, EventStream& stream, std::string web_root,
-               std::string token)
+Bridge::Bridge(WebHost& host, ControlSite& site, EventStream& stream, Windows windows,
+               std::string web_root, std::string token)
     : host_(host),
       site_(site),
       stream_(stream),
+      windows_(windows),
       web_root_(std::move(web_root)),
       token_(std::move(token)),
       server_(std::make_unique<httplib::Server>()) {}
@@ -61,16 +62,27 @@ int Bridge::Start(int port) {
               ? port
               : server_->bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw Error(err::kComponentFailed, "the studio cannot listen on 127.0.0.1");
-  listener_ = std::thread([this] { server_->listen_after_bind(); });
-  while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  listener_ = std::thread([this] {
+    try {
+      server_->listen_after_bind();
+    } catch (...) {  // reported below as not listening
+    }
+    listening_ended_ = true;
+  });
+  while (!server_->is_running() && !listening_ended_)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  if (!server_->is_running()) {
+    Stop();
+    throw Error(err::kComponentFailed, "the studio stopped listening on 127.0.0.1 at once");
+  }
   return port_;
 }
 
 void Bridge::Stop() {
   if (!listener_.joinable()) return;
   stream_.Close();  // ends the event and video streams, which would hold the server's threads
-  capture_feed.Close();
-  player_feed.Close();
+  windows_.capture.Close();
+  windows_.player.Close();
   server_->stop();
   listener_.join();
 }
@@ -81,6 +93,7 @@ std::string Bridge::PageUrl() const {
 
 void Bridge::Routes() {
   httplib::Server& s = *server_;
+  s.set_keep_alive_timeout(1);  // an idle connection holds a server thread no longer than this
   s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     const std::string self = "127.0.0.1:" + std::to_string(port_);
     const std::string origin = req.get_header_value("Origin");
@@ -133,8 +146,10 @@ void Bridge::Routes() {
       }
       answer->set_value(site_.Call(member, kind, args));
     });
-    if (outcome.wait_for(std::chrono::minutes(15)) != std::future_status::ready)
-      return void(res.status = 504);
+    // A call waits for the calls and the yielding operation ahead of it, however long they
+    // take, unless the host is closing.
+    while (outcome.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
+      if (host_.StopRequested()) return void(res.status = 503);
     const CallOutcome result = outcome.get();
     json reply;
     if (result.error)
@@ -151,7 +166,7 @@ void Bridge::Routes() {
   });
 
   s.Get(R"(/video/(capture|player))", [this](const httplib::Request& req, httplib::Response& res) {
-    FrameFeed& feed = req.matches[1] == "capture" ? capture_feed : player_feed;
+    FrameFeed& feed = req.matches[1] == "capture" ? windows_.capture : windows_.player;
     res.set_header("Cache-Control", "no-store");
     res.set_chunked_content_provider(
         "multipart/x-mixed-replace; boundary=frame",

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -29,19 +30,25 @@ namespace moviletta::web {
 // scripting.
 //
 // Threads: requests are served on the server's threads; member calls are posted to the host's
-// queue and run on the host thread, their answer waited for. Start and Stop on any one thread.
+// queue and run on the host thread, their answer waited for (a call still waiting when the host
+// is asked to stop is answered 503). Start and Stop on any one thread.
 class Bridge {
  public:
-  Bridge(WebHost& host, ControlSite& site, EventStream& stream, std::string web_root,
-         std::string token);
+  // The pictures of the capture and the player windows.
+  struct Windows {
+    FrameFeed& capture;
+    FrameFeed& player;
+  };
 
-  // The pictures of the capture and the player windows; they must outlive the bridge.
-  FrameFeed capture_feed;
-  FrameFeed player_feed;
+  // Everything passed in must outlive the bridge.
+  Bridge(WebHost& host, ControlSite& site, EventStream& stream, Windows windows,
+         std::string web_root, std::string token);
   ~Bridge();
 
   // Listens on 127.0.0.1:`port` (0: any free port) on threads of its own; returns the port.
+  // Throws Error when it cannot listen.
   int Start(int port = 0);
+  // Ends the event and video streams, stops listening and joins the server's threads.
   void Stop();
   std::string PageUrl() const;
 
@@ -51,11 +58,13 @@ class Bridge {
   WebHost& host_;
   ControlSite& site_;
   EventStream& stream_;
+  Windows windows_;
   std::string web_root_;
   std::string token_;
   int port_ = 0;
   std::unique_ptr<httplib::Server> server_;
   std::thread listener_;
+  std::atomic<bool> listening_ended_{false};
 };
 
 // A fresh random token of 32 hexadecimal digits.

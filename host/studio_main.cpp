@@ -5,24 +5,19 @@
 //                    [--port N] [--bag FILE] [--web DIR]
 #include <nlohmann/json.hpp>
 
-#include <atomic>
+#include <pthread.h>
+
 #include <csignal>
 #include <iostream>
+#include <thread>
 
 #include "host/bridge.h"
-#include "moviletta/capture/bitmap_scale.h"
 #include "moviletta/capture/ffmpeg_capture_device.h"
 #include "moviletta/capture/ffmpeg_player.h"
 #include "moviletta/control/memory_panel.h"
 #include "moviletta/control/memory_progress_bar.h"
 #include "moviletta/dispatch/curl_mail_sender.h"
 #include "moviletta/encoding/ffmpeg_video_editor.h"
-
-namespace {
-
-std::atomic<bool> stopping{false};
-
-}  // namespace
 
 int main(int argc, char** argv) {
   using namespace moviletta;
@@ -55,51 +50,68 @@ int main(int argc, char** argv) {
     }
   }
 
+  // Signals are taken by a thread of their own, which asks the host to stop: the host thread
+  // may be deep inside a yield of the control when one comes.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  // The windows' feeds outlive the control, whose engines push into them until it is gone.
+  web::FrameFeed capture_feed;
+  web::FrameFeed player_feed;
   web::EventStream stream;
   web::WebHost host(stream, bag);
+  std::thread signal_watch([&] {
+    int signal = 0;
+    sigwait(&signals, &signal);
+    host.RequestStop();
+  });
   ModuleState module;
   ControlSite site(host, host.queue(), module);
   host.Attach(site);
+  web::Bridge bridge(host, site, stream, {capture_feed, player_feed}, web, web::NewToken());
 
-  web::Bridge bridge(host, site, stream, web, web::NewToken());
-  Components components;
-  auto camera = std::make_unique<FfmpegCaptureDevice>(capture);
-  camera->SetFrameListener(
-      [&bridge](const BitmapHandle& frame) { bridge.capture_feed.Push(frame); });
-  auto player = std::make_unique<FfmpegPlayer>();
-  player->SetFrameListener(
-      [&bridge](const BitmapHandle& frame) { bridge.player_feed.Push(frame); });
-  components.VideoCapX1 = std::move(camera);
-  components.VideoCapX2 = std::move(player);
-  components.VideoEdit1 = std::make_unique<FfmpegVideoEditor>();
-  components.CreateMailSender = CurlMailSenderFactory();
-  auto progress = std::make_unique<MemoryProgressBar>();
-  progress->on_change = [&stream, bar = progress.get()] {
-    stream.Publish("progress", json{{"value", bar->value}, {"text", bar->text}}.dump());
-  };
-  auto panel = std::make_unique<MemoryPanel>();
-  panel->on_change = [&stream, shown = panel.get()] {
-    stream.Publish("panel", json{{"visible", shown->visible}}.dump());
-  };
-  components.vbalProgressBar1 = std::move(progress);
-  components.picGeneral = std::move(panel);
+  int status = 0;
+  try {
+    Components components;
+    auto camera = std::make_unique<FfmpegCaptureDevice>(capture);
+    camera->SetFrameListener([&](const BitmapHandle& frame) { capture_feed.Push(frame); });
+    auto player = std::make_unique<FfmpegPlayer>();
+    player->SetFrameListener([&](const BitmapHandle& frame) { player_feed.Push(frame); });
+    components.VideoCapX1 = std::move(camera);
+    components.VideoCapX2 = std::move(player);
+    components.VideoEdit1 = std::make_unique<FfmpegVideoEditor>();
+    components.CreateMailSender = CurlMailSenderFactory();
+    auto progress = std::make_unique<MemoryProgressBar>();
+    progress->on_change = [&stream, bar = progress.get()] {
+      stream.Publish("progress", json{{"value", bar->value}, {"text", bar->text}}.dump());
+    };
+    auto panel = std::make_unique<MemoryPanel>();
+    panel->on_change = [&stream, shown = panel.get()] {
+      stream.Publish("panel", json{{"visible", shown->visible}}.dump());
+    };
+    components.vbalProgressBar1 = std::move(progress);
+    components.picGeneral = std::move(panel);
 
-  // The page may initialise the control only when it declares itself safe for that; the bag is
-  // read only then.
-  if (auto failure = site.Create(std::move(components), config, /*new_instance=*/true))
-    std::cerr << "start-up failed: " << failure->description() << "\n";
-  const Guid bag_interface = *GuidFromRegistryText(kIID_IPersistPropertyBag);
-  uint32_t supported = 0, enabled = 0;
-  if (site.control() &&
-      site.control()->GetInterfaceSafetyOptions(&bag_interface, &supported, &enabled) == S_OK &&
-      (enabled & INTERFACESAFE_FOR_UNTRUSTED_DATA))
-    site.control()->UserControl_ReadProperties();
+    if (auto failure = site.Create(std::move(components), config, /*new_instance=*/true))
+      std::cerr << "start-up failed: " << failure->description() << "\n";
+    // The page may initialise the control only when it declares itself safe for that; the bag
+    // is read only then.
+    if (auto failure = site.RestoreProperties())
+      std::cerr << "the stored properties were not read: " << failure->description() << "\n";
 
-  bridge.Start(port);
-  std::cout << "Moviletta studio: " << bridge.PageUrl() << std::endl;
-  std::signal(SIGINT, [](int) { stopping = true; });
-  std::signal(SIGTERM, [](int) { stopping = true; });
-  while (!stopping) host.ProcessPendingEvents(std::chrono::milliseconds(100));
+    bridge.Start(port);
+    std::cout << "Moviletta studio: " << bridge.PageUrl() << std::endl;
+    while (!host.StopRequested()) host.ProcessPendingEvents(std::chrono::milliseconds(100));
+  } catch (const std::exception& e) {
+    std::cerr << "moviletta-studio: " << e.what() << "\n";
+    status = 1;
+  }
   bridge.Stop();
   site.Destroy();  // joins the engines' threads while the feeds they push to still exist
+  if (!host.StopRequested()) pthread_kill(signal_watch.native_handle(), SIGTERM);
+  signal_watch.join();
+  return status;
 }

@@ -78,13 +78,18 @@ void WebHost::MessageBox(std::string_view text) {
   const uint64_t id = next_box_++;
   stream_.Publish("messagebox", json{{"id", id}, {"text", std::string(text)}}.dump());
   const auto deadline = Now() + message_box_timeout;
-  while (Now() < deadline && !stream_.closed()) {
+  while (Now() < deadline && !stream_.closed() && !StopRequested()) {
     {
       std::lock_guard lock(acknowledged_mutex_);
       if (acknowledged_.erase(id)) return;
     }
     ProcessPendingEvents(std::chrono::milliseconds(50));
   }
+}
+
+void WebHost::RequestStop() {
+  stop_requested_ = true;
+  queue_.Wake();
 }
 
 void WebHost::Acknowledge(uint64_t id) {

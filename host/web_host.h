@@ -23,6 +23,10 @@ class WebHost : public Host {
   WebHost(EventStream& stream, std::string bag_file);
 
   EventQueue& queue() { return queue_; }
+  // Asks the host to close: every yield of the control ends, calls still waiting are answered
+  // "unavailable". Any thread.
+  void RequestStop();
+  bool StopRequested() const override { return stop_requested_; }
   // The page acknowledged message box `id`. Any thread.
   void Acknowledge(uint64_t id);
   // How long a message box waits for its acknowledgement.
@@ -54,6 +58,7 @@ class WebHost : public Host {
   std::mutex acknowledged_mutex_;
   std::set<uint64_t> acknowledged_;
   std::atomic<uint64_t> next_box_{1};
+  std::atomic<bool> stop_requested_{false};
 };
 
 }  // namespace moviletta::web

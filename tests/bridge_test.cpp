@@ -81,7 +81,11 @@ class BridgeTest : public ::testing::Test {
   ModuleState module_;
   ControlSite site_{host_, host_.queue(), module_};
   std::string token_ = web::NewToken();
-  web::Bridge bridge_{host_, site_, stream_, MOVILETTA_SOURCE_DIR "/host/web", token_};
+  web::FrameFeed capture_feed_;
+  web::FrameFeed player_feed_;
+  web::Bridge bridge_{
+      host_, site_, stream_, {capture_feed_, player_feed_}, MOVILETTA_SOURCE_DIR "/host/web",
+      token_};
   int port_ = 0;
   std::string self_;
   std::atomic<bool> stop_{false};
@@ -140,7 +144,7 @@ TEST_F(BridgeTest, TheWindowsAreMjpegStreams) {
   Bitmap picture{16, 8, std::vector<uint8_t>(16 * 8 * 4, 200)};
   std::thread pusher([&] {
     for (int i = 0; i < 20; ++i) {
-      bridge_.capture_feed.Push(std::make_shared<const Bitmap>(picture));
+      capture_feed_.Push(std::make_shared<const Bitmap>(picture));
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   });

@@ -44,6 +44,17 @@ CallOutcome ControlSite::Call(std::string_view member, MemberKind kind, std::vec
   return outcome;
 }
 
+std::optional<Error> ControlSite::RestoreProperties() {
+  if (!control_) return std::nullopt;
+  return AsScriptError([&] {
+    const Guid bag = *GuidFromRegistryText(kIID_IPersistPropertyBag);
+    uint32_t supported = 0, enabled = 0;
+    if (control_->GetInterfaceSafetyOptions(&bag, &supported, &enabled) == S_OK &&
+        (enabled & INTERFACESAFE_FOR_UNTRUSTED_DATA))
+      control_->UserControl_ReadProperties();
+  });
+}
+
 std::optional<Error> ControlSite::Destroy() {
   if (!control_) return std::nullopt;
   std::optional<Error> failure = AsScriptError([&] { control_->UserControl_WriteProperties(); });

@@ -36,6 +36,10 @@ class ControlSite {
 
   CallOutcome Call(std::string_view member, MemberKind kind, std::vector<Variant> args = {});
 
+  // Gives the control the properties of the host's bag, when the control declares itself safe
+  // for initialisation from it; otherwise leaves it as it is. Returns the failure that left it.
+  std::optional<Error> RestoreProperties();
+
   // Saves the properties, shuts the control down and destroys it. Returns the failure that left
   // the control, if any. Does nothing when there is no control.
   std::optional<Error> Destroy();

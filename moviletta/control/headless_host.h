@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <string>
@@ -18,6 +19,12 @@ class HeadlessHost : public Host {
   HeadlessHost();
 
   EventQueue& queue() { return queue_; }
+  // Ends every yield of the control from here on. Any thread.
+  void RequestStop() {
+    stop_requested_ = true;
+    queue_.Wake();
+  }
+  bool StopRequested() const override { return stop_requested_; }
 
   void ProcessPendingEvents(
       std::chrono::milliseconds max_wait = std::chrono::milliseconds(0)) override;
@@ -43,6 +50,7 @@ class HeadlessHost : public Host {
 
  private:
   EventQueue queue_;
+  std::atomic<bool> stop_requested_{false};
 };
 
 }  // namespace moviletta

@@ -53,15 +53,16 @@ void Movilettas::RecordVideo() {
     if (m_SkinPath.find("SKINS") != std::string::npos) {
       const int32_t frames = skins_.NumberOfFiles(m_SkinPath);
       trap.section = "statr skin sequence";
-      while (!m_StopRequested) {
+      const auto stopping = [this] { return m_StopRequested || host_.StopRequested(); };
+      while (!stopping()) {
         const int16_t n = FrameCount(frames);
-        for (int16_t i = 1; i <= n && !m_StopRequested; ++i) {
+        for (int16_t i = 1; i <= n && !stopping(); ++i) {
           trap.section = "overlay skin";
           capture.OverlayBitmap(img_.Picture(i), 0, 0, module_.ClientSettings.TRANSCOLOR);
           Wait(Variant(period));
           host_.ProcessPendingEvents();
         }
-        if (m_StopRequested || !capture.IsCapturing()) break;
+        if (stopping() || !capture.IsCapturing()) break;
         // A skin without frames would spin here; let the host sleep until something happens.
         host_.ProcessPendingEvents(std::chrono::milliseconds(n == 0 ? 10 : 0));
       }

@@ -90,7 +90,7 @@ void Movilettas::Wait(const Variant& seconds) {
       const double remaining_ms = std::clamp((limit - elapsed) * 1000.0, 0.0, 50.0);
       host_.ProcessPendingEvents(milliseconds(static_cast<int64_t>(std::ceil(remaining_ms)) + 1));
       elapsed = duration<double>(host_.Now() - start).count();
-    } while (elapsed <= limit);
+    } while (elapsed <= limit && !host_.StopRequested());
   });
 }
 

@@ -63,14 +63,15 @@ void Movilettas::AssignSkinPath(const std::string& path, bool animate) {
 
 void Movilettas::RunSkinPreview(int16_t frames, double period) {
   CaptureDevice& capture = *components_.VideoCapX1;
-  while (!m_StopPreview) {
+  const auto stopping = [this] { return m_StopPreview || host_.StopRequested(); };
+  while (!stopping()) {
     for (int16_t j = 1; j <= frames; ++j) {
-      if (m_StopPreview) return;
+      if (stopping()) return;
       capture.OverlayBitmap(img_.Picture(j), 0, 0, module_.ClientSettings.TRANSCOLOR);
       Wait(Variant(period));
       host_.ProcessPendingEvents();
     }
-    if (m_StopPreview) return;
+    if (stopping()) return;
     host_.ProcessPendingEvents();
   }
 }
