@@ -160,9 +160,8 @@ void Bridge::Routes() {
     res.set_content(reply.dump(), "application/json");
   });
 
-  s.Post(R"(/ack/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
-    host_.Acknowledge(std::stoull(req.matches[1]));
-    res.status = 204;
+  s.Post(R"(/ack/(\d{1,19}))", [this](const httplib::Request& req, httplib::Response& res) {
+    res.status = host_.Acknowledge(std::stoull(req.matches[1])) ? 204 : 404;
   });
 
   s.Get(R"(/video/(capture|player))", [this](const httplib::Request& req, httplib::Response& res) {
@@ -190,23 +189,29 @@ void Bridge::Routes() {
   });
 
   s.Get("/events", [this](const httplib::Request& req, httplib::Response& res) {
+    // A page that reconnects goes on after the last event it saw; a new one starts with the
+    // current state.
     uint64_t after = 0;
+    std::vector<EventStream::Event> first;
     if (req.has_header("Last-Event-ID"))
       after = std::strtoull(req.get_header_value("Last-Event-ID").c_str(), nullptr, 10);
+    else
+      first = stream_.Current(after);
     res.set_header("Cache-Control", "no-store");
     res.set_chunked_content_provider(
-        "text/event-stream", [this, after](std::size_t, httplib::DataSink& sink) mutable {
-          const auto events = stream_.Next(after, std::chrono::seconds(15));
+        "text/event-stream",
+        [this, after, first = std::move(first)](std::size_t, httplib::DataSink& sink) mutable {
+          const auto events =
+              first.empty() ? stream_.Next(after, std::chrono::seconds(15)) : std::move(first);
+          first.clear();
           if (stream_.closed()) {
             sink.done();
             return false;
           }
           std::string text = events.empty() ? ": still here\n\n" : "";
-          for (const auto& e : events) {
+          for (const auto& e : events)
             text +=
                 "id: " + std::to_string(e.id) + "\nevent: " + e.name + "\ndata: " + e.json + "\n\n";
-            after = e.id;
-          }
           return sink.write(text.data(), text.size());
         });
   });

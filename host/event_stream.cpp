@@ -1,28 +1,71 @@
 #include "host/event_stream.h"
 
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
 namespace moviletta::web {
 namespace {
+
 constexpr std::size_t kKept = 1000;
-}
+constexpr std::size_t kMaxOpenBoxes = 100;
+constexpr std::array<std::string_view, 5> kStateKinds = {"StatusChanged", "ErrMsgChanged", "panel",
+                                                         "progress", "front"};
+
+}  // namespace
 
 void EventStream::Publish(std::string name, std::string json) {
   {
     std::lock_guard lock(mutex_);
-    events_.push_back({next_id_++, std::move(name), std::move(json)});
+    Event event{next_id_++, std::move(name), std::move(json)};
+    if (std::ranges::find(kStateKinds, event.name) != kStateKinds.end()) {
+      state_[event.name] = event;
+    } else if (event.name == "messagebox") {
+      const auto box = nlohmann::json::parse(event.json, nullptr, false);
+      if (box.is_object() && box.contains("id") && box["id"].is_number_unsigned())
+        boxes_[box["id"].get<uint64_t>()] = event;
+      if (boxes_.size() > kMaxOpenBoxes) boxes_.erase(boxes_.begin());
+    }
+    events_.push_back(std::move(event));
     if (events_.size() > kKept) events_.pop_front();
   }
   published_.notify_all();
 }
 
-std::vector<EventStream::Event> EventStream::Next(uint64_t after,
+void EventStream::CloseBox(uint64_t box) {
+  std::lock_guard lock(mutex_);
+  boxes_.erase(box);
+}
+
+std::vector<EventStream::Event> EventStream::CurrentLocked(uint64_t& last_id) const {
+  std::vector<Event> current;
+  for (const auto& [kind, event] : state_) current.push_back(event);
+  for (const auto& [box, event] : boxes_) current.push_back(event);
+  std::ranges::sort(current, {}, &Event::id);
+  last_id = next_id_ - 1;
+  return current;
+}
+
+std::vector<EventStream::Event> EventStream::Current(uint64_t& last_id) const {
+  std::lock_guard lock(mutex_);
+  return CurrentLocked(last_id);
+}
+
+std::vector<EventStream::Event> EventStream::Next(uint64_t& after,
                                                   std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
-  published_.wait_for(lock, timeout,
-                      [&] { return closed_ || (!events_.empty() && events_.back().id > after); });
+  published_.wait_for(lock, timeout, [&] { return closed_ || next_id_ - 1 > after; });
   std::vector<Event> found;
   if (closed_) return found;
+  if (!events_.empty() && events_.front().id > after + 1) {  // missed some: start afresh
+    found = CurrentLocked(after);
+    return found;
+  }
   for (const Event& e : events_)
     if (e.id > after) found.push_back(e);
+  if (!found.empty()) after = found.back().id;
   return found;
 }
 

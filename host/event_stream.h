@@ -4,14 +4,18 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
 namespace moviletta::web {
 
-// What the page is told, as server-sent events: numbered, kept for a while so that a page that
-// reconnects misses nothing recent. Any thread.
+// What the page is told, as server-sent events: numbered, the recent ones kept so that a page
+// that reconnects misses nothing. A page that connects afresh (or too late to catch up) is
+// told the current state instead of the history: the last event of each state kind (status,
+// message, panel, progress, front window) and the message boxes still waiting. Memory is
+// bounded. Any thread.
 class EventStream {
  public:
   struct Event {
@@ -21,16 +25,28 @@ class EventStream {
   };
 
   void Publish(std::string name, std::string json);
-  // The events after `after`; waits up to `timeout` when there are none. Empty after Close.
-  std::vector<Event> Next(uint64_t after, std::chrono::milliseconds timeout);
+  // A message box published as "messagebox" with this box id is closed: no longer state.
+  void CloseBox(uint64_t box);
+
+  // What a new connection starts with: the current state, in the order it was published, and
+  // the id after which its live events follow.
+  std::vector<Event> Current(uint64_t& last_id) const;
+  // The events after `after`, which moves to the last one returned; waits up to `timeout` when
+  // there are none. When events after it are no longer kept, returns the current state instead
+  // (see Current). Empty after Close.
+  std::vector<Event> Next(uint64_t& after, std::chrono::milliseconds timeout);
   // Wakes every waiter for good.
   void Close();
   bool closed() const;
 
  private:
+  std::vector<Event> CurrentLocked(uint64_t& last_id) const;
+
   mutable std::mutex mutex_;
   std::condition_variable published_;
   std::deque<Event> events_;
+  std::map<std::string, Event> state_;  // by kind
+  std::map<uint64_t, Event> boxes_;     // open message boxes by box id
   uint64_t next_id_ = 1;
   bool closed_ = false;
 };

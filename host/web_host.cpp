@@ -76,15 +76,23 @@ void WebHost::BringToFront(SurfaceWindow window) {
 
 void WebHost::MessageBox(std::string_view text) {
   const uint64_t id = next_box_++;
-  stream_.Publish("messagebox", json{{"id", id}, {"text", std::string(text)}}.dump());
-  const auto deadline = Now() + message_box_timeout;
-  while (Now() < deadline && !stream_.closed() && !StopRequested()) {
-    {
-      std::lock_guard lock(acknowledged_mutex_);
-      if (acknowledged_.erase(id)) return;
-    }
-    ProcessPendingEvents(std::chrono::milliseconds(50));
+  {
+    std::lock_guard lock(boxes_mutex_);
+    open_boxes_[id] = false;
   }
+  stream_.Publish("messagebox", json{{"id", id}, {"text", std::string(text)}}.dump());
+  const auto acknowledged = [&] {
+    std::lock_guard lock(boxes_mutex_);
+    return open_boxes_[id];
+  };
+  const auto deadline = Now() + message_box_timeout;
+  while (!acknowledged() && Now() < deadline && !stream_.closed() && !StopRequested())
+    ProcessPendingEvents(std::chrono::milliseconds(50));
+  {
+    std::lock_guard lock(boxes_mutex_);
+    open_boxes_.erase(id);
+  }
+  stream_.CloseBox(id);
 }
 
 void WebHost::RequestStop() {
@@ -92,9 +100,12 @@ void WebHost::RequestStop() {
   queue_.Wake();
 }
 
-void WebHost::Acknowledge(uint64_t id) {
-  std::lock_guard lock(acknowledged_mutex_);
-  acknowledged_.insert(id);
+bool WebHost::Acknowledge(uint64_t id) {
+  std::lock_guard lock(boxes_mutex_);
+  const auto box = open_boxes_.find(id);
+  if (box == open_boxes_.end()) return false;
+  box->second = true;
+  return true;
 }
 
 std::chrono::steady_clock::time_point WebHost::Now() const {

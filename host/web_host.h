@@ -3,7 +3,6 @@
 #include <atomic>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 
 #include "host/event_stream.h"
@@ -27,8 +26,8 @@ class WebHost : public Host {
   // "unavailable". Any thread.
   void RequestStop();
   bool StopRequested() const override { return stop_requested_; }
-  // The page acknowledged message box `id`. Any thread.
-  void Acknowledge(uint64_t id);
+  // The page acknowledged message box `id`; false when no such box is open. Any thread.
+  bool Acknowledge(uint64_t id);
   // How long a message box waits for its acknowledgement.
   std::chrono::milliseconds message_box_timeout{std::chrono::minutes(5)};
   // The site of the control this host holds: events carry its ClientStatus and ErrMsg, and a
@@ -55,8 +54,8 @@ class WebHost : public Host {
   std::string bag_file_;
   std::map<std::string, Variant, std::less<>> bag_;
   EventQueue queue_;
-  std::mutex acknowledged_mutex_;
-  std::set<uint64_t> acknowledged_;
+  std::mutex boxes_mutex_;
+  std::map<uint64_t, bool> open_boxes_;  // the boxes shown now: acknowledged or not
   std::atomic<uint64_t> next_box_{1};
   std::atomic<bool> stop_requested_{false};
 };

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <future>
 #include <thread>
 
 #include "host/bridge.h"
@@ -93,15 +94,19 @@ class BridgeTest : public ::testing::Test {
 };
 
 TEST_F(BridgeTest, MembersAnswerAndEventsReachThePageInOrder) {
+  auto stream = std::async(std::launch::async, [this] { return Events(5); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the page is listening
   EXPECT_EQ(Call("GetInstallationID"), (json{{"value", "-1294967296"}}));
   EXPECT_EQ(Call("ClientStatus", json::array(), "get"), (json{{"value", 1}}));
   EXPECT_EQ(Call("SkinPath", json::array(), "get")["error"]["number"], 393);
   EXPECT_EQ(Call("LoadSkin", json::array({-1})), (json{{"value", nullptr}}));
   EXPECT_EQ(Call("Explode")["error"]["number"], 438);
 
-  const auto events = Events(5);
+  const auto events = stream.get();
   ASSERT_GE(events.size(), 5u);
-  // Start-up's two events, then the accepted LoadSkin's three.
+  // The current state (start-up's two events), then the accepted LoadSkin's three.
+  EXPECT_EQ(events[0].first, "StatusChanged");
+  EXPECT_EQ(events[1].first, "ErrMsgChanged");
   EXPECT_EQ(events[2].first, "ErrMsgChanged");
   EXPECT_EQ(events[3],
             (std::pair<std::string, json>{"StatusChanged", {{"ClientStatus", 2}, {"ErrMsg", ""}}}));
@@ -115,7 +120,7 @@ TEST_F(BridgeTest, ARefusedGuardSetsTheMessageAndTellsThePage) {
   Call("PlayVideo");
   EXPECT_EQ(Call("ErrMsg", json::array(), "get"),
             (json{{"value", "Can't Play while in status: 3"}}));
-  const auto events = Events(6);
+  const auto events = Events(2);  // the state a page loaded now is told
   EXPECT_EQ(events.back().second["ErrMsg"], "Can't Play while in status: 3");
 }
 
@@ -128,6 +133,7 @@ TEST_F(BridgeTest, AMessageBoxWaitsForThePageToCloseIt) {
   const auto events = Events(3);
   ASSERT_EQ(events.back().first, "messagebox");
   EXPECT_EQ(events.back().second["text"], "550 mailbox unavailable");
+  EXPECT_EQ(Events(3), events) << "a reloaded page sees the box still waiting";
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_FALSE(closed);
   httplib::Client client("127.0.0.1", port_);
@@ -138,6 +144,19 @@ TEST_F(BridgeTest, AMessageBoxWaitsForThePageToCloseIt) {
   for (int i = 0; i < 100 && !closed; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_TRUE(closed);
+  EXPECT_EQ(client.Post(("/ack/" + events.back().second["id"].dump()).c_str(), PageHeaders(), "",
+                        "text/plain")
+                ->status,
+            404)
+      << "nothing is kept of a closed box";
+
+  // A page loaded now is told the state, not the history: no box that was closed comes back.
+  host_.queue().Post([&] { site_.Call("LoadSkin", MemberKind::kMethod, {Variant(-1)}); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const auto fresh = Events(2);
+  EXPECT_EQ(fresh.size(), 2u);
+  for (const auto& [name, data] : fresh) EXPECT_NE(name, "messagebox");
+  EXPECT_EQ(fresh.front().second["ClientStatus"], 1);
 }
 
 TEST_F(BridgeTest, TheWindowsAreMjpegStreams) {
