@@ -89,25 +89,40 @@ struct Transfer {
   std::function<void(int32_t)> progress;
   int32_t last = -1;
   std::string last_reply;  // the server's last line, for the explanation
+  std::string failure;     // what failed inside a callback
 };
 
+// libcurl's callbacks: nothing may leave them; a failure aborts the transfer and is told.
 int OnUploadProgress(void* user, curl_off_t, curl_off_t, curl_off_t total, curl_off_t now) {
   auto* t = static_cast<Transfer*>(user);
   if (*t->cancel) return 1;
-  if (total > 0 && t->progress) {
-    const auto percent = static_cast<int32_t>(now * 100 / total);
-    if (percent != t->last) t->progress(t->last = percent);
+  try {
+    if (total > 0 && t->progress) {
+      const auto percent = static_cast<int32_t>(now * 100 / total);
+      if (percent != t->last) t->progress(t->last = percent);
+    }
+  } catch (...) {
+    t->failure = Error::FromCurrent().description();
+    return 1;
   }
   return 0;
 }
 
 int OnDebug(CURL*, curl_infotype type, char* data, std::size_t size, void* user) {
-  if (type == CURLINFO_HEADER_IN) {
+  if (type != CURLINFO_HEADER_IN) return 0;
+  try {
     std::string line(data, size);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     static_cast<Transfer*>(user)->last_reply = line;
+  } catch (...) {  // only the explanation would miss the server's last line
   }
   return 0;
+}
+
+bool IsLoopback(const std::string& host) {
+  const std::string name =
+      host.starts_with("[") ? host.substr(0, host.find(']') + 1) : host.substr(0, host.find(':'));
+  return name == "localhost" || name.starts_with("127.") || name == "[::1]";
 }
 
 }  // namespace
@@ -176,7 +191,7 @@ std::string CurlMailSender::SubjectFor(const std::string& label) {
 }
 
 void CurlMailSender::Run() {
-  Transfer transfer{&cancel_, {}, -1, {}};
+  Transfer transfer{&cancel_, {}, -1, {}, {}};
   std::function<void(std::string)> failed;
   std::function<void()> succesful;
   {
@@ -226,7 +241,10 @@ void CurlMailSender::Run() {
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "smtp");
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+    const bool must_encrypt =
+        !password_.empty() && !(options_.trust_loopback && IsLoopback(host_));
+    curl_easy_setopt(h, CURLOPT_USE_SSL,
+                     static_cast<long>(must_encrypt ? CURLUSESSL_ALL : CURLUSESSL_TRY));
     curl_easy_setopt(h, CURLOPT_MAIL_FROM, ("<" + from_ + ">").c_str());
     curl_easy_setopt(h, CURLOPT_MAIL_RCPT, recipients.get());
     if (!password_.empty()) {
@@ -252,21 +270,36 @@ void CurlMailSender::Run() {
     curl_easy_setopt(h, CURLOPT_DEBUGDATA, &transfer);
 
     const CURLcode rc = curl_easy_perform(h);
-    if (rc != CURLE_OK) {
+    if (rc == CURLE_USE_SSL_FAILED && must_encrypt) {
+      explanation =
+          "The mail could not be sent: the mail server " + host_ +
+          " offers no encrypted connection, and the password is never sent without one.";
+    } else if (rc != CURLE_OK) {
       explanation = "The mail could not be sent: ";
-      explanation += *error_text ? error_text : curl_easy_strerror(rc);
+      explanation += !transfer.failure.empty() ? transfer.failure
+                     : *error_text             ? error_text
+                                               : curl_easy_strerror(rc);
       if (!transfer.last_reply.empty() && transfer.last_reply[0] >= '4')
         explanation += " (" + transfer.last_reply + ")";
     }
   } catch (const Refused& refused) {
     explanation = refused.explanation;
+  } catch (...) {
+    explanation = "The mail could not be sent: " + Error::FromCurrent().description();
   }
   if (cancel_) return;
-  if (!explanation.empty()) {
-    if (failed) failed(explanation);
-  } else {
-    if (transfer.progress && transfer.last != 100) transfer.progress(100);
-    if (succesful) succesful();
+  try {
+    if (explanation.empty() && transfer.progress && transfer.last != 100) transfer.progress(100);
+  } catch (...) {
+    explanation = "The mail could not be sent: " + Error::FromCurrent().description();
+  }
+  try {
+    if (!explanation.empty()) {
+      if (failed) failed(explanation);
+    } else if (succesful) {
+      succesful();
+    }
+  } catch (...) {  // the host could not take the result; nothing on this thread can tell it
   }
 }
 

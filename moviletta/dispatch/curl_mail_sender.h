@@ -14,17 +14,22 @@ namespace moviletta {
 struct SmtpOptions {
   std::chrono::milliseconds connect_timeout{10000};
   std::chrono::milliseconds response_timeout{30000};  // for every reply of the server
+  // With a password the connection must be encrypted (STARTTLS), except to a mail server on
+  // this machine while this holds.
+  bool trust_loopback = true;
 };
 
 // A mail sender on libcurl's SMTP and MIME support: the label as the Subject (RFC 2047 where it
 // is not plain ASCII), the body as a quoted-printable text part, every file of the attachment
 // list base64-encoded with its name and content type, AUTH as the sender address when a password
-// is set, STARTTLS when the server offers it. No setting can add a header line or an SMTP
+// is set, STARTTLS when the server offers it (and required before a password goes out, unless
+// the server is on this machine). No setting can add a header line or an SMTP
 // command: line breaks in the label become spaces, and addresses or hosts carrying them are
 // refused with SendFailed.
 //
 // Threads: see MailSender. The send runs on the sender's own thread; Disconnect and the
-// destructor join it (the destructor cancels a send in progress first).
+// destructor join it (the destructor cancels a send in progress first). Whatever fails on that
+// thread, a listener that throws included, ends the send with SendFailed.
 class CurlMailSender : public MailSender {
  public:
   explicit CurlMailSender(SmtpOptions options = {});

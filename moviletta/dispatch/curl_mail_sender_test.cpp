@@ -30,12 +30,13 @@ class MailSenderTest : public ::testing::Test {
   std::string Send(const std::string& host, const std::string& label, const std::string& body,
                    const std::string& password = "", const std::string& from = "studio@test",
                    const std::string& to = "drop@test") {
-    CurlMailSender sender({std::chrono::milliseconds(2000), std::chrono::milliseconds(1500)});
+    CurlMailSender sender(options_);
     std::mutex mutex;
     std::condition_variable done;
     std::optional<std::string> result;
     sender.OnProgress([&](int32_t percent) {
       std::lock_guard lock(mutex);
+      if (throw_in_progress_) throw std::runtime_error("a progress listener that throws");
       progress_.push_back(percent);
     });
     sender.OnSendFailed([&](std::string explanation) {
@@ -67,6 +68,8 @@ class MailSenderTest : public ::testing::Test {
 
   fs::path folder_ = fs::temp_directory_path() / ("moviletta-smtp-" + std::to_string(getpid()));
   std::vector<int32_t> progress_;
+  SmtpOptions options_{std::chrono::milliseconds(2000), std::chrono::milliseconds(1500)};
+  bool throw_in_progress_ = false;
 };
 
 TEST_F(MailSenderTest, DeliversLabelBodyAndBothAttachmentsExactly) {
@@ -98,6 +101,18 @@ TEST_F(MailSenderTest, AuthenticatesWhenAPasswordIsSet) {
   EXPECT_NE(denied.find("535"), std::string::npos) << "[" << denied << "]";
   EXPECT_NE(Send(drop.host(), "MovilettaStudio", "b"), "") << "the server requires AUTH";
   EXPECT_EQ(drop.Count(), 1);
+
+  options_.trust_loopback = false;  // as for a mail server elsewhere: no password in clear
+  const std::string clear = Send(drop.host(), "MovilettaStudio", "b", "s3cret");
+  EXPECT_NE(clear.find("offers no encrypted connection"), std::string::npos) << clear;
+  EXPECT_EQ(drop.Count(), 1);
+}
+
+TEST_F(MailSenderTest, AThrowingProgressListenerFailsTheSendInsteadOfTheProcess) {
+  MailDrop drop;
+  throw_in_progress_ = true;
+  const std::string failed = Send(drop.host(), "MovilettaStudio", "b");
+  EXPECT_NE(failed.find("a progress listener that throws"), std::string::npos) << failed;
 }
 
 TEST_F(MailSenderTest, ServersThatRefuseOrNeverAnswerGiveOneFailure) {
