@@ -144,8 +144,9 @@ TEST_F(BridgeTest, AMessageBoxWaitsForThePageToCloseIt) {
   for (int i = 0; i < 100 && !closed; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_TRUE(closed);
-  EXPECT_EQ(client.Post(("/ack/" + events.back().second["id"].dump()).c_str(), PageHeaders(), "",
-                        "text/plain")
+  EXPECT_EQ(client
+                .Post(("/ack/" + events.back().second["id"].dump()).c_str(), PageHeaders(), "",
+                      "text/plain")
                 ->status,
             404)
       << "nothing is kept of a closed box";

@@ -82,14 +82,35 @@ DeviceSource::DeviceSource(const std::string& camera, const std::string& microph
   } catch (const Error&) {
     microphone_.reset();  // no microphone: the recording keeps a silent sound track
   }
-  camera_thread_ = std::thread([this] { ReadCamera(); });
-  if (microphone_) microphone_thread_ = std::thread([this] { ReadMicrophone(); });
+  camera_thread_ = std::thread([this, camera] { Read(camera, [this] { ReadCamera(); }); });
+  if (microphone_)
+    microphone_thread_ =
+        std::thread([this, microphone] { Read(microphone, [this] { ReadMicrophone(); }); });
 }
 
 DeviceSource::~DeviceSource() {
   stop_ = true;
   if (camera_thread_.joinable()) camera_thread_.join();
   if (microphone_thread_.joinable()) microphone_thread_.join();
+}
+
+template <class Body>
+void DeviceSource::Read(const std::string& device, Body&& body) {
+  std::optional<Error> failure;
+  try {
+    body();
+    if (!stop_) failure = Error(err::kComponentFailed, device + " stopped delivering", kSource);
+  } catch (...) {
+    failure = Error::FromCurrent();
+  }
+  if (!failure) return;
+  std::lock_guard lock(mutex_);
+  if (!failure_) failure_ = std::move(failure);
+}
+
+std::optional<Error> DeviceSource::Failure() const {
+  std::lock_guard lock(mutex_);
+  return failure_;
 }
 
 void DeviceSource::ReadCamera() {

@@ -4,6 +4,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,9 +15,9 @@ namespace moviletta {
 
 // A real camera (video4linux2) and microphone (ALSA), read through libavdevice.
 //
-// Threads: each device has a reader thread of its own that keeps the latest picture and buffers
-// the sound; Video and Audio are called by the capture engine's thread. The destructor stops and
-// joins the readers.
+// Threads: each device has a reader thread of its own (which catches everything it meets) that
+// keeps the latest picture and buffers the sound; Video and Audio are called by the capture
+// engine's thread. The destructor stops and joins the readers.
 class DeviceSource : public FrameSource {
  public:
   // Throws Error when the camera cannot be opened. A microphone that cannot be opened records
@@ -29,17 +30,23 @@ class DeviceSource : public FrameSource {
   void Video(int64_t index, int width, int height, uint8_t* rgba) override;
   // The buffered sound; silence where none has arrived.
   void Audio(int16_t* samples, int count) override;
+  // Set when a reader stopped before the source was destroyed: a read error, or a device gone.
+  std::optional<Error> Failure() const override;
 
   struct Input;  // one opened device
 
  private:
+  // Runs a reader's body on its thread; whatever ends it early becomes the source's failure.
+  template <class Body>
+  void Read(const std::string& device, Body&& body);
   void ReadCamera();
   void ReadMicrophone();
 
   std::atomic<bool> stop_{false};
   std::unique_ptr<Input> camera_;
   std::unique_ptr<Input> microphone_;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
+  std::optional<Error> failure_;
   std::atomic<int> wanted_width_{0};
   std::atomic<int> wanted_height_{0};
   std::vector<uint8_t> latest_;  // RGBA

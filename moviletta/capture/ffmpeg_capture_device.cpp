@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "moviletta/capture/avi_recorder.h"
+#include "moviletta/capture/bitmap_scale.h"
 #include "moviletta/capture/device_source.h"
 #include "moviletta/capture/jpeg_writer.h"
 #include "moviletta/capture/synthetic_source.h"
@@ -46,38 +47,45 @@ void FfmpegCaptureDevice::Run() {
     const bool mirror = mirror_;
     const std::shared_ptr<const PreparedOverlay> overlay = overlay_;
     const auto listener = frame_listener_;
+    const int display_width = display_width_, display_height = display_height_;
     lock.unlock();
 
-    pixels.resize(static_cast<std::size_t>(width) * height * 4);
-    source->Video(index, width, height, pixels.data());
-    if (mirror) MirrorRows(pixels.data(), width, height);
-    if (overlay) overlay->Composite(pixels.data(), width, height);
-    auto frame = std::make_shared<const Bitmap>(Bitmap{width, height, pixels});
-    if (listener) listener(frame);
+    // Whatever fails in a frame ends a running capture with that failure; the preview goes on.
+    BitmapHandle frame;
+    std::optional<Error> failure;
+    try {
+      pixels.resize(static_cast<std::size_t>(width) * height * 4);
+      source->Video(index, width, height, pixels.data());
+      if (mirror) MirrorRows(pixels.data(), width, height);
+      if (overlay) overlay->Composite(pixels.data(), width, height);
+      frame = std::make_shared<const Bitmap>(Bitmap{width, height, pixels});
+      if (listener) listener(ScaleBitmap(frame, display_width, display_height));
+      failure = source->Failure();
+    } catch (...) {
+      failure = Error::FromCurrent();
+    }
 
     {
       std::unique_lock recording(record_mutex_);
-      // Sound follows the frames exactly: frame n carries samples n*rate/fps up to (n+1)*rate/fps.
-      const int64_t n = recorder_ ? recorder_->frames() : index;
-      const int64_t rate = options_.sample_rate;
-      const int count = static_cast<int>((n + 1) * rate / fps - n * rate / fps);
-      sound.resize(static_cast<std::size_t>(count));
-      source->Audio(sound.data(), count);  // drained also while not recording
-      if (recorder_) {
-        std::optional<Error> failure;
-        try {
-          recorder_->Write(pixels.data(), sound.data(), count);
-        } catch (const Error& e) {
-          failure = e;
-        }
-        if (failure || (limit_frames_ > 0 && recorder_->frames() >= limit_frames_))
-          EndCapture(recording, std::move(failure));
+      try {
+        // Sound follows the frames exactly: frame n carries samples n*rate/fps up to
+        // (n+1)*rate/fps.
+        const int64_t n = recorder_ ? recorder_->frames() : index;
+        const int64_t rate = options_.sample_rate;
+        const int count = static_cast<int>((n + 1) * rate / fps - n * rate / fps);
+        sound.resize(static_cast<std::size_t>(count));
+        source->Audio(sound.data(), count);  // drained also while not recording
+        if (recorder_ && !failure) recorder_->Write(pixels.data(), sound.data(), count);
+      } catch (...) {
+        if (!failure) failure = Error::FromCurrent();
       }
+      if (recorder_ && (failure || (limit_frames_ > 0 && recorder_->frames() >= limit_frames_)))
+        EndCapture(recording, std::move(failure));
     }
     ++index;
 
     lock.lock();
-    latest_ = std::move(frame);
+    if (frame) latest_ = std::move(frame);
     first_frame_.notify_all();
     const auto period =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / fps));
@@ -90,20 +98,25 @@ void FfmpegCaptureDevice::Run() {
 void FfmpegCaptureDevice::EndCapture(std::unique_lock<std::mutex>& recording,
                                      std::optional<Error> failure) {
   std::unique_ptr<AviRecorder> recorder = std::move(recorder_);
-  capturing_ = false;
-  recording.unlock();
   if (!recorder) return;
+  // Finished while the recording lock is held: a StopCapture meanwhile returns only once the
+  // file is complete.
   try {
     recorder->Finish();
-  } catch (const Error& e) {
-    if (!failure) failure = e;
+  } catch (...) {
+    if (!failure) failure = Error::FromCurrent();
   }
+  capturing_ = false;
+  recording.unlock();
   std::function<void(std::optional<Error>)> tell;
   {
     std::lock_guard lock(mutex_);
     tell = capture_end_;
   }
-  if (tell) tell(std::move(failure));
+  try {
+    if (tell) tell(std::move(failure));
+  } catch (...) {  // the host could not take the news; the capture has ended all the same
+  }
 }
 
 void FfmpegCaptureDevice::SetFrameListener(std::function<void(const BitmapHandle&)> listener) {

@@ -40,15 +40,16 @@ struct CaptureOptions {
 // encode it as MJPEG with its share of the sound into the AVI recording.
 //
 // Threads: the host thread calls the CaptureDevice members; the engine's thread runs the frames
-// and ends captures at their time limit or on a write failure. The capture-end callback and the
-// frame listener are called from either thread. The destructor ends a running capture, closing
-// its file, and joins the engine's thread.
+// and ends captures at their time limit or on a failure (a write, the source, a listener). The
+// capture-end callback and the frame listener are called from either thread. The destructor ends a
+// running capture, closing its file, and joins the engine's thread.
 class FfmpegCaptureDevice : public CaptureDevice {
  public:
   explicit FfmpegCaptureDevice(CaptureOptions options = {});
   ~FfmpegCaptureDevice() override;
 
-  // Told of every composited frame, on the engine's thread.
+  // Told of every composited frame, at the display size once SetDisplaySize gave one, on the
+  // engine's thread. A listener that throws ends a running capture with that failure.
   void SetFrameListener(std::function<void(const BitmapHandle&)> listener);
   // The window size last given to SetDisplaySize (0 x 0 before).
   std::pair<int32_t, int32_t> DisplaySize() const;

@@ -183,6 +183,38 @@ TEST(CaptureEngine, WindowsAreScaledToTheirDisplaySize) {
   EXPECT_EQ(ScaleBitmap(red, 0, 0), red) << "no display size yet";
 }
 
+TEST_F(CaptureEngineTest, TheWindowStreamsAtItsDisplaySizeAndAThrowingListenerEndsTheCapture) {
+  std::mutex seen_mutex;
+  std::vector<std::pair<int, int>> sizes;
+  std::atomic<bool> throw_now{false};
+  engine_.SetFrameListener([&](const BitmapHandle& frame) {
+    {
+      std::lock_guard lock(seen_mutex);
+      sizes.emplace_back(frame->width, frame->height);
+    }
+    if (throw_now) throw std::runtime_error("a window that cannot take the frame");
+  });
+  int32_t width = 640, height = 480;
+  engine_.SetDisplaySize(width, height);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  {
+    std::lock_guard lock(seen_mutex);
+    ASSERT_FALSE(sizes.empty());
+    EXPECT_EQ(sizes.back(), (std::pair{640, 480})) << "the window's size, not the capture's";
+  }
+
+  engine_.SetTimeLimit(30);
+  engine_.SetCaptureFileName(Path("listener.avi"));
+  engine_.StartCapture();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  throw_now = true;
+  const std::optional<Error> failure = WaitForEnd(1, std::chrono::seconds(5));
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_NE(failure->description().find("cannot take the frame"), std::string::npos);
+  EXPECT_FALSE(engine_.IsCapturing());
+  EXPECT_GT(Probe(Path("listener.avi")).video_frames, 0) << "the file is closed properly";
+}
+
 TEST(CaptureEngine, AMissingCameraIsAClearFailure) {
   FfmpegCaptureDevice engine(
       {.source = CaptureOptions::Source::kCamera, .camera = "/dev/video-nowhere"});
@@ -221,6 +253,16 @@ TEST_F(CaptureEngineTest, ThePlayerShowsTheRecordingAndTellsItsEnd) {
   player.Play();
   player.StopPlayback();
   EXPECT_EQ(stopped.get_future().get(), 0);
+
+  std::promise<int32_t> failed;
+  player.OnPlayerChangeState([&](int32_t s) { failed.set_value(s); });
+  player.SetFrameListener(
+      [](const BitmapHandle&) { throw std::runtime_error("a window that throws"); });
+  player.Play();
+  auto after_failure = failed.get_future();
+  ASSERT_EQ(after_failure.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+      << "a throwing window ends the playback, not the process";
+  EXPECT_EQ(after_failure.get(), 0);
   player.CloseFile();
   EXPECT_THROW(player.Play(), Error);
 }

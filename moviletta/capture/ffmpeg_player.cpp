@@ -60,8 +60,26 @@ void FfmpegPlayer::Play() {
 }
 
 void FfmpegPlayer::Run(Media& media) {
+  try {
+    Show(media);
+  } catch (...) {  // a decoding or listener failure ends the playback like its end
+  }
+  std::function<void(int32_t)> tell;
+  {
+    std::lock_guard lock(mutex_);
+    tell = change_state_;
+  }
+  try {
+    if (tell) tell(0);
+  } catch (...) {  // the host could not take the news; playback has ended all the same
+  }
+}
+
+void FfmpegPlayer::Show(Media& media) {
   using Clock = std::chrono::steady_clock;
-  const AVRational time_base = media.input->streams[media.stream]->time_base;
+  const AVStream* stream = media.input->streams[media.stream];
+  const AVRational time_base = stream->time_base;
+  const int64_t first = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
   const Clock::time_point start = Clock::now();
   ffmpeg::Packet packet = ffmpeg::NewPacket();
   ffmpeg::Frame frame = ffmpeg::NewFrame();
@@ -77,9 +95,15 @@ void FfmpegPlayer::Run(Media& media) {
     }
     const double seconds = frame->best_effort_timestamp == AV_NOPTS_VALUE
                                ? 0
-                               : frame->best_effort_timestamp * av_q2d(time_base);
-    std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(
-                                              std::chrono::duration<double>(seconds)));
+                               : (frame->best_effort_timestamp - first) * av_q2d(time_base);
+    {
+      std::unique_lock lock(mutex_);
+      stopped_.wait_until(lock,
+                          start + std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(seconds)),
+                          [&] { return stop_.load(); });
+    }
+    if (stop_) return;
     scale.reset(sws_getCachedContext(scale.release(), frame->width, frame->height,
                                      static_cast<AVPixelFormat>(frame->format), width, height,
                                      AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
@@ -101,17 +125,14 @@ void FfmpegPlayer::Run(Media& media) {
     av_packet_unref(packet.get());
   }
   if (!stop_ && avcodec_send_packet(media.decoder.get(), nullptr) >= 0) drain();
-
-  std::function<void(int32_t)> tell;
-  {
-    std::lock_guard lock(mutex_);
-    tell = change_state_;
-  }
-  if (tell) tell(0);
 }
 
 void FfmpegPlayer::StopPlayback() {
-  stop_ = true;
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  stopped_.notify_all();
   if (playback_.joinable()) playback_.join();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -37,6 +38,8 @@ class FfmpegPlayer : public VideoPlayer {
  private:
   struct Media;
   void Run(Media& media);
+  // Decodes and shows the pictures at the file's pace until the end or StopPlayback.
+  void Show(Media& media);
 
   mutable std::mutex mutex_;
   std::unique_ptr<Media> media_;
@@ -45,6 +48,7 @@ class FfmpegPlayer : public VideoPlayer {
   int32_t display_width_ = 0;
   int32_t display_height_ = 0;
   std::atomic<bool> stop_{false};
+  std::condition_variable stopped_;
   std::thread playback_;
 };
 

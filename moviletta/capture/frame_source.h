@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+
+#include "moviletta/common/error.h"
 
 namespace moviletta {
 
@@ -13,6 +16,8 @@ class FrameSource {
   virtual void Video(int64_t index, int width, int height, uint8_t* rgba) = 0;
   // Fills `samples` with the next `count` mono 16-bit samples at the engine's sample rate.
   virtual void Audio(int16_t* samples, int count) = 0;
+  // What stopped the source delivering, once something did.
+  virtual std::optional<Error> Failure() const { return std::nullopt; }
 };
 
 }  // namespace moviletta

@@ -241,8 +241,7 @@ void CurlMailSender::Run() {
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "smtp");
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    const bool must_encrypt =
-        !password_.empty() && !(options_.trust_loopback && IsLoopback(host_));
+    const bool must_encrypt = !password_.empty() && !(options_.trust_loopback && IsLoopback(host_));
     curl_easy_setopt(h, CURLOPT_USE_SSL,
                      static_cast<long>(must_encrypt ? CURLUSESSL_ALL : CURLUSESSL_TRY));
     curl_easy_setopt(h, CURLOPT_MAIL_FROM, ("<" + from_ + ">").c_str());
@@ -271,9 +270,8 @@ void CurlMailSender::Run() {
 
     const CURLcode rc = curl_easy_perform(h);
     if (rc == CURLE_USE_SSL_FAILED && must_encrypt) {
-      explanation =
-          "The mail could not be sent: the mail server " + host_ +
-          " offers no encrypted connection, and the password is never sent without one.";
+      explanation = "The mail could not be sent: the mail server " + host_ +
+                    " offers no encrypted connection, and the password is never sent without one.";
     } else if (rc != CURLE_OK) {
       explanation = "The mail could not be sent: ";
       explanation += !transfer.failure.empty() ? transfer.failure
