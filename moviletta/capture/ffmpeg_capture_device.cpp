@@ -15,6 +15,7 @@ namespace {
 
 constexpr const char* kSource = "Moviletta.CaptureEngine";
 constexpr int32_t kPreviewFps = 15;  // when no frame rate is set
+constexpr std::size_t kPreparedKept = 1024;  // overlays kept prepared
 
 }  // namespace
 
@@ -261,9 +262,18 @@ bool FfmpegCaptureDevice::IsCapturing() {
 
 void FfmpegCaptureDevice::OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t y,
                                         int32_t& transparent) {
-  auto prepared =
-      bitmap ? std::make_shared<const PreparedOverlay>(std::move(bitmap), x, y, transparent)
-             : nullptr;
+  // An animated skin lays the same frames again and again: each is prepared once.
+  std::shared_ptr<const PreparedOverlay> prepared;
+  if (bitmap) {
+    const auto key = std::tuple(bitmap.get(), x, y, transparent);
+    if (const auto found = prepared_.find(key); found != prepared_.end()) {
+      prepared = found->second;
+    } else {
+      if (prepared_.size() >= kPreparedKept) prepared_.clear();
+      prepared = std::make_shared<const PreparedOverlay>(std::move(bitmap), x, y, transparent);
+      prepared_.emplace(key, prepared);
+    }
+  }
   std::lock_guard lock(mutex_);
   overlay_ = std::move(prepared);
 }

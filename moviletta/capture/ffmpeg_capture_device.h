@@ -3,11 +3,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "moviletta/capture/capture_device.h"
@@ -113,6 +115,12 @@ class FfmpegCaptureDevice : public CaptureDevice {
   std::mutex record_mutex_;
   std::unique_ptr<AviRecorder> recorder_;
   int64_t limit_frames_ = 0;  // 0: no limit
+
+  // Overlays prepared by OverlayBitmap, by picture and placement; host thread only. Each keeps
+  // its picture alive, so a key's address names the same picture while it is here.
+  std::map<std::tuple<const Bitmap*, int32_t, int32_t, int32_t>,
+           std::shared_ptr<const PreparedOverlay>>
+      prepared_;
 
   std::thread engine_;
 };

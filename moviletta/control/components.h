@@ -13,6 +13,7 @@
 #include "moviletta/server/byte_stream.h"
 #include "moviletta/server/http_client.h"
 #include "moviletta/server/xml_document.h"
+#include "moviletta/skins/picture_slots.h"
 #include "moviletta/utils/identity.h"
 
 namespace moviletta {
@@ -40,6 +41,8 @@ Components WithStandardComponents(Components components, HttpOptions http_option
 struct ControlConfig {
   std::string server_address{kDefaultServerAddress};
   std::string app_directory{kDefaultAppDirectory};
+  // The most memory the decoded pictures of the skins may take.
+  std::size_t skin_budget_bytes = PictureSlots::kDefaultBudgetBytes;
 };
 
 }  // namespace moviletta

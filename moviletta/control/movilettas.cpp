@@ -18,7 +18,8 @@ Movilettas::Movilettas(Host& host, EventQueue& queue, ModuleState& module, Compo
       server_(config_.server_address, *components_.http, identity_),
       reporter_(server_),
       skins_(config_.app_directory, reporter_),
-      downloader_(server_, *components_.streams, module_.ClientSettings, skins_, reporter_) {
+      downloader_(server_, *components_.streams, module_.ClientSettings, skins_, reporter_),
+      img_(config_.skin_budget_bytes) {
   if (!components_.VideoCapX1 || !components_.VideoCapX2 || !components_.VideoEdit1)
     throw Error(err::kObjectNotSet, "the control needs its capture, player and editing components");
   const NotificationPoster poster = Notifications();

@@ -12,9 +12,13 @@ namespace {
               "Control array element '" + std::to_string(index) + "' doesn't exist");
 }
 
+std::size_t SizeOf(const BitmapHandle& picture) {
+  return picture ? picture->rgba.size() : 0;
+}
+
 }  // namespace
 
-PictureSlots::PictureSlots() {
+PictureSlots::PictureSlots(std::size_t budget_bytes) : budget_bytes_(budget_bytes) {
   slots_[0];
   slots_[1];
 }
@@ -25,12 +29,21 @@ void PictureSlots::Create(int32_t index) {
 
 void PictureSlots::Remove(int32_t index) {
   if (index == 0 || index == 1) throw Error(err::kDesignTimeElement);
-  if (slots_.erase(index) == 0) Missing(index);
+  const auto slot = slots_.find(index);
+  if (slot == slots_.end()) Missing(index);
+  bytes_ -= SizeOf(slot->second);
+  slots_.erase(slot);
 }
 
 void PictureSlots::SetPicture(int32_t index, BitmapHandle picture) {
   const auto slot = slots_.find(index);
   if (slot == slots_.end()) Missing(index);
+  const std::size_t bytes = bytes_ - SizeOf(slot->second) + SizeOf(picture);
+  if (bytes > budget_bytes_)
+    throw Error(err::kOutOfMemory, "the skin's pictures take more than the " +
+                                       std::to_string(budget_bytes_ >> 20) +
+                                       " MiB the control keeps for skins");
+  bytes_ = bytes;
   slot->second = std::move(picture);
 }
 
