@@ -163,8 +163,8 @@ class Movilettas {
   void NotSent(uint64_t send, const std::string& why);
   // Ends the send: its sender's two ending operations, then the sender and the folder go.
   void EndSend(uint64_t send);
-  // Whether the send's result may hide the panel: no other send is under way.
-  bool LastSend() const { return sends_.empty(); }
+  // EndSend, then hides the panel when the send was the latest or no other send is under way.
+  void CloseSend(uint64_t send);
   // The recording and the output settings a compression would use now.
   std::string CompressionKey() const;
 

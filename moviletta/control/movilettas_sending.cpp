@@ -175,9 +175,7 @@ bool Movilettas::CompressAndWait(OutgoingSend& send) {
 
 void Movilettas::DropUnsent(uint64_t id, const std::string& why) {
   host_.MessageBox(why);
-  const bool current = sends_.contains(id) && sends_.at(id)->sender.get() == poSendMail;
-  EndSend(id);
-  if (current || LastSend()) components_.picGeneral->SetVisible(false);
+  CloseSend(id);
 }
 
 void Movilettas::NotSent(uint64_t id, const std::string& why) {
@@ -221,6 +219,13 @@ void Movilettas::EndSend(uint64_t id) {
   sender.Reset();
 }
 
+void Movilettas::CloseSend(uint64_t id) {
+  const auto found = sends_.find(id);
+  const bool latest = found != sends_.end() && found->second->sender.get() == poSendMail;
+  EndSend(id);
+  if (latest || sends_.empty()) components_.picGeneral->SetVisible(false);
+}
+
 void Movilettas::poSendMail_Progress(uint64_t id, int32_t PercentComplete) {
   const auto found = sends_.find(id);
   // Only the latest send drives the bar.
@@ -234,18 +239,14 @@ void Movilettas::poSendMail_SendFailed(uint64_t id, const std::string& Explanati
   const auto found = sends_.find(id);
   if (found == sends_.end() || !found->second->mailing) return;
   found->second->mailing = false;  // its one result
-  const bool current = found->second->sender.get() == poSendMail;
   host_.MessageBox(Explanation);
-  EndSend(id);
-  if (current || LastSend()) components_.picGeneral->SetVisible(false);
+  CloseSend(id);
 }
 
 void Movilettas::poSendMail_SendSuccesful(uint64_t id) {
   const auto found = sends_.find(id);
   if (found == sends_.end() || !found->second->mailing) return;
-  const bool current = found->second->sender.get() == poSendMail;
-  EndSend(id);
-  if (current || LastSend()) components_.picGeneral->SetVisible(false);
+  CloseSend(id);
 }
 
 }  // namespace moviletta
