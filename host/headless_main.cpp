@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
       if (camera == "synthetic")
         capture.source = CaptureOptions::Source::kSynthetic;
       else if (camera != "auto")
-        capture.source = CaptureOptions::Source::kCamera, capture.camera = camera;
+        capture.source = CaptureOptions::Source::kCamera, capture.camera.name = camera;
     } else if (arg.starts_with("-"))
       return Usage();
     else

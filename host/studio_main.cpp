@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
       if (value == "synthetic")
         capture.source = CaptureOptions::Source::kSynthetic;
       else if (value != "auto")
-        capture.source = CaptureOptions::Source::kCamera, capture.camera = value;
+        capture.source = CaptureOptions::Source::kCamera, capture.camera.name = value;
     } else {
       std::cerr << "moviletta-studio: unknown option " << arg << "\n";
       return 2;

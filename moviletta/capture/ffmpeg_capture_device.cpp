@@ -14,7 +14,7 @@ namespace moviletta {
 namespace {
 
 constexpr const char* kSource = "Moviletta.CaptureEngine";
-constexpr int32_t kPreviewFps = 15;  // when no frame rate is set
+constexpr int32_t kPreviewFps = 15;          // when no frame rate is set
 constexpr std::size_t kPreparedKept = 1024;  // overlays kept prepared
 
 }  // namespace
@@ -187,7 +187,7 @@ void FfmpegCaptureDevice::SetConnected(bool on) {
   std::error_code ec;
   const bool camera =
       options_.source == Source::kCamera ||
-      (options_.source == Source::kAutomatic && std::filesystem::exists(options_.camera, ec));
+      (options_.source == Source::kAutomatic && std::filesystem::exists(options_.camera.name, ec));
   std::shared_ptr<FrameSource> source;
   if (camera)
     source =

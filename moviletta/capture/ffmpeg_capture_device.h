@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "moviletta/capture/capture_device.h"
+#include "moviletta/capture/device_source.h"
 #include "moviletta/capture/overlay.h"
 #include "moviletta/common/error.h"
 
@@ -29,8 +30,8 @@ struct CaptureOptions {
     kSynthetic,  // colour bars and a tone
   };
   Source source = Source::kAutomatic;
-  std::string camera = "/dev/video0";
-  std::string microphone = "default";  // an ALSA device
+  DeviceInput camera{"video4linux2", "/dev/video0", {}};
+  DeviceInput microphone{"alsa", "default", {}};
   int sample_rate = 22050;
 };
 

@@ -216,8 +216,8 @@ TEST_F(CaptureEngineTest, TheWindowStreamsAtItsDisplaySizeAndAThrowingListenerEn
 }
 
 TEST(CaptureEngine, AMissingCameraIsAClearFailure) {
-  FfmpegCaptureDevice engine(
-      {.source = CaptureOptions::Source::kCamera, .camera = "/dev/video-nowhere"});
+  FfmpegCaptureDevice engine({.source = CaptureOptions::Source::kCamera,
+                              .camera = {"video4linux2", "/dev/video-nowhere", {}}});
   try {
     engine.SetConnected(true);
     FAIL() << "connected to a camera that does not exist";
