@@ -17,6 +17,8 @@
 namespace moviletta::web {
 namespace {
 
+constexpr std::size_t kServerThreads = 64;
+
 using nlohmann::json;
 
 bool SafeForScripting(Movilettas* control) {
@@ -94,6 +96,9 @@ std::string Bridge::PageUrl() const {
 void Bridge::Routes() {
   httplib::Server& s = *server_;
   s.set_keep_alive_timeout(1);  // an idle connection holds a server thread no longer than this
+  // A call that runs inside a yield holds its server thread until the yield ends; the message
+  // box acknowledgement that ends the yield, and the streams, must still find a free one.
+  s.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
   s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     const std::string self = "127.0.0.1:" + std::to_string(port_);
     const std::string origin = req.get_header_value("Origin");
