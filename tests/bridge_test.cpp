@@ -30,6 +30,7 @@ class BridgeTest : public ::testing::Test {
     components.volume_serial = [] { return std::optional<uint32_t>(3000000000u); };
     EXPECT_EQ(site_.Create(std::move(components), {.server_address = server_.address()}, true),
               std::nullopt);
+    site_.control()->DetachFromHostThread();  // made here, run by the host thread below
     port_ = bridge_.Start();
     self_ = "127.0.0.1:" + std::to_string(port_);
     // From here on only the host thread touches the control.
@@ -41,6 +42,7 @@ class BridgeTest : public ::testing::Test {
     bridge_.Stop();
     stop_ = true;
     host_thread_.join();
+    if (site_.control()) site_.control()->DetachFromHostThread();  // closed by this thread
   }
 
   httplib::Headers PageHeaders() const {

@@ -70,17 +70,20 @@ bool Movilettas::AcceptInStoppedStatus(std::string_view refusal) {
 }
 
 std::string Movilettas::SkinPath() const {
+  host_thread_.Check("SkinPath");
   if (host_.UserMode()) throw Error(err::kGetNotSupportedAtRunTime);
   return m_SkinPath;
 }
 
 void Movilettas::Miror(bool New_Miror) {
+  host_thread_.Check("Miror");
   m_Miror = New_Miror;
   components_.VideoCapX1->SetMirrorMode(New_Miror ? kMirrorOn : kMirrorOff);
   host_.PropertyChanged(kPropMiror);
 }
 
 std::string Movilettas::GetInstallationID() {
+  host_thread_.Check("GetInstallationID");
   std::string id;
   Trap(reporter_, "GetInstallationID").Run([&] { id = identity_.ComputeInstallationID(); });
   return id;
@@ -88,12 +91,14 @@ std::string Movilettas::GetInstallationID() {
 
 HResult Movilettas::GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,
                                               uint32_t* pdwEnabledOptions) const {
+  host_thread_.Check("GetInterfaceSafetyOptions");
   return moviletta::GetInterfaceSafetyOptions(module_.Safety, riid, pdwSupportedOptions,
                                               pdwEnabledOptions);
 }
 
 HResult Movilettas::SetInterfaceSafetyOptions(const Guid* riid, uint32_t dwOptionsSetMask,
                                               uint32_t dwEnabledOptions) const {
+  host_thread_.Check("SetInterfaceSafetyOptions");
   return moviletta::SetInterfaceSafetyOptions(module_.Safety, riid, dwOptionsSetMask,
                                               dwEnabledOptions);
 }

@@ -20,6 +20,7 @@
 #include "moviletta/skins/skin_download.h"
 #include "moviletta/utils/error_reporter.h"
 #include "moviletta/utils/identity.h"
+#include "moviletta/utils/thread_checker.h"
 
 namespace moviletta {
 
@@ -27,8 +28,9 @@ class Trap;
 
 // The Moviletta control: the object a page scripts to record, review and send a video greeting.
 //
-// Threads: every member runs on the host thread, the thread that created the control, and so do
-// the events it raises. Outside components deliver their notifications through Notifications(),
+// Threads: every member runs on the host thread, and so do the events it raises; debug builds
+// check it in every public member (the host thread is the first that calls one, see
+// DetachFromHostThread). Outside components deliver their notifications through Notifications(),
 // which queues them for the host thread. Nothing here takes a lock.
 //
 // Failures: a procedure with an error trap reports its failure to the greeting server's error
@@ -64,11 +66,20 @@ class Movilettas {
   void RecordVideo();
   void PlayVideo();
   void StopVideo();
-  bool Miror() const { return m_Miror; }
+  bool Miror() const {
+    host_thread_.Check("Miror");
+    return m_Miror;
+  }
   // Stores the flag, mirrors the capture picture (-1 on, -4 off) and marks "Miror" changed.
   void Miror(bool New_Miror);
-  int32_t ClientStatus() const { return m_Status; }
-  const std::string& ErrMsg() const { return m_ErrMsg; }
+  int32_t ClientStatus() const {
+    host_thread_.Check("ClientStatus");
+    return m_Status;
+  }
+  const std::string& ErrMsg() const {
+    host_thread_.Check("ErrMsg");
+    return m_ErrMsg;
+  }
   void SendByEmail(const std::string& SenderName, const std::string& SenderEmail,
                    const std::string& RecipName, const std::string& MobilePhone,
                    const std::string& EmailList, const std::string& Msg);
@@ -94,6 +105,9 @@ class Movilettas {
                                     uint32_t dwEnabledOptions) const;
 
   // --- For the control's own operations and the host ---
+  // For a host that makes the control on one thread and then runs it on another for good: the
+  // next member call names the host thread.
+  void DetachFromHostThread() { host_thread_.Detach(); }
   // Pauses for more than `seconds` (a number) while processing host events; at least one pass.
   void Wait(const Variant& seconds);
   // Queues work for the host thread from any thread; dropped once the control is gone.
@@ -130,7 +144,10 @@ class Movilettas {
   void poSendMail_SendSuccesful(uint64_t send);
 
   // The sends whose result has not arrived yet.
-  std::size_t SendsInProgress() const { return sends_.size(); }
+  std::size_t SendsInProgress() const {
+    host_thread_.Check("SendsInProgress");
+    return sends_.size();
+  }
 
  private:
   void SetStatus(int32_t status);
@@ -181,6 +198,7 @@ class Movilettas {
   PictureSlots img_;
   BitmapHandle picFrame_;
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+  ThreadChecker host_thread_;
 
   bool m_Miror = false;
   std::string m_SkinPath;

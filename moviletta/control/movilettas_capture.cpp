@@ -22,6 +22,7 @@ void DeleteIfPresent(const std::string& path) {
 }  // namespace
 
 void Movilettas::RecordVideo() {
+  host_thread_.Check("RecordVideo");
   module_.CaptureExtension = ".avi";
   if (!AcceptInStoppedStatus(kRefuseRecord)) return;
   Trap trap(reporter_, "RecordVideo");
@@ -75,6 +76,7 @@ void Movilettas::RecordVideo() {
 }
 
 void Movilettas::VideoCapX1_CaptureEnd(std::optional<Error> failure) {
+  host_thread_.Check("VideoCapX1_CaptureEnd");
   Trap trap(reporter_, "VideoCapX1_CaptureEnd");
   trap.Run([&] {
     SetStatus(STATUS_STOPPED);
@@ -86,6 +88,7 @@ void Movilettas::VideoCapX1_CaptureEnd(std::optional<Error> failure) {
 }
 
 void Movilettas::PlayVideo() {
+  host_thread_.Check("PlayVideo");
   if (!AcceptInStoppedStatus(kRefusePlay)) return;
   Trap trap(reporter_, "PlayVideo");
   trap.Run([&] {
@@ -105,6 +108,7 @@ void Movilettas::PlayVideo() {
 }
 
 void Movilettas::StopVideo() {
+  host_thread_.Check("StopVideo");
   Trap(reporter_, "StopVideo").Run([&] {
     m_StopRequested = true;
     components_.VideoCapX1->StopCapture();
@@ -117,6 +121,7 @@ void Movilettas::StopVideo() {
 }
 
 void Movilettas::SetVideoSize(int32_t lWidth, int32_t lHeight) {
+  host_thread_.Check("SetVideoSize");
   Trap(reporter_, "SetVideoSize").Run([&] {
     module_.VideoWidth = lWidth;
     module_.VideoHeight = lHeight;
@@ -125,6 +130,7 @@ void Movilettas::SetVideoSize(int32_t lWidth, int32_t lHeight) {
 }
 
 void Movilettas::VideoCapX2_PlayerChangeState(int32_t state) {
+  host_thread_.Check("VideoCapX2_PlayerChangeState");
   Trap(reporter_, "VideoCapX2_PlayerChangeState").Run([&] {
     if (state == 0) SetStatus(STATUS_STOPPED);
   });

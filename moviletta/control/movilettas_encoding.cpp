@@ -53,6 +53,7 @@ std::string Movilettas::CompressionKey() const {
 }
 
 std::shared_ptr<const CompressionJob> Movilettas::CompressFile() {
+  host_thread_.Check("CompressFile");
   std::shared_ptr<const CompressionJob> job;
   Trap(reporter_, "CompressFile").Run([&] {
     components_.picGeneral->SetVisible(true);
@@ -73,6 +74,7 @@ std::shared_ptr<const CompressionJob> Movilettas::CompressFile() {
 }
 
 std::shared_ptr<const CompressionJob> Movilettas::MergeVideo() {
+  host_thread_.Check("MergeVideo");
   // Until the job has started it counts as failed: no completion can come for it.
   auto job = FailedJob();
   Trap trap(reporter_, "MergeVideo");
@@ -116,6 +118,7 @@ std::shared_ptr<const CompressionJob> Movilettas::MergeVideo() {
 }
 
 void Movilettas::VideoEdit1_Processing(EditJobId job, double done, double total) {
+  host_thread_.Check("VideoEdit1_Processing");
   if (!running_job_ || running_job_->id != job) return;
   Trap(reporter_, "VideoEdit1_Processing").Run([&] {
     if (total == 0) throw Error(err::kDivisionByZero);
@@ -127,6 +130,7 @@ void Movilettas::VideoEdit1_Processing(EditJobId job, double done, double total)
 }
 
 void Movilettas::VideoEdit1_Complete(EditJobId job) {
+  host_thread_.Check("VideoEdit1_Complete");
   if (!running_job_ || running_job_->id != job) return;
   const std::shared_ptr<CompressionJob> ended = std::move(running_job_);
   Trap(reporter_, "VideoEdit1_Complete").Run([&] {
@@ -140,6 +144,7 @@ void Movilettas::VideoEdit1_Complete(EditJobId job) {
 }
 
 void Movilettas::VideoEdit1_Failed(EditJobId job, const Error& failure) {
+  host_thread_.Check("VideoEdit1_Failed");
   if (running_job_ && running_job_->id == job) {
     running_job_->failed = true;
     running_job_.reset();

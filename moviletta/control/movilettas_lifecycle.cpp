@@ -10,6 +10,7 @@
 namespace moviletta {
 
 void Movilettas::UserControl_Initialize() {
+  host_thread_.Check("UserControl_Initialize");
   Trap trap(reporter_, "UserControl_Initialize");
   trap.Run([&] {
     trap.section = "load client settings";
@@ -45,6 +46,7 @@ void Movilettas::UserControl_Initialize() {
 }
 
 void Movilettas::UserControl_Terminate() {
+  host_thread_.Check("UserControl_Terminate");
   Trap(reporter_, "UserControl_Terminate").Run([&] {
     components_.VideoCapX1->SetPreview(false);
     components_.VideoCapX1->SetConnected(false);
@@ -58,6 +60,7 @@ void Movilettas::UserControl_Terminate() {
 }
 
 void Movilettas::UserControl_InitProperties() {
+  host_thread_.Check("UserControl_InitProperties");
   Trap(reporter_, "UserControl_InitProperties").Run([&] {
     m_SkinPath = kDefaultSkinPath;
     m_Miror = false;
@@ -65,6 +68,7 @@ void Movilettas::UserControl_InitProperties() {
 }
 
 void Movilettas::UserControl_ReadProperties() {
+  host_thread_.Check("UserControl_ReadProperties");
   Trap(reporter_, "UserControl_ReadProperties").Run([&] {
     m_SkinPath = host_.ReadProperty(kPropSkinPath, Variant(std::string(kDefaultSkinPath))).ToText();
     m_Miror = host_.ReadProperty(kPropMiror, Variant(0)).ToBoolean();
@@ -72,6 +76,7 @@ void Movilettas::UserControl_ReadProperties() {
 }
 
 void Movilettas::UserControl_WriteProperties() {
+  host_thread_.Check("UserControl_WriteProperties");
   Trap(reporter_, "UserControl_WriteProperties").Run([&] {
     host_.WriteProperty(kPropSkinPath, Variant(m_SkinPath), Variant(std::string(kDefaultSkinPath)));
     host_.WriteProperty(kPropMiror, Variant(m_Miror), Variant(0));
@@ -79,6 +84,7 @@ void Movilettas::UserControl_WriteProperties() {
 }
 
 void Movilettas::Wait(const Variant& seconds) {
+  host_thread_.Check("Wait");
   using std::chrono::duration;
   using std::chrono::milliseconds;
   Trap(reporter_, "Wait").Run([&] {
@@ -95,6 +101,7 @@ void Movilettas::Wait(const Variant& seconds) {
 }
 
 Variant Movilettas::LoadClientSettings() {
+  host_thread_.Check("LoadClientSettings");
   Trap trap(reporter_, "LoadClientSettings");
   trap.Run([&] {
     FetchClientSettings(server_, *components_.xml, module_.ClientSettings, trap.section);

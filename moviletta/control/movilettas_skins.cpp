@@ -8,6 +8,7 @@
 namespace moviletta {
 
 void Movilettas::LoadSkin(int32_t lSkinID) {
+  host_thread_.Check("LoadSkin");
   if (!AcceptInStoppedStatus(kRefuseLoadSkin)) return;
   Trap(reporter_, "LoadSkin").Run([&] {
     SetStatus(STATUS_LOADING_SKIN);
@@ -77,6 +78,7 @@ void Movilettas::RunSkinPreview(int16_t frames, double period) {
 }
 
 std::string Movilettas::GetSkinType() {
+  host_thread_.Check("GetSkinType");
   std::string type;
   Trap(reporter_, "GetSkinType").Run([&] {
     if (m_SkinID == kNoSkin) {
@@ -93,6 +95,7 @@ std::string Movilettas::GetSkinType() {
 }
 
 bool Movilettas::IsImageLoaded(int32_t index) {
+  host_thread_.Check("IsImageLoaded");
   bool loaded = false;
   Trap(reporter_, "IsImageLoaded").Run([&] { loaded = index < img_.Count(); });
   return loaded;
