@@ -18,6 +18,7 @@
 #include "moviletta/control/memory_progress_bar.h"
 #include "moviletta/dispatch/curl_mail_sender.h"
 #include "moviletta/encoding/ffmpeg_video_editor.h"
+#include "moviletta/server/curl_http_client.h"
 
 int main(int argc, char** argv) {
   using namespace moviletta;
@@ -84,6 +85,9 @@ int main(int argc, char** argv) {
     components.VideoCapX2 = std::move(player);
     components.VideoEdit1 = std::make_unique<FfmpegVideoEditor>();
     components.CreateMailSender = CurlMailSenderFactory();
+    HttpOptions http;
+    http.cancelled = [&host] { return host.StopRequested(); };
+    components.http = std::make_unique<CurlHttpClientFactory>(http);
     auto progress = std::make_unique<MemoryProgressBar>();
     progress->on_change = [&stream, bar = progress.get()] {
       stream.Publish("progress", json{{"value", bar->value}, {"text", bar->text}}.dump());

@@ -55,5 +55,28 @@ TEST_F(StudioProcessTest, StopsWithinTwoSecondsInsideAYieldAndAnswersEveryWaitin
   }
 }
 
+TEST_F(StudioProcessTest, StopsWithinTwoSecondsWhileTheSettingsAnswerIsSlow) {
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  server_.slow_delay = std::chrono::seconds(6);
+  server_.MisbehaveOnSettings("slow");
+  auto settings =
+      std::async(std::launch::async, [&] { return studio.Call("LoadClientSettings").status; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  auto waiting =
+      std::async(std::launch::async, [&] { return studio.Call("ClientStatus?kind=get").status; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+  const auto start = Clock::now();
+  studio.Signal(SIGTERM);
+  EXPECT_TRUE(studio.EndsWithin(std::chrono::seconds(2)))
+      << "still running after " << std::chrono::duration<double>(Clock::now() - start).count();
+  for (std::future<int>* call : {&settings, &waiting}) {
+    ASSERT_EQ(call->wait_for(std::chrono::seconds(1)), std::future_status::ready);
+    const int status = call->get();
+    EXPECT_TRUE(status == 200 || status == 503) << status;
+  }
+}
+
 }  // namespace
 }  // namespace moviletta::testing

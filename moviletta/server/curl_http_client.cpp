@@ -32,6 +32,15 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   return bytes;
 }
 
+// libcurl's progress callback: a C callback, so nothing may leave it.
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  try {
+    return (*static_cast<const std::function<bool()>*>(user))() ? 1 : 0;
+  } catch (...) {
+    return 1;
+  }
+}
+
 class CurlHttpClient : public HttpClient {
  public:
   explicit CurlHttpClient(const HttpOptions& options) : options_(options), easy_(curl_easy_init()) {
@@ -65,6 +74,11 @@ class CurlHttpClient : public HttpClient {
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, header_list.get());
+    if (options_.cancelled) {
+      curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+      curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, OnProgress);
+      curl_easy_setopt(h, CURLOPT_XFERINFODATA, &options_.cancelled);
+    }
 
     const CURLcode rc = curl_easy_perform(h);
     if (rc != CURLE_OK) Fail(rc, error_text, url, transfer);
@@ -88,6 +102,8 @@ class CurlHttpClient : public HttpClient {
           "response larger than " + std::to_string(options_.max_body_bytes) + " bytes" + request,
           kSource);
     const std::string what = (*error_text ? error_text : curl_easy_strerror(rc)) + request;
+    if (rc == CURLE_ABORTED_BY_CALLBACK)
+      throw Error(err::kHttpRequestFailed, "the request was stopped" + request, kSource);
     if (rc == CURLE_OPERATION_TIMEDOUT)
       throw Error(err::kHttpTimeout, what, kSource, static_cast<int32_t>(os_error));
     throw Error(err::kHttpRequestFailed, what, kSource, static_cast<int32_t>(os_error));

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ struct HttpOptions {
   std::chrono::milliseconds connect_timeout{5000};
   std::chrono::milliseconds total_timeout{60000};
   std::size_t max_body_bytes = std::size_t{4} << 20;
+  // Asked several times a second while a request runs, on the requesting thread; true ends the
+  // request at once with a failure (a host that is closing).
+  std::function<bool()> cancelled;
 };
 
 // A synchronous HTTP client. One client may serve several requests one after another and keeps
