@@ -18,6 +18,8 @@ namespace moviletta::web {
 namespace {
 
 constexpr std::size_t kServerThreads = 64;
+constexpr std::size_t kMaxBodyBytes = std::size_t{1} << 20;  // a call's arguments need far less
+constexpr std::size_t kMaxArguments = 16;                    // no member takes more than 7
 
 using nlohmann::json;
 
@@ -27,6 +29,19 @@ bool SafeForScripting(Movilettas* control) {
   uint32_t supported = 0, enabled = 0;
   return control->GetInterfaceSafetyOptions(&dispatch, &supported, &enabled) == S_OK &&
          (enabled & INTERFACESAFE_FOR_UNTRUSTED_CALLER);
+}
+
+json ErrorReply(const Error& error) {
+  return {{"error", {{"number", error.number()}, {"description", error.description()}}}};
+}
+
+// Compares in a time that does not depend on where the texts differ.
+bool SameSecret(const std::string& given, const std::string& secret) {
+  if (given.size() != secret.size()) return false;
+  unsigned char differ = 0;
+  for (std::size_t i = 0; i < secret.size(); ++i)
+    differ |= static_cast<unsigned char>(given[i] ^ secret[i]);
+  return differ == 0;
 }
 
 const char* ContentType(const std::string& file) {
@@ -96,6 +111,10 @@ std::string Bridge::PageUrl() const {
 void Bridge::Routes() {
   httplib::Server& s = *server_;
   s.set_keep_alive_timeout(1);  // an idle connection holds a server thread no longer than this
+  s.set_read_timeout(2);        // nor does a request that is slow to arrive
+  s.set_payload_max_length(kMaxBodyBytes);
+  s.set_default_headers(
+      {{"Referrer-Policy", "no-referrer"}});  // the page's address holds the token
   // A call that runs inside a yield holds its server thread until the yield ends; the message
   // box acknowledgement that ends the yield, and the streams, must still find a free one.
   s.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
@@ -108,11 +127,16 @@ void Bridge::Routes() {
       res.status = 421;
     else if ((req.method != "GET" || req.has_header("Origin")) && origin != "http://" + self)
       res.status = 403;
-    else if (token != token_ && !(req.method == "GET" &&
-                                  (req.path.starts_with("/web/") || req.path == "/favicon.ico")))
+    else if (!SameSecret(token, token_) &&
+             !(req.method == "GET" &&
+               (req.path.starts_with("/web/") || req.path == "/favicon.ico")))
       res.status = 403;  // the page's own script and style files are no secret
+    else if (std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) >
+             kMaxBodyBytes)
+      res.status = 413;
     else
       return httplib::Server::HandlerResponse::Unhandled;
+    res.set_header("Connection", "close");  // a body it promised is never read
     return httplib::Server::HandlerResponse::Handled;
   });
 
@@ -134,8 +158,16 @@ void Bridge::Routes() {
     const MemberKind kind = kind_text == "get"   ? MemberKind::kPropertyGet
                             : kind_text == "put" ? MemberKind::kPropertyPut
                                                  : MemberKind::kMethod;
-    const json body = req.body.empty() ? json::array() : json::parse(req.body, nullptr, false);
+    // nlohmann's parser would stop at a NUL byte as at the end of the text.
+    const json body = req.body.empty() ? json::array()
+                      : req.body.find('\0') != std::string::npos
+                          ? json(nullptr)
+                          : json::parse(req.body, nullptr, false);
     if (!body.is_array()) return void(res.status = 400);
+    if (body.size() > kMaxArguments)
+      return res.set_content(
+          ErrorReply(Error(err::kWrongArgumentCount, "Wrong number of arguments")).dump(),
+          "application/json");
     std::vector<Variant> args;
     for (const json& arg : body) args.push_back(FromJsonValue(arg));
 
@@ -156,13 +188,10 @@ void Bridge::Routes() {
     while (outcome.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
       if (host_.StopRequested()) return void(res.status = 503);
     const CallOutcome result = outcome.get();
-    json reply;
-    if (result.error)
-      reply["error"] = {{"number", result.error->number()},
-                        {"description", result.error->description()}};
-    else
-      reply["value"] = ToJsonValue(result.value);
-    res.set_content(reply.dump(), "application/json");
+    res.set_content(
+        (result.error ? ErrorReply(*result.error) : json{{"value", ToJsonValue(result.value)}})
+            .dump(),
+        "application/json");
   });
 
   s.Post(R"(/ack/(\d{1,19}))", [this](const httplib::Request& req, httplib::Response& res) {

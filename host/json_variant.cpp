@@ -17,6 +17,11 @@ nlohmann::json ToJsonValue(const Variant& value) {
 
 Variant FromJsonValue(const nlohmann::json& value) {
   if (value.is_boolean()) return Variant(value.get<bool>());
+  if (value.is_number_unsigned()) {
+    const uint64_t number = value.get<uint64_t>();
+    return number <= INT32_MAX ? Variant(static_cast<int32_t>(number))
+                               : Variant(static_cast<double>(number));  // too big: refused later
+  }
   if (value.is_number_integer() && value.get<int64_t>() >= INT32_MIN &&
       value.get<int64_t>() <= INT32_MAX)
     return Variant(static_cast<int32_t>(value.get<int64_t>()));

@@ -1,6 +1,10 @@
 // The web host's bridge over real HTTP: member calls, events, message boxes, and the door kept
 // shut to everyone but the host's own page.
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -238,6 +242,96 @@ TEST_F(BridgeTest, EveryoneButTheHostsOwnPageIsKeptOut) {
   EXPECT_EQ(Call("Miror", json::array(), "get"), (json{{"value", false}})) << "state untouched";
   EXPECT_EQ(Call("Miror", json::array({true}), "put"), (json{{"value", nullptr}}));
   EXPECT_EQ(Call("Miror", json::array(), "get"), (json{{"value", true}}));
+}
+
+// Sends `head` (a request line and headers, without the blank line) and whatever `body` holds
+// over a raw connection, then returns what the server answered within a second: the gate must
+// answer from the headers alone, before any promised body arrives.
+std::string RawRequest(int port, const std::string& head, const std::string& body = "") {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return "";
+  const std::string request = head + "\r\n\r\n" + body;
+  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) return "";
+  timeval limit{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  std::string answer;
+  char buffer[4096];
+  for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+    answer.append(buffer, static_cast<std::size_t>(got));
+    if (answer.find("\r\n\r\n") != std::string::npos) break;
+  }
+  ::close(fd);
+  return answer;
+}
+
+TEST_F(BridgeTest, TheGateAnswersFromTheHeadersAndBodiesAreCapped) {
+  const std::string call = "POST /call/ClientStatus?kind=get HTTP/1.1\r\nHost: " + self_ +
+                           "\r\nContent-Type: application/json\r\n";
+  const std::string huge = "Content-Length: 268435456";
+  EXPECT_EQ(
+      RawRequest(port_, call + "Origin: http://evil.example\r\n" + huge).rfind("HTTP/1.1 403", 0),
+      0u)
+      << "refused before the promised 256 MiB arrive";
+  EXPECT_EQ(RawRequest(port_, call + "Origin: http://" + self_ +
+                                  "\r\nX-Moviletta-Token: " + token_ + "\r\n" + huge)
+                .rfind("HTTP/1.1 413", 0),
+            0u)
+      << "the page's own call is capped too";
+  const std::string answer =
+      RawRequest(port_,
+                 call + "Origin: http://" + self_ + "\r\nX-Moviletta-Token: " + token_ +
+                     "\r\nContent-Length: 2",
+                 "[]");
+  EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+  EXPECT_NE(answer.find("Referrer-Policy: no-referrer"), std::string::npos) << answer;
+}
+
+TEST_F(BridgeTest, IdleConnectionsDoNotStarveThePagesCalls) {
+  std::vector<int> idle;
+  for (int i = 0; i < 50; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port_));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    idle.push_back(fd);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Call("ClientStatus", json::array(), "get"), (json{{"value", 1}}));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << "not starved";
+  for (const int fd : idle) ::close(fd);
+}
+
+TEST_F(BridgeTest, ArgumentsAreCheckedBeforeTheyAreConverted) {
+  httplib::Client client("127.0.0.1", port_);
+  const auto post = [&](const std::string& body) {
+    return client.Post("/call/LoadSkin", PageHeaders(), body, "application/json");
+  };
+  const auto nul = post(std::string("[-1]\0junk{", 11));
+  ASSERT_TRUE(nul);
+  EXPECT_EQ(nul->status, 400) << "the whole body is the JSON";
+  const auto many = post(json(std::vector<int>(100000, 1)).dump());
+  ASSERT_TRUE(many);
+  EXPECT_EQ(json::parse(many->body)["error"]["number"], 450);
+  EXPECT_EQ(Call("LoadSkin", json::parse("[18446744073709551615]"))["error"]["number"], 6)
+      << "no wrap to -1";
+  EXPECT_EQ(Call("SetVideoSize", json::parse("[9223372036854775807, 240]"))["error"]["number"], 6);
+  EXPECT_EQ(Call("ClientStatus", json::array(), "get"), (json{{"value", 1}})) << "nothing ran";
+
+  const auto ack = client.Post("/ack/9999999999999999999", PageHeaders(), "", "text/plain");
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(ack->status, 404);
+  EXPECT_FALSE(ack->has_header("EXCEPTION_WHAT"));
+  const auto refused =
+      client.Post("/call/Miror", {{"Origin", "http://evil.example"}}, "[]", "application/json");
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->get_header_value("Referrer-Policy"), "no-referrer") << "on every answer";
 }
 
 }  // namespace
