@@ -69,7 +69,12 @@ double TextToDouble(std::string_view text) {
   if (!d.fraction.empty()) plain.append(".").append(d.fraction);
   double value = 0;
   const auto [end, ec] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
-  if (ec != std::errc() || end != plain.data() + plain.size()) throw Error(err::kOverflow);
+  const bool whole = end == plain.data() + plain.size();
+  // Out of range with no integer digits can only be too small to hold: that is zero.
+  const bool underflow = ec == std::errc::result_out_of_range &&
+                         d.integer.find_first_not_of('0') == std::string_view::npos;
+  if (whole && underflow) return 0.0;
+  if (ec != std::errc() || !whole) throw Error(err::kOverflow);
   return d.negative ? -value : value;
 }
 

@@ -53,6 +53,15 @@ TEST(TextToLong, RefusesAnythingElse) {
     EXPECT_EQ(ErrorOf([&] { TextToLong(text); }), err::kOverflow) << text;
 }
 
+TEST(TextToDouble, TooSmallToHoldIsZeroAndTooLargeIsAnOverflow) {
+  const std::string tiny = "." + std::string(400, '0') + "1";
+  EXPECT_EQ(TextToDouble(tiny), 0.0);
+  EXPECT_EQ(TextToDouble("-" + tiny), 0.0);
+  EXPECT_EQ(TextToLong(tiny), 0);
+  EXPECT_EQ(TextToDouble("0.25"), 0.25);
+  EXPECT_EQ(ErrorOf([] { TextToDouble("1" + std::string(400, '0')); }), err::kOverflow);
+}
+
 TEST(RoundToLong, HalvesToEvenAndRangeChecked) {
   EXPECT_EQ(RoundToLong(12.5), 12);
   EXPECT_EQ(RoundToLong(37.5), 38);
