@@ -54,9 +54,11 @@ std::string XmlEscape(std::string_view text) {
         case '\'':
           out += "&apos;";
           break;
+        case '\r':
+          out += "&#13;";  // a reader normalises a raw one to a line feed
+          break;
         default:
-          if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n' || c == '\r')
-            out += c;
+          if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n') out += c;
       }
     } else {
       out.append(text.substr(0, length));

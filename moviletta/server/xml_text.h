@@ -6,7 +6,8 @@
 namespace moviletta {
 
 // `text` as XML character data: "&", "<", ">", '"' and "'" become references; control characters
-// that XML cannot carry are dropped (tab, line feed and carriage return stay); bytes that are not
+// that XML cannot carry are dropped (tab and line feed stay, a carriage return becomes "&#13;",
+// which a reader does not normalise away); bytes that are not
 // UTF-8 become U+FFFD. A reader gets back exactly the text given, less what XML cannot hold.
 std::string XmlEscape(std::string_view text);
 
