@@ -1,9 +1,10 @@
 #include "host/web_host.h"
 
-#include "host/json_variant.h"
-
 #include <fstream>
 #include <iostream>
+
+#include "host/json_variant.h"
+#include "moviletta/common/file_write.h"
 
 namespace moviletta::web {
 namespace {
@@ -54,8 +55,7 @@ void WebHost::Save() const {
   if (bag_file_.empty()) return;
   json stored = json::object();
   for (const auto& [name, value] : bag_) stored[name] = ToJsonValue(value);
-  std::ofstream(bag_file_ + ".part") << stored.dump(2);
-  std::rename((bag_file_ + ".part").c_str(), bag_file_.c_str());
+  WriteFileWhole(bag_file_, stored.dump(2));
 }
 
 void WebHost::PropertyChanged(std::string_view) {

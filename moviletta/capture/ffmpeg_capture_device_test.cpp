@@ -215,6 +215,27 @@ TEST_F(CaptureEngineTest, TheWindowStreamsAtItsDisplaySizeAndAThrowingListenerEn
   EXPECT_GT(Probe(Path("listener.avi")).video_frames, 0) << "the file is closed properly";
 }
 
+TEST_F(CaptureEngineTest, ASnapshotThatCannotBeWrittenLeavesTheFormerOneWhole) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the preview's first picture
+  const BitmapHandle frame = engine_.GrabFrame();
+  ASSERT_TRUE(frame);
+  engine_.SavePictureAsJpeg(frame, Path("snap.jpg"), 90);
+  const auto size = fs::file_size(Path("snap.jpg"));
+  ASSERT_GT(size, 1000u);
+
+  std::signal(SIGXFSZ, SIG_IGN);  // a file size limit stands in for a full disk
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  const rlimit original = limit;
+  limit.rlim_cur = 512;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  EXPECT_THROW(engine_.SavePictureAsJpeg(frame, Path("snap.jpg"), 90), Error);
+  setrlimit(RLIMIT_FSIZE, &original);
+  EXPECT_EQ(fs::file_size(Path("snap.jpg")), size) << "the former snapshot is untouched";
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1)
+      << "no partial file is left behind";
+}
+
 TEST(CaptureEngine, AMissingCameraIsAClearFailure) {
   FfmpegCaptureDevice engine({.source = CaptureOptions::Source::kCamera,
                               .camera = {"video4linux2", "/dev/video-nowhere", {}}});

@@ -1,9 +1,9 @@
 #include "moviletta/capture/jpeg_writer.h"
 
 #include <algorithm>
-#include <fstream>
 
 #include "moviletta/capture/ffmpeg_handles.h"
+#include "moviletta/common/file_write.h"
 
 namespace moviletta {
 namespace {
@@ -54,11 +54,7 @@ std::string EncodeJpeg(const Bitmap& picture, int quality) {
 }
 
 void WriteJpeg(const Bitmap& picture, const std::string& path, int quality) {
-  const std::string bytes = EncodeJpeg(picture, quality);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) throw Error(err::kPathFileAccess, "cannot write " + path, kSource, errno);
+  WriteFileWhole(path, EncodeJpeg(picture, quality));
 }
 
 }  // namespace moviletta

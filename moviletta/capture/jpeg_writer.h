@@ -10,7 +10,8 @@ namespace moviletta {
 // cannot be encoded.
 std::string EncodeJpeg(const Bitmap& picture, int quality);
 
-// Writes EncodeJpeg's bytes to `path`. Throws Error when the file cannot be written either.
+// Writes EncodeJpeg's bytes to `path`, whole or not at all (a failure leaves the former file).
+// Throws Error when the picture cannot be encoded or the file cannot be written.
 void WriteJpeg(const Bitmap& picture, const std::string& path, int quality);
 
 }  // namespace moviletta
