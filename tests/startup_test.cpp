@@ -157,6 +157,29 @@ TEST_F(StartupTest, ASilentServerTimesOutInsteadOfHanging) {
   EXPECT_EQ(harness.control().ClientStatus(), STATUS_STOPPED);
 }
 
+TEST_F(StartupTest, NumbersOutsideTheirRangeAreRefusedAndReported) {
+  server.SetSettings(SettingsDocument(server.address(), {{"FPS", "0"}, {"SECLIMIT", "-5"}}));
+  harness.Start();
+  const ClientSettings& s = harness.module.ClientSettings;
+  EXPECT_EQ(s.FPS, 15) << "the default, since there was no former value";
+  EXPECT_EQ(s.SECLIMIT, 60);
+  EXPECT_EQ(s.SMTPHOST, "127.0.0.1:2525") << "the fields after them are read";
+  EXPECT_EQ(harness.module.VideoWidth, 320);
+  const RecordedRequest report = Reports().at(0);
+  EXPECT_EQ(report.Query("sErrInFunction"), "LoadClientSettings");
+  EXPECT_EQ(report.Query("sErrInSection"), "settings out of range");
+  EXPECT_THAT(report.Query("sErrDesc"), HasSubstr("FPS 0 is outside 1 to 60, kept 15"));
+  EXPECT_THAT(report.Query("sErrDesc"), HasSubstr("SECLIMIT -5"));
+
+  server.SetSettings(SettingsDocument(server.address(), {{"FPS", "25"}}));
+  harness.control().LoadClientSettings();
+  server.SetSettings(SettingsDocument(server.address(), {{"FPS", "100000"}}));
+  harness.control().LoadClientSettings();
+  EXPECT_EQ(s.FPS, 25) << "the former value stays";
+  harness.control().LoadSkin(-1);
+  EXPECT_EQ(harness.control().ClientStatus(), STATUS_STOPPED);
+}
+
 TEST_F(StartupTest, ASettingsDocumentStopsAtItsFirstMissingOrBadField) {
   const std::string partial =
       "<?xml version=\"1.0\"?>\n<X><SITE>s1</SITE>\n<Y><DOWNLOAD>d&amp;1=?"

@@ -104,9 +104,14 @@ Variant Movilettas::LoadClientSettings() {
   host_thread_.Check("LoadClientSettings");
   Trap trap(reporter_, "LoadClientSettings");
   trap.Run([&] {
-    FetchClientSettings(server_, *components_.xml, module_.ClientSettings, trap.section);
+    const std::string refused =
+        FetchClientSettings(server_, *components_.xml, module_.ClientSettings, trap.section);
     module_.VideoWidth = kCaptureWidth;
     module_.VideoHeight = kCaptureHeight;
+    if (!refused.empty()) {
+      trap.section = "settings out of range";
+      throw Error(err::kInvalidArgument, "settings out of range: " + refused);
+    }
   });
   return {};
 }

@@ -10,9 +10,18 @@
 namespace moviletta {
 namespace {
 
+// The values a number may take; outside them it is refused and the field keeps its former value,
+// or `fallback` when that is outside too (the first load).
+struct Range {
+  int32_t low = INT32_MIN;
+  int32_t high = INT32_MAX;
+  int32_t fallback = 0;
+};
+
 struct Field {
   const char* element;
   std::variant<std::string ClientSettings::*, int32_t ClientSettings::*> member;
+  Range range = {};
 };
 
 constexpr std::array<Field, 19> kFields{{
@@ -20,12 +29,12 @@ constexpr std::array<Field, 19> kFields{{
     {"DOWNLOAD", &ClientSettings::DOWNLOAD},
     {"REGISTER", &ClientSettings::REGISTER},
     {"SKIN", &ClientSettings::SKIN},
-    {"SECLIMIT", &ClientSettings::SECLIMIT},
+    {"SECLIMIT", &ClientSettings::SECLIMIT, {1, 3600, 60}},
     {"ANIMPREVIEW", &ClientSettings::ANIMPREVIEW},
     {"OUTPUT", &ClientSettings::OUTPUT},
     {"CONVERTOR", &ClientSettings::CONVERTOR},
     {"TRANSCOLOR", &ClientSettings::TRANSCOLOR},
-    {"FPS", &ClientSettings::FPS},
+    {"FPS", &ClientSettings::FPS, {1, 60, 15}},
     {"SAMPLESIZE", &ClientSettings::SAMPLESIZE},
     {"FILEWIDTH", &ClientSettings::FILEWIDTH},
     {"FILEHEIGHT", &ClientSettings::FILEHEIGHT},
@@ -37,10 +46,23 @@ constexpr std::array<Field, 19> kFields{{
     {"SMTPPWD", &ClientSettings::SMTPPWD},
 }};
 
+void Store(const Field& field, int32_t value, int32_t& stored, std::string& refused) {
+  const Range& range = field.range;
+  const auto within = [&](int32_t v) { return v >= range.low && v <= range.high; };
+  if (within(value)) {
+    stored = value;
+    return;
+  }
+  if (!within(stored)) stored = range.fallback;
+  refused += std::string(refused.empty() ? "" : ", ") + field.element + " " +
+             std::to_string(value) + " is outside " + std::to_string(range.low) + " to " +
+             std::to_string(range.high) + ", kept " + std::to_string(stored);
+}
+
 }  // namespace
 
-void FetchClientSettings(GreetingServer& server, XmlDocumentFactory& xml, ClientSettings& settings,
-                         std::string& section) {
+std::string FetchClientSettings(GreetingServer& server, XmlDocumentFactory& xml,
+                                ClientSettings& settings, std::string& section) {
   Identity& identity = server.identity();
   const std::string url = server.Address(server.Path(kSettingsPath),
                                          {{"sInstallationID", identity.ComputeInstallationID()},
@@ -52,6 +74,7 @@ void FetchClientSettings(GreetingServer& server, XmlDocumentFactory& xml, Client
   document->LoadXml(response.body);
   section = "xmlHTTP.responseText: " + response.body;
 
+  std::string refused;
   for (const Field& field : kFields) {
     const std::optional<std::string> text = document->FirstElementText(field.element);
     if (!text)
@@ -60,8 +83,10 @@ void FetchClientSettings(GreetingServer& server, XmlDocumentFactory& xml, Client
     if (auto* as_text = std::get_if<std::string ClientSettings::*>(&field.member))
       settings.*(*as_text) = *text;
     else
-      settings.*std::get<int32_t ClientSettings::*>(field.member) = TextToLong(*text);
+      Store(field, TextToLong(*text), settings.*std::get<int32_t ClientSettings::*>(field.member),
+            refused);
   }
+  return refused;
 }
 
 }  // namespace moviletta

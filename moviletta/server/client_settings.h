@@ -38,7 +38,10 @@ struct ClientSettings {
 // above, keeping `section` on the step in progress. Throws Error on the first failure: a failed
 // request, a missing element (91), a number that does not convert (13, 6); the fields stored
 // before it keep their new values, the rest their old ones.
-void FetchClientSettings(GreetingServer& server, XmlDocumentFactory& xml, ClientSettings& settings,
-                         std::string& section);
+// A number outside its range (FPS 1 to 60, SECLIMIT 1 to 3600) is not stored: the field keeps its
+// former value, or the default (FPS 15, SECLIMIT 60) when that is outside too. Returns what was
+// refused, in words; empty when nothing was.
+std::string FetchClientSettings(GreetingServer& server, XmlDocumentFactory& xml,
+                                ClientSettings& settings, std::string& section);
 
 }  // namespace moviletta
