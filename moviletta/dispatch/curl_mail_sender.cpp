@@ -174,16 +174,18 @@ std::string CurlMailSender::SubjectFor(const std::string& label) {
     if (byte < 0x20 || byte == 0x7F) c = ' ';
     if (byte >= 0x80) plain = false;
   }
-  if (plain) return clean;
-  // Encoded words of at most 45 bytes of text each (60 base64 characters); UTF-8 sequences are
-  // not cut.
+  constexpr std::size_t kLine = 78 - std::char_traits<char>::length("Subject: ");
+  if (plain && clean.size() <= kLine) return clean;
+  // Encoded words of at most 42 bytes of text each (56 base64 characters, 68 in all), one per
+  // folded line, so that no line passes 78 characters, "Subject: " included, whatever the label;
+  // UTF-8 sequences are not cut.
   std::string subject;
   for (std::size_t start = 0; start < clean.size();) {
-    std::size_t end = std::min(start + 45, clean.size());
+    std::size_t end = std::min(start + 42, clean.size());
     while (end < clean.size() && end > start + 1 &&
            (static_cast<unsigned char>(clean[end]) & 0xC0) == 0x80)
       --end;
-    if (!subject.empty()) subject += ' ';
+    if (!subject.empty()) subject += "\r\n ";
     subject += "=?UTF-8?B?" + Base64(std::string_view(clean).substr(start, end - start)) + "?=";
     start = end;
   }

@@ -51,8 +51,9 @@ class CurlMailSender : public MailSender {
   void Disconnect() override;
   void Reset() override;
 
-  // The Subject header value for a label: plain printable ASCII as it is, anything else as
-  // RFC 2047 encoded words; line breaks and other control characters become spaces.
+  // The Subject header value for a label: plain printable ASCII that fits one line as it is,
+  // anything else as RFC 2047 encoded words, one per folded line (RFC 5322), so that any label
+  // arrives whole; line breaks and other control characters become spaces.
   static std::string SubjectFor(const std::string& label);
 
  private:

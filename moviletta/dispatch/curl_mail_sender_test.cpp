@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <filesystem>
+#include <sstream>
 
 #include "tests/fixtures/gif_files.h"
 #include "tests/fixtures/mail_drop.h"
@@ -91,6 +92,30 @@ TEST_F(MailSenderTest, DeliversLabelBodyAndBothAttachmentsExactly) {
   ASSERT_FALSE(progress_.empty());
   EXPECT_EQ(progress_.back(), 100);
   EXPECT_TRUE(std::is_sorted(progress_.begin(), progress_.end()));
+}
+
+TEST_F(MailSenderTest, AnyLabelIsDeliveredWholeInFoldedHeaderLines) {
+  MailDrop drop;
+  std::string umlauts;
+  for (int i = 0; i < 800; ++i) umlauts += "\xc3\xbc";
+  const std::string labels[] = {"Voxa-Mobile " + std::string(1000, '1'), "Voxa-Mobile " + umlauts,
+                                "Voxa-Mobile +41 79 555 01 01"};
+  for (const std::string& label : labels) ASSERT_EQ(Send(drop.host(), label, "b"), "") << label;
+  for (int n = 1; n <= 3; ++n) {
+    const std::string mail = *drop.WaitForMail(n, std::chrono::seconds(5));
+    EXPECT_EQ(ReadFile(mail + ".subject"), labels[n - 1]);
+    std::istringstream lines(ReadFile(mail + ".eml"));
+    bool in_subject = false;
+    for (std::string line; std::getline(lines, line);) {
+      in_subject = line.starts_with("Subject: ") || (in_subject && line.starts_with(" "));
+      EXPECT_TRUE(!in_subject || line.size() <= 78u + 1) << "a line with its CR, within 78";
+    }
+    if (n == 3) {
+      EXPECT_NE(ReadFile(mail + ".eml").find("Subject: Voxa-Mobile +41 79 555 01 01\r\n"),
+                std::string::npos)
+          << "a short plain label stays as it is";
+    }
+  }
 }
 
 TEST_F(MailSenderTest, AuthenticatesWhenAPasswordIsSet) {
