@@ -70,6 +70,8 @@ class CurlHttpClient : public HttpClient {
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(options_.connect_timeout.count()));
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options_.total_timeout.count()));
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, options_.low_speed_bytes);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options_.low_speed_time.count()));
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_text);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);

@@ -74,5 +74,20 @@ TEST_F(CurlHttpClientTest, MisbehavingServersFailTheRequest) {
   EXPECT_EQ(FailureOf("?sPassword=x").number(), err::kHttpRequestFailed);
 }
 
+TEST_F(CurlHttpClientTest, ASilentServerFailsByTheLowSpeedLimitNotTheTotalTimeout) {
+  HttpOptions options = testing::TestHttpOptions();
+  options.total_timeout = std::chrono::seconds(30);
+  options.low_speed_time = std::chrono::seconds(1);
+  server_.slow_delay = std::chrono::seconds(4);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    CurlHttpClientFactory(options).Create()->Get(server_.address() + "/slow", {});
+    ADD_FAILURE() << "a silent server answered";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), err::kHttpTimeout) << e.description();
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
 }  // namespace
 }  // namespace moviletta

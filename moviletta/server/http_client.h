@@ -24,6 +24,10 @@ struct HttpResponse {
 struct HttpOptions {
   std::chrono::milliseconds connect_timeout{5000};
   std::chrono::milliseconds total_timeout{60000};
+  // A request that moves fewer than `low_speed_bytes` a second for `low_speed_time` fails: a
+  // silent or dripping server costs that much, a slow but live one keeps going.
+  long low_speed_bytes = 64;
+  std::chrono::seconds low_speed_time{5};
   std::size_t max_body_bytes = std::size_t{4} << 20;
   // Asked several times a second while a request runs, on the requesting thread; true ends the
   // request at once with a failure (a host that is closing).
