@@ -68,7 +68,10 @@ class Transcoder {
     if (read != AVERROR_EOF) ffmpeg::Check(read, "cannot read the recording", kSource);
     Decode(*video_decoder_, nullptr, true);
     if (audio_decoder_) Decode(*audio_decoder_, nullptr, false);
-    if (audio_encoder_) DrainSound(true);
+    if (audio_encoder_) {
+      if (resample_) Resample(nullptr, 0);
+      DrainSound(true);
+    }
     Encode(*video_encoder_, video_stream_, nullptr);
     if (audio_encoder_) Encode(*audio_encoder_, audio_stream_, nullptr);
     ffmpeg::Check(av_write_trailer(output_.get()), "cannot finish the output", kSource);
@@ -250,7 +253,13 @@ class Transcoder {
   }
 
   void TakeSound() {
-    const int capacity = swr_get_out_samples(resample_.get(), frame_->nb_samples);
+    Resample(const_cast<const uint8_t**>(frame_->extended_data), frame_->nb_samples);
+  }
+
+  // Converts `count` samples (none: the samples the resampler still holds) into the sound FIFO,
+  // up to the clip's length.
+  void Resample(const uint8_t** in, int count) {
+    const int capacity = swr_get_out_samples(resample_.get(), count);
     if (capacity <= 0) return;
     if (!converted_ || converted_->nb_samples < capacity) {
       converted_ = ffmpeg::NewFrame();
@@ -259,10 +268,9 @@ class Transcoder {
       av_channel_layout_copy(&converted_->ch_layout, &audio_encoder_->ch_layout);
       ffmpeg::Check(av_frame_get_buffer(converted_.get(), 0), "cannot allocate sound", kSource);
     }
-    const int samples = ffmpeg::Check(
-        swr_convert(resample_.get(), converted_->data, capacity,
-                    const_cast<const uint8_t**>(frame_->extended_data), frame_->nb_samples),
-        "cannot convert the sound", kSource);
+    const int samples =
+        ffmpeg::Check(swr_convert(resample_.get(), converted_->data, capacity, in, count),
+                      "cannot convert the sound", kSource);
     const int64_t room = sound_limit_ - sound_taken_;
     const int kept = static_cast<int>(std::clamp<int64_t>(room, 0, samples));
     if (kept <= 0) return;
