@@ -111,11 +111,7 @@ class StressTest : public ::testing::Test {
                                                              {"OUTPUT", "mpg"},
                                                              {"ANIMPREVIEW", "1"},
                                                              {"SMTPHOST", drop_.host()}}));
-    fs::create_directories(app_dir_ + "/STATICS");
-    fs::create_directories(app_dir_ + "/SKINS/ml_skin_42");
-    for (int frame = 1; frame <= 3; ++frame)
-      WriteFile(app_dir_ + "/SKINS/ml_skin_42/" + std::to_string(frame) + ".gif",
-                SolidGif(32, 24, {255, static_cast<uint8_t>(frame * 60), 0}));
+    PrepareAppFolder(app_dir_);
   }
   ~StressTest() override { fs::remove_all(app_dir_); }
 

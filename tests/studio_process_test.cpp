@@ -8,7 +8,6 @@
 #include <future>
 #include <thread>
 
-#include "tests/fixtures/gif_files.h"
 #include "tests/fixtures/greeting_server.h"
 #include "tests/fixtures/studio_process.h"
 
@@ -22,11 +21,7 @@ class StudioProcessTest : public ::testing::Test {
  protected:
   StudioProcessTest() {
     server_.SetSettings(SettingsDocument(server_.address(), {{"ANIMPREVIEW", "1"}}));
-    fs::create_directories(app_dir_ + "/STATICS");
-    fs::create_directories(app_dir_ + "/SKINS/ml_skin_42");
-    for (int frame = 1; frame <= 3; ++frame)
-      WriteFile(app_dir_ + "/SKINS/ml_skin_42/" + std::to_string(frame) + ".gif",
-                SolidGif(32, 24, {255, static_cast<uint8_t>(frame * 60), 0}));
+    PrepareAppFolder(app_dir_);
   }
   ~StudioProcessTest() override { fs::remove_all(app_dir_); }
 
