@@ -77,6 +77,12 @@ TEST_P(OutputFormat, OnlyExactMpgOrWmvSurvive) {
   server.SetSettings(SettingsDocument(server.address(), {{"OUTPUT", GetParam().first}}));
   harness.Start();
   EXPECT_EQ(harness.module.ClientSettings.OUTPUT, GetParam().second);
+  // A reload by the page keeps to the same two, so the output can never be the recording.
+  server.SetSettings(SettingsDocument(server.address(), {{"OUTPUT", "mpg"}}));
+  harness.control().LoadClientSettings();
+  server.SetSettings(SettingsDocument(server.address(), {{"OUTPUT", GetParam().first}}));
+  harness.control().LoadClientSettings();
+  EXPECT_EQ(harness.module.ClientSettings.OUTPUT, GetParam().second);
 }
 
 INSTANTIATE_TEST_SUITE_P(StartupTest, OutputFormat,

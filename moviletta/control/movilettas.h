@@ -155,6 +155,8 @@ class Movilettas {
   // The entry rule of the long operations; false after a refusal.
   bool AcceptInStoppedStatus(std::string_view refusal);
   std::string RegisterInstallation();
+  // OUTPUT as one of the two formats: exactly "mpg", else "wmv".
+  void KeepToKnownOutput();
   // The skin-path assignment: stores the path and shows the skin; an animated skin's preview
   // runs here (and yields) when ANIMPREVIEW is 1 and `animate` is set.
   void AssignSkinPath(const std::string& path, bool animate = true);

@@ -32,8 +32,7 @@ void Movilettas::UserControl_Initialize() {
     m_SkinID = kNoSkin;
 
     trap.section = "set VideoEdit settings";
-    std::string& output = module_.ClientSettings.OUTPUT;
-    if (output != "mpg" && output != "wmv") output = "wmv";
+    KeepToKnownOutput();
     components_.VideoEdit1->SetOutputFrameRate(settings.FPS);
 
     trap.section = "setActiveX as safe for scripting";
@@ -108,12 +107,18 @@ Variant Movilettas::LoadClientSettings() {
         FetchClientSettings(server_, *components_.xml, module_.ClientSettings, trap.section);
     module_.VideoWidth = kCaptureWidth;
     module_.VideoHeight = kCaptureHeight;
+    KeepToKnownOutput();  // a reload too: any other name could make the output the recording
     if (!refused.empty()) {
       trap.section = "settings out of range";
       throw Error(err::kInvalidArgument, "settings out of range: " + refused);
     }
   });
   return {};
+}
+
+void Movilettas::KeepToKnownOutput() {
+  std::string& output = module_.ClientSettings.OUTPUT;
+  if (output != "mpg" && output != "wmv") output = "wmv";
 }
 
 std::string Movilettas::RegisterInstallation() {
