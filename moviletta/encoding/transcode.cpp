@@ -205,8 +205,11 @@ class Transcoder {
     const double seconds = pts * av_q2d(stream->time_base);
     if (seconds < job_.start || seconds >= job_.end) return;
     ffmpeg::Check(av_frame_make_writable(picture_.get()), "cannot allocate a frame", kSource);
-    if (frame_->format == AV_PIX_FMT_YUVJ420P && decoder.width == width_ &&
-        decoder.height == height_) {
+    // Full range is said by the deprecated YUVJ format or, by newer decoders, by the range field.
+    const bool full_range_420 =
+        frame_->format == AV_PIX_FMT_YUVJ420P ||
+        (frame_->format == AV_PIX_FMT_YUV420P && frame_->color_range == AVCOL_RANGE_JPEG);
+    if (full_range_420 && decoder.width == width_ && decoder.height == height_) {
       SqueezeRange();
     } else {
       scale_.reset(sws_getCachedContext(scale_.release(), decoder.width, decoder.height,
