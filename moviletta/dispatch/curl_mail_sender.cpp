@@ -240,35 +240,36 @@ void CurlMailSender::Run() {
       curl_mime_encoder(part, "base64");
     }
 
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "smtp");
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    const auto set = [h](CURLoption option, auto value) {
+      if (!curl::Set(h, option, value)) throw Refused{"The mail cannot be prepared."};
+    };
+    set(CURLOPT_URL, url.c_str());
+    set(CURLOPT_PROTOCOLS_STR, "smtp");
+    set(CURLOPT_NOSIGNAL, 1L);
     const bool must_encrypt = !password_.empty() && !(options_.trust_loopback && IsLoopback(host_));
-    curl_easy_setopt(h, CURLOPT_USE_SSL,
-                     static_cast<long>(must_encrypt ? CURLUSESSL_ALL : CURLUSESSL_TRY));
-    curl_easy_setopt(h, CURLOPT_MAIL_FROM, ("<" + from_ + ">").c_str());
-    curl_easy_setopt(h, CURLOPT_MAIL_RCPT, recipients.get());
+    set(CURLOPT_USE_SSL, static_cast<long>(must_encrypt ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+    set(CURLOPT_MAIL_FROM, ("<" + from_ + ">").c_str());
+    set(CURLOPT_MAIL_RCPT, recipients.get());
     if (!password_.empty()) {
-      curl_easy_setopt(h, CURLOPT_USERNAME, from_.c_str());
-      curl_easy_setopt(h, CURLOPT_PASSWORD, password_.c_str());
+      set(CURLOPT_USERNAME, from_.c_str());
+      set(CURLOPT_PASSWORD, password_.c_str());
     }
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(h, CURLOPT_MIMEPOST, mime.get());
-    curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(options_.connect_timeout.count()));
-    curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT,
-                     static_cast<long>((options_.response_timeout.count() + 999) / 1000));
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME,
-                     static_cast<long>((options_.response_timeout.count() + 999) / 1000));
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_text);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, OnUploadProgress);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
-    curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
-    curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, OnDebug);
-    curl_easy_setopt(h, CURLOPT_DEBUGDATA, &transfer);
+    set(CURLOPT_HTTPHEADER, headers.get());
+    set(CURLOPT_MIMEPOST, mime.get());
+    set(CURLOPT_UPLOAD, 1L);
+    set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.connect_timeout.count()));
+    set(CURLOPT_SERVER_RESPONSE_TIMEOUT,
+        static_cast<long>((options_.response_timeout.count() + 999) / 1000));
+    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+    set(CURLOPT_LOW_SPEED_TIME,
+        static_cast<long>((options_.response_timeout.count() + 999) / 1000));
+    set(CURLOPT_ERRORBUFFER, error_text);
+    set(CURLOPT_NOPROGRESS, 0L);
+    set(CURLOPT_XFERINFOFUNCTION, OnUploadProgress);
+    set(CURLOPT_XFERINFODATA, &transfer);
+    set(CURLOPT_VERBOSE, 1L);
+    set(CURLOPT_DEBUGFUNCTION, OnDebug);
+    set(CURLOPT_DEBUGDATA, &transfer);
 
     const CURLcode rc = curl_easy_perform(h);
     if (rc == CURLE_USE_SSL_FAILED && must_encrypt) {

@@ -29,4 +29,11 @@ inline bool Append(List& list, const char* line) {
   return true;
 }
 
+// curl_easy_setopt, telling whether libcurl took the option (it refuses one it was built
+// without, such as TLS, and fails when out of memory).
+template <class T>
+bool Set(CURL* h, CURLoption option, T value) {
+  return curl_easy_setopt(h, option, value) == CURLE_OK;
+}
+
 }  // namespace moviletta::curl

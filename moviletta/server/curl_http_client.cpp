@@ -60,26 +60,29 @@ class CurlHttpClient : public HttpClient {
         throw Error(err::kOutOfMemory);
     }
 
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(options_.connect_timeout.count()));
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options_.total_timeout.count()));
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, options_.low_speed_bytes);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options_.low_speed_time.count()));
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_text);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, header_list.get());
+    const auto set = [h](CURLoption option, auto value) {
+      if (!curl::Set(h, option, value))
+        throw Error(err::kHttpRequestFailed, "cannot set up the request", kSource);
+    };
+    set(CURLOPT_URL, url.c_str());
+    set(CURLOPT_HTTPGET, 1L);
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_FOLLOWLOCATION, 1L);
+    set(CURLOPT_MAXREDIRS, 5L);
+    set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.connect_timeout.count()));
+    set(CURLOPT_TIMEOUT_MS, static_cast<long>(options_.total_timeout.count()));
+    set(CURLOPT_LOW_SPEED_LIMIT, options_.low_speed_bytes);
+    set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(options_.low_speed_time.count()));
+    set(CURLOPT_ERRORBUFFER, error_text);
+    set(CURLOPT_WRITEFUNCTION, OnBody);
+    set(CURLOPT_WRITEDATA, &transfer);
+    set(CURLOPT_HTTPHEADER, header_list.get());
     if (options_.cancelled) {
-      curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-      curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, OnProgress);
-      curl_easy_setopt(h, CURLOPT_XFERINFODATA, &options_.cancelled);
+      set(CURLOPT_NOPROGRESS, 0L);
+      set(CURLOPT_XFERINFOFUNCTION, OnProgress);
+      set(CURLOPT_XFERINFODATA, &options_.cancelled);
     }
 
     const CURLcode rc = curl_easy_perform(h);
