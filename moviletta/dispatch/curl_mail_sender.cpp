@@ -205,10 +205,10 @@ void CurlMailSender::Run() {
     const std::string url = SmtpUrl(host_);
     CheckAddress(from_, "sender");
     CheckAddress(to_, "recipient");
+    char error_text[CURL_ERROR_SIZE] = {};  // outlives the handle that writes into it
     curl::Easy easy(curl_easy_init());
     if (!easy) throw Refused{"The mail cannot be prepared."};
     CURL* h = easy.get();
-    char error_text[CURL_ERROR_SIZE] = {};
 
     curl::List recipients(curl_slist_append(nullptr, ("<" + to_ + ">").c_str()));
     curl::List headers;

@@ -86,6 +86,7 @@ class CurlHttpClient : public HttpClient {
     }
 
     const CURLcode rc = curl_easy_perform(h);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);  // the buffer ends with this call
     if (rc != CURLE_OK) Fail(rc, error_text, url, transfer);
 
     HttpResponse response;
