@@ -1,6 +1,7 @@
 #include "host/bridge.h"
 
 #include <httplib.h>
+#include <openssl/crypto.h>
 
 #include <nlohmann/json.hpp>
 
@@ -37,11 +38,8 @@ json ErrorReply(const Error& error) {
 
 // Compares in a time that does not depend on where the texts differ.
 bool SameSecret(const std::string& given, const std::string& secret) {
-  if (given.size() != secret.size()) return false;
-  unsigned char differ = 0;
-  for (std::size_t i = 0; i < secret.size(); ++i)
-    differ |= static_cast<unsigned char>(given[i] ^ secret[i]);
-  return differ == 0;
+  return given.size() == secret.size() &&
+         CRYPTO_memcmp(given.data(), secret.data(), secret.size()) == 0;
 }
 
 const char* ContentType(const std::string& file) {

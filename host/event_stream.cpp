@@ -17,15 +17,20 @@ constexpr std::array<std::string_view, 5> kStateKinds = {"StatusChanged", "ErrMs
 }  // namespace
 
 void EventStream::Publish(std::string name, std::string json) {
+  Add(std::move(name), std::move(json), std::nullopt);
+}
+
+void EventStream::OpenBox(uint64_t box, std::string_view text) {
+  Add("messagebox", nlohmann::json{{"id", box}, {"text", std::string(text)}}.dump(), box);
+}
+
+void EventStream::Add(std::string name, std::string json, std::optional<uint64_t> box) {
   {
     std::lock_guard lock(mutex_);
     Event event{next_id_++, std::move(name), std::move(json)};
-    if (std::ranges::find(kStateKinds, event.name) != kStateKinds.end()) {
-      state_[event.name] = event;
-    } else if (event.name == "messagebox") {
-      const auto box = nlohmann::json::parse(event.json, nullptr, false);
-      if (box.is_object() && box.contains("id") && box["id"].is_number_unsigned())
-        boxes_[box["id"].get<uint64_t>()] = event;
+    if (std::ranges::find(kStateKinds, event.name) != kStateKinds.end()) state_[event.name] = event;
+    if (box) {
+      boxes_[*box] = event;
       if (boxes_.size() > kMaxOpenBoxes) boxes_.erase(boxes_.begin());
     }
     events_.push_back(std::move(event));

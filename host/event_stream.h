@@ -6,7 +6,9 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace moviletta::web {
@@ -25,7 +27,9 @@ class EventStream {
   };
 
   void Publish(std::string name, std::string json);
-  // A message box published as "messagebox" with this box id is closed: no longer state.
+  // Publishes message box `box` as "messagebox" {"id", "text"}; it is state until CloseBox.
+  void OpenBox(uint64_t box, std::string_view text);
+  // Message box `box` is closed: no longer state.
   void CloseBox(uint64_t box);
 
   // What a new connection starts with: the current state, in the order it was published, and
@@ -41,6 +45,7 @@ class EventStream {
 
  private:
   std::vector<Event> CurrentLocked(uint64_t& last_id) const;
+  void Add(std::string name, std::string json, std::optional<uint64_t> box);
 
   mutable std::mutex mutex_;
   std::condition_variable published_;

@@ -55,7 +55,7 @@ void WebHost::Save() const {
   if (bag_file_.empty()) return;
   json stored = json::object();
   for (const auto& [name, value] : bag_) stored[name] = ToJsonValue(value);
-  WriteFileWhole(bag_file_, stored.dump(2));
+  WriteFileWhole(bag_file_, stored.dump(2), "Moviletta.WebHost");
 }
 
 void WebHost::PropertyChanged(std::string_view) {
@@ -80,7 +80,7 @@ void WebHost::MessageBox(std::string_view text) {
     std::lock_guard lock(boxes_mutex_);
     open_boxes_[id] = false;
   }
-  stream_.Publish("messagebox", json{{"id", id}, {"text", std::string(text)}}.dump());
+  stream_.OpenBox(id, text);
   const auto acknowledged = [&] {
     std::lock_guard lock(boxes_mutex_);
     return open_boxes_[id];

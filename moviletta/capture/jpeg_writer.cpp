@@ -54,7 +54,7 @@ std::string EncodeJpeg(const Bitmap& picture, int quality) {
 }
 
 void WriteJpeg(const Bitmap& picture, const std::string& path, int quality) {
-  WriteFileWhole(path, EncodeJpeg(picture, quality));
+  WriteFileWhole(path, EncodeJpeg(picture, quality), kSource);
 }
 
 }  // namespace moviletta

@@ -1,13 +1,18 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
 namespace moviletta {
 
-// Replaces the file at `path` with `bytes` as a whole or not at all: they are written under a
-// hidden temporary name beside it and renamed over it. Throws Error 75 naming the file when that
-// fails, leaving the former file as it was and no temporary one.
-void WriteFileWhole(const std::string& path, std::string_view bytes);
+// The hidden name beside `target` under which its new content is written before it is renamed
+// into place: ".<name>.part".
+std::filesystem::path PartialPath(const std::filesystem::path& target);
+
+// Replaces the file at `path` with `bytes` as a whole or not at all: they are written under
+// PartialPath and renamed over it. Throws Error 75 naming the file and carrying the system's error
+// number, from `source`, when that fails, leaving the former file as it was and no partial one.
+void WriteFileWhole(const std::string& path, std::string_view bytes, const char* source);
 
 }  // namespace moviletta

@@ -70,20 +70,20 @@ bool Movilettas::AcceptInStoppedStatus(std::string_view refusal) {
 }
 
 std::string Movilettas::SkinPath() const {
-  host_thread_.Check("SkinPath");
+  host_thread_.Check(__func__);
   if (host_.UserMode()) throw Error(err::kGetNotSupportedAtRunTime);
   return m_SkinPath;
 }
 
 void Movilettas::Miror(bool New_Miror) {
-  host_thread_.Check("Miror");
+  host_thread_.Check(__func__);
   m_Miror = New_Miror;
   components_.VideoCapX1->SetMirrorMode(New_Miror ? kMirrorOn : kMirrorOff);
   host_.PropertyChanged(kPropMiror);
 }
 
 std::string Movilettas::GetInstallationID() {
-  host_thread_.Check("GetInstallationID");
+  host_thread_.Check(__func__);
   std::string id;
   Trap(reporter_, "GetInstallationID").Run([&] { id = identity_.ComputeInstallationID(); });
   return id;
@@ -91,14 +91,14 @@ std::string Movilettas::GetInstallationID() {
 
 HResult Movilettas::GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,
                                               uint32_t* pdwEnabledOptions) const {
-  host_thread_.Check("GetInterfaceSafetyOptions");
+  host_thread_.Check(__func__);
   return moviletta::GetInterfaceSafetyOptions(module_.Safety, riid, pdwSupportedOptions,
                                               pdwEnabledOptions);
 }
 
 HResult Movilettas::SetInterfaceSafetyOptions(const Guid* riid, uint32_t dwOptionsSetMask,
                                               uint32_t dwEnabledOptions) const {
-  host_thread_.Check("SetInterfaceSafetyOptions");
+  host_thread_.Check(__func__);
   return moviletta::SetInterfaceSafetyOptions(module_.Safety, riid, dwOptionsSetMask,
                                               dwEnabledOptions);
 }

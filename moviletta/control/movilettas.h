@@ -67,17 +67,17 @@ class Movilettas {
   void PlayVideo();
   void StopVideo();
   bool Miror() const {
-    host_thread_.Check("Miror");
+    host_thread_.Check(__func__);
     return m_Miror;
   }
   // Stores the flag, mirrors the capture picture (-1 on, -4 off) and marks "Miror" changed.
   void Miror(bool New_Miror);
   int32_t ClientStatus() const {
-    host_thread_.Check("ClientStatus");
+    host_thread_.Check(__func__);
     return m_Status;
   }
   const std::string& ErrMsg() const {
-    host_thread_.Check("ErrMsg");
+    host_thread_.Check(__func__);
     return m_ErrMsg;
   }
   void SendByEmail(const std::string& SenderName, const std::string& SenderEmail,
@@ -145,7 +145,7 @@ class Movilettas {
 
   // The sends whose result has not arrived yet.
   std::size_t SendsInProgress() const {
-    host_thread_.Check("SendsInProgress");
+    host_thread_.Check(__func__);
     return sends_.size();
   }
 

@@ -22,7 +22,7 @@ void DeleteIfPresent(const std::string& path) {
 }  // namespace
 
 void Movilettas::RecordVideo() {
-  host_thread_.Check("RecordVideo");
+  host_thread_.Check(__func__);
   module_.CaptureExtension = ".avi";
   if (!AcceptInStoppedStatus(kRefuseRecord)) return;
   Trap trap(reporter_, "RecordVideo");
@@ -76,7 +76,7 @@ void Movilettas::RecordVideo() {
 }
 
 void Movilettas::VideoCapX1_CaptureEnd(std::optional<Error> failure) {
-  host_thread_.Check("VideoCapX1_CaptureEnd");
+  host_thread_.Check(__func__);
   Trap trap(reporter_, "VideoCapX1_CaptureEnd");
   trap.Run([&] {
     SetStatus(STATUS_STOPPED);
@@ -88,7 +88,7 @@ void Movilettas::VideoCapX1_CaptureEnd(std::optional<Error> failure) {
 }
 
 void Movilettas::PlayVideo() {
-  host_thread_.Check("PlayVideo");
+  host_thread_.Check(__func__);
   if (!AcceptInStoppedStatus(kRefusePlay)) return;
   Trap trap(reporter_, "PlayVideo");
   trap.Run([&] {
@@ -108,7 +108,7 @@ void Movilettas::PlayVideo() {
 }
 
 void Movilettas::StopVideo() {
-  host_thread_.Check("StopVideo");
+  host_thread_.Check(__func__);
   Trap(reporter_, "StopVideo").Run([&] {
     m_StopRequested = true;
     components_.VideoCapX1->StopCapture();
@@ -121,7 +121,7 @@ void Movilettas::StopVideo() {
 }
 
 void Movilettas::SetVideoSize(int32_t lWidth, int32_t lHeight) {
-  host_thread_.Check("SetVideoSize");
+  host_thread_.Check(__func__);
   Trap(reporter_, "SetVideoSize").Run([&] {
     module_.VideoWidth = lWidth;
     module_.VideoHeight = lHeight;
@@ -130,7 +130,7 @@ void Movilettas::SetVideoSize(int32_t lWidth, int32_t lHeight) {
 }
 
 void Movilettas::VideoCapX2_PlayerChangeState(int32_t state) {
-  host_thread_.Check("VideoCapX2_PlayerChangeState");
+  host_thread_.Check(__func__);
   Trap(reporter_, "VideoCapX2_PlayerChangeState").Run([&] {
     if (state == 0) SetStatus(STATUS_STOPPED);
   });

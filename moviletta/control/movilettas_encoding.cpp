@@ -53,7 +53,7 @@ std::string Movilettas::CompressionKey() const {
 }
 
 std::shared_ptr<const CompressionJob> Movilettas::CompressFile() {
-  host_thread_.Check("CompressFile");
+  host_thread_.Check(__func__);
   std::shared_ptr<const CompressionJob> job;
   Trap(reporter_, "CompressFile").Run([&] {
     components_.picGeneral->SetVisible(true);
@@ -74,7 +74,7 @@ std::shared_ptr<const CompressionJob> Movilettas::CompressFile() {
 }
 
 std::shared_ptr<const CompressionJob> Movilettas::MergeVideo() {
-  host_thread_.Check("MergeVideo");
+  host_thread_.Check(__func__);
   // Until the job has started it counts as failed: no completion can come for it.
   auto job = FailedJob();
   Trap trap(reporter_, "MergeVideo");
@@ -118,7 +118,7 @@ std::shared_ptr<const CompressionJob> Movilettas::MergeVideo() {
 }
 
 void Movilettas::VideoEdit1_Processing(EditJobId job, double done, double total) {
-  host_thread_.Check("VideoEdit1_Processing");
+  host_thread_.Check(__func__);
   if (!running_job_ || running_job_->id != job) return;
   Trap(reporter_, "VideoEdit1_Processing").Run([&] {
     if (total == 0) throw Error(err::kDivisionByZero);
@@ -130,7 +130,7 @@ void Movilettas::VideoEdit1_Processing(EditJobId job, double done, double total)
 }
 
 void Movilettas::VideoEdit1_Complete(EditJobId job) {
-  host_thread_.Check("VideoEdit1_Complete");
+  host_thread_.Check(__func__);
   if (!running_job_ || running_job_->id != job) return;
   const std::shared_ptr<CompressionJob> ended = std::move(running_job_);
   Trap(reporter_, "VideoEdit1_Complete").Run([&] {
@@ -144,7 +144,7 @@ void Movilettas::VideoEdit1_Complete(EditJobId job) {
 }
 
 void Movilettas::VideoEdit1_Failed(EditJobId job, const Error& failure) {
-  host_thread_.Check("VideoEdit1_Failed");
+  host_thread_.Check(__func__);
   if (running_job_ && running_job_->id == job) {
     running_job_->failed = true;
     running_job_.reset();

@@ -10,7 +10,7 @@
 namespace moviletta {
 
 void Movilettas::UserControl_Initialize() {
-  host_thread_.Check("UserControl_Initialize");
+  host_thread_.Check(__func__);
   Trap trap(reporter_, "UserControl_Initialize");
   trap.Run([&] {
     trap.section = "load client settings";
@@ -45,7 +45,7 @@ void Movilettas::UserControl_Initialize() {
 }
 
 void Movilettas::UserControl_Terminate() {
-  host_thread_.Check("UserControl_Terminate");
+  host_thread_.Check(__func__);
   Trap(reporter_, "UserControl_Terminate").Run([&] {
     components_.VideoCapX1->SetPreview(false);
     components_.VideoCapX1->SetConnected(false);
@@ -59,7 +59,7 @@ void Movilettas::UserControl_Terminate() {
 }
 
 void Movilettas::UserControl_InitProperties() {
-  host_thread_.Check("UserControl_InitProperties");
+  host_thread_.Check(__func__);
   Trap(reporter_, "UserControl_InitProperties").Run([&] {
     m_SkinPath = kDefaultSkinPath;
     m_Miror = false;
@@ -67,7 +67,7 @@ void Movilettas::UserControl_InitProperties() {
 }
 
 void Movilettas::UserControl_ReadProperties() {
-  host_thread_.Check("UserControl_ReadProperties");
+  host_thread_.Check(__func__);
   Trap(reporter_, "UserControl_ReadProperties").Run([&] {
     m_SkinPath = host_.ReadProperty(kPropSkinPath, Variant(std::string(kDefaultSkinPath))).ToText();
     m_Miror = host_.ReadProperty(kPropMiror, Variant(0)).ToBoolean();
@@ -75,7 +75,7 @@ void Movilettas::UserControl_ReadProperties() {
 }
 
 void Movilettas::UserControl_WriteProperties() {
-  host_thread_.Check("UserControl_WriteProperties");
+  host_thread_.Check(__func__);
   Trap(reporter_, "UserControl_WriteProperties").Run([&] {
     host_.WriteProperty(kPropSkinPath, Variant(m_SkinPath), Variant(std::string(kDefaultSkinPath)));
     host_.WriteProperty(kPropMiror, Variant(m_Miror), Variant(0));
@@ -83,7 +83,7 @@ void Movilettas::UserControl_WriteProperties() {
 }
 
 void Movilettas::Wait(const Variant& seconds) {
-  host_thread_.Check("Wait");
+  host_thread_.Check(__func__);
   using std::chrono::duration;
   using std::chrono::milliseconds;
   Trap(reporter_, "Wait").Run([&] {
@@ -100,7 +100,7 @@ void Movilettas::Wait(const Variant& seconds) {
 }
 
 Variant Movilettas::LoadClientSettings() {
-  host_thread_.Check("LoadClientSettings");
+  host_thread_.Check(__func__);
   Trap trap(reporter_, "LoadClientSettings");
   trap.Run([&] {
     const std::string refused =

@@ -22,7 +22,7 @@ constexpr const char* kNotStarted = "The greeting was not sent: the mail could n
 }  // namespace
 
 Variant Movilettas::SetXMLNode(Variant& sNodeName, Variant& sNodeValue) {
-  host_thread_.Check("SetXMLNode");
+  host_thread_.Check(__func__);
   return Variant(XmlLeaf(sNodeName.ToText(), sNodeValue.ToText()));
 }
 
@@ -30,7 +30,7 @@ Variant Movilettas::GenerateMessageXML(int32_t lUserID, const std::string& sSend
                                        const std::string& sSenderEmail,
                                        const std::string& sRecipList, const std::string& sMsg,
                                        const std::string& sPublish, int32_t lSiteSettingID) {
-  host_thread_.Check("GenerateMessageXML");
+  host_thread_.Check(__func__);
   Variant document;
   Trap trap(reporter_, "GenerateMessageXML");
   trap.Run([&] {
@@ -64,7 +64,7 @@ void Movilettas::SendGreeting(int32_t lUserID, const std::string& sSenderName,
                               const std::string& sSenderEmail, const std::string& sRecipList,
                               const std::string& sMsg, const std::string& sPublish,
                               int32_t lSiteSettingID) {
-  host_thread_.Check("SendGreeting");
+  host_thread_.Check(__func__);
   // The guard comes before the new sender, so that a refused call never drops a running send.
   if (!AcceptInStoppedStatus(kRefuseSend)) return;
   Trap trap(reporter_, "SendGreeting");
@@ -102,7 +102,7 @@ void Movilettas::SendGreeting(int32_t lUserID, const std::string& sSenderName,
 void Movilettas::SendByEmail(const std::string& SenderName, const std::string& SenderEmail,
                              const std::string& RecipName, const std::string& MobilePhone,
                              const std::string& EmailList, const std::string& Msg) {
-  host_thread_.Check("SendByEmail");
+  host_thread_.Check(__func__);
   Trap trap(reporter_, "SendByEmail");
   RunSend(trap, [&](OutgoingSend& send) {
     SetStatus(STATUS_SENDING);
@@ -231,7 +231,7 @@ void Movilettas::CloseSend(uint64_t id) {
 }
 
 void Movilettas::poSendMail_Progress(uint64_t id, int32_t PercentComplete) {
-  host_thread_.Check("poSendMail_Progress");
+  host_thread_.Check(__func__);
   const auto found = sends_.find(id);
   // Only the latest send drives the bar.
   if (found == sends_.end() || found->second->sender.get() != poSendMail) return;
@@ -241,7 +241,7 @@ void Movilettas::poSendMail_Progress(uint64_t id, int32_t PercentComplete) {
 }
 
 void Movilettas::poSendMail_SendFailed(uint64_t id, const std::string& Explanation) {
-  host_thread_.Check("poSendMail_SendFailed");
+  host_thread_.Check(__func__);
   const auto found = sends_.find(id);
   if (found == sends_.end() || !found->second->mailing) return;
   found->second->mailing = false;  // its one result
@@ -250,7 +250,7 @@ void Movilettas::poSendMail_SendFailed(uint64_t id, const std::string& Explanati
 }
 
 void Movilettas::poSendMail_SendSuccesful(uint64_t id) {
-  host_thread_.Check("poSendMail_SendSuccesful");
+  host_thread_.Check(__func__);
   const auto found = sends_.find(id);
   if (found == sends_.end() || !found->second->mailing) return;
   CloseSend(id);

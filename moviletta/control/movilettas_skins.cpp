@@ -8,7 +8,7 @@
 namespace moviletta {
 
 void Movilettas::LoadSkin(int32_t lSkinID) {
-  host_thread_.Check("LoadSkin");
+  host_thread_.Check(__func__);
   if (!AcceptInStoppedStatus(kRefuseLoadSkin)) return;
   Trap(reporter_, "LoadSkin").Run([&] {
     SetStatus(STATUS_LOADING_SKIN);
@@ -78,7 +78,7 @@ void Movilettas::RunSkinPreview(int16_t frames, double period) {
 }
 
 std::string Movilettas::GetSkinType() {
-  host_thread_.Check("GetSkinType");
+  host_thread_.Check(__func__);
   std::string type;
   Trap(reporter_, "GetSkinType").Run([&] {
     if (m_SkinID == kNoSkin) {
@@ -95,7 +95,7 @@ std::string Movilettas::GetSkinType() {
 }
 
 bool Movilettas::IsImageLoaded(int32_t index) {
-  host_thread_.Check("IsImageLoaded");
+  host_thread_.Check(__func__);
   bool loaded = false;
   Trap(reporter_, "IsImageLoaded").Run([&] { loaded = index < img_.Count(); });
   return loaded;

@@ -11,6 +11,7 @@ extern "C" {
 #include <filesystem>
 
 #include "moviletta/capture/ffmpeg_handles.h"
+#include "moviletta/common/file_write.h"
 #include "moviletta/encoding/video_editor.h"
 
 namespace moviletta {
@@ -367,7 +368,7 @@ void Transcode(const TranscodeJob& job, const std::atomic<bool>& cancel,
     throw Error(err::kInvalidArgument, "no output format is set", kSource);
   if (!(job.end > job.start)) throw Error(err::kInvalidArgument, "the clip is empty", kSource);
   const fs::path target(job.output);
-  const fs::path temporary = target.parent_path() / ("." + target.filename().string() + ".part");
+  const fs::path temporary = PartialPath(target);
   try {
     Transcoder(job, cancel, progress).Run(temporary.string());
     fs::rename(temporary, target);

@@ -1,8 +1,8 @@
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 
 #include "moviletta/common/error.h"
+#include "moviletta/common/file_write.h"
 #include "moviletta/server/byte_stream.h"
 
 namespace moviletta {
@@ -22,24 +22,7 @@ class FileByteStream : public ByteStream {
     if (!fs::is_directory(folder, ec))
       throw Error(err::kPathNotFound, "Path not found: " + folder.string(), kSource, ENOENT);
 
-    // A hidden name beside the target: the cache never sees a half-written file.
-    const fs::path partial = folder / ("." + target.filename().string() + ".part");
-    {
-      std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-      out.write(bytes_.data(), static_cast<std::streamsize>(bytes_.size()));
-      out.close();
-      if (!out) {
-        const int os_error = errno;
-        fs::remove(partial, ec);
-        throw Error(err::kPathFileAccess, "cannot write " + path, kSource, os_error);
-      }
-    }
-    fs::rename(partial, target, ec);
-    if (ec) {
-      const int os_error = ec.value();
-      fs::remove(partial, ec);
-      throw Error(err::kPathFileAccess, "cannot write " + path, kSource, os_error);
-    }
+    WriteFileWhole(path, bytes_, kSource);  // the cache never sees a half-written file
   }
 
  private:
