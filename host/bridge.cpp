@@ -20,7 +20,6 @@ namespace {
 
 constexpr std::size_t kServerThreads = 64;
 constexpr std::size_t kMaxBodyBytes = std::size_t{1} << 20;  // a call's arguments need far less
-constexpr std::size_t kMaxArguments = 16;                    // no member takes more than 7
 
 using nlohmann::json;
 
@@ -156,22 +155,17 @@ void Bridge::Routes() {
     const MemberKind kind = kind_text == "get"   ? MemberKind::kPropertyGet
                             : kind_text == "put" ? MemberKind::kPropertyPut
                                                  : MemberKind::kMethod;
-    // nlohmann's parser would stop at a NUL byte as at the end of the text.
-    const json body = req.body.empty() ? json::array()
-                      : req.body.find('\0') != std::string::npos
-                          ? json(nullptr)
-                          : json::parse(req.body, nullptr, false);
-    if (!body.is_array()) return void(res.status = 400);
-    if (body.size() > kMaxArguments)
-      return res.set_content(
-          ErrorReply(Error(err::kWrongArgumentCount, "Wrong number of arguments")).dump(),
-          "application/json");
-    std::vector<Variant> args;
-    for (const json& arg : body) args.push_back(FromJsonValue(arg));
+    std::optional<std::vector<Variant>> args;
+    try {
+      args = ReadCallArguments(req.body);
+    } catch (const Error& error) {
+      return res.set_content(JsonText(ErrorReply(error)), "application/json");
+    }
+    if (!args) return void(res.status = 400);
 
     auto answer = std::make_shared<std::promise<CallOutcome>>();
     std::future<CallOutcome> outcome = answer->get_future();
-    host_.queue().Post([this, member, kind, args, answer] {
+    host_.queue().Post([this, member, kind, args = std::move(*args), answer] {
       if (!SafeForScripting(site_.control())) {
         answer->set_value({{},
                            Error(err::kPermissionDenied,
@@ -186,10 +180,9 @@ void Bridge::Routes() {
     while (outcome.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
       if (host_.StopRequested()) return void(res.status = 503);
     const CallOutcome result = outcome.get();
-    res.set_content(
-        (result.error ? ErrorReply(*result.error) : json{{"value", ToJsonValue(result.value)}})
-            .dump(),
-        "application/json");
+    res.set_content(JsonText(result.error ? ErrorReply(*result.error)
+                                          : json{{"value", ToJsonValue(result.value)}}),
+                    "application/json");
   });
 
   s.Post(R"(/ack/(\d{1,19}))", [this](const httplib::Request& req, httplib::Response& res) {

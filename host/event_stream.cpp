@@ -4,7 +4,7 @@
 #include <array>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
+#include "host/json_variant.h"
 
 namespace moviletta::web {
 namespace {
@@ -16,12 +16,12 @@ constexpr std::array<std::string_view, 5> kStateKinds = {"StatusChanged", "ErrMs
 
 }  // namespace
 
-void EventStream::Publish(std::string name, std::string json) {
-  Add(std::move(name), std::move(json), std::nullopt);
+void EventStream::Publish(std::string name, const nlohmann::json& data) {
+  Add(std::move(name), JsonText(data), std::nullopt);
 }
 
 void EventStream::OpenBox(uint64_t box, std::string_view text) {
-  Add("messagebox", nlohmann::json{{"id", box}, {"text", std::string(text)}}.dump(), box);
+  Add("messagebox", JsonText({{"id", box}, {"text", std::string(text)}}), box);
 }
 
 void EventStream::Add(std::string name, std::string json, std::optional<uint64_t> box) {

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 namespace moviletta::web {
 
 // What the page is told, as server-sent events: numbered, the recent ones kept so that a page
@@ -26,7 +28,8 @@ class EventStream {
     std::string json;
   };
 
-  void Publish(std::string name, std::string json);
+  // Publishes event `name` with `data`; texts that are not UTF-8 get U+FFFD for each bad byte.
+  void Publish(std::string name, const nlohmann::json& data);
   // Publishes message box `box` as "messagebox" {"id", "text"}; it is state until CloseBox.
   void OpenBox(uint64_t box, std::string_view text);
   // Message box `box` is closed: no longer state.

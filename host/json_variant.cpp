@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "moviletta/common/error.h"
+
 namespace moviletta::web {
 
 nlohmann::json ToJsonValue(const Variant& value) {
@@ -13,6 +15,10 @@ nlohmann::json ToJsonValue(const Variant& value) {
           return v;
       },
       value.value());
+}
+
+std::string JsonText(const nlohmann::json& value) {
+  return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 Variant FromJsonValue(const nlohmann::json& value) {
@@ -28,6 +34,20 @@ Variant FromJsonValue(const nlohmann::json& value) {
   if (value.is_number()) return Variant(value.get<double>());
   if (value.is_string()) return Variant(value.get<std::string>());
   return Variant();
+}
+
+std::optional<std::vector<Variant>> ReadCallArguments(std::string_view body) {
+  if (body.empty()) return std::vector<Variant>();
+  // nlohmann's parser would stop at a NUL byte as at the end of the text.
+  if (body.find('\0') != std::string_view::npos) return std::nullopt;
+  const nlohmann::json values = nlohmann::json::parse(body, nullptr, false);
+  if (!values.is_array()) return std::nullopt;
+  if (values.size() > kMaxArguments)
+    throw Error(err::kWrongArgumentCount, "Wrong number of arguments");
+  std::vector<Variant> args;
+  args.reserve(values.size());
+  for (const nlohmann::json& value : values) args.push_back(FromJsonValue(value));
+  return args;
 }
 
 }  // namespace moviletta::web

@@ -90,11 +90,11 @@ int main(int argc, char** argv) {
     components.http = std::make_unique<CurlHttpClientFactory>(http);
     auto progress = std::make_unique<MemoryProgressBar>();
     progress->on_change = [&stream, bar = progress.get()] {
-      stream.Publish("progress", json{{"value", bar->value}, {"text", bar->text}}.dump());
+      stream.Publish("progress", {{"value", bar->value}, {"text", bar->text}});
     };
     auto panel = std::make_unique<MemoryPanel>();
     panel->on_change = [&stream, shown = panel.get()] {
-      stream.Publish("panel", json{{"visible", shown->visible}}.dump());
+      stream.Publish("panel", {{"visible", shown->visible}});
     };
     components.vbalProgressBar1 = std::move(progress);
     components.picGeneral = std::move(panel);

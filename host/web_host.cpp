@@ -55,7 +55,8 @@ void WebHost::Save() const {
   if (bag_file_.empty()) return;
   json stored = json::object();
   for (const auto& [name, value] : bag_) stored[name] = ToJsonValue(value);
-  WriteFileWhole(bag_file_, stored.dump(2), "Moviletta.WebHost");
+  WriteFileWhole(bag_file_, stored.dump(2, ' ', false, json::error_handler_t::replace),
+                 "Moviletta.WebHost");
 }
 
 void WebHost::PropertyChanged(std::string_view) {
@@ -66,12 +67,11 @@ void WebHost::RaiseEvent(ControlEvent event) {
   json state = json::object();
   if (const Movilettas* control = site_ ? site_->control() : nullptr)
     state = {{"ClientStatus", control->ClientStatus()}, {"ErrMsg", control->ErrMsg()}};
-  stream_.Publish(event == ControlEvent::StatusChanged ? "StatusChanged" : "ErrMsgChanged",
-                  state.dump());
+  stream_.Publish(event == ControlEvent::StatusChanged ? "StatusChanged" : "ErrMsgChanged", state);
 }
 
 void WebHost::BringToFront(SurfaceWindow window) {
-  stream_.Publish("front", json{{"window", WindowName(window)}}.dump());
+  stream_.Publish("front", {{"window", WindowName(window)}});
 }
 
 void WebHost::MessageBox(std::string_view text) {

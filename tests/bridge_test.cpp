@@ -166,6 +166,19 @@ TEST_F(BridgeTest, AMessageBoxWaitsForThePageToCloseIt) {
   EXPECT_EQ(fresh.front().second["ClientStatus"], 1);
 }
 
+TEST_F(BridgeTest, TextsThatAreNotUtf8ReachThePageWithReplacementCharacters) {
+  host_.queue().Post([&] {
+    host_.MessageBox(
+        "550 Postf\xE4"
+        "cher voll");
+  });
+  const auto events = Events(3);
+  ASSERT_EQ(events.back().first, "messagebox");
+  EXPECT_EQ(events.back().second["text"],
+            "550 Postf\uFFFD"
+            "cher voll");
+}
+
 TEST_F(BridgeTest, TheWindowsAreMjpegStreams) {
   Bitmap picture{16, 8, std::vector<uint8_t>(16 * 8 * 4, 200)};
   std::thread pusher([&] {

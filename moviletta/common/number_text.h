@@ -12,13 +12,16 @@ namespace moviletta {
 // Throws Error 13 for any other text (empty included), Error 6 outside the 32-bit range.
 int32_t TextToLong(std::string_view text);
 
-// The same grammar, to a double. Throws Error 13.
+// The same grammar with an optional exponent ("1.5e-3", as DoubleToText writes), to a double.
+// Throws Error 13 for other texts and Error 6 for a magnitude beyond a double; too small to
+// hold is 0.
 double TextToDouble(std::string_view text);
 
 // Rounds to the nearest integer, halves to even. Throws Error 6 outside the range or for NaN.
 int32_t RoundToLong(double value);
 
-// Shortest decimal text that reads back as the same double.
+// The shortest text that reads back as the same double: plain decimals from 1e-5 to below 1e15
+// ("100000", "0.25"), an exponent outside ("1e+300").
 std::string DoubleToText(double value);
 
 }  // namespace moviletta

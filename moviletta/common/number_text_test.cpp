@@ -62,6 +62,23 @@ TEST(TextToDouble, TooSmallToHoldIsZeroAndTooLargeIsAnOverflow) {
   EXPECT_EQ(ErrorOf([] { TextToDouble("1" + std::string(400, '0')); }), err::kOverflow);
 }
 
+TEST(DoubleToText, PlainDecimalsInTheEverydayRangeAndEveryTextReadsBack) {
+  EXPECT_EQ(DoubleToText(100000.0), "100000");
+  EXPECT_EQ(DoubleToText(0.0001), "0.0001");
+  EXPECT_EQ(DoubleToText(-2.5), "-2.5");
+  EXPECT_EQ(DoubleToText(123456789012345.0), "123456789012345");
+  EXPECT_EQ(DoubleToText(1e300), "1e+300");
+  EXPECT_EQ(TextToDouble(" 1.5E3 "), 1500.0);
+  EXPECT_EQ(ErrorOf([] { TextToDouble("1e"); }), err::kTypeMismatch);
+  EXPECT_EQ(ErrorOf([] { TextToDouble("1e+999"); }), err::kOverflow);
+  EXPECT_EQ(TextToDouble("1e-999"), 0.0) << "too small to hold";
+  EXPECT_EQ(TextToDouble("0.0001e-99999999999999999999"), 0.0);
+  for (const double value : {0.0, -0.0, 1e-5, 0.1, 1e15, 1e300, 1e-300, 5e-324,
+                             -1.7976931348623157e308, 123.456, 2.0 / 3})
+    EXPECT_EQ(TextToDouble(DoubleToText(value)), value) << DoubleToText(value);
+  EXPECT_TRUE(std::signbit(TextToDouble(DoubleToText(-0.0))));
+}
+
 TEST(RoundToLong, HalvesToEvenAndRangeChecked) {
   EXPECT_EQ(RoundToLong(12.5), 12);
   EXPECT_EQ(RoundToLong(37.5), 38);

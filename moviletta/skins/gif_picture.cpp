@@ -2,8 +2,12 @@
 
 #include <gif_lib.h>
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
 
@@ -83,14 +87,30 @@ Bitmap ReadPicture(GifFileType* gif, int transparent, const std::string& path) {
   return bitmap;
 }
 
+// giflib's reader over bytes in memory; `UserData` is the remaining std::string_view.
+int ReadBytes(GifFileType* gif, GifByteType* into, int wanted) {
+  auto* rest = static_cast<std::string_view*>(gif->UserData);
+  const std::size_t count = std::min(rest->size(), static_cast<std::size_t>(std::max(wanted, 0)));
+  std::memcpy(into, rest->data(), count);
+  rest->remove_prefix(count);
+  return static_cast<int>(count);
+}
+
 }  // namespace
 
 BitmapHandle LoadGifPicture(const std::string& path) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec))
     throw Error(err::kFileNotFound, "File not found: " + path, kSource);
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (!in && !in.eof()) Invalid(path, "cannot read");
+  return LoadGifPictureBytes(bytes, path);
+}
+
+BitmapHandle LoadGifPictureBytes(std::string_view bytes, const std::string& path) {
   int error = 0;
-  GifFile gif(DGifOpenFileName(path.c_str(), &error));
+  GifFile gif(DGifOpen(&bytes, ReadBytes, &error));
   if (!gif) Invalid(path, GifErrorString(error) ? GifErrorString(error) : "cannot open");
   if (gif->SWidth <= 0 || gif->SHeight <= 0 || gif->SWidth > kMaxGifSide ||
       gif->SHeight > kMaxGifSide)

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "moviletta/common/bitmap.h"
 
@@ -16,5 +17,8 @@ inline constexpr int32_t kMaxGifSide = 4096;
 // accepts: not a GIF, truncated, no picture, zero or oversize dimensions, a picture outside the
 // logical screen, no colour map, or a colour index beyond the map.
 BitmapHandle LoadGifPicture(const std::string& path);
+
+// The same for a file's bytes in memory; `path` only names it in errors.
+BitmapHandle LoadGifPictureBytes(std::string_view bytes, const std::string& path);
 
 }  // namespace moviletta

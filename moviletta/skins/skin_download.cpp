@@ -4,29 +4,13 @@
 #include <vector>
 
 #include "moviletta/common/error.h"
-#include "moviletta/common/number_text.h"
+#include "moviletta/skins/skin_answer.h"
 #include "moviletta/utils/trap.h"
 
 namespace moviletta {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<std::string> SplitAnswer(const std::string& answer) {
-  std::vector<std::string> fields;
-  if (answer.empty()) return fields;
-  std::size_t start = 0;
-  for (std::size_t comma; (comma = answer.find(',', start)) != std::string::npos; start = comma + 1)
-    fields.push_back(answer.substr(start, comma - start));
-  fields.push_back(answer.substr(start));
-  return fields;
-}
-
-const std::string& Field(const std::vector<std::string>& fields, std::size_t index) {
-  if (index >= fields.size())
-    throw Error(err::kSubscriptOutOfRange, "the skin answer has no field " + std::to_string(index));
-  return fields[index];
-}
 
 // A picture answer must be a 2xx GIF body; anything else is not saved.
 void CheckPicture(const HttpResponse& response, const std::string& url) {
@@ -85,29 +69,21 @@ std::string SkinDownloader::GetRemoteSkinType(int32_t id) {
 }
 
 std::string SkinDownloader::DownloadSkin(int32_t id) {
-  const std::vector<std::string> fields = SplitAnswer(GetRemoteSkinType(id));
+  const std::string answer = GetRemoteSkinType(id);
   Trap trap(reporter_, "DownloadSkin");
   std::string result;
   trap.Run([&] {
-    const std::string& kind = Field(fields, 0);
-    if (kind == kKindSkin) {
-      trap.section = "SKIN_TYPE_SKIN";
-      result = DownloadFrames(id, Field(fields, 1), TextToLong(Field(fields, 2)), trap.section);
-    } else if (kind == kKindStatic) {
-      trap.section = "SKIN_TYPE_STATIC";
-      result = DownloadStatic(id, Field(fields, 1), trap.section);
-    } else if (kind == kKindNone) {
-      trap.section = "SKIN_TYPE_NONE";
-    }
+    const SkinAnswer skin = ReadSkinAnswer(answer, trap.section);
+    if (skin.kind == kKindSkin)
+      result = DownloadFrames(id, skin.path, skin.count, trap.section);
+    else if (skin.kind == kKindStatic)
+      result = DownloadStatic(id, skin.path, trap.section);
   });
   return result;
 }
 
 std::string SkinDownloader::DownloadFrames(int32_t id, const std::string& picture_path,
                                            int32_t count, std::string& section) {
-  if (count < 0 || count > kMaxSkinFrames)
-    throw Error(err::kInvalidArgument, "frame count " + std::to_string(count) + " outside 0.." +
-                                           std::to_string(kMaxSkinFrames));
   const std::string folder = cache_.GenerateSkinPath(id);
   const fs::path skins(cache_.GetSkinsDirectory());
   if (!fs::is_directory(skins))

@@ -11,9 +11,6 @@
 
 namespace moviletta {
 
-// The largest frame count a skin answer may give.
-inline constexpr int32_t kMaxSkinFrames = 10000;
-
 // Asks the greeting server what a skin is and fetches its pictures into the cache. Requests are
 // synchronous and strictly one after another; the frames of a skin share one connection.
 // A skin becomes visible under its cache name only once every file of it is complete.
