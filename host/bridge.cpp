@@ -105,6 +105,17 @@ std::string Bridge::PageUrl() const {
   return "http://127.0.0.1:" + std::to_string(port_) + "/?token=" + token_;
 }
 
+void Bridge::StartupBegins(const std::string& why) {
+  starting_up_ = true;
+  stream_.Publish("startup", {{"state", "starting"}, {"detail", why}});
+}
+
+void Bridge::StartupEnded(const std::optional<Error>& failure) {
+  stream_.Publish("startup", failure ? json{{"state", "failed"}, {"detail", failure->description()}}
+                                     : json{{"state", "ready"}});
+  starting_up_ = false;
+}
+
 void Bridge::Routes() {
   httplib::Server& s = *server_;
   s.set_keep_alive_timeout(1);  // an idle connection holds a server thread no longer than this
@@ -162,6 +173,13 @@ void Bridge::Routes() {
       return res.set_content(JsonText(ErrorReply(error)), "application/json");
     }
     if (!args) return void(res.status = 400);
+    // A call waits for the calls and the yielding operation ahead of it, however long they
+    // take, and for the control's start-up, unless the host is closing.
+    while (starting_up_)
+      if (host_.StopRequested())
+        return void(res.status = 503);
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
     auto answer = std::make_shared<std::promise<CallOutcome>>();
     std::future<CallOutcome> outcome = answer->get_future();
@@ -175,8 +193,6 @@ void Bridge::Routes() {
       }
       answer->set_value(site_.Call(member, kind, args));
     });
-    // A call waits for the calls and the yielding operation ahead of it, however long they
-    // take, unless the host is closing.
     while (outcome.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
       if (host_.StopRequested()) return void(res.status = 503);
     const CallOutcome result = outcome.get();

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -52,6 +53,12 @@ class Bridge {
   void Stop();
   std::string PageUrl() const;
 
+  // The control's start-up has begun: the page is told so and why it waits (event "startup",
+  // {"state": "starting", "detail": `why`}), and calls wait until StartupEnded.
+  void StartupBegins(const std::string& why);
+  // {"state": "ready"}, or {"state": "failed", "detail": the failure's description}; calls run.
+  void StartupEnded(const std::optional<Error>& failure);
+
  private:
   void Routes();
 
@@ -65,6 +72,7 @@ class Bridge {
   std::unique_ptr<httplib::Server> server_;
   std::thread listener_;
   std::atomic<bool> listening_ended_{false};
+  std::atomic<bool> starting_up_{false};
 };
 
 // A fresh random token of 32 hexadecimal digits.

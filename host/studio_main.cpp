@@ -99,15 +99,18 @@ int main(int argc, char** argv) {
     components.vbalProgressBar1 = std::move(progress);
     components.picGeneral = std::move(panel);
 
-    if (auto failure = site.Create(std::move(components), config, /*new_instance=*/true))
-      std::cerr << "start-up failed: " << failure->description() << "\n";
-    // The page may initialise the control only when it declares itself safe for that; the bag
-    // is read only then.
-    if (auto failure = site.RestoreProperties())
-      std::cerr << "the stored properties were not read: " << failure->description() << "\n";
-
+    // The page is served while the control starts, which may wait for the greeting server.
     bridge.Start(port);
     std::cout << "Moviletta studio: " << bridge.PageUrl() << std::endl;
+    bridge.StartupBegins("waiting for the greeting server at " + config.server_address);
+    std::optional<Error> failure =
+        site.Create(std::move(components), config, /*new_instance=*/true);
+    if (failure) std::cerr << "start-up failed: " << failure->description() << "\n";
+    // The page may initialise the control only when it declares itself safe for that; the bag
+    // is read only then.
+    if (auto unread = site.RestoreProperties())
+      std::cerr << "the stored properties were not read: " << unread->description() << "\n";
+    bridge.StartupEnded(failure);
     while (!host.StopRequested()) host.ProcessPendingEvents(std::chrono::milliseconds(100));
   } catch (const std::exception& e) {
     std::cerr << "moviletta-studio: " << e.what() << "\n";

@@ -73,5 +73,30 @@ TEST_F(StudioProcessTest, StopsWithinTwoSecondsWhileTheSettingsAnswerIsSlow) {
   }
 }
 
+TEST_F(StudioProcessTest, ServesThePageAtOnceAndSaysWhatStartupWaitsFor) {
+  server_.slow_delay = std::chrono::seconds(8);
+  server_.MisbehaveOnSettings("slow");
+  const auto start = Clock::now();
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(2)) << "listening from its first moment";
+  const std::optional<std::string> page = studio.Get("/");
+  ASSERT_TRUE(page);
+  EXPECT_NE(page->find("<html"), std::string::npos);
+  const std::optional<std::string> starting =
+      studio.FirstEvent("startup", std::chrono::milliseconds(1000));
+  ASSERT_TRUE(starting) << "the page is told that the control is starting";
+  EXPECT_NE(starting->find("\"starting\""), std::string::npos) << *starting;
+  EXPECT_NE(starting->find(server_.address()), std::string::npos) << "and what it waits for";
+
+  const auto answer = studio.Call("ClientStatus?kind=get");
+  EXPECT_EQ(answer.status, 200) << "a call made during start-up is answered once it ends";
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+  const std::optional<std::string> ended =
+      studio.FirstEvent("startup", std::chrono::milliseconds(1000));
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(ended->find("\"starting\""), std::string::npos) << *ended;
+}
+
 }  // namespace
 }  // namespace moviletta::testing

@@ -24,6 +24,12 @@ function follow() {
 }
 
 ctl.addEventListener("StatusChanged", follow);
+ctl.addEventListener("startup", (e) => {
+  const { state, detail } = e.detail;
+  if (state === "starting") $("status").textContent = "Starting: " + detail + "…";
+  else if (state === "failed") $("status").textContent = "The control could not start: " + detail;
+  else follow();
+});
 ctl.addEventListener("ErrMsgChanged", () => { $("refusal").textContent = ctl.ErrMsg; });
 ctl.addEventListener("progress", (e) => {
   $("bar").value = e.detail.value;

@@ -1,6 +1,6 @@
 // The control as a page object: the same members as the control, methods returning promises,
 // ClientStatus and ErrMsg mirrored from the events, StatusChanged and ErrMsgChanged as DOM
-// events, and the host's own events (progress, panel, messagebox, front) as DOM events too.
+// events, and the host's own events (startup, progress, panel, messagebox, front) as DOM events too.
 "use strict";
 
 class MovilettaError extends Error {
@@ -30,7 +30,7 @@ class Movilettas extends EventTarget {
     };
     forward("StatusChanged", mirror);
     forward("ErrMsgChanged", mirror);
-    for (const name of ["progress", "panel", "messagebox", "front"]) forward(name);
+    for (const name of ["startup", "progress", "panel", "messagebox", "front"]) forward(name);
     this.events = events;
   }
 
