@@ -101,9 +101,7 @@ AviRecorder::AviRecorder(const std::string& path, int width, int height, int fps
   r.picture->format = AV_PIX_FMT_YUVJ420P;
   r.picture->width = width, r.picture->height = height;
   ffmpeg::Check(av_frame_get_buffer(r.picture.get(), 0), "cannot allocate a frame", kSource);
-  r.scale.reset(sws_getContext(width, height, AV_PIX_FMT_RGBA, width, height, AV_PIX_FMT_YUVJ420P,
-                               SWS_POINT, nullptr, nullptr, nullptr));
-  if (!r.scale) throw Error(err::kComponentFailed, "cannot convert the recording", kSource);
+  r.scale = ffmpeg::RgbaToJpegYuv(width, height, "cannot convert the recording", kSource);
 
   if (avio_open(&r.output->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
     throw Error(err::kPathFileAccess, "cannot create " + path, kSource, errno);

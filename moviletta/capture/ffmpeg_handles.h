@@ -93,4 +93,15 @@ inline Packet NewPacket() {
   return packet;
 }
 
+// RGBA pictures of `width` x `height` into full-range 4:2:0 of the same size, as JPEG takes
+// them. The colour planes are filtered over both directions, so a detail one pixel thin keeps
+// its colour instead of losing it or lending it to its neighbour. Throws Error (`what`) when
+// swscale refuses.
+inline ScaleContext RgbaToJpegYuv(int width, int height, const char* what, const char* source) {
+  ScaleContext scale(sws_getContext(width, height, AV_PIX_FMT_RGBA, width, height,
+                                    AV_PIX_FMT_YUVJ420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
+  if (!scale) throw Error(err::kComponentFailed, what, source);
+  return scale;
+}
+
 }  // namespace moviletta::ffmpeg

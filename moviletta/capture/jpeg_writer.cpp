@@ -36,10 +36,8 @@ std::string EncodeJpeg(const Bitmap& picture, int quality) {
   frame->width = width, frame->height = height;
   frame->quality = encoder->global_quality;
   ffmpeg::Check(av_frame_get_buffer(frame.get(), 0), "cannot allocate a frame", kSource);
-  ffmpeg::ScaleContext scale(sws_getContext(width, height, AV_PIX_FMT_RGBA, width, height,
-                                            AV_PIX_FMT_YUVJ420P, SWS_POINT, nullptr, nullptr,
-                                            nullptr));
-  if (!scale) throw Error(err::kComponentFailed, "cannot convert the picture", kSource);
+  const ffmpeg::ScaleContext scale =
+      ffmpeg::RgbaToJpegYuv(width, height, "cannot convert the picture", kSource);
   const uint8_t* rows = picture.rgba.data();
   const int stride = picture.width * 4;
   sws_scale(scale.get(), &rows, &stride, 0, height, frame->data, frame->linesize);
