@@ -26,6 +26,7 @@ class CaptureDevice {
 
   virtual void SetSourceIndex(int16_t index) = 0;
   virtual void SetCaptureSize(int32_t width, int32_t height) = 0;
+  // 0 leaves recording without a rate. Throws Error 5 outside 0 to kMaxFrameRate.
   virtual void SetFrameRate(int32_t fps) = 0;
   virtual void SetPreview(bool on) = 0;
   // Seconds after which a capture ends by itself, when enabled.

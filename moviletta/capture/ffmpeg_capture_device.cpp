@@ -148,6 +148,8 @@ void FfmpegCaptureDevice::SetCaptureSize(int32_t width, int32_t height) {
 }
 
 void FfmpegCaptureDevice::SetFrameRate(int32_t fps) {
+  if (fps < 0 || fps > kMaxFrameRate)
+    throw Error(err::kInvalidArgument, "frame rate " + std::to_string(fps), kSource);
   std::lock_guard lock(mutex_);
   fps_ = fps;
 }

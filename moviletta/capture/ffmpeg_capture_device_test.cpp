@@ -246,6 +246,7 @@ TEST(CaptureEngine, AMissingCameraIsAClearFailure) {
     EXPECT_NE(e.description().find("/dev/video-nowhere"), std::string::npos) << e.description();
   }
   EXPECT_THROW(engine.StartCapture(), Error) << "not connected";
+  EXPECT_THROW(engine.SetFrameRate(1000000), Error) << "an engine that would spin";
   EXPECT_THROW(engine.GrabFrame(), Error);
 }
 

@@ -20,6 +20,9 @@ inline constexpr std::string_view kRefusePlay = "Can't Play while in status: ";
 inline constexpr std::string_view kRefuseLoadSkin = "Can't Load skin while in status: ";
 inline constexpr std::string_view kRefuseSend = "Can't Send while in status: ";
 
+// The highest frame rate the capture engine records and the compression writes.
+inline constexpr int32_t kMaxFrameRate = 120;
+
 // The control's own version, sent to the greeting server as "1.6".
 inline constexpr int kVersionMajor = 1;
 inline constexpr int kVersionMinor = 6;

@@ -1,6 +1,7 @@
 #include "moviletta/encoding/ffmpeg_video_editor.h"
 
 #include "moviletta/capture/ffmpeg_handles.h"
+#include "moviletta/common/constants.h"
 
 namespace moviletta {
 namespace {
@@ -25,6 +26,12 @@ void FfmpegVideoEditor::OnComplete(std::function<void(EditJobId)> complete) {
 void FfmpegVideoEditor::OnFailed(std::function<void(EditJobId, Error)> failed) {
   std::lock_guard lock(mutex_);
   failed_ = std::move(failed);
+}
+
+void FfmpegVideoEditor::SetOutputFrameRate(int32_t fps) {
+  if (fps < 0 || fps > kMaxFrameRate)
+    throw Error(err::kInvalidArgument, "frame rate " + std::to_string(fps), kSource);
+  job_.fps = fps;
 }
 
 void FfmpegVideoEditor::InitEditor() {

@@ -35,7 +35,7 @@ class FfmpegVideoEditor : public VideoEditor {
   void SetSampleSize(int32_t) override {}
   void SetOutputHeight(int32_t height) override { job_.height = height; }
   void SetOutputWidth(int32_t width) override { job_.width = width; }
-  void SetOutputFrameRate(int32_t fps) override { job_.fps = fps; }
+  void SetOutputFrameRate(int32_t fps) override;
 
   void InitEditor() override;
   // Throws Error when the file cannot be read or has no length.

@@ -39,15 +39,16 @@ class VideoEditorTest : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return (folder_ / name).string(); }
 
-  // Compresses `input` as the control does and waits for the job's end; returns its failure.
+  // Compresses `input` from `start` on as the control does (which starts at 0) and waits for
+  // the job's end; returns its failure.
   std::optional<Error> Compress(const std::string& input, const std::string& output, int format,
-                                int fps) {
+                                int fps, double start = 0) {
     editor_.SetOutputFormat(format);
     editor_.SetOutputFrameRate(fps);
     editor_.InitEditor();
     const double duration = editor_.GetClipDuration(input);
-    editor_.AddVideoClip(input, 0, duration, 0);
-    editor_.AddAudioClip(input, 0, duration);
+    editor_.AddVideoClip(input, start, duration, 0);
+    editor_.AddAudioClip(input, start, duration);
     std::unique_lock lock(mutex_);
     job_ = editor_.SaveOutputFile(output);
     EXPECT_TRUE(ended_.wait_for(lock, std::chrono::seconds(60), [&] { return !ends_.empty(); }));
@@ -162,6 +163,22 @@ TEST_F(VideoEditorTest, AThrowingProgressListenerFailsTheJobInsteadOfTheProcess)
   EXPECT_FALSE(fs::exists(Path("out.wmv")));
 }
 
+TEST_F(VideoEditorTest, AClipThatStartsLaterTakesItsSoundFromTheSameMoment) {
+  // Two seconds of pictures with a second of silence and then a second of a loud tone.
+  const std::string make =
+      "ffmpeg -v error -y -f lavfi -i testsrc=s=160x120:r=15:d=2 -f lavfi -i "
+      "\"aevalsrc='if(gte(t,1),0.5*sin(2*PI*440*t),0)':s=22050:d=2\" -c:v mjpeg -c:a pcm_s16le "
+      "-shortest " +
+      Path("tone.avi");
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  ASSERT_EQ(Compress(Path("tone.avi"), Path("late.mpg"), kOutputFormatMpeg, 15, 1.0), std::nullopt);
+  const Tracks tracks = DecodeTracks(Path("late.mpg"));
+  ASSERT_GT(tracks.sound.size(), 6000u);
+  double loudness = 0;
+  for (std::size_t i = 2000; i < 6000; ++i) loudness += std::abs(tracks.sound[i]);
+  EXPECT_GT(loudness / 4000, 3000) << "the tone of the clip's second, not the silence before it";
+}
+
 TEST_F(VideoEditorTest, RefusesJobsItCannotRun) {
   EXPECT_THROW(editor_.SaveOutputFile(Path("x.wmv")), Error) << "no format";
   editor_.SetOutputFormat(kOutputFormatWmv);
@@ -169,6 +186,7 @@ TEST_F(VideoEditorTest, RefusesJobsItCannotRun) {
   editor_.AddVideoClip(Path("a.avi"), 0, 2, 0);
   editor_.AddAudioClip(Path("b.avi"), 0, 2);
   EXPECT_THROW(editor_.SaveOutputFile(Path("x.wmv")), Error) << "sound from another file";
+  EXPECT_THROW(editor_.SetOutputFrameRate(1000000), Error) << "a bit rate beyond any encoder";
 }
 
 }  // namespace

@@ -11,6 +11,7 @@ extern "C" {
 #include <filesystem>
 
 #include "moviletta/capture/ffmpeg_handles.h"
+#include "moviletta/common/constants.h"
 #include "moviletta/common/file_write.h"
 #include "moviletta/encoding/video_editor.h"
 
@@ -103,8 +104,9 @@ class Transcoder {
     const bool mpeg = job_.format == kOutputFormatMpeg;
     const AVCodecContext& in = *video_decoder_;
     fps_ = job_.fps > 0 ? job_.fps
-                        : std::max(1, static_cast<int>(std::lround(
-                                          av_q2d(input_->streams[video_index_]->avg_frame_rate))));
+                        : static_cast<int>(std::clamp<long>(
+                              std::lround(av_q2d(input_->streams[video_index_]->avg_frame_rate)), 1,
+                              kMaxFrameRate));
     width_ = (mpeg && job_.width > 0 ? job_.width : in.width) & ~1;
     height_ = (mpeg && job_.height > 0 ? job_.height : in.height) & ~1;
     if (width_ <= 0 || height_ <= 0 || width_ > 4095 || height_ > 4095)
@@ -256,8 +258,28 @@ class Transcoder {
     }
   }
 
+  // The decoded sound from the clip's start on; what the clip's length leaves out is cut later.
   void TakeSound() {
-    Resample(const_cast<const uint8_t**>(frame_->extended_data), frame_->nb_samples);
+    const AVStream* stream = input_->streams[audio_index_];
+    const double at =
+        frame_->best_effort_timestamp == AV_NOPTS_VALUE
+            ? 0
+            : (frame_->best_effort_timestamp - std::max<int64_t>(stream->start_time, 0)) *
+                  av_q2d(stream->time_base);
+    const int skip =
+        at >= job_.start
+            ? 0
+            : static_cast<int>(std::min<double>(
+                  frame_->nb_samples, std::lround((job_.start - at) * frame_->sample_rate)));
+    if (skip >= frame_->nb_samples) return;
+    const auto format = static_cast<AVSampleFormat>(frame_->format);
+    const bool planar = av_sample_fmt_is_planar(format);
+    const int channels = frame_->ch_layout.nb_channels;
+    const std::size_t offset =
+        static_cast<std::size_t>(skip) * av_get_bytes_per_sample(format) * (planar ? 1 : channels);
+    std::vector<const uint8_t*> planes(planar ? channels : 1);
+    for (std::size_t i = 0; i < planes.size(); ++i) planes[i] = frame_->extended_data[i] + offset;
+    Resample(planes.data(), frame_->nb_samples - skip);
   }
 
   // Converts `count` samples (none: the samples the resampler still holds) into the sound FIFO,

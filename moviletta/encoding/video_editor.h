@@ -39,6 +39,7 @@ class VideoEditor {
   virtual void SetSampleSize(int32_t bits) = 0;
   virtual void SetOutputHeight(int32_t height) = 0;
   virtual void SetOutputWidth(int32_t width) = 0;
+  // 0 keeps the input's rate. Throws Error 5 outside 0 to kMaxFrameRate.
   virtual void SetOutputFrameRate(int32_t fps) = 0;
 
   // Starts a new job: forgets the clips of the last one.
