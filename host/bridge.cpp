@@ -166,6 +166,13 @@ void Bridge::Routes() {
     const MemberKind kind = kind_text == "get"   ? MemberKind::kPropertyGet
                             : kind_text == "put" ? MemberKind::kPropertyPut
                                                  : MemberKind::kMethod;
+    if (!Drives(req.get_header_value("X-Moviletta-Page"))) {
+      res.status = 409;
+      return res.set_content(
+          JsonText(
+              {{"error", {{"number", 409}, {"description", "another page drives the studio"}}}}),
+          "application/json");
+    }
     std::optional<std::vector<Variant>> args;
     try {
       args = ReadCallArguments(req.body);
@@ -201,6 +208,19 @@ void Bridge::Routes() {
                     "application/json");
   });
 
+  s.Post("/claim", [this](const httplib::Request& req, httplib::Response& res) {
+    const std::string page = req.get_param_value("page");
+    if (page.empty() || page.size() > 64) return void(res.status = 400);
+    std::lock_guard lock(driver_mutex_);
+    if (!driver_.empty() && driver_ != page && req.get_param_value("takeover") != "1")
+      return void(res.status = 409);
+    if (driver_ != page) {
+      driver_ = page;
+      stream_.Publish("driver", {{"page", page}});
+    }
+    res.status = 204;
+  });
+
   s.Post(R"(/ack/(\d{1,19}))", [this](const httplib::Request& req, httplib::Response& res) {
     res.status = host_.Acknowledge(std::stoull(req.matches[1])) ? 204 : 404;
   });
@@ -230,6 +250,8 @@ void Bridge::Routes() {
   });
 
   s.Get("/events", [this](const httplib::Request& req, httplib::Response& res) {
+    // The stream of the page that drives the control is its presence: when it ends, no page does.
+    const std::string page = req.get_param_value("page");
     // A page that reconnects goes on after the last event it saw; a new one starts with the
     // current state.
     uint64_t after = 0;
@@ -254,8 +276,19 @@ void Bridge::Routes() {
             text +=
                 "id: " + std::to_string(e.id) + "\nevent: " + e.name + "\ndata: " + e.json + "\n\n";
           return sink.write(text.data(), text.size());
+        },
+        [this, page](bool) {
+          std::lock_guard lock(driver_mutex_);
+          if (page.empty() || driver_ != page) return;
+          driver_.clear();
+          stream_.Publish("driver", {{"page", ""}});
         });
   });
+}
+
+bool Bridge::Drives(const std::string& page) {
+  std::lock_guard lock(driver_mutex_);
+  return page.empty() || page == driver_;
 }
 
 }  // namespace moviletta::web

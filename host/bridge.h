@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -24,6 +25,10 @@ namespace moviletta::web {
 //   GET  /events?token=T           the page's events (server-sent events)
 //   POST /ack/<id>                 the page closed message box <id>
 //   GET  /video/capture?token=T, /video/player?token=T   the windows as MJPEG streams
+//   POST /claim?page=P[&takeover=1]  page P drives the control from now on (204), unless another
+//                                  page does and P does not take over (409); event "driver"
+// One page drives the control: a call naming a page (header X-Moviletta-Page) other than the
+// driver is answered 409, and the driver is released when its event stream (/events?page=P) ends.
 // Every request but those of the page's script and style files needs the launch's token (query
 // "token" or header X-Moviletta-Token), and every request the host's own Host header (else 421); a
 // POST needs the host's own Origin, and a GET that carries an Origin needs it too (else 403). No
@@ -61,6 +66,9 @@ class Bridge {
 
  private:
   void Routes();
+  // Whether page `page` may call members: the page that claimed the control last, or a caller
+  // that names no page (a script, a test).
+  bool Drives(const std::string& page);
 
   WebHost& host_;
   ControlSite& site_;
@@ -73,6 +81,8 @@ class Bridge {
   std::thread listener_;
   std::atomic<bool> listening_ended_{false};
   std::atomic<bool> starting_up_{false};
+  std::mutex driver_mutex_;
+  std::string driver_;  // the page that drives the control, empty for none
 };
 
 // A fresh random token of 32 hexadecimal digits.

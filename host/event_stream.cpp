@@ -11,8 +11,9 @@ namespace {
 
 constexpr std::size_t kKept = 1000;
 constexpr std::size_t kMaxOpenBoxes = 100;
-constexpr std::array<std::string_view, 6> kStateKinds = {
-    "startup", "StatusChanged", "ErrMsgChanged", "panel", "progress", "front"};
+constexpr std::array<std::string_view, 9> kStateKinds = {
+    "startup",  "driver", "StatusChanged", "ErrMsgChanged", "panel",
+    "progress", "front",  "sendstart",     "sendresult"};
 
 }  // namespace
 

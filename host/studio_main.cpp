@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "host/bridge.h"
+#include "host/observed_mail_sender.h"
 #include "moviletta/capture/ffmpeg_capture_device.h"
 #include "moviletta/capture/ffmpeg_player.h"
 #include "moviletta/control/memory_panel.h"
@@ -84,7 +85,7 @@ int main(int argc, char** argv) {
     components.VideoCapX1 = std::move(camera);
     components.VideoCapX2 = std::move(player);
     components.VideoEdit1 = std::make_unique<FfmpegVideoEditor>();
-    components.CreateMailSender = CurlMailSenderFactory();
+    components.CreateMailSender = web::ObservedMailSenders(CurlMailSenderFactory(), stream);
     HttpOptions http;
     http.cancelled = [&host] { return host.StopRequested(); };
     components.http = std::make_unique<CurlHttpClientFactory>(http);

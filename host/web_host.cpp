@@ -65,8 +65,14 @@ void WebHost::PropertyChanged(std::string_view) {
 
 void WebHost::RaiseEvent(ControlEvent event) {
   json state = json::object();
-  if (const Movilettas* control = site_ ? site_->control() : nullptr)
-    state = {{"ClientStatus", control->ClientStatus()}, {"ErrMsg", control->ErrMsg()}};
+  if (const Movilettas* control = site_ ? site_->control() : nullptr) {
+    const ModuleState& module = site_->module();
+    state = {{"ClientStatus", control->ClientStatus()},
+             {"ErrMsg", control->ErrMsg()},
+             {"SecondsLimit", module.ClientSettings.SECLIMIT},
+             {"VideoWidth", module.VideoWidth},
+             {"VideoHeight", module.VideoHeight}};
+  }
   stream_.Publish(event == ControlEvent::StatusChanged ? "StatusChanged" : "ErrMsgChanged", state);
 }
 

@@ -14,7 +14,9 @@ namespace moviletta::web {
 
 // The container of the control when a web page drives it: the host thread is the thread that
 // runs ProcessPendingEvents (the studio's main loop); page calls arrive on the queue; what the
-// control raises or shows goes to the page as events. The property bag lives in a small JSON
+// control raises or shows goes to the page as events: StatusChanged and ErrMsgChanged carry
+// {"ClientStatus", "ErrMsg", "SecondsLimit" (the recording limit), "VideoWidth", "VideoHeight"}.
+// The property bag lives in a small JSON
 // file, saved on every write. Host thread only, except queue(), Acknowledge and the stream.
 class WebHost : public Host {
  public:

@@ -114,10 +114,44 @@ TEST_F(BridgeTest, MembersAnswerAndEventsReachThePageInOrder) {
   EXPECT_EQ(events[0].first, "StatusChanged");
   EXPECT_EQ(events[1].first, "ErrMsgChanged");
   EXPECT_EQ(events[2].first, "ErrMsgChanged");
-  EXPECT_EQ(events[3],
-            (std::pair<std::string, json>{"StatusChanged", {{"ClientStatus", 2}, {"ErrMsg", ""}}}));
-  EXPECT_EQ(events[4],
-            (std::pair<std::string, json>{"StatusChanged", {{"ClientStatus", 1}, {"ErrMsg", ""}}}));
+  const json loading = {{"ClientStatus", 2},
+                        {"ErrMsg", ""},
+                        {"SecondsLimit", 30},
+                        {"VideoWidth", 320},
+                        {"VideoHeight", 240}};
+  EXPECT_EQ(events[3], (std::pair<std::string, json>{"StatusChanged", loading}))
+      << "with what a page needs to show the recording's time and the stage's size";
+  EXPECT_EQ(events[4].first, "StatusChanged");
+  EXPECT_EQ(events[4].second["ClientStatus"], 1);
+}
+
+TEST_F(BridgeTest, OnePageDrivesTheControlAndAnotherMayTakeItOver) {
+  httplib::Client client("127.0.0.1", port_);
+  const auto claim = [&](const std::string& page, bool takeover = false) {
+    const auto res = client.Post("/claim?page=" + page + (takeover ? "&takeover=1" : ""),
+                                 PageHeaders(), "", "text/plain");
+    return res ? res->status : -1;
+  };
+  const auto call_from = [&](const std::string& page) {
+    httplib::Headers headers = PageHeaders();
+    headers.emplace("X-Moviletta-Page", page);
+    const auto res = client.Post("/call/ClientStatus?kind=get", headers, "[]", "application/json");
+    return res ? res->status : -1;
+  };
+  EXPECT_EQ(claim("tab-a"), 204);
+  EXPECT_EQ(claim("tab-a"), 204) << "again, after a reconnection";
+  EXPECT_EQ(claim("tab-b"), 409) << "told that the studio is open elsewhere";
+  EXPECT_EQ(call_from("tab-a"), 200);
+  EXPECT_EQ(call_from("tab-b"), 409);
+  EXPECT_EQ(claim("tab-b", true), 204);
+  EXPECT_EQ(call_from("tab-a"), 409) << "taken over";
+  EXPECT_EQ(call_from("tab-b"), 200);
+  EXPECT_EQ(Call("ClientStatus", json::array(), "get"), (json{{"value", 1}})) << "a script";
+  const auto events = Events(3);
+  EXPECT_NE(std::find(events.begin(), events.end(),
+                      std::pair<std::string, json>{"driver", {{"page", "tab-b"}}}),
+            events.end())
+      << "a page loaded now learns who drives";
 }
 
 TEST_F(BridgeTest, ARefusedGuardSetsTheMessageAndTellsThePage) {

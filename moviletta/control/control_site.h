@@ -33,6 +33,8 @@ class ControlSite {
 
   // The control, or null before Create and after Destroy.
   Movilettas* control() { return control_.get(); }
+  // The values the site's controls share: settings, video size.
+  const ModuleState& module() const { return module_; }
 
   CallOutcome Call(std::string_view member, MemberKind kind, std::vector<Variant> args = {});
 
