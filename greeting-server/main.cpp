@@ -5,7 +5,9 @@
 // Serves on 127.0.0.1: /clientSettings.asp (DIR/settings.xml, with "${SERVER}" replaced by this
 // server's own address), /register.asp and /clientErrLog.asp (each request appended, decoded, to
 // DIR/log.txt; /log lists it), /skinType.asp (the answer for lSkinID from DIR/skins/catalogue.txt,
-// lines "<id>,<answer>"; "NONE" for others) and the skin pictures below /skins/ (DIR/skins/files).
+// lines "<id>,<answer>"; "NONE" for others), the skin pictures below /skins/ (DIR/skins/files)
+// and /skinCatalogue.asp, the skins a visitor may choose: lines "<id>,<name>,<first picture's URL>"
+// for the skins DIR/skins/names.txt names (lines "<id>,<name>").
 // Prints "READY <port>" once it listens.
 #include <httplib.h>
 
@@ -13,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <sstream>
 
@@ -86,6 +89,25 @@ int main(int argc, char** argv) {
     for (std::string line; std::getline(catalogue, line);)
       if (line.rfind(id, 0) == 0) answer = line.substr(id.size());
     res.set_content(answer, "text/plain");
+  });
+  server.Get("/skinCatalogue.asp", [&](const httplib::Request&, httplib::Response& res) {
+    std::map<std::string, std::string> answers;  // id: the skin-type answer
+    std::istringstream catalogue(Read(data / "skins" / "catalogue.txt"));
+    for (std::string line; std::getline(catalogue, line);)
+      if (const auto comma = line.find(','); comma != std::string::npos)
+        answers[line.substr(0, comma)] = line.substr(comma + 1);
+    std::istringstream names(Read(data / "skins" / "names.txt"));
+    std::string listed;
+    for (std::string line; std::getline(names, line);) {
+      const auto comma = line.find(',');
+      if (comma == std::string::npos || !answers.count(line.substr(0, comma))) continue;
+      const std::string& answer = answers[line.substr(0, comma)];  // SKIN,<path>,<n> or STATIC,<file>
+      const auto path_at = answer.find(',') + 1, path_end = answer.find(',', path_at);
+      const std::string picture = answer.substr(path_at, path_end - path_at) +
+                                  (answer.starts_with("SKIN,") ? "1.gif" : "");
+      listed += line + "," + address + "/skins/" + picture + "\n";
+    }
+    res.set_content(listed, "text/plain");
   });
   if (!server.set_mount_point("/skins", (data / "skins" / "files").string())) {
     std::cerr << "greeting-server: no folder " << (data / "skins" / "files") << "\n";

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <charconv>
 #include <fstream>
 #include <future>
 #include <iomanip>
@@ -105,6 +106,39 @@ std::string Bridge::PageUrl() const {
   return "http://127.0.0.1:" + std::to_string(port_) + "/?token=" + token_;
 }
 
+void Bridge::ServeSkinCatalogue(std::string catalogue_url, HttpClientFactory& http) {
+  catalogue_url_ = std::move(catalogue_url);
+  catalogue_http_ = &http;
+}
+
+json Bridge::SkinCatalogue() {
+  json skins = json::array();
+  if (!catalogue_http_) return skins;
+  const HttpResponse response = catalogue_http_->Create()->Get(catalogue_url_, {});
+  if (!response.ok())
+    throw Error(err::kHttpStatus, "HTTP status " + std::to_string(response.status));
+  std::map<int32_t, std::string> pictures;
+  std::istringstream lines(response.body);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const auto first = line.find(','), last = line.rfind(',');
+    if (first == std::string::npos || first == last) continue;
+    int32_t id = 0;
+    const auto [end, ec] = std::from_chars(line.data(), line.data() + first, id);
+    const std::string url = line.substr(last + 1);
+    if (ec != std::errc() || end != line.data() + first ||
+        !(url.starts_with("http://") || url.starts_with("https://")))
+      continue;
+    pictures[id] = url;
+    skins.push_back({{"id", id},
+                     {"name", line.substr(first + 1, last - first - 1)},
+                     {"thumbnail", "/skins/" + std::to_string(id) + "/picture"}});
+  }
+  std::lock_guard lock(pictures_mutex_);
+  pictures_ = std::move(pictures);
+  return skins;
+}
+
 void Bridge::StartupBegins(const std::string& why) {
   starting_up_ = true;
   stream_.Publish("startup", {{"state", "starting"}, {"detail", why}});
@@ -166,7 +200,7 @@ void Bridge::Routes() {
     const MemberKind kind = kind_text == "get"   ? MemberKind::kPropertyGet
                             : kind_text == "put" ? MemberKind::kPropertyPut
                                                  : MemberKind::kMethod;
-    if (!Drives(req.get_header_value("X-Moviletta-Page"))) {
+    if (kind != MemberKind::kPropertyGet && !Drives(req.get_header_value("X-Moviletta-Page"))) {
       res.status = 409;
       return res.set_content(
           JsonText(
@@ -208,6 +242,32 @@ void Bridge::Routes() {
                     "application/json");
   });
 
+  s.Get("/skins", [this](const httplib::Request&, httplib::Response& res) {
+    try {
+      res.set_content(JsonText(SkinCatalogue()), "application/json");
+    } catch (const Error&) {
+      res.status = 502;  // the greeting server did not give its catalogue
+    }
+  });
+  s.Get(R"(/skins/(-?\d{1,10})/picture)",
+        [this](const httplib::Request& req, httplib::Response& res) {
+          std::string url;
+          {
+            std::lock_guard lock(pictures_mutex_);
+            const auto found = pictures_.find(std::atoi(req.matches[1].str().c_str()));
+            if (found == pictures_.end()) return void(res.status = 404);
+            url = found->second;
+          }
+          try {
+            const HttpResponse picture = catalogue_http_->Create()->Get(url, {});
+            if (!picture.ok() || !picture.body.starts_with("GIF8")) return void(res.status = 502);
+            res.set_header("Cache-Control", "max-age=3600");
+            res.set_content(picture.body, "image/gif");
+          } catch (const Error&) {
+            res.status = 502;
+          }
+        });
+
   s.Post("/claim", [this](const httplib::Request& req, httplib::Response& res) {
     const std::string page = req.get_param_value("page");
     if (page.empty() || page.size() > 64) return void(res.status = 400);
@@ -218,6 +278,11 @@ void Bridge::Routes() {
       driver_ = page;
       stream_.Publish("driver", {{"page", page}});
     }
+    res.status = 204;
+  });
+
+  s.Post("/release", [this](const httplib::Request& req, httplib::Response& res) {
+    Release(req.get_param_value("page"));
     res.status = 204;
   });
 
@@ -277,13 +342,15 @@ void Bridge::Routes() {
                 "id: " + std::to_string(e.id) + "\nevent: " + e.name + "\ndata: " + e.json + "\n\n";
           return sink.write(text.data(), text.size());
         },
-        [this, page](bool) {
-          std::lock_guard lock(driver_mutex_);
-          if (page.empty() || driver_ != page) return;
-          driver_.clear();
-          stream_.Publish("driver", {{"page", ""}});
-        });
+        [this, page](bool) { Release(page); });
   });
+}
+
+void Bridge::Release(const std::string& page) {
+  std::lock_guard lock(driver_mutex_);
+  if (page.empty() || driver_ != page) return;
+  driver_.clear();
+  stream_.Publish("driver", {{"page", ""}});
 }
 
 bool Bridge::Drives(const std::string& page) {

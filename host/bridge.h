@@ -1,16 +1,20 @@
 #pragma once
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "host/event_stream.h"
 #include "host/frame_feed.h"
 #include "host/web_host.h"
 #include "moviletta/control/control_site.h"
+#include "moviletta/server/http_client.h"
 
 namespace httplib {
 class Server;
@@ -27,13 +31,14 @@ namespace moviletta::web {
 //   GET  /video/capture?token=T, /video/player?token=T   the windows as MJPEG streams
 //   POST /claim?page=P[&takeover=1]  page P drives the control from now on (204), unless another
 //                                  page does and P does not take over (409); event "driver"
+//   POST /release?page=P           page P is going away: no page drives the control
 // One page drives the control: a call naming a page (header X-Moviletta-Page) other than the
-// driver is answered 409, and the driver is released when its event stream (/events?page=P) ends.
-// Every request but those of the page's script and style files needs the launch's token (query
-// "token" or header X-Moviletta-Token), and every request the host's own Host header (else 421); a
-// POST needs the host's own Origin, and a GET that carries an Origin needs it too (else 403). No
-// CORS headers are ever sent. Calls are refused unless the control declares itself safe for
-// scripting.
+// driver is answered 409, property reads excepted, and the driver is released when its event stream
+// (/events?page=P) ends. Every request but those of the page's script and style files needs the
+// launch's token (query "token" or header X-Moviletta-Token), and every request the host's own Host
+// header (else 421); a POST needs the host's own Origin, and a GET that carries an Origin needs it
+// too (else 403). No CORS headers are ever sent. Calls are refused unless the control declares
+// itself safe for scripting.
 //
 // Threads: requests are served on the server's threads; member calls are posted to the host's
 // queue and run on the host thread, their answer waited for (a call still waiting when the host
@@ -58,6 +63,12 @@ class Bridge {
   void Stop();
   std::string PageUrl() const;
 
+  // Serves the greeting server's skin catalogue to the page: GET /skins answers JSON
+  // [{"id", "name", "thumbnail"}] from `catalogue_url`, whose lines are "<id>,<name>,<picture
+  // URL>", and GET /skins/<id>/picture the picture of a skin that the last catalogue named.
+  // Without a catalogue /skins is []. `http` must outlive the bridge; call before Start.
+  void ServeSkinCatalogue(std::string catalogue_url, HttpClientFactory& http);
+
   // The control's start-up has begun: the page is told so and why it waits (event "startup",
   // {"state": "starting", "detail": `why`}), and calls wait until StartupEnded.
   void StartupBegins(const std::string& why);
@@ -69,6 +80,10 @@ class Bridge {
   // Whether page `page` may call members: the page that claimed the control last, or a caller
   // that names no page (a script, a test).
   bool Drives(const std::string& page);
+  // Page `page` no longer drives the control, if it did.
+  void Release(const std::string& page);
+  // Fetches the catalogue and keeps its pictures' addresses; throws Error when it cannot.
+  nlohmann::json SkinCatalogue();
 
   WebHost& host_;
   ControlSite& site_;
@@ -81,6 +96,10 @@ class Bridge {
   std::thread listener_;
   std::atomic<bool> listening_ended_{false};
   std::atomic<bool> starting_up_{false};
+  std::string catalogue_url_;
+  HttpClientFactory* catalogue_http_ = nullptr;
+  std::mutex pictures_mutex_;
+  std::map<int32_t, std::string> pictures_;  // skin id: picture URL, from the last catalogue
   std::mutex driver_mutex_;
   std::string driver_;  // the page that drives the control, empty for none
 };

@@ -1,6 +1,17 @@
 #include "host/observed_mail_sender.h"
 
+#include <chrono>
+
 namespace moviletta::web {
+namespace {
+
+int64_t UnixMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
 
 ObservedMailSender::ObservedMailSender(std::unique_ptr<MailSender> inner, EventStream& stream,
                                        std::shared_ptr<std::atomic<uint64_t>> sends)
@@ -25,9 +36,11 @@ void ObservedMailSender::OnSendSuccesful(std::function<void()> send_succesful) {
 }
 
 void ObservedMailSender::Result(bool sent, const std::string& explanation) {
-  stream_.Publish(
-      "sendresult",
-      {{"send", send_}, {"label", label_}, {"sent", sent}, {"explanation", explanation}});
+  stream_.Publish("sendresult", {{"send", send_},
+                                 {"label", label_},
+                                 {"sent", sent},
+                                 {"explanation", explanation},
+                                 {"at", UnixMilliseconds()}});
 }
 
 void ObservedMailSender::SetListDelimiter(const std::string& delimiter) {
@@ -58,7 +71,7 @@ void ObservedMailSender::SetAttachmentList(const std::string& attachments) {
 
 void ObservedMailSender::Send() {
   send_ = ++*sends_;
-  stream_.Publish("sendstart", {{"send", send_}, {"label", label_}});
+  stream_.Publish("sendstart", {{"send", send_}, {"label", label_}, {"at", UnixMilliseconds()}});
   inner_->Send();
 }
 

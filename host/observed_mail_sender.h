@@ -10,8 +10,10 @@
 namespace moviletta::web {
 
 // A mail sender that tells the page how each of its sends goes, beside the control's own
-// notifications: "sendstart" {"send", "label"} when Send is called and "sendresult" {"send",
-// "label", "sent", "explanation"} just before the control hears the result. Sends are numbered
+// notifications: "sendstart" {"send", "label", "at"} when Send is called and "sendresult" {"send",
+// "label", "sent", "explanation", "at"} just before the control hears the result ("at": the
+// wall clock in milliseconds since 1970, so that a page loaded later can tell an old result from
+// a new one). Sends are numbered
 // from 1 across the senders of one factory. Everything else passes to the sender it wraps.
 // Threads: as MailSender; "sendresult" is published on the sender's thread.
 class ObservedMailSender : public MailSender {

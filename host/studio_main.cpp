@@ -75,6 +75,9 @@ int main(int argc, char** argv) {
   host.Attach(site);
   web::Bridge bridge(host, site, stream, {capture_feed, player_feed}, web, web::NewToken());
 
+  HttpOptions catalogue_options;
+  catalogue_options.cancelled = [&host] { return host.StopRequested(); };
+  CurlHttpClientFactory catalogue_http(catalogue_options);
   int status = 0;
   try {
     Components components;
@@ -101,6 +104,7 @@ int main(int argc, char** argv) {
     components.picGeneral = std::move(panel);
 
     // The page is served while the control starts, which may wait for the greeting server.
+    bridge.ServeSkinCatalogue(config.server_address + "/skinCatalogue.asp", catalogue_http);
     bridge.Start(port);
     std::cout << "Moviletta studio: " << bridge.PageUrl() << std::endl;
     bridge.StartupBegins("waiting for the greeting server at " + config.server_address);

@@ -125,6 +125,35 @@ TEST_F(BridgeTest, MembersAnswerAndEventsReachThePageInOrder) {
   EXPECT_EQ(events[4].second["ClientStatus"], 1);
 }
 
+TEST_F(BridgeTest, ThePageGetsTheGreetingServersSkinsAndOnlyTheirPictures) {
+  httplib::Client client("127.0.0.1", port_);
+  EXPECT_EQ(json::parse(client.Get("/skins", PageHeaders())->body), json::array())
+      << "no catalogue served yet";
+
+  CurlHttpClientFactory http(TestHttpOptions());
+  web::Bridge bridge(host_, site_, stream_, {capture_feed_, player_feed_},
+                     MOVILETTA_SOURCE_DIR "/host/web", token_);
+  bridge.ServeSkinCatalogue(server_.address() + "/skinCatalogue.asp", http);
+  const int port = bridge.Start();
+  httplib::Client other("127.0.0.1", port);
+  const httplib::Headers headers = {{"X-Moviletta-Token", token_},
+                                    {"Host", "127.0.0.1:" + std::to_string(port)}};
+  EXPECT_EQ(other.Get("/skins", headers)->status, 502) << "the server has no catalogue";
+
+  server_.SetCatalogue("42,Circling star, animated," + server_.address() +
+                       "/skins/frames/42/1.gif\r\nbroken line\n7,Frame,file:///etc/passwd\n");
+  server_.ServeSkinFile("frames/42/1.gif", {200, "GIF89a-picture"});
+  const auto skins = other.Get("/skins", headers);
+  ASSERT_TRUE(skins);
+  EXPECT_EQ(json::parse(skins->body), json::parse(R"([{"id": 42, "name": "Circling star, animated",
+                             "thumbnail": "/skins/42/picture"}])"));
+  const auto picture = other.Get("/skins/42/picture", headers);
+  ASSERT_TRUE(picture);
+  EXPECT_EQ(picture->body, "GIF89a-picture");
+  EXPECT_EQ(other.Get("/skins/7/picture", headers)->status, 404) << "only http pictures";
+  EXPECT_EQ(other.Get("/skins/8/picture", headers)->status, 404) << "only listed skins";
+}
+
 TEST_F(BridgeTest, OnePageDrivesTheControlAndAnotherMayTakeItOver) {
   httplib::Client client("127.0.0.1", port_);
   const auto claim = [&](const std::string& page, bool takeover = false) {
@@ -135,7 +164,7 @@ TEST_F(BridgeTest, OnePageDrivesTheControlAndAnotherMayTakeItOver) {
   const auto call_from = [&](const std::string& page) {
     httplib::Headers headers = PageHeaders();
     headers.emplace("X-Moviletta-Page", page);
-    const auto res = client.Post("/call/ClientStatus?kind=get", headers, "[]", "application/json");
+    const auto res = client.Post("/call/Miror?kind=put", headers, "[false]", "application/json");
     return res ? res->status : -1;
   };
   EXPECT_EQ(claim("tab-a"), 204);
@@ -147,9 +176,13 @@ TEST_F(BridgeTest, OnePageDrivesTheControlAndAnotherMayTakeItOver) {
   EXPECT_EQ(call_from("tab-a"), 409) << "taken over";
   EXPECT_EQ(call_from("tab-b"), 200);
   EXPECT_EQ(Call("ClientStatus", json::array(), "get"), (json{{"value", 1}})) << "a script";
+  client.Post("/release?page=tab-a", PageHeaders(), "", "text/plain");
+  EXPECT_EQ(call_from("tab-b"), 200) << "only the driver releases";
+  client.Post("/release?page=tab-b", PageHeaders(), "", "text/plain");
+  EXPECT_EQ(claim("tab-c"), 204) << "a reloaded page drives at once";
   const auto events = Events(3);
   EXPECT_NE(std::find(events.begin(), events.end(),
-                      std::pair<std::string, json>{"driver", {{"page", "tab-b"}}}),
+                      std::pair<std::string, json>{"driver", {{"page", "tab-c"}}}),
             events.end())
       << "a page loaded now learns who drives";
 }

@@ -44,14 +44,14 @@ TEST(ObservedMailSender, EachSendIsNumberedAndItsResultPublishedBeforeTheControl
   EXPECT_EQ(heard[1], "failed: 550 mailbox unavailable");
   const auto events = Published(stream);
   ASSERT_EQ(events.size(), 2u) << "the latest start and result are the state";
-  EXPECT_EQ(events[0], (std::pair<std::string, json>{"sendstart",
-                                                     {{"send", 2}, {"label", "Voxa-Mobile 555"}}}));
-  EXPECT_EQ(events[1],
-            (std::pair<std::string, json>{"sendresult",
-                                          {{"send", 2},
-                                           {"label", "Voxa-Mobile 555"},
-                                           {"sent", false},
-                                           {"explanation", "550 mailbox unavailable"}}}));
+  EXPECT_EQ(events[0].first, "sendstart");
+  EXPECT_EQ(events[0].second["send"], 2);
+  EXPECT_EQ(events[0].second["label"], "Voxa-Mobile 555");
+  EXPECT_EQ(events[1].first, "sendresult");
+  EXPECT_EQ(events[1].second["send"], 2);
+  EXPECT_EQ(events[1].second["sent"], false);
+  EXPECT_EQ(events[1].second["explanation"], "550 mailbox unavailable");
+  EXPECT_GE(events[1].second["at"].get<int64_t>(), events[0].second["at"].get<int64_t>());
 }
 
 }  // namespace

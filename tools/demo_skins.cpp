@@ -63,5 +63,7 @@ int main(int argc, char** argv) {
   WriteGif(files / "statics" / "placeholder.gif", Frame(4, 1));
   std::ofstream(fs::path(argv[1]) / "skins" / "catalogue.txt")
       << "42,SKIN,frames/42/,6\n7,STATIC,statics/7.gif\n100000,STATIC,statics/placeholder.gif\n";
+  std::ofstream(fs::path(argv[1]) / "skins" / "names.txt")
+      << "42,Circling star\n7,Golden frame\n";
   std::cout << "demo skins in " << files.string() << "\n";
 }

@@ -1,6 +1,6 @@
 # Sourced by demo.sh and studio.sh: a demo folder, the reference greeting server with the demo
 # skins, a local mail drop, and the cleanup that stops every process started here by its id.
-# Sets DEMO, SERVER (greeting server address), MAIL_PORT. With REMOVE_DEMO set, the folder goes
+# Sets DEMO, SERVER (greeting server address), MAIL_PORT, MAIL_PID. With REMOVE_DEMO set, the folder goes
 # when the script ends.
 ROOT=${ROOT:-$(cd "$(dirname "$0")/.." && pwd)}
 BUILD=${BUILD:-$ROOT/build}
@@ -32,6 +32,7 @@ mkdir -p "$DEMO/app/SKINS" "$DEMO/app/STATICS" "$DEMO/server" "$DEMO/mail"
 "$BUILD/tools/demo-skins" "$DEMO/server" > /dev/null
 start "$DEMO/mail.log" /usr/bin/python3 "$ROOT/tools/mail_drop.py" --folder "$DEMO/mail"
 MAIL_PORT=$PORT
+MAIL_PID=$!
 cat > "$DEMO/server/settings.xml" <<XML
 <?xml version="1.0"?>
 <SETTINGS>

@@ -1,65 +1,464 @@
-// The studio page: buttons follow the control's status, the panel and the bar its progress, the
-// window the one in front, and message boxes are shown modally and acknowledged.
+// The studio page: one stage at a time (starting, ready, countdown, recording, review, playing,
+// sending, outcome), buttons that follow it, errors in plain words with the technical text under
+// "Details", and one tab driving the control at a time.
 "use strict";
 
 const token = new URLSearchParams(location.search).get("token");
 const ctl = new Movilettas(token);
 const $ = (id) => document.getElementById(id);
-const STATUS = ["starting", "ready", "loading the skin", "recording", "playing", "sending"];
 
-function showWindow(name) {
-  $("window").src = "/video/" + name + "?token=" + encodeURIComponent(token);
-  $("window").alt = name === "player" ? "Recorded greeting" : "Camera picture";
-}
+const STATUS = { starting: 0, ready: 1, loadingSkin: 2, recording: 3, playing: 4, sending: 5 };
+const SKIN_LOAD_LIMIT_MS = 10000;
 
-// Every status the page has shown, in order (a short one might otherwise go unnoticed).
+const page = {
+  stage: "starting",
+  hasRecording: false,
+  sending: false,
+  lastSend: null,       // the arguments of the last send, for Try again
+  sendsStarted: 0,
+  sendMark: 0,          // sendsStarted when the latest send was asked for
+  startedAt: 0,
+  timer: 0,
+  skinTimer: 0,
+  drives: false,
+  drivenBefore: false,  // this page has driven the control
+  takenOver: false,     // another page took the control from this one
+};
+// Every status the page has seen, in order (a short one might otherwise go unnoticed).
 const statusHistory = [];
 
-function follow() {
-  const status = ctl.ClientStatus;
-  statusHistory.push(status);
-  $("status").textContent = "Status: " + (STATUS[status] || status);
-  for (const id of ["record", "play", "send", "skin"]) $(id).disabled = status !== 1;
-  $("stop").disabled = status === 0;
+const fmt = (seconds) => {
+  const s = Math.max(0, Math.floor(seconds));
+  return Math.floor(s / 60) + ":" + String(s % 60).padStart(2, "0");
+};
+const announce = (text) => { $("announce").textContent = text; };
+
+// ---- Words for what went wrong ----
+
+function plainError(e) {
+  const number = e && e.number, text = (e && e.description) || String(e);
+  if (number === 0) return "The studio program is not running. Start it again, then reload this page.";
+  if (number === 409) return "Another tab is using the studio.";
+  if (number === 503) return "The studio program is closing.";
+  if (/^Can't Record/.test(text)) return "Recording can start once the current step has finished.";
+  if (/^Can't Play/.test(text)) return "Playback can start once the current step has finished.";
+  if (/^Can't Load skin/.test(text)) return "A skin can be chosen once the current step has finished.";
+  if (/^Can't Send/.test(text)) return "Sending can start once the current step has finished.";
+  if (number === 53 || number === 76) return "There is no recording to use yet. Record a greeting first.";
+  return "Something went wrong: " + text;
 }
 
-ctl.addEventListener("StatusChanged", follow);
+// The mail library's explanations are technical; the control's own sentences are not.
+const isTechnical = (text) => /smtp|curl|connect|port \d|^\d{3}[ -]/i.test(text);
+
+function plainMailFailure(text) {
+  if (!isTechnical(text)) return text;
+  if (/connect|resolve|timed? ?out|timeout/i.test(text))
+    return "The mail server could not be reached. Check the connection and try again.";
+  if (/auth|login|password|535/i.test(text))
+    return "The mail server did not accept the studio's login.";
+  if (/^5\d\d|refus|reject|denied/i.test(text))
+    return "The mail server refused the greeting.";
+  return "The greeting could not be sent.";
+}
+
+function showNotice(text, technical = "", actions = []) {
+  $("notice-text").textContent = text;
+  $("notice-tech").textContent = technical;
+  $("notice-details").hidden = !technical;
+  $("notice-actions").replaceChildren(...actions.map(([label, act]) => {
+    const button = document.createElement("button");
+    button.type = "button";
+    button.textContent = label;
+    button.addEventListener("click", act);
+    return button;
+  }));
+  $("notice").hidden = false;
+}
+const clearNotice = () => { $("notice").hidden = true; };
+
+// Runs a page action: the notice of the last one goes, a failure gets its own.
+const run = (promise) => promise.catch((e) => showNotice(plainError(e), e.description || String(e)));
+
+// ---- Stages ----
+
+const STAGE_TEXT = {
+  starting: "Starting…",
+  ready: "Ready to record",
+  countdown: "Get ready…",
+  recording: "Recording",
+  review: "Review your greeting",
+  playing: "Playing your greeting",
+  loadingSkin: "Putting on the skin…",
+  sending: "Sending your greeting",
+  failed: "The studio could not start",
+};
+
+function setStage(stage) {
+  if (page.stage === stage) return;
+  page.stage = stage;
+  $("stage").dataset.stage = stage;
+  $("stage-name").textContent = STAGE_TEXT[stage];
+  announce(STAGE_TEXT[stage]);
+  $("rec").hidden = stage !== "recording";
+  $("review-mark").hidden = !(stage === "review" || stage === "playing");
+  $("count").hidden = stage !== "countdown";
+  clearInterval(page.timer);
+  if (stage === "recording") {
+    page.startedAt = performance.now();
+    tick();
+    page.timer = setInterval(tick, 250);
+    $("stop").disabled = false;
+    $("stop").focus();
+  }
+  clearTimeout(page.skinTimer);
+  if (stage === "loadingSkin") page.skinTimer = setTimeout(skinTooSlow, SKIN_LOAD_LIMIT_MS);
+  follow();
+}
+
+function tick() {
+  const elapsed = (performance.now() - page.startedAt) / 1000;
+  const limit = ctl.SecondsLimit || 0;
+  $("elapsed").textContent = fmt(elapsed);
+  $("limit").textContent = fmt(limit);
+  $("remaining").textContent = fmt(limit - elapsed);
+}
+
+function skinTooSlow() {
+  if (ctl.ClientStatus !== STATUS.loadingSkin) return;
+  run(ctl.StopVideo());
+  showNotice("The skin could not be put on: the greeting server did not deliver it in time.",
+             ctl.ErrMsg);
+}
+
+// Buttons and fields follow the stage: nothing that the control would refuse is offered.
+function follow() {
+  const status = ctl.ClientStatus, idle = status === STATUS.ready && page.stage !== "countdown";
+  const usable = page.drives;
+  $("record").disabled = !usable || !idle || page.sending;
+  $("record").textContent = page.hasRecording ? "Record again" : "Record";
+  $("stop").disabled = !usable || !(status === STATUS.recording || status === STATUS.playing ||
+                                    status === STATUS.loadingSkin || page.stage === "countdown");
+  $("play").disabled = !usable || !idle || !page.hasRecording || page.sending;
+  $("play").textContent = page.stage === "review" && statusHistory.includes(STATUS.playing)
+                              ? "Play again" : "Play";
+  for (const id of ["send", "send-mobile"])
+    $(id).disabled = !usable || !idle || !page.hasRecording || page.sending;
+  for (const radio of document.querySelectorAll("#skin-list input")) radio.disabled = !usable || !idle;
+  $("mirror").disabled = !usable || status === STATUS.starting;
+}
+
+function onStatus() {
+  const status = ctl.ClientStatus;
+  if (statusHistory[statusHistory.length - 1] !== status) statusHistory.push(status);
+  if (status === STATUS.recording) page.hasRecording = true;
+  if (status !== STATUS.loadingSkin) clearTimeout(page.skinTimer);
+  resizeStage();
+  if (page.stage === "failed") return follow();
+  if (status === STATUS.starting) setStage("starting");
+  else if (status === STATUS.recording) setStage("recording");
+  else if (status === STATUS.playing) setStage("playing");
+  else if (status === STATUS.loadingSkin) setStage("loadingSkin");
+  else if (status === STATUS.sending) setStage("sending");
+  else if (page.stage !== "countdown") setStage(page.hasRecording ? "review" : "ready");
+  follow();
+}
+
+function resizeStage() {
+  const width = ctl.VideoWidth || 320, height = ctl.VideoHeight || 240;
+  $("stage").style.setProperty("--video-width", width + "px");
+  $("stage").style.aspectRatio = width + " / " + height;
+}
+
+// ---- Recording ----
+
+async function record() {
+  clearNotice();
+  $("outcome").hidden = true;
+  if ($("countdown").checked) {
+    setStage("countdown");
+    for (const n of [3, 2, 1]) {
+      $("count").textContent = n;
+      announce(String(n));
+      await new Promise((r) => setTimeout(r, 1000));
+      if (page.stage !== "countdown") return;  // Stop during the countdown
+    }
+  }
+  page.stage = "";  // the control's status events take over from here
+  run(ctl.RecordVideo()).finally(() => {
+    if (ctl.ClientStatus === STATUS.ready) onStatus();
+    $("play").focus();
+  });
+}
+
+function stop() {
+  clearNotice();
+  if (page.stage === "countdown") {
+    setStage(page.hasRecording ? "review" : "ready");
+    return;
+  }
+  run(ctl.StopVideo());
+}
+
+// ---- Skins ----
+
+async function loadSkins() {
+  let skins = [];
+  try {
+    const response = await fetch("/skins", { headers: ctl.headers() });
+    if (response.ok) skins = await response.json();
+  } catch (e) { /* the list stays short */ }
+  const list = $("skin-list");
+  const choices = [{ id: -1, name: "No skin" }, ...skins];
+  list.replaceChildren(...choices.map((skin, i) => {
+    const label = document.createElement("label");
+    label.className = "skin";
+    const input = document.createElement("input");
+    input.type = "radio";
+    input.name = "skin";
+    input.value = skin.id;
+    input.checked = i === 0;
+    label.append(input);
+    if (skin.thumbnail) {
+      const img = document.createElement("img");
+      img.src = skin.thumbnail + "?token=" + encodeURIComponent(token);
+      img.alt = "";
+      label.append(img);
+    }
+    label.append(document.createTextNode(skin.name));
+    return label;
+  }));
+  follow();
+}
+
+function chooseSkin(input) {
+  clearNotice();
+  run(ctl.LoadSkin(Number(input.value)));
+}
+
+$("skin-list").addEventListener("click", (e) => {
+  // A pointer click chooses; the arrow keys only move the selection (their clicks have no detail).
+  if (e.target.matches("input[type=radio]") && e.detail > 0) chooseSkin(e.target);
+});
+$("skin-list").addEventListener("keydown", (e) => {
+  if (e.target.matches("input[type=radio]") && (e.key === "Enter" || e.key === " ")) {
+    e.preventDefault();
+    e.target.checked = true;
+    chooseSkin(e.target);
+  }
+});
+
+// ---- Recipients ----
+
+function addRecipient() {
+  const row = $("recipient-row").content.firstElementChild.cloneNode(true);
+  const rows = $("recipients");
+  row.querySelector(".remove").addEventListener("click", () => {
+    if (rows.children.length > 1) row.remove();
+    rows.querySelector("input").focus();
+  });
+  rows.append(row);
+  return row;
+}
+
+// The fields' own checks, and no field may hold the list's separators.
+function checked(inputs) {
+  for (const input of inputs) {
+    input.setCustomValidity(/[,;]/.test(input.value) ? "Commas and semicolons cannot be used here." : "");
+    if (!input.checkValidity()) {
+      input.reportValidity();
+      input.focus();
+      return false;
+    }
+  }
+  return true;
+}
+
+function senderFields() {
+  const f = $("greeting").elements;
+  return [f.name, f.email];
+}
+
+function recipientList() {
+  return [...$("recipients").children].map((row) =>
+    ["r-name", "r-mobile", "r-email"].map((n) => row.querySelector(`[name=${n}]`).value.trim()).join(","))
+    .join(";");
+}
+
+function send(kind) {
+  const g = $("greeting").elements, m = $("mobile").elements;
+  const fields = kind === "greeting"
+      ? [...senderFields(), ...$("recipients").querySelectorAll("input")]
+      : [...senderFields(), m.recipient, m.mobile, m.emails];
+  if (!checked(fields)) return;
+  page.lastSend = kind === "greeting"
+      ? { kind, args: [0, g.name.value.trim(), g.email.value.trim(), recipientList(), g.message.value, "1", 0],
+          to: [...$("recipients").querySelectorAll("[name=r-name]")].map((i) => i.value.trim()).join(", ") }
+      : { kind, args: [g.name.value.trim(), g.email.value.trim(), m.recipient.value.trim(), m.mobile.value.trim(),
+                       m.emails.value.trim(), g.message.value],
+          to: m.recipient.value.trim() + " (" + m.mobile.value.trim() + ")" };
+  sendAgain();
+}
+
+function sendAgain() {
+  const { kind, args } = page.lastSend;
+  clearNotice();
+  $("outcome").hidden = true;
+  page.sending = true;
+  follow();
+  const call = kind === "greeting" ? ctl.SendGreeting(...args) : ctl.SendByEmail(...args);
+  const started = page.sendMark = page.sendsStarted;
+  run(call).finally(() => {
+    // A send refused before its mail went has no result event to end it.
+    if (page.sendsStarted === started && ctl.ClientStatus !== STATUS.sending) page.sending = false;
+    follow();
+  });
+}
+
+function showOutcome(result) {
+  page.sending = false;
+  const to = page.lastSend ? page.lastSend.to : "";
+  $("outcome").hidden = false;
+  $("outcome").dataset.sent = result.sent;
+  $("outcome-title").textContent = result.sent ? "Sent" : "Not sent";
+  $("outcome-text").textContent = result.sent
+      ? "Your greeting is on its way" + (to ? " to " + to : "") + "."
+      : plainMailFailure(result.explanation) + " Your recording is kept; you can try again.";
+  $("try-again").hidden = result.sent || !page.lastSend;
+  announce(result.sent ? "Sent" : "Not sent");
+  if (!$("box").open) $("outcome-title").focus();
+  follow();
+}
+
+// ---- Events from the control and the host ----
+
+ctl.addEventListener("StatusChanged", onStatus);
+ctl.addEventListener("ErrMsgChanged", () => {
+  if (/^Can't /.test(ctl.ErrMsg)) showNotice(plainError({ description: ctl.ErrMsg }), ctl.ErrMsg);
+});
 ctl.addEventListener("startup", (e) => {
   const { state, detail } = e.detail;
-  if (state === "starting") $("status").textContent = "Starting: " + detail + "…";
-  else if (state === "failed") $("status").textContent = "The control could not start: " + detail;
-  else follow();
+  if (state === "starting") {
+    setStage("starting");
+    $("stage-name").textContent = "Starting: " + detail + "…";
+  } else if (state === "failed") {
+    setStage("failed");
+    showNotice("The studio could not start. " +
+               (/connect|resolve|timed? ?out|reach/i.test(detail)
+                   ? "The greeting server cannot be reached." : "") ,
+               detail, [["Retry", () => location.reload()]]);
+  } else {
+    onStatus();
+  }
 });
-ctl.addEventListener("ErrMsgChanged", () => { $("refusal").textContent = ctl.ErrMsg; });
 ctl.addEventListener("progress", (e) => {
+  const text = e.detail.text || "";
+  const phase = /^Proccesing/.test(text) ? "Compressing" : /^Sending/.test(text) ? "Sending" : "Preparing";
   $("bar").value = e.detail.value;
-  $("bar-text").textContent = e.detail.text;
+  $("bar-label").textContent = phase + " " + e.detail.value + " %";
 });
 ctl.addEventListener("panel", (e) => { $("panel").hidden = !e.detail.visible; });
 ctl.addEventListener("front", (e) => { if (e.detail.window !== "panel") showWindow(e.detail.window); });
+ctl.addEventListener("sendstart", () => {
+  page.sendsStarted += 1;
+  page.sending = true;
+  follow();
+});
+const loadedAt = Date.now();
+// A result from before this page was loaded is history, not news.
+ctl.addEventListener("sendresult", (e) => { if (e.detail.at >= loadedAt - 2000) showOutcome(e.detail); });
 ctl.addEventListener("messagebox", (e) => {
-  $("box-text").textContent = e.detail.text;
+  const returnTo = document.activeElement;
+  const text = e.detail.text;
+  const technical = isTechnical(text);
+  const duringSend = page.sending;
+  const mailWent = page.sendsStarted !== page.sendMark;
+  $("box-title").textContent = duringSend ? "Not sent" : "Message";
+  $("box-text").textContent = plainMailFailure(text);
+  $("box-tech").textContent = text;
+  $("box-details").hidden = !technical;
   $("box").showModal();
-  $("box").addEventListener("close", () => ctl.acknowledge(e.detail.id), { once: true });
+  $("box-ok").focus();
+  $("box").addEventListener("close", () => {
+    ctl.acknowledge(e.detail.id);
+    // A send that ends before its mail went (the compression failed) has no result event.
+    if (duringSend && !mailWent) showOutcome({ sent: false, explanation: text });
+    if (returnTo && returnTo.focus) returnTo.focus();
+  }, { once: true });
+});
+ctl.addEventListener("driver", (e) => {
+  const driver = e.detail.page;
+  page.drives = driver === ctl.page;
+  if (!driver && !page.takenOver) return claim();  // free again, as after a reload elsewhere
+  if (driver && driver !== ctl.page) {
+    page.takenOver = page.drivenBefore;
+    $("elsewhere-text").textContent = page.drivenBefore
+        ? "Another tab or window took the studio over. This one is paused."
+        : "The studio is open in another tab or window.";
+    if (!$("elsewhere").open) $("elsewhere").showModal();
+  }
+  follow();
+});
+ctl.addEventListener("connected", claim);
+addEventListener("pagehide", () => ctl.release());
+ctl.addEventListener("disconnected", () => {
+  if (ctl.events.readyState === EventSource.CLOSED || ctl.events.readyState === EventSource.CONNECTING)
+    showNotice("The studio program is not running. Start it again; this page reconnects by itself.");
 });
 
-const run = (promise) => promise.catch((e) => { $("refusal").textContent = e.description || String(e); });
-$("record").addEventListener("click", () => run(ctl.RecordVideo()));
-$("stop").addEventListener("click", () => run(ctl.StopVideo()));
-$("play").addEventListener("click", () => run(ctl.PlayVideo()));
-$("skin").addEventListener("change", () => run(ctl.LoadSkin(Number($("skin").value))));
-$("mirror").addEventListener("change", () => run(ctl.setMiror($("mirror").checked)));
-$("greeting").addEventListener("submit", (e) => {
-  e.preventDefault();
-  const f = e.target.elements;
-  run(ctl.SendGreeting(0, f.name.value, f.email.value, f.recipients.value, f.message.value, "1", 0));
-});
-$("mobile").addEventListener("submit", (e) => {
-  e.preventDefault();
-  const f = e.target.elements, g = $("greeting").elements;
-  run(ctl.SendByEmail(g.name.value, g.email.value, f.recipient.value, f.mobile.value,
-                      f.emails.value, g.message.value));
-});
+async function claim() {
+  clearNotice();
+  try {
+    page.drives = await ctl.claim(false);
+  } catch (e) {
+    page.drives = false;
+  }
+  if (page.drives) {
+    page.drivenBefore = true;
+    page.takenOver = false;
+    if ($("elsewhere").open) $("elsewhere").close();
+  } else if (!$("elsewhere").open) {
+    $("elsewhere-text").textContent = "The studio is open in another tab or window.";
+    $("elsewhere").showModal();
+  }
+  follow();
+}
 
+$("take-over").addEventListener("click", async () => {
+  page.drives = await ctl.claim(true).catch(() => false);
+  if (page.drives) {
+    page.drivenBefore = true;
+    page.takenOver = false;
+    $("elsewhere").close();
+  }
+  follow();
+});
+$("elsewhere").addEventListener("cancel", (e) => e.preventDefault());
+
+// ---- Wiring ----
+
+function showWindow(name) {
+  $("window").src = "/video/" + name + "?token=" + encodeURIComponent(token);
+  $("window").alt = name === "player" ? "Your recorded greeting" : "Camera picture";
+  $("stage").dataset.window = name;
+}
+
+$("record").addEventListener("click", record);
+$("stop").addEventListener("click", stop);
+$("play").addEventListener("click", () => { clearNotice(); run(ctl.PlayVideo()).finally(() => $("play").focus()); });
+$("mirror").addEventListener("change", () => { clearNotice(); run(ctl.setMiror($("mirror").checked)); });
+$("add-recipient").addEventListener("click", () => addRecipient().querySelector("input").focus());
+$("try-again").addEventListener("click", sendAgain);
+for (const [form, kind] of [["greeting", "greeting"], ["mobile", "mobile"]]) {
+  $(form).addEventListener("submit", (e) => { e.preventDefault(); send(kind); });
+  // Enter in a field does not send: only the send buttons do.
+  $(form).addEventListener("keydown", (e) => {
+    if (e.key === "Enter" && e.target.matches("input")) e.preventDefault();
+  });
+}
+
+addRecipient();
 showWindow("capture");
-ctl.call("ClientStatus", [], "get").then((status) => { ctl.ClientStatus = status; follow(); });
+loadSkins();
+ctl.call("ClientStatus", [], "get").then((status) => { ctl.ClientStatus = status; onStatus(); })
+    .catch((e) => showNotice(plainError(e), e.description));

@@ -1,6 +1,8 @@
 // The control as a page object: the same members as the control, methods returning promises,
 // ClientStatus and ErrMsg mirrored from the events, StatusChanged and ErrMsgChanged as DOM
-// events, and the host's own events (startup, progress, panel, messagebox, front) as DOM events too.
+// events, and the host's own events (startup, driver, progress, panel, messagebox, front,
+// sendstart, sendresult) as DOM events too. Each page has an id of its own; claim() makes it the
+// page that drives the control. A call that cannot reach the host fails with number 0.
 "use strict";
 
 class MovilettaError extends Error {
@@ -15,9 +17,14 @@ class Movilettas extends EventTarget {
   constructor(token) {
     super();
     this.token = token;
+    this.page = crypto.randomUUID ? crypto.randomUUID() : String(Math.random()).slice(2);
     this.ClientStatus = 0;
     this.ErrMsg = "";
-    const events = new EventSource("/events?token=" + encodeURIComponent(token));
+    this.SecondsLimit = 0;
+    this.VideoWidth = 320;
+    this.VideoHeight = 240;
+    const events = new EventSource("/events?token=" + encodeURIComponent(token) +
+                                   "&page=" + encodeURIComponent(this.page));
     const forward = (name, apply) =>
       events.addEventListener(name, (e) => {
         const data = JSON.parse(e.data);
@@ -25,21 +32,49 @@ class Movilettas extends EventTarget {
         this.dispatchEvent(new CustomEvent(name, { detail: data }));
       });
     const mirror = (data) => {
-      this.ClientStatus = data.ClientStatus;
-      this.ErrMsg = data.ErrMsg;
+      for (const key of ["ClientStatus", "ErrMsg", "SecondsLimit", "VideoWidth", "VideoHeight"])
+        if (key in data) this[key] = data[key];
     };
     forward("StatusChanged", mirror);
     forward("ErrMsgChanged", mirror);
-    for (const name of ["startup", "progress", "panel", "messagebox", "front"]) forward(name);
+    for (const name of ["startup", "driver", "progress", "panel", "messagebox", "front",
+                        "sendstart", "sendresult"])
+      forward(name);
+    events.addEventListener("open", () => this.dispatchEvent(new Event("connected")));
+    events.addEventListener("error", () => this.dispatchEvent(new Event("disconnected")));
     this.events = events;
   }
 
+  headers(extra = {}) {
+    return { "X-Moviletta-Token": this.token, "X-Moviletta-Page": this.page, ...extra };
+  }
+
+  // This page goes away: another may drive the control at once.
+  release() {
+    fetch("/release?page=" + encodeURIComponent(this.page),
+          { method: "POST", headers: this.headers(), keepalive: true }).catch(() => {});
+  }
+
+  // Makes this page the one that drives the control; false when another one does (and
+  // `takeover` is not set).
+  async claim(takeover = false) {
+    const response = await fetch("/claim?page=" + encodeURIComponent(this.page) +
+                                 (takeover ? "&takeover=1" : ""),
+                                 { method: "POST", headers: this.headers() });
+    return response.status === 204;
+  }
+
   async call(member, args = [], kind = "") {
-    const response = await fetch("/call/" + member + (kind ? "?kind=" + kind : ""), {
-      method: "POST",
-      headers: { "Content-Type": "application/json", "X-Moviletta-Token": this.token },
-      body: JSON.stringify(args),
-    });
+    let response;
+    try {
+      response = await fetch("/call/" + member + (kind ? "?kind=" + kind : ""), {
+        method: "POST",
+        headers: this.headers({ "Content-Type": "application/json" }),
+        body: JSON.stringify(args),
+      });
+    } catch (e) {
+      throw new MovilettaError(0, "the studio program cannot be reached");
+    }
     if (!response.ok) throw new MovilettaError(response.status, "the host refused the call");
     const reply = await response.json();
     if (reply.error) throw new MovilettaError(reply.error.number, reply.error.description);
@@ -47,7 +82,7 @@ class Movilettas extends EventTarget {
   }
 
   acknowledge(id) {
-    return fetch("/ack/" + id, { method: "POST", headers: { "X-Moviletta-Token": this.token } });
+    return fetch("/ack/" + id, { method: "POST", headers: this.headers() }).catch(() => {});
   }
 
   RecordVideo() { return this.call("RecordVideo"); }

@@ -1,66 +1,232 @@
-// Drives the studio page in Debian's Chromium: choose the animated skin, record, play back, send
-// the greeting; then the mail must be in the drop with both attachments. A screenshot taken while
-// recording is kept. Usage: node studio.mjs PAGE_URL MAIL_FOLDER OUTPUT_FOLDER
+// Drives the studio page in Debian's Chromium as people do: by mouse, by keyboard only, in a narrow
+// window, from two tabs, with the mail server gone and with the studio program gone; checks the
+// mails in the drop and the page's accessibility with axe-core. One screenshot per stage is kept.
+// Usage: node studio.mjs PAGE_URL MAIL_FOLDER OUTPUT_FOLDER MAIL_DROP_PID STUDIO_PID
 import { chromium } from "playwright-core";
 import fs from "node:fs";
 import path from "node:path";
+import { createRequire } from "node:module";
 
-const [pageUrl, mailFolder, output] = process.argv.slice(2);
-const fail = (why) => { console.error("browser test: " + why); process.exit(1); };
+const [pageUrl, mailFolder, output, mailPid, studioPid] = process.argv.slice(2);
+const axePath = createRequire(import.meta.url).resolve("axe-core/axe.min.js");
+const fail = (why) => { throw new Error(why); };
+fs.mkdirSync(output, { recursive: true });
 
 const browser = await chromium.launch({
   executablePath: "/usr/bin/chromium",
   args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
          "--disable-background-networking", "--disable-component-update", "--disable-sync"],
 });
-try {
-  const page = await browser.newPage();
+
+async function open(context) {
+  const page = await context.newPage();
   page.on("pageerror", (e) => console.error("page error: " + e.message));
-  page.on("console", (m) => { if (m.type() === "error") console.error("page console: " + m.text()); });
   page.setDefaultTimeout(30000);
   await page.goto(pageUrl);
-  const status = (text) => page.waitForFunction(
-      (t) => document.getElementById("status").textContent === "Status: " + t, text)
-      .catch(async () => fail("waited for status \"" + text + "\", the page says \"" +
-                             await page.textContent("#status") + "\" and \"" +
-                             await page.textContent("#refusal") + "\""));
+  return page;
+}
 
-  // Runs `act`, then waits until the page has shown status `code` since, and is ready again.
-  const through = async (what, code, act) => {
-    const mark = await page.evaluate(() => statusHistory.length);
-    await act();
-    await page.waitForFunction(([m, c]) => statusHistory.slice(m).includes(c), [mark, code])
-        .catch(() => fail(what + ": status " + code + " never came"));
-    await status("ready");
-  };
+const stageOf = (page) => page.getAttribute("#stage", "data-stage");
+async function stage(page, name, what = "") {
+  await page.waitForSelector(`#stage[data-stage="${name}"]`)
+      .catch(async () => fail(`${what} waited for stage ${name}; the page is at ${await stageOf(page)}: ` +
+                              `"${await page.textContent("#stage-name")}" ${await page.textContent("#notice-text")}`));
+}
+const until = (page, what, fn, arg) =>
+    page.waitForFunction(fn, arg).catch(async () => fail("waited for " + what + "; the page is at " +
+                                                         await stageOf(page)));
+const shot = (page, name) => page.screenshot({ path: path.join(output, name + ".png"), fullPage: true });
 
-  await status("ready");
-  await through("skin", 2, () => page.selectOption("#skin", "42"));
-  const recording = page.click("#record");
-  await status("recording");
-  fs.mkdirSync(output, { recursive: true });
-  await page.waitForTimeout(1000);
-  await page.screenshot({ path: path.join(output, "recording.png") });
-  await recording;
-  await status("ready");
-  await through("playback", 4, () => page.click("#play"));
-  await page.click("#send");
-  await page.waitForFunction(() => document.getElementById("bar-text").textContent.startsWith("Sending"));
-  await page.waitForFunction(() => document.getElementById("panel").hidden);
-  if (await page.isVisible("#box")) fail("a message box: " + await page.textContent("#box-text"));
+async function axe(page, when) {
+  if (!(await page.evaluate(() => "axe" in window))) await page.addScriptTag({ path: axePath });
+  const result = await page.evaluate(() => axe.run(document, { resultTypes: ["violations"] }));
+  const bad = result.violations.filter((v) => v.impact === "serious" || v.impact === "critical");
+  if (bad.length)
+    fail("axe " + when + ": " + bad.map((v) => v.id + " (" + v.nodes.map((n) => n.target).join(" ") + ")").join(", "));
+}
 
-  const deadline = Date.now() + 20000;
-  let mail;
-  while (!mail && Date.now() < deadline) {
-    mail = fs.readdirSync(mailFolder).find((f) => f.endsWith(".eml"));
-    if (!mail) await new Promise((r) => setTimeout(r, 200));
+async function mails(count) {
+  const deadline = Date.now() + 30000;
+  for (;;) {
+    const found = fs.readdirSync(mailFolder).filter((f) => f.endsWith(".eml"));
+    if (found.length >= count) return found;
+    if (Date.now() > deadline) fail(`${count} mails expected, ${found.length} arrived`);
+    await new Promise((r) => setTimeout(r, 200));
   }
-  if (!mail) fail("no mail arrived");
-  const parts = path.join(mailFolder, mail.replace(/\.eml$/, ".parts"));
-  for (const file of ["Moviletta.mpg", "Moviletta.jpg"])
-    if (!fs.existsSync(path.join(parts, file)) || fs.statSync(path.join(parts, file)).size === 0)
-      fail(file + " missing from the mail");
-  console.log("browser test: recorded, played and sent from the page; the mail has both attachments");
+}
+
+async function fillSender(page) {
+  await page.fill("[name=name]", "Ann");
+  await page.fill("[name=email]", "ann@example.com");
+  await page.fill("[name=message]", "Happy birthday!");
+}
+
+const steps = [];
+async function step(name, body) {
+  const start = Date.now();
+  await body();
+  steps.push(name);
+  console.log(`browser test: ${name} (${((Date.now() - start) / 1000).toFixed(1)} s)`);
+}
+
+let exitCode = 0;
+let page;
+try {
+  const context = await browser.newContext({ viewport: { width: 1000, height: 900 } });
+  page = await open(context);
+
+  await step("by mouse: skin, countdown, recording with its timer, review, playback, send", async () => {
+    await stage(page, "ready");
+    await axe(page, "at load");
+    if (!(await page.isDisabled("#play")) || !(await page.isDisabled("#send")))
+      fail("Play and Send are offered before anything was recorded");
+    await page.waitForSelector("#skin-list input[value='42']");
+    await page.click("#skin-list label:has(input[value='42'])");
+    await page.waitForFunction(() => statusHistory.includes(2));
+    await stage(page, "ready", "after the skin");
+    await page.click("#record");
+    await stage(page, "countdown");
+    await shot(page, "countdown");
+    await stage(page, "recording");
+    if ((await page.evaluate(() => document.activeElement.id)) !== "stop") fail("focus is not on Stop");
+    await page.waitForFunction(() => document.getElementById("elapsed").textContent === "0:01");
+    if ((await page.textContent("#limit")) !== "0:03") fail("the limit shown is " + await page.textContent("#limit"));
+    await shot(page, "recording");
+    await axe(page, "while recording");
+    await stage(page, "review", "after the time limit");
+    await shot(page, "review");
+    await page.click("#play");
+    await stage(page, "playing");
+    await stage(page, "review", "after playback");
+    await fillSender(page);
+    await page.fill("[name=r-name]", "Bob");
+    await page.fill("[name=r-mobile]", "+41 79 555 01 01");
+    await page.fill("[name=r-email]", "bob@example.com");
+    await page.click("#send");
+    await page.waitForSelector("#panel:not([hidden])");
+    if (!(await page.isDisabled("#send-mobile"))) fail("the mobile send is offered during a send");
+    await page.waitForFunction(() => /^(Compressing|Sending) \d+ %$/.test(document.getElementById("bar-label").textContent));
+    await shot(page, "sending");
+    await page.waitForSelector("#outcome:not([hidden])");
+    if ((await page.textContent("#outcome-title")) !== "Sent") fail("outcome: " + await page.textContent("#outcome-text"));
+    await shot(page, "sent");
+    const [mail] = await mails(1);
+    const parts = path.join(mailFolder, mail.replace(/\.eml$/, ".parts"));
+    for (const file of ["Moviletta.mpg", "Moviletta.jpg"])
+      if (!fs.existsSync(path.join(parts, file)) || fs.statSync(path.join(parts, file)).size === 0)
+        fail(file + " missing from the mail");
+  });
+
+  await step("fields are checked before anything is sent", async () => {
+    await page.fill("[name=email]", "bob@@example");
+    await page.click("#send");
+    if (!(await page.evaluate(() => document.activeElement.name === "email"))) fail("the bad e-mail is not pointed at");
+    await page.fill("[name=email]", "ann@example.com");
+    await page.fill("[name=r-name]", "Bob, the builder");
+    await page.click("#send");
+    if (!(await page.evaluate(() => document.activeElement.name === "r-name"))) fail("a comma in a name went through");
+    await page.fill("[name=r-name]", "Bob");
+    await page.focus("[name=r-email]");
+    await page.keyboard.press("Enter");
+    await page.waitForTimeout(500);
+    if (await page.evaluate(() => statusHistory.includes(5) && statusHistory.filter((s) => s === 5).length > 1))
+      fail("Enter in a field sent the greeting");
+    if (fs.readdirSync(mailFolder).filter((f) => f.endsWith(".eml")).length !== 1) fail("a mail went out");
+  });
+
+  await step("by keyboard only: skin list, record, stop, play, send to a mobile", async () => {
+    await page.reload();
+    await stage(page, "ready");
+    const marks = await page.evaluate(() => statusHistory.length);
+    await page.focus("#skin-list input[value='-1']");
+    await page.keyboard.press("ArrowRight");
+    await page.waitForTimeout(300);
+    if (await page.evaluate((m) => statusHistory.slice(m).includes(2), marks)) fail("an arrow key loaded a skin");
+    await page.keyboard.press("Enter");
+    await until(page, "Enter to load the skin", (m) => statusHistory.slice(m).includes(2), marks);
+    await stage(page, "ready");
+    await page.focus("#countdown");
+    await page.keyboard.press("Space");
+    await page.focus("#record");
+    await page.keyboard.press("Enter");
+    await stage(page, "recording");
+    await page.waitForTimeout(1200);
+    await page.keyboard.press("Enter");  // focus is on Stop
+    await stage(page, "review", "after Stop");
+    await until(page, "focus on Play", () => document.activeElement.id === "play");
+    const played = await page.evaluate(() => statusHistory.length);
+    await page.keyboard.press("Enter");
+    await until(page, "playback", (m) => statusHistory.slice(m).includes(4), played);
+    await stage(page, "review");
+    await fillSender(page);
+    await page.fill("[name=recipient]", "Bob");
+    await page.fill("[name=mobile]", "+41 79 555 01 01");
+    await page.focus("#send-mobile");
+    await page.keyboard.press("Enter");
+    await page.waitForSelector("#outcome:not([hidden])");
+    if ((await page.textContent("#outcome-title")) !== "Sent") fail("outcome: " + await page.textContent("#outcome-text"));
+    await mails(2);
+  });
+
+  await step("a narrow window: no sideways scrolling, a stage that fits", async () => {
+    await page.setViewportSize({ width: 390, height: 844 });
+    await page.waitForTimeout(200);
+    const widths = await page.evaluate(() => [document.documentElement.scrollWidth,
+                                              document.getElementById("stage").getBoundingClientRect().width]);
+    if (widths[0] > 390 || widths[1] > 390) fail("at 390 px the page is " + widths[0] + " px and the stage " + widths[1]);
+    await shot(page, "narrow");
+    await page.setViewportSize({ width: 1000, height: 900 });
+  });
+
+  await step("two tabs: the second is told and may take over, the first learns it", async () => {
+    const second = await open(context);
+    await second.waitForSelector("#elsewhere[open]");
+    await axe(second, "with a dialog open");
+    await shot(second, "open-elsewhere");
+    await second.click("#take-over");
+    await second.waitForSelector("#elsewhere", { state: "hidden" });
+    await page.waitForSelector("#elsewhere[open]");
+    if (!(await page.isDisabled("#record"))) fail("the tab taken over can still record");
+    await page.click("#take-over");
+    await page.waitForSelector("#elsewhere", { state: "hidden" });
+    await second.close();
+  });
+
+  await step("the mail server gone: Not sent, in plain words, with Try again", async () => {
+    process.kill(Number(mailPid), "SIGTERM");
+    await page.waitForFunction(() => !document.getElementById("send-mobile").disabled);
+    await page.click("#send-mobile");
+    await page.waitForSelector("#box[open]");
+    await shot(page, "not-sent");
+    const said = await page.textContent("#box-text");
+    if (/127\.0\.0\.1|port/.test(said)) fail("the box shows the library's text: " + said);
+    await page.click("#box-ok");
+    await page.waitForSelector("#outcome:not([hidden])");
+    if ((await page.textContent("#outcome-title")) !== "Not sent") fail("no Not sent");
+    if (await page.isHidden("#try-again")) fail("no Try again");
+  });
+
+  await step("the studio program gone: the page says so", async () => {
+    if (await page.isVisible("#notice")) fail("a notice before the studio went: " + await page.textContent("#notice-text"));
+    process.kill(Number(studioPid), "SIGTERM");
+    await page.waitForSelector("#notice:not([hidden])");
+    const said = await page.textContent("#notice-text");
+    if (!/not running/.test(said)) fail("the page says: " + said);
+  });
+  console.log("browser test: " + steps.length + " scenarios passed; screenshots in " + output);
+} catch (e) {
+  console.error("browser test: " + e.message);
+  if (page && !page.isClosed()) {
+    await shot(page, "failure").catch(() => {});
+    console.error("browser test: the page shows " + JSON.stringify(await page.evaluate(() => ({
+      stage: document.getElementById("stage").dataset.stage, statuses: statusHistory,
+      notice: document.getElementById("notice").hidden ? "" : document.getElementById("notice-text").textContent,
+      box: document.getElementById("box").open ? document.getElementById("box-tech").textContent : "",
+      disabled: [...document.querySelectorAll("button:disabled")].map((b) => b.id).filter(Boolean),
+    })).catch(() => "nothing")));
+  }
+  exitCode = 1;
 } finally {
   await browser.close();
 }
+process.exit(exitCode);
