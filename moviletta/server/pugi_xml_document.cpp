@@ -8,7 +8,9 @@ namespace {
 class PugiXmlDocument : public XmlDocument {
  public:
   bool LoadXml(std::string_view text) override {
-    const pugi::xml_parse_result ok = doc_.load_buffer(text.data(), text.size());
+    // Text of blanks only is a value too.
+    const pugi::xml_parse_result ok =
+        doc_.load_buffer(text.data(), text.size(), pugi::parse_default | pugi::parse_ws_pcdata);
     if (!ok) doc_.reset();
     return static_cast<bool>(ok);
   }
