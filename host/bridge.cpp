@@ -139,6 +139,10 @@ json Bridge::SkinCatalogue() {
   return skins;
 }
 
+void Bridge::OnRestart(std::function<void()> restart) {
+  restart_ = std::move(restart);
+}
+
 void Bridge::StartupBegins(const std::string& why) {
   starting_up_ = true;
   stream_.Publish("startup", {{"state", "starting"}, {"detail", why}});
@@ -279,6 +283,13 @@ void Bridge::Routes() {
       stream_.Publish("driver", {{"page", page}});
     }
     res.status = 204;
+  });
+
+  s.Post("/restart", [this](const httplib::Request& req, httplib::Response& res) {
+    if (!restart_) return void(res.status = 404);
+    if (!Drives(req.get_header_value("X-Moviletta-Page"))) return void(res.status = 409);
+    host_.queue().Post(restart_);
+    res.status = 202;
   });
 
   s.Post("/release", [this](const httplib::Request& req, httplib::Response& res) {

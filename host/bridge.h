@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -69,6 +70,10 @@ class Bridge {
   // Without a catalogue /skins is []. `http` must outlive the bridge; call before Start.
   void ServeSkinCatalogue(std::string catalogue_url, HttpClientFactory& http);
 
+  // POST /restart (from the driving page) runs `restart` on the host thread: the page's Retry
+  // after a failed start-up. Without it /restart answers 404. Call before Start.
+  void OnRestart(std::function<void()> restart);
+
   // The control's start-up has begun: the page is told so and why it waits (event "startup",
   // {"state": "starting", "detail": `why`}), and calls wait until StartupEnded.
   void StartupBegins(const std::string& why);
@@ -96,6 +101,7 @@ class Bridge {
   std::thread listener_;
   std::atomic<bool> listening_ended_{false};
   std::atomic<bool> starting_up_{false};
+  std::function<void()> restart_;
   std::string catalogue_url_;
   HttpClientFactory* catalogue_http_ = nullptr;
   std::mutex pictures_mutex_;

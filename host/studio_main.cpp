@@ -78,8 +78,8 @@ int main(int argc, char** argv) {
   HttpOptions catalogue_options;
   catalogue_options.cancelled = [&host] { return host.StopRequested(); };
   CurlHttpClientFactory catalogue_http(catalogue_options);
-  int status = 0;
-  try {
+  // The control's components, made anew for each start-up.
+  const auto make_components = [&] {
     Components components;
     auto camera = std::make_unique<FfmpegCaptureDevice>(capture);
     camera->SetFrameListener([&](const BitmapHandle& frame) { capture_feed.Push(frame); });
@@ -102,20 +102,35 @@ int main(int argc, char** argv) {
     };
     components.vbalProgressBar1 = std::move(progress);
     components.picGeneral = std::move(panel);
-
-    // The page is served while the control starts, which may wait for the greeting server.
-    bridge.ServeSkinCatalogue(config.server_address + "/skinCatalogue.asp", catalogue_http);
-    bridge.Start(port);
-    std::cout << "Moviletta studio: " << bridge.PageUrl() << std::endl;
+    return components;
+  };
+  // Starts the control on the host thread; the page is told what it waits for and how it ended.
+  const auto start_control = [&] {
     bridge.StartupBegins("waiting for the greeting server at " + config.server_address);
-    std::optional<Error> failure =
-        site.Create(std::move(components), config, /*new_instance=*/true);
+    std::optional<Error> failure;
+    try {
+      failure = site.Create(make_components(), config, /*new_instance=*/true);
+    } catch (const Error& e) {
+      failure = e;
+    }
     if (failure) std::cerr << "start-up failed: " << failure->description() << "\n";
     // The page may initialise the control only when it declares itself safe for that; the bag
     // is read only then.
     if (auto unread = site.RestoreProperties())
       std::cerr << "the stored properties were not read: " << unread->description() << "\n";
     bridge.StartupEnded(failure);
+  };
+
+  int status = 0;
+  try {
+    // The page is served while the control starts, which may wait for the greeting server.
+    bridge.ServeSkinCatalogue(config.server_address + "/skinCatalogue.asp", catalogue_http);
+    bridge.OnRestart([&] {
+      if (!site.control() || site.control()->ClientStatus() == STATUS_STARTING) start_control();
+    });
+    bridge.Start(port);
+    std::cout << "Moviletta studio: " << bridge.PageUrl() << std::endl;
+    start_control();
     while (!host.StopRequested()) host.ProcessPendingEvents(std::chrono::milliseconds(100));
   } catch (const std::exception& e) {
     std::cerr << "moviletta-studio: " << e.what() << "\n";

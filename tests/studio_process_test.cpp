@@ -8,6 +8,8 @@
 #include <future>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "tests/fixtures/greeting_server.h"
 #include "tests/fixtures/studio_process.h"
 
@@ -96,6 +98,34 @@ TEST_F(StudioProcessTest, ServesThePageAtOnceAndSaysWhatStartupWaitsFor) {
       studio.FirstEvent("startup", std::chrono::milliseconds(1000));
   ASSERT_TRUE(ended);
   EXPECT_EQ(ended->find("\"starting\""), std::string::npos) << *ended;
+}
+
+TEST_F(StudioProcessTest, AFailedStartupIsSaidAndRetriedFromThePage) {
+  int free_port = 0;
+  {
+    GreetingServerFixture probe;  // a port that nothing listens on once the probe is gone
+    free_port = std::stoi(probe.address().substr(probe.address().rfind(':') + 1));
+  }
+  const std::string address = "http://127.0.0.1:" + std::to_string(free_port);
+  StudioProcess studio(address, app_dir_);
+  ASSERT_GT(studio.port, 0);
+  const auto startup_state = [&] {
+    const auto data = studio.FirstEvent("startup", std::chrono::milliseconds(500));
+    return data ? nlohmann::json::parse(*data)["state"].get<std::string>() : "";
+  };
+  for (int i = 0; i < 100 && startup_state() != "failed"; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_EQ(startup_state(), "failed") << "the greeting server is down";
+  EXPECT_NE(studio.Call("ClientStatus?kind=get").body.find("\"number\":70"), std::string::npos)
+      << "a control that did not start refuses its page";
+
+  GreetingServerFixture server(free_port);
+  server.SetSettings(SettingsDocument(server.address()));
+  EXPECT_EQ(studio.Post("/restart").status, 202);
+  for (int i = 0; i < 100 && startup_state() != "ready"; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(startup_state(), "ready");
+  EXPECT_EQ(studio.Call("ClientStatus?kind=get").body, R"({"value":1})");
 }
 
 }  // namespace

@@ -346,7 +346,7 @@ ctl.addEventListener("startup", (e) => {
     showNotice("The studio could not start. " +
                (/connect|resolve|timed? ?out|reach/i.test(detail)
                    ? "The greeting server cannot be reached." : "") ,
-               detail, [["Retry", () => location.reload()]]);
+               detail, [["Retry", () => { clearNotice(); ctl.restart(); }]]);
   } else {
     onStatus();
   }
@@ -460,5 +460,7 @@ for (const [form, kind] of [["greeting", "greeting"], ["mobile", "mobile"]]) {
 addRecipient();
 showWindow("capture");
 loadSkins();
+// The events tell the status too; a control that did not start refuses this read, and the
+// "startup" event says why.
 ctl.call("ClientStatus", [], "get").then((status) => { ctl.ClientStatus = status; onStatus(); })
-    .catch((e) => showNotice(plainError(e), e.description));
+    .catch((e) => { if (e.number === 0) showNotice(plainError(e), e.description); });

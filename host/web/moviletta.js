@@ -49,6 +49,11 @@ class Movilettas extends EventTarget {
     return { "X-Moviletta-Token": this.token, "X-Moviletta-Page": this.page, ...extra };
   }
 
+  // Starts the control again after a failed start-up; the "startup" events tell how it goes.
+  restart() {
+    return fetch("/restart", { method: "POST", headers: this.headers() });
+  }
+
   // This page goes away: another may drive the control at once.
   release() {
     fetch("/release?page=" + encodeURIComponent(this.page),
