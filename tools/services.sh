@@ -1,6 +1,6 @@
 # Sourced by demo.sh and studio.sh: a demo folder, the reference greeting server with the demo
 # skins, a local mail drop, and the cleanup that stops every process started here by its id.
-# Sets DEMO, SERVER (greeting server address), MAIL_PORT, MAIL_PID. With REMOVE_DEMO set, the folder goes
+# Sets DEMO, SERVER (greeting server address), SERVER_PID, MAIL_PORT, MAIL_PID. With REMOVE_DEMO set, the folder goes
 # when the script ends.
 ROOT=${ROOT:-$(cd "$(dirname "$0")/.." && pwd)}
 BUILD=${BUILD:-$ROOT/build}
@@ -46,4 +46,5 @@ cat > "$DEMO/server/settings.xml" <<XML
 </SETTINGS>
 XML
 start "$DEMO/server.log" "$BUILD/greeting-server/greeting-server" --data "$DEMO/server"
+SERVER_PID=$!
 SERVER=http://127.0.0.1:$PORT

@@ -9,4 +9,4 @@ start "$DEMO/studio.log" "$BUILD/host/moviletta-studio" --server "$SERVER" --app
   --camera synthetic --bag "$DEMO/studio.bag.json"
 STUDIO_PID=$!
 URL=$(grep -o 'http://127.0.0.1:[0-9]*/?token=[0-9a-f]*' "$DEMO/studio.log")
-node "$ROOT/tests/browser/studio.mjs" "$URL" "$DEMO/mail" "$BUILD/browser-test" "$MAIL_PID" "$STUDIO_PID"
+node "$ROOT/tests/browser/studio.mjs" "$URL" "$DEMO/mail" "$BUILD/browser-test" "$MAIL_PID" "$STUDIO_PID" "$SERVER_PID"

@@ -1,13 +1,13 @@
 // Drives the studio page in Debian's Chromium as people do: by mouse, by keyboard only, in a narrow
 // window, from two tabs, with the mail server gone and with the studio program gone; checks the
 // mails in the drop and the page's accessibility with axe-core. One screenshot per stage is kept.
-// Usage: node studio.mjs PAGE_URL MAIL_FOLDER OUTPUT_FOLDER MAIL_DROP_PID STUDIO_PID
+// Usage: node studio.mjs PAGE_URL MAIL_FOLDER OUTPUT_FOLDER MAIL_DROP_PID STUDIO_PID SERVER_PID
 import { chromium } from "playwright-core";
 import fs from "node:fs";
 import path from "node:path";
 import { createRequire } from "node:module";
 
-const [pageUrl, mailFolder, output, mailPid, studioPid] = process.argv.slice(2);
+const [pageUrl, mailFolder, output, mailPid, studioPid, serverPid] = process.argv.slice(2);
 const axePath = createRequire(import.meta.url).resolve("axe-core/axe.min.js");
 const fail = (why) => { throw new Error(why); };
 fs.mkdirSync(output, { recursive: true });
@@ -190,6 +190,16 @@ try {
     await page.click("#take-over");
     await page.waitForSelector("#elsewhere", { state: "hidden" });
     await second.close();
+  });
+
+  await step("the greeting server gone: a skin that cannot come leaves the studio usable", async () => {
+    process.kill(Number(serverPid), "SIGTERM");
+    await page.click("#skin-list label:has(input[value='7'])");
+    await page.waitForSelector("#notice:not([hidden])", { timeout: 20000 });
+    await until(page, "the studio usable again", () => !document.getElementById("record").disabled);
+    const said = await page.textContent("#notice-text");
+    if (/127\.0\.0\.1|port|curl/i.test(said)) fail("the notice shows the library's text: " + said);
+    await shot(page, "skin-failed");
   });
 
   await step("the mail server gone: Not sent, in plain words, with Try again", async () => {
