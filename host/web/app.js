@@ -12,7 +12,7 @@ const SKIN_LOAD_LIMIT_MS = 10000;
 
 const page = {
   stage: "starting",
-  hasRecording: false,
+  hasRecording: sessionStorage.getItem("moviletta.recorded") === "1",  // kept over a reload
   sending: false,
   lastSend: null,       // the arguments of the last send, for Try again
   sendsStarted: 0,
@@ -151,7 +151,10 @@ function follow() {
 function onStatus() {
   const status = ctl.ClientStatus;
   if (statusHistory[statusHistory.length - 1] !== status) statusHistory.push(status);
-  if (status === STATUS.recording) page.hasRecording = true;
+  if (status === STATUS.recording) {
+    page.hasRecording = true;
+    sessionStorage.setItem("moviletta.recorded", "1");
+  }
   if (status !== STATUS.loadingSkin) clearTimeout(page.skinTimer);
   resizeStage();
   if (page.stage === "failed") return follow();

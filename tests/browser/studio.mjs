@@ -136,7 +136,7 @@ try {
 
   await step("by keyboard only: skin list, record, stop, play, send to a mobile", async () => {
     await page.reload();
-    await stage(page, "ready");
+    await stage(page, "review", "after a reload, which keeps the recording");
     const marks = await page.evaluate(() => statusHistory.length);
     await page.focus("#skin-list input[value='-1']");
     await page.keyboard.press("ArrowRight");
@@ -144,7 +144,7 @@ try {
     if (await page.evaluate((m) => statusHistory.slice(m).includes(2), marks)) fail("an arrow key loaded a skin");
     await page.keyboard.press("Enter");
     await until(page, "Enter to load the skin", (m) => statusHistory.slice(m).includes(2), marks);
-    await stage(page, "ready");
+    await stage(page, "review");
     await page.focus("#countdown");
     await page.keyboard.press("Space");
     await page.focus("#record");
@@ -166,6 +166,15 @@ try {
     await page.waitForSelector("#outcome:not([hidden])");
     if ((await page.textContent("#outcome-title")) !== "Sent") fail("outcome: " + await page.textContent("#outcome-text"));
     await mails(2);
+  });
+
+  await step("a reload during a send: the page shows the send going on and its outcome", async () => {
+    await page.click("#send-mobile");
+    await page.waitForSelector("#panel:not([hidden])");
+    await page.reload();
+    await page.waitForSelector("#outcome:not([hidden])");
+    if ((await page.textContent("#outcome-title")) !== "Sent") fail("outcome: " + await page.textContent("#outcome-text"));
+    await mails(3);
   });
 
   await step("a narrow window: no sideways scrolling, a stage that fits", async () => {
@@ -204,6 +213,9 @@ try {
 
   await step("the mail server gone: Not sent, in plain words, with Try again", async () => {
     process.kill(Number(mailPid), "SIGTERM");
+    await fillSender(page);
+    await page.fill("[name=recipient]", "Bob");
+    await page.fill("[name=mobile]", "+41 79 555 01 01");
     await page.waitForFunction(() => !document.getElementById("send-mobile").disabled);
     await page.click("#send-mobile");
     await page.waitForSelector("#box[open]");
