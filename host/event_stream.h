@@ -18,9 +18,8 @@ namespace moviletta::web {
 // What the page is told, as server-sent events: numbered, the recent ones kept so that a page
 // that reconnects misses nothing. A page that connects afresh (or too late to catch up) is
 // told the current state instead of the history: the last event of each state kind (start-up,
-// driver, status, message, panel, progress, front window, send start and result) and the message
-// boxes still waiting. Memory is
-// bounded. Any thread.
+// driver, status, message, panel, progress, front window, send start and result, no sound) and
+// the message boxes still waiting. Memory is bounded. Any thread.
 class EventStream {
  public:
   struct Event {

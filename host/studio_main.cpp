@@ -13,6 +13,7 @@
 
 #include "host/bridge.h"
 #include "host/observed_mail_sender.h"
+#include "moviletta/capture/alsa_audio_output.h"
 #include "moviletta/capture/ffmpeg_capture_device.h"
 #include "moviletta/capture/ffmpeg_player.h"
 #include "moviletta/control/memory_panel.h"
@@ -83,8 +84,12 @@ int main(int argc, char** argv) {
     Components components;
     auto camera = std::make_unique<FfmpegCaptureDevice>(capture);
     camera->SetFrameListener([&](const BitmapHandle& frame) { capture_feed.Push(frame); });
-    auto player = std::make_unique<FfmpegPlayer>();
+    auto player =
+        std::make_unique<FfmpegPlayer>([] { return std::make_unique<AlsaAudioOutput>(); });
     player->SetFrameListener([&](const BitmapHandle& frame) { player_feed.Push(frame); });
+    player->OnSoundUnavailable([&stream](const std::string& why) {
+      stream.Publish("nosound", {{"detail", why}});
+    });
     components.VideoCapX1 = std::move(camera);
     components.VideoCapX2 = std::move(player);
     components.VideoEdit1 = std::make_unique<FfmpegVideoEditor>();

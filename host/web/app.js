@@ -362,6 +362,10 @@ ctl.addEventListener("progress", (e) => {
 });
 ctl.addEventListener("panel", (e) => { $("panel").hidden = !e.detail.visible; });
 ctl.addEventListener("front", (e) => { if (e.detail.window !== "panel") showWindow(e.detail.window); });
+ctl.addEventListener("nosound", (e) => {
+  $("sound-note").hidden = false;
+  $("sound-note").title = e.detail.detail;
+});
 ctl.addEventListener("sendstart", () => {
   page.sendsStarted += 1;
   page.sending = true;

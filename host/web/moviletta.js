@@ -1,7 +1,7 @@
 // The control as a page object: the same members as the control, methods returning promises,
 // ClientStatus and ErrMsg mirrored from the events, StatusChanged and ErrMsgChanged as DOM
 // events, and the host's own events (startup, driver, progress, panel, messagebox, front,
-// sendstart, sendresult) as DOM events too. Each page has an id of its own; claim() makes it the
+// sendstart, sendresult, nosound) as DOM events too. Each page has an id of its own; claim() makes it the
 // page that drives the control. A call that cannot reach the host fails with number 0.
 "use strict";
 
@@ -38,7 +38,7 @@ class Movilettas extends EventTarget {
     forward("StatusChanged", mirror);
     forward("ErrMsgChanged", mirror);
     for (const name of ["startup", "driver", "progress", "panel", "messagebox", "front",
-                        "sendstart", "sendresult"])
+                        "sendstart", "sendresult", "nosound"])
       forward(name);
     events.addEventListener("open", () => this.dispatchEvent(new Event("connected")));
     events.addEventListener("error", () => this.dispatchEvent(new Event("disconnected")));

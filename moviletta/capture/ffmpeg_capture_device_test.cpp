@@ -7,8 +7,10 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <future>
 
+#include "moviletta/capture/alsa_audio_output.h"
 #include "moviletta/capture/ffmpeg_player.h"
 #include "moviletta/capture/synthetic_source.h"
 #include "moviletta/common/constants.h"
@@ -287,6 +289,48 @@ TEST_F(CaptureEngineTest, ThePlayerShowsTheRecordingAndTellsItsEnd) {
   EXPECT_EQ(after_failure.get(), 0);
   player.CloseFile();
   EXPECT_THROW(player.Play(), Error);
+}
+
+TEST_F(CaptureEngineTest, ThePlayerPlaysTheRecordingsSoundAndGoesOnSilentlyWithoutADevice) {
+  ASSERT_EQ(Record("sound.avi", 1), std::nullopt);
+  const std::string heard = Path("heard.raw");
+  // ALSA's file device writes what it is given, as raw samples, into the file.
+  FfmpegPlayer player(
+      [&] { return std::make_unique<AlsaAudioOutput>("file:FILE=" + heard + ",FORMAT=raw"); });
+  const auto play = [&] {
+    std::promise<int32_t> ended;
+    player.OnPlayerChangeState([&](int32_t s) { ended.set_value(s); });
+    player.Play();
+    return ended.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  };
+  std::atomic<int> shown{0};
+  player.SetFrameListener([&](const BitmapHandle&) { ++shown; });
+  player.OpenFile(Path("sound.avi"));
+  ASSERT_TRUE(play());
+  const std::vector<int16_t> recorded = DecodeTracks(Path("sound.avi")).sound;
+  std::ifstream in(heard, std::ios::binary);
+  std::vector<int16_t> played(recorded.size() + 1);
+  in.read(reinterpret_cast<char*>(played.data()), static_cast<std::streamsize>(played.size() * 2));
+  played.resize(static_cast<std::size_t>(in.gcount()) / 2);
+  ASSERT_FALSE(recorded.empty());
+  EXPECT_EQ(played, recorded) << "every sample of the recording, in order";
+  EXPECT_EQ(shown, 15);
+
+  FfmpegPlayer silent([] { return std::make_unique<AlsaAudioOutput>("no-such-device"); });
+  std::vector<std::string> told;
+  silent.OnSoundUnavailable([&](const std::string& why) { told.push_back(why); });
+  std::atomic<int> pictures{0};
+  silent.SetFrameListener([&](const BitmapHandle&) { ++pictures; });
+  silent.OpenFile(Path("sound.avi"));
+  for (int round = 0; round < 2; ++round) {
+    std::promise<int32_t> ended;
+    silent.OnPlayerChangeState([&](int32_t s) { ended.set_value(s); });
+    silent.Play();
+    ASSERT_EQ(ended.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  }
+  EXPECT_EQ(pictures, 30) << "the pictures play all the same";
+  ASSERT_EQ(told.size(), 1u) << "said once";
+  EXPECT_NE(told[0].find("no-such-device"), std::string::npos) << told[0];
 }
 
 }  // namespace

@@ -1,21 +1,94 @@
 #include "moviletta/capture/ffmpeg_player.h"
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
+#include <vector>
 
 #include "moviletta/capture/ffmpeg_handles.h"
 
 namespace moviletta {
 namespace {
+
 constexpr const char* kSource = "Moviletta.Player";
+using Clock = std::chrono::steady_clock;
+
+Clock::duration Seconds(double seconds) {
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
+
+}  // namespace
+
+// A recording's sound on its way to an output, as 16-bit samples at its own rate (mono or
+// stereo), and the clock it gives: how much of it has been heard.
+class SoundTrack {
+ public:
+  SoundTrack(std::unique_ptr<AudioOutput> output, const AVCodecContext& decoder)
+      : output_(std::move(output)),
+        rate_(decoder.sample_rate),
+        channels_(std::clamp(decoder.ch_layout.nb_channels, 1, 2)) {
+    AVChannelLayout layout{};
+    av_channel_layout_default(&layout, channels_);
+    ::SwrContext* raw = nullptr;
+    ffmpeg::Check(swr_alloc_set_opts2(&raw, &layout, AV_SAMPLE_FMT_S16, rate_,
+                                      const_cast<AVChannelLayout*>(&decoder.ch_layout),
+                                      decoder.sample_fmt, decoder.sample_rate, 0, nullptr),
+                  "cannot convert the sound", kSource);
+    resample_.reset(raw);
+    ffmpeg::Check(swr_init(raw), "cannot convert the sound", kSource);
+    output_->Open(rate_, channels_);
+  }
+
+  void Play(const AVFrame& frame) {
+    const int room = swr_get_out_samples(resample_.get(), frame.nb_samples);
+    if (room <= 0) return;
+    buffer_.resize(static_cast<std::size_t>(room) * channels_);
+    auto* out = reinterpret_cast<uint8_t*>(buffer_.data());
+    const int converted =
+        swr_convert(resample_.get(), &out, room, const_cast<const uint8_t**>(frame.extended_data),
+                    frame.nb_samples);
+    if (converted <= 0) return;
+    output_->Write(buffer_.data(), converted);
+    written_ += converted;
+  }
+
+  // Seconds of the sound heard so far; nothing when nothing written is still to be heard.
+  std::optional<double> Heard() {
+    const int64_t queued = output_->Delay();
+    if (queued <= 0) return std::nullopt;
+    return static_cast<double>(written_ - queued) / rate_;
+  }
+
+  void Finish(bool heard_to_the_end) {
+    if (heard_to_the_end)
+      output_->Drain();
+    else
+      output_->Close();
+  }
+
+ private:
+  std::unique_ptr<AudioOutput> output_;
+  int rate_;
+  int channels_;
+  ffmpeg::SwrContext resample_;
+  std::vector<int16_t> buffer_;
+  int64_t written_ = 0;
+};
 
 struct FfmpegPlayer::Media {
   ffmpeg::InputContext input;
   ffmpeg::CodecContext decoder;
   int stream = -1;
+  ffmpeg::CodecContext sound_decoder;  // none without sound
+  int sound_stream = -1;
 };
 
-FfmpegPlayer::FfmpegPlayer() = default;
+FfmpegPlayer::FfmpegPlayer(AudioOutputFactory audio) : audio_(std::move(audio)) {}
+
+void FfmpegPlayer::OnSoundUnavailable(std::function<void(const std::string&)> unavailable) {
+  std::lock_guard lock(mutex_);
+  sound_unavailable_ = std::move(unavailable);
+}
 
 FfmpegPlayer::~FfmpegPlayer() {
   CloseFile();
@@ -45,6 +118,11 @@ void FfmpegPlayer::OpenFile(const std::string& path) {
   media->stream = ffmpeg::Check(av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0),
                                 "no pictures in " + path, kSource);
   media->decoder = ffmpeg::OpenDecoder(raw->streams[media->stream], path, kSource);
+  if (const int sound = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+      sound >= 0 && audio_) {
+    media->sound_stream = sound;
+    media->sound_decoder = ffmpeg::OpenDecoder(raw->streams[sound], path, kSource);
+  }
   std::lock_guard lock(mutex_);
   media_ = std::move(media);
 }
@@ -55,6 +133,7 @@ void FfmpegPlayer::Play() {
   if (!media_) throw Error(err::kComponentFailed, "no file is open", kSource);
   av_seek_frame(media_->input.get(), media_->stream, 0, AVSEEK_FLAG_BACKWARD);
   avcodec_flush_buffers(media_->decoder.get());
+  if (media_->sound_decoder) avcodec_flush_buffers(media_->sound_decoder.get());
   stop_ = false;
   playback_ = std::thread([this, media = media_.get()] { Run(*media); });
 }
@@ -75,13 +154,32 @@ void FfmpegPlayer::Run(Media& media) {
   }
 }
 
+std::unique_ptr<SoundTrack> FfmpegPlayer::OpenSound(Media& media) {
+  if (!media.sound_decoder) return nullptr;
+  try {
+    return std::make_unique<SoundTrack>(audio_(), *media.sound_decoder);
+  } catch (const Error& e) {
+    std::function<void(const std::string&)> tell;
+    {
+      std::lock_guard lock(mutex_);
+      if (!told_unavailable_) tell = sound_unavailable_;
+      told_unavailable_ = true;
+    }
+    if (tell) tell(e.description());
+    return nullptr;
+  }
+}
+
 void FfmpegPlayer::Show(Media& media) {
-  using Clock = std::chrono::steady_clock;
   const AVStream* stream = media.input->streams[media.stream];
   const AVRational time_base = stream->time_base;
   const int64_t first = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
-  const Clock::time_point start = Clock::now();
+  const std::unique_ptr<SoundTrack> sound = OpenSound(media);
+  // When the file's moment 0 was heard (or would have been): the sound clock moves it while
+  // sound is queued; without sound, or once all of it was heard, the pictures keep their pace.
+  Clock::time_point zero = Clock::now();
   ffmpeg::Packet packet = ffmpeg::NewPacket();
+  ffmpeg::Frame sound_frame = ffmpeg::NewFrame();
   ffmpeg::Frame frame = ffmpeg::NewFrame();
   ffmpeg::ScaleContext scale;
   const auto show = [&] {
@@ -98,10 +196,14 @@ void FfmpegPlayer::Show(Media& media) {
                                : (frame->best_effort_timestamp - first) * av_q2d(time_base);
     {
       std::unique_lock lock(mutex_);
-      stopped_.wait_until(lock,
-                          start + std::chrono::duration_cast<Clock::duration>(
-                                      std::chrono::duration<double>(seconds)),
-                          [&] { return stop_.load(); });
+      for (;;) {
+        if (const std::optional<double> heard = sound ? sound->Heard() : std::nullopt)
+          zero = Clock::now() - Seconds(*heard);
+        const Clock::time_point due = zero + Seconds(seconds);
+        if (stop_ || Clock::now() >= due) break;
+        stopped_.wait_until(lock, std::min(due, Clock::now() + std::chrono::milliseconds(5)),
+                            [&] { return stop_.load(); });
+      }
     }
     if (stop_) return;
     scale.reset(sws_getCachedContext(scale.release(), frame->width, frame->height,
@@ -118,13 +220,22 @@ void FfmpegPlayer::Show(Media& media) {
   const auto drain = [&] {
     while (!stop_ && avcodec_receive_frame(media.decoder.get(), frame.get()) >= 0) show();
   };
+  const auto hear = [&] {
+    while (!stop_ && avcodec_receive_frame(media.sound_decoder.get(), sound_frame.get()) >= 0)
+      sound->Play(*sound_frame);
+  };
   while (!stop_ && av_read_frame(media.input.get(), packet.get()) >= 0) {
     if (packet->stream_index == media.stream &&
         avcodec_send_packet(media.decoder.get(), packet.get()) >= 0)
       drain();
+    else if (sound && packet->stream_index == media.sound_stream &&
+             avcodec_send_packet(media.sound_decoder.get(), packet.get()) >= 0)
+      hear();
     av_packet_unref(packet.get());
   }
   if (!stop_ && avcodec_send_packet(media.decoder.get(), nullptr) >= 0) drain();
+  if (!stop_ && sound && avcodec_send_packet(media.sound_decoder.get(), nullptr) >= 0) hear();
+  if (sound) sound->Finish(!stop_);
 }
 
 void FfmpegPlayer::StopPlayback() {

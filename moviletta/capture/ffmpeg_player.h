@@ -8,23 +8,30 @@
 #include <string>
 #include <thread>
 
+#include "moviletta/capture/audio_output.h"
 #include "moviletta/capture/video_player.h"
 #include "moviletta/common/bitmap.h"
 
 namespace moviletta {
 
-// The player on FFmpeg: decodes a recording's pictures and shows them at their own pace to its
-// frame listener, scaled to the display size. It plays silently: the engine has no sound output.
+class SoundTrack;
+
+// The player on FFmpeg: decodes a recording's pictures and shows them to its frame listener,
+// scaled to the display size, and plays its sound on an output made by `audio` (none: silent).
+// With sound, each picture is shown when the sound of its moment is heard (the sound clock leads);
+// without, at the file's pace. An output that cannot be opened plays the pictures silently and
+// is told once to the sound-unavailable listener.
 //
-// Threads: the host thread calls the VideoPlayer members; the pictures are decoded on the
-// player's own thread, which also calls the frame listener and the state callback (0 when a
+// Threads: the host thread calls the VideoPlayer members; the pictures and the sound are decoded
+// on the player's own thread, which also calls the listeners and the state callback (0 when a
 // playback ends or is stopped). StopPlayback and the destructor join that thread.
 class FfmpegPlayer : public VideoPlayer {
  public:
-  FfmpegPlayer();
+  explicit FfmpegPlayer(AudioOutputFactory audio = {});
   ~FfmpegPlayer() override;
 
   void SetFrameListener(std::function<void(const BitmapHandle&)> listener);
+  void OnSoundUnavailable(std::function<void(const std::string& why)> unavailable);
 
   void OnPlayerChangeState(std::function<void(int32_t)> change_state) override;
   // Throws Error when the file cannot be opened or holds no pictures.
@@ -37,6 +44,8 @@ class FfmpegPlayer : public VideoPlayer {
 
  private:
   struct Media;
+  // The sound output for a playback of `media`; none without sound or an output to play it.
+  std::unique_ptr<SoundTrack> OpenSound(Media& media);
   void Run(Media& media);
   // Decodes and shows the pictures at the file's pace until the end or StopPlayback.
   void Show(Media& media);
@@ -45,6 +54,9 @@ class FfmpegPlayer : public VideoPlayer {
   std::unique_ptr<Media> media_;
   std::function<void(const BitmapHandle&)> listener_;
   std::function<void(int32_t)> change_state_;
+  AudioOutputFactory audio_;
+  std::function<void(const std::string&)> sound_unavailable_;
+  bool told_unavailable_ = false;  // player thread
   int32_t display_width_ = 0;
   int32_t display_height_ = 0;
   std::atomic<bool> stop_{false};
