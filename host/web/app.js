@@ -374,25 +374,31 @@ ctl.addEventListener("sendstart", () => {
 const loadedAt = Date.now();
 // A result from before this page was loaded is history, not news.
 ctl.addEventListener("sendresult", (e) => { if (e.detail.at >= loadedAt - 2000) showOutcome(e.detail); });
+// The control's message boxes, one at a time, shown only by the page that drives it.
+const boxes = [];
 ctl.addEventListener("messagebox", (e) => {
+  boxes.push({ ...e.detail, duringSend: page.sending, mailWent: page.sendsStarted !== page.sendMark });
+  showNextBox();
+});
+
+function showNextBox() {
+  if (!page.drives || $("box").open || !boxes.length) return;
+  const { id, text, duringSend, mailWent } = boxes.shift();
   const returnTo = document.activeElement;
-  const text = e.detail.text;
-  const technical = isTechnical(text);
-  const duringSend = page.sending;
-  const mailWent = page.sendsStarted !== page.sendMark;
   $("box-title").textContent = duringSend ? "Not sent" : "Message";
   $("box-text").textContent = plainMailFailure(text);
   $("box-tech").textContent = text;
-  $("box-details").hidden = !technical;
+  $("box-details").hidden = !isTechnical(text);
   $("box").showModal();
   $("box-ok").focus();
   $("box").addEventListener("close", () => {
-    ctl.acknowledge(e.detail.id);
+    ctl.acknowledge(id);
     // A send that ends before its mail went (the compression failed) has no result event.
     if (duringSend && !mailWent) showOutcome({ sent: false, explanation: text });
     if (returnTo && returnTo.focus) returnTo.focus();
+    showNextBox();
   }, { once: true });
-});
+}
 ctl.addEventListener("driver", (e) => {
   const driver = e.detail.page;
   page.drives = driver === ctl.page;
@@ -424,6 +430,7 @@ async function claim() {
     page.drivenBefore = true;
     page.takenOver = false;
     if ($("elsewhere").open) $("elsewhere").close();
+    showNextBox();
   } else if (!$("elsewhere").open) {
     $("elsewhere-text").textContent = "The studio is open in another tab or window.";
     $("elsewhere").showModal();
@@ -437,6 +444,7 @@ $("take-over").addEventListener("click", async () => {
     page.drivenBefore = true;
     page.takenOver = false;
     $("elsewhere").close();
+    showNextBox();
   }
   follow();
 });

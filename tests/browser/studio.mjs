@@ -215,6 +215,8 @@ try {
   });
 
   await step("the mail server gone: Not sent, in plain words, with Try again", async () => {
+    const watcher = await open(context);  // a second tab that does not drive
+    await watcher.waitForSelector("#elsewhere[open]");
     process.kill(Number(mailPid), "SIGTERM");
     await fillSender(page);
     await page.fill("[name=recipient]", "Bob");
@@ -229,6 +231,9 @@ try {
     await page.waitForSelector("#outcome:not([hidden])");
     if ((await page.textContent("#outcome-title")) !== "Not sent") fail("no Not sent");
     if (await page.isHidden("#try-again")) fail("no Try again");
+    if (await watcher.evaluate(() => document.getElementById("box").open))
+      fail("the box opened in the tab that does not drive too");
+    await watcher.close();
   });
 
   await step("the studio program gone: the page says so", async () => {
