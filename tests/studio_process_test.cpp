@@ -5,12 +5,14 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "tests/fixtures/greeting_server.h"
+#include "tests/fixtures/media_probe.h"
 #include "tests/fixtures/studio_process.h"
 
 namespace moviletta::testing {
@@ -98,6 +100,33 @@ TEST_F(StudioProcessTest, ServesThePageAtOnceAndSaysWhatStartupWaitsFor) {
       studio.FirstEvent("startup", std::chrono::milliseconds(1000));
   ASSERT_TRUE(ended);
   EXPECT_EQ(ended->find("\"starting\""), std::string::npos) << *ended;
+}
+
+TEST_F(StudioProcessTest, PlaybackSoundsThroughTheMachinesDefaultOutput) {
+  // ALSA's default device pointed at a file, by the user's configuration.
+  const fs::path home = fs::path(app_dir_) / "home";
+  fs::create_directories(home);
+  const std::string heard = (home / "heard.raw").string();
+  std::ofstream(home / ".asoundrc") << "pcm.!default { type file; slave.pcm \"null\"; file \""
+                                    << heard << "\"; format \"raw\" }\n";
+  StudioProcess studio(server_.address(), app_dir_, home.string());
+  ASSERT_GT(studio.port, 0);
+  auto recording =
+      std::async(std::launch::async, [&] { return studio.Call("RecordVideo").status; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(studio.Call("StopVideo").status, 200);
+  ASSERT_EQ(recording.get(), 200);
+  EXPECT_EQ(studio.Call("PlayVideo").status, 200);
+  for (int i = 0; i < 100 && studio.Call("ClientStatus?kind=get").body != R"({"value":1})"; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+  const std::vector<int16_t> recorded = DecodeTracks(app_dir_ + "/Moviletta.avi").sound;
+  std::ifstream in(heard, std::ios::binary);
+  std::vector<int16_t> played(recorded.size() + 1);
+  in.read(reinterpret_cast<char*>(played.data()), static_cast<std::streamsize>(played.size() * 2));
+  played.resize(static_cast<std::size_t>(in.gcount()) / 2);
+  ASSERT_GT(recorded.size(), 22050u) << "over a second of sound";
+  EXPECT_EQ(played, recorded) << "the recording's sound, every sample";
 }
 
 TEST_F(StudioProcessTest, AFailedStartupIsSaidAndRetriedFromThePage) {
