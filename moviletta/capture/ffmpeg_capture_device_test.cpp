@@ -11,6 +11,7 @@
 #include <future>
 
 #include "moviletta/capture/alsa_audio_output.h"
+#include "moviletta/capture/fake_audio_output.h"
 #include "moviletta/capture/ffmpeg_player.h"
 #include "moviletta/capture/synthetic_source.h"
 #include "moviletta/common/constants.h"
@@ -331,6 +332,27 @@ TEST_F(CaptureEngineTest, ThePlayerPlaysTheRecordingsSoundAndGoesOnSilentlyWitho
   EXPECT_EQ(pictures, 30) << "the pictures play all the same";
   ASSERT_EQ(told.size(), 1u) << "said once";
   EXPECT_NE(told[0].find("no-such-device"), std::string::npos) << told[0];
+}
+
+TEST_F(CaptureEngineTest, ThePicturesFollowTheSoundClock) {
+  ASSERT_EQ(Record("clock.avi", 1), std::nullopt);
+  auto sound = std::make_shared<FakeAudioOutput::Log>();
+  sound->speed = 0.5;          // a sound device that plays at half speed,
+  sound->buffer_seconds = 10;  // and never makes the player wait for room
+  FfmpegPlayer player(FakeAudioOutput::Factory(sound));
+  std::vector<std::chrono::steady_clock::time_point> shown;
+  player.SetFrameListener(
+      [&](const BitmapHandle&) { shown.push_back(std::chrono::steady_clock::now()); });
+  std::promise<int32_t> ended;
+  player.OnPlayerChangeState([&](int32_t s) { ended.set_value(s); });
+  player.OpenFile(Path("clock.avi"));
+  player.Play();
+  ASSERT_EQ(ended.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  ASSERT_EQ(shown.size(), 15u);
+  // At the file's own pace the 15 pictures span 0.93 s; at the sound's, twice that.
+  EXPECT_GT(shown.back() - shown.front(), std::chrono::milliseconds(1400))
+      << "the pictures kept the file's pace instead of the sound's";
+  EXPECT_EQ(sound->heard.size(), DecodeTracks(Path("clock.avi")).sound.size());
 }
 
 }  // namespace
