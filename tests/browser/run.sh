@@ -9,4 +9,12 @@ start "$DEMO/studio.log" "$BUILD/host/moviletta-studio" --server "$SERVER" --app
   --camera synthetic --bag "$DEMO/studio.bag.json"
 STUDIO_PID=$!
 URL=$(grep -o 'http://127.0.0.1:[0-9]*/?token=[0-9a-f]*' "$DEMO/studio.log")
-node "$ROOT/tests/browser/studio.mjs" "$URL" "$DEMO/mail" "$BUILD/browser-test" "$MAIL_PID" "$STUDIO_PID" "$SERVER_PID"
+# A second studio whose greeting server is not up yet; the test starts one on LATE_PORT.
+LATE_PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+mkdir -p "$DEMO/late/SKINS" "$DEMO/late/STATICS"
+start "$DEMO/late.log" "$BUILD/host/moviletta-studio" --server "http://127.0.0.1:$LATE_PORT" \
+  --app-dir "$DEMO/late" --camera synthetic --bag ""
+LATE_URL=$(grep -o 'http://127.0.0.1:[0-9]*/?token=[0-9a-f]*' "$DEMO/late.log")
+node "$ROOT/tests/browser/studio.mjs" "$URL" "$DEMO/mail" "$BUILD/browser-test" "$MAIL_PID" \
+  "$STUDIO_PID" "$SERVER_PID" "$LATE_URL" "$LATE_PORT" "$BUILD/greeting-server/greeting-server" \
+  "$DEMO/server"

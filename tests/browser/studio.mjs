@@ -2,12 +2,16 @@
 // window, from two tabs, with the mail server gone and with the studio program gone; checks the
 // mails in the drop and the page's accessibility with axe-core. One screenshot per stage is kept.
 // Usage: node studio.mjs PAGE_URL MAIL_FOLDER OUTPUT_FOLDER MAIL_DROP_PID STUDIO_PID SERVER_PID
+//        LATE_PAGE_URL LATE_PORT GREETING_SERVER SERVER_DATA
+// (the late studio's greeting server, on LATE_PORT, is started by the test itself)
 import { chromium } from "playwright-core";
 import fs from "node:fs";
 import path from "node:path";
 import { createRequire } from "node:module";
+import { spawn } from "node:child_process";
 
-const [pageUrl, mailFolder, output, mailPid, studioPid, serverPid] = process.argv.slice(2);
+const [pageUrl, mailFolder, output, mailPid, studioPid, serverPid, latePageUrl, latePort,
+       greetingServer, serverData] = process.argv.slice(2);
 const axePath = createRequire(import.meta.url).resolve("axe-core/axe.min.js");
 const fail = (why) => { throw new Error(why); };
 fs.mkdirSync(output, { recursive: true });
@@ -18,11 +22,11 @@ const browser = await chromium.launch({
          "--disable-background-networking", "--disable-component-update", "--disable-sync"],
 });
 
-async function open(context) {
+async function open(context, url = pageUrl) {
   const page = await context.newPage();
   page.on("pageerror", (e) => console.error("page error: " + e.message));
   page.setDefaultTimeout(30000);
-  await page.goto(pageUrl);
+  await page.goto(url, { waitUntil: "domcontentloaded" });
   return page;
 }
 
@@ -71,8 +75,25 @@ async function step(name, body) {
 
 let exitCode = 0;
 let page;
+let lateServer;
 try {
   const context = await browser.newContext({ viewport: { width: 1000, height: 900 } });
+
+  await step("the greeting server down at start: the reason, and Retry once it is back", async () => {
+    const late = await open(context, latePageUrl);
+    await stage(late, "failed");
+    await late.waitForSelector("#notice:not([hidden])");
+    if (!/could not start/.test(await late.textContent("#notice-text")))
+      fail("the notice says: " + await late.textContent("#notice-text"));
+    if (!(await late.isDisabled("#record"))) fail("Record is offered by a studio that did not start");
+    await shot(late, "start-failed");
+    lateServer = spawn(greetingServer, ["--data", serverData, "--port", latePort], { stdio: ["ignore", "pipe", "inherit"] });
+    await new Promise((resolve) => lateServer.stdout.on("data", (d) => { if (/READY/.test(d)) resolve(); }));
+    await late.click("#notice-actions button");
+    await stage(late, "ready", "after Retry");
+    await late.close();
+  });
+
   page = await open(context);
 
   await step("by mouse: skin, countdown, recording with its timer, review, playback, send", async () => {
@@ -257,6 +278,7 @@ try {
   }
   exitCode = 1;
 } finally {
+  if (lateServer) lateServer.kill();
   await browser.close();
 }
 process.exit(exitCode);
