@@ -258,7 +258,11 @@ void Bridge::Routes() {
           std::string url;
           {
             std::lock_guard lock(pictures_mutex_);
-            const auto found = pictures_.find(std::atoi(req.matches[1].str().c_str()));
+            const std::string id = req.matches[1];
+            int32_t skin = 0;
+            if (std::from_chars(id.data(), id.data() + id.size(), skin).ec != std::errc())
+              return void(res.status = 404);
+            const auto found = pictures_.find(skin);
             if (found == pictures_.end()) return void(res.status = 404);
             url = found->second;
           }
