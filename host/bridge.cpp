@@ -206,10 +206,8 @@ void Bridge::Routes() {
                                                  : MemberKind::kMethod;
     if (kind != MemberKind::kPropertyGet && !Drives(req.get_header_value("X-Moviletta-Page"))) {
       res.status = 409;
-      return res.set_content(
-          JsonText(
-              {{"error", {{"number", 409}, {"description", "another page drives the studio"}}}}),
-          "application/json");
+      return res.set_content(JsonText(ErrorReply(Error(409, "another page drives the studio"))),
+                             "application/json");
     }
     std::optional<std::vector<Variant>> args;
     try {

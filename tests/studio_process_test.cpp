@@ -121,10 +121,7 @@ TEST_F(StudioProcessTest, PlaybackSoundsThroughTheMachinesDefaultOutput) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
   const std::vector<int16_t> recorded = DecodeTracks(app_dir_ + "/Moviletta.avi").sound;
-  std::ifstream in(heard, std::ios::binary);
-  std::vector<int16_t> played(recorded.size() + 1);
-  in.read(reinterpret_cast<char*>(played.data()), static_cast<std::streamsize>(played.size() * 2));
-  played.resize(static_cast<std::size_t>(in.gcount()) / 2);
+  const std::vector<int16_t> played = ReadRawSamples(heard);
   ASSERT_GT(recorded.size(), 22050u) << "over a second of sound";
   EXPECT_EQ(played, recorded) << "the recording's sound, every sample";
 }

@@ -50,10 +50,12 @@ function plainError(e) {
 
 // The mail library's explanations are technical; the control's own sentences are not.
 const isTechnical = (text) => /smtp|curl|connect|port \d|^\d{3}[ -]/i.test(text);
+// A server that could not be reached, in the words of libcurl and of the control.
+const unreachable = (text) => /connect|resolve|timed? ?out|reach/i.test(text);
 
 function plainMailFailure(text) {
   if (!isTechnical(text)) return text;
-  if (/connect|resolve|timed? ?out|timeout/i.test(text))
+  if (unreachable(text))
     return "The mail server could not be reached. Check the connection and try again.";
   if (/auth|login|password|535/i.test(text))
     return "The mail server did not accept the studio's login.";
@@ -346,9 +348,8 @@ ctl.addEventListener("startup", (e) => {
     $("stage-name").textContent = "Starting: " + detail + "…";
   } else if (state === "failed") {
     setStage("failed");
-    showNotice("The studio could not start. " +
-               (/connect|resolve|timed? ?out|reach/i.test(detail)
-                   ? "The greeting server cannot be reached." : "") ,
+    showNotice("The studio could not start." +
+               (unreachable(detail) ? " The greeting server cannot be reached." : ""),
                detail, [["Retry", () => { clearNotice(); ctl.restart(); }]]);
   } else {
     onStatus();

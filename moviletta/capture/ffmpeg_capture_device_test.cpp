@@ -7,7 +7,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <future>
 
 #include "moviletta/capture/alsa_audio_output.h"
@@ -309,10 +308,7 @@ TEST_F(CaptureEngineTest, ThePlayerPlaysTheRecordingsSoundAndGoesOnSilentlyWitho
   player.OpenFile(Path("sound.avi"));
   ASSERT_TRUE(play());
   const std::vector<int16_t> recorded = DecodeTracks(Path("sound.avi")).sound;
-  std::ifstream in(heard, std::ios::binary);
-  std::vector<int16_t> played(recorded.size() + 1);
-  in.read(reinterpret_cast<char*>(played.data()), static_cast<std::streamsize>(played.size() * 2));
-  played.resize(static_cast<std::size_t>(in.gcount()) / 2);
+  const std::vector<int16_t> played = ReadRawSamples(heard);
   ASSERT_FALSE(recorded.empty());
   EXPECT_EQ(played, recorded) << "every sample of the recording, in order";
   EXPECT_EQ(shown, 15);
