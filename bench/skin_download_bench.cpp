@@ -12,9 +12,9 @@
 #include "bench/bench_util.h"
 #include "moviletta/server/byte_stream.h"
 #include "moviletta/server/curl_http_client.h"
-#include "moviletta/server/xml_document.h"
 #include "moviletta/skins/gif_picture.h"
 #include "moviletta/skins/skin_download.h"
+#include "moviletta/xml/xml_document.h"
 #include "tests/fixtures/gif_files.h"
 
 using namespace moviletta;

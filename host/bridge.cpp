@@ -13,7 +13,7 @@
 #include <sstream>
 
 #include "host/json_variant.h"
-#include "moviletta/capture/jpeg_writer.h"
+#include "moviletta/ffmpeg/jpeg_writer.h"
 #include "moviletta/safety/object_safety.h"
 
 namespace moviletta::web {

@@ -1,27 +1,14 @@
 #include "moviletta/capture/avi_recorder.h"
 
 #include <cstring>
-#include <functional>
 
-#include "moviletta/capture/ffmpeg_handles.h"
+#include "moviletta/ffmpeg/encoder.h"
 
 namespace moviletta {
 namespace {
 
 constexpr const char* kSource = "Moviletta.AviRecorder";
 constexpr int kJpegQuantiser = 4;  // 2 (best) .. 31; 4 keeps skins crisp at a modest size
-
-ffmpeg::CodecContext OpenEncoder(AVCodecID id, const std::function<void(AVCodecContext*)>& setup,
-                                 bool global_header) {
-  const AVCodec* codec = avcodec_find_encoder(id);
-  if (!codec) throw Error(err::kComponentFailed, "no encoder for the recording", kSource);
-  ffmpeg::CodecContext context(avcodec_alloc_context3(codec));
-  if (!context) throw Error(err::kOutOfMemory);
-  setup(context.get());
-  if (global_header) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  ffmpeg::Check(avcodec_open2(context.get(), codec, nullptr), "cannot open the encoder", kSource);
-  return context;
-}
 
 }  // namespace
 
@@ -43,16 +30,7 @@ struct AviRecorder::Impl {
 
   // Sends `frame` (null to flush) and writes every packet the encoder gives back.
   void Encode(AVCodecContext* encoder, AVStream* stream, AVFrame* frame) {
-    ffmpeg::Check(avcodec_send_frame(encoder, frame), "cannot encode the recording", kSource);
-    for (;;) {
-      const int rc = avcodec_receive_packet(encoder, packet.get());
-      if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
-      ffmpeg::Check(rc, "cannot encode the recording", kSource);
-      av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
-      packet->stream_index = stream->index;
-      ffmpeg::Check(av_interleaved_write_frame(output.get(), packet.get()),
-                    "cannot write the recording", kSource);
-    }
+    ffmpeg::EncodeInto(*encoder, frame, *output, *stream, *packet, "the recording", kSource);
   }
 };
 
@@ -65,38 +43,31 @@ AviRecorder::AviRecorder(const std::string& path, int width, int height, int fps
   ffmpeg::Check(avformat_alloc_output_context2(&raw, nullptr, "avi", path.c_str()),
                 "cannot create " + path, kSource);
   r.output.reset(raw);
-  const bool global_header = r.output->oformat->flags & AVFMT_GLOBALHEADER;
 
-  r.video = OpenEncoder(
-      AV_CODEC_ID_MJPEG,
-      [&](AVCodecContext* c) {
-        c->width = width, c->height = height;
-        c->time_base = {1, fps};
-        c->framerate = {fps, 1};
-        c->pix_fmt = AV_PIX_FMT_YUVJ420P;
-        c->color_range = AVCOL_RANGE_JPEG;
-        c->flags |= AV_CODEC_FLAG_QSCALE;
-        c->global_quality = FF_QP2LAMBDA * kJpegQuantiser;
+  r.video = ffmpeg::OpenEncoder(
+      AV_CODEC_ID_MJPEG, *r.output,
+      [&](AVCodecContext& c, const AVCodec&) {
+        c.width = width, c.height = height;
+        c.time_base = {1, fps};
+        c.framerate = {fps, 1};
+        c.pix_fmt = AV_PIX_FMT_YUVJ420P;
+        c.color_range = AVCOL_RANGE_JPEG;
+        c.flags |= AV_CODEC_FLAG_QSCALE;
+        c.global_quality = FF_QP2LAMBDA * kJpegQuantiser;
       },
-      global_header);
-  r.audio = OpenEncoder(
-      AV_CODEC_ID_PCM_S16LE,
-      [&](AVCodecContext* c) {
-        c->sample_fmt = AV_SAMPLE_FMT_S16;
-        c->sample_rate = sample_rate;
-        c->time_base = {1, sample_rate};
-        av_channel_layout_default(&c->ch_layout, 1);
+      kSource);
+  r.audio = ffmpeg::OpenEncoder(
+      AV_CODEC_ID_PCM_S16LE, *r.output,
+      [&](AVCodecContext& c, const AVCodec&) {
+        c.sample_fmt = AV_SAMPLE_FMT_S16;
+        c.sample_rate = sample_rate;
+        c.time_base = {1, sample_rate};
+        av_channel_layout_default(&c.ch_layout, 1);
       },
-      global_header);
+      kSource);
 
-  for (auto [context, stream] :
-       {std::pair{r.video.get(), &r.video_stream}, std::pair{r.audio.get(), &r.audio_stream}}) {
-    *stream = avformat_new_stream(r.output.get(), nullptr);
-    if (!*stream) throw Error(err::kOutOfMemory);
-    (*stream)->time_base = context->time_base;
-    ffmpeg::Check(avcodec_parameters_from_context((*stream)->codecpar, context),
-                  "cannot describe the recording", kSource);
-  }
+  r.video_stream = ffmpeg::AddStream(*r.output, *r.video, kSource);
+  r.audio_stream = ffmpeg::AddStream(*r.output, *r.audio, kSource);
 
   r.picture->format = AV_PIX_FMT_YUVJ420P;
   r.picture->width = width, r.picture->height = height;

@@ -1,6 +1,6 @@
 #include "moviletta/capture/bitmap_scale.h"
 
-#include "moviletta/capture/ffmpeg_handles.h"
+#include "moviletta/ffmpeg/handles.h"
 
 namespace moviletta {
 

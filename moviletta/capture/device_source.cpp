@@ -7,7 +7,7 @@ extern "C" {
 #include <algorithm>
 #include <cstring>
 
-#include "moviletta/capture/ffmpeg_handles.h"
+#include "moviletta/ffmpeg/handles.h"
 
 namespace moviletta {
 namespace {

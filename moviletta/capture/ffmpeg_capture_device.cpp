@@ -6,9 +6,9 @@
 #include "moviletta/capture/avi_recorder.h"
 #include "moviletta/capture/bitmap_scale.h"
 #include "moviletta/capture/device_source.h"
-#include "moviletta/capture/jpeg_writer.h"
 #include "moviletta/capture/synthetic_source.h"
 #include "moviletta/common/constants.h"
+#include "moviletta/ffmpeg/jpeg_writer.h"
 
 namespace moviletta {
 namespace {

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "moviletta/capture/ffmpeg_handles.h"
+#include "moviletta/ffmpeg/handles.h"
 
 namespace moviletta {
 namespace {

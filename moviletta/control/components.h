@@ -12,9 +12,9 @@
 #include "moviletta/encoding/video_editor.h"
 #include "moviletta/server/byte_stream.h"
 #include "moviletta/server/http_client.h"
-#include "moviletta/server/xml_document.h"
+#include "moviletta/server/identity.h"
 #include "moviletta/skins/picture_slots.h"
-#include "moviletta/utils/identity.h"
+#include "moviletta/xml/xml_document.h"
 
 namespace moviletta {
 

@@ -15,11 +15,11 @@
 #include "moviletta/control/outgoing_send.h"
 #include "moviletta/safety/object_safety.h"
 #include "moviletta/server/greeting_server.h"
+#include "moviletta/server/identity.h"
 #include "moviletta/skins/picture_slots.h"
 #include "moviletta/skins/skin_cache.h"
 #include "moviletta/skins/skin_download.h"
 #include "moviletta/utils/error_reporter.h"
-#include "moviletta/utils/identity.h"
 #include "moviletta/utils/thread_checker.h"
 
 namespace moviletta {

@@ -6,8 +6,8 @@
 #include "moviletta/control/movilettas.h"
 #include "moviletta/dispatch/mobile_body.h"
 #include "moviletta/server/message_xml.h"
-#include "moviletta/server/xml_text.h"
 #include "moviletta/utils/trap.h"
+#include "moviletta/xml/xml_text.h"
 
 namespace moviletta {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "moviletta/common/error.h"
-#include "moviletta/server/curl_handles.h"
+#include "moviletta/curl/handles.h"
 
 namespace moviletta {
 namespace {

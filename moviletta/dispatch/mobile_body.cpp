@@ -1,6 +1,6 @@
 #include "moviletta/dispatch/mobile_body.h"
 
-#include "moviletta/server/xml_text.h"
+#include "moviletta/xml/xml_text.h"
 
 namespace moviletta {
 

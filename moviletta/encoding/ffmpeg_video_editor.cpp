@@ -1,7 +1,7 @@
 #include "moviletta/encoding/ffmpeg_video_editor.h"
 
-#include "moviletta/capture/ffmpeg_handles.h"
 #include "moviletta/common/constants.h"
+#include "moviletta/ffmpeg/handles.h"
 
 namespace moviletta {
 namespace {

@@ -10,10 +10,10 @@ extern "C" {
 #include <cmath>
 #include <filesystem>
 
-#include "moviletta/capture/ffmpeg_handles.h"
 #include "moviletta/common/constants.h"
 #include "moviletta/common/file_write.h"
 #include "moviletta/encoding/video_editor.h"
+#include "moviletta/ffmpeg/encoder.h"
 
 namespace moviletta {
 namespace {
@@ -30,23 +30,6 @@ using AudioFifo = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 
 bool IsMpeg1FrameRate(int fps) {
   return fps == 24 || fps == 25 || fps == 30 || fps == 50 || fps == 60;
-}
-
-// The chosen encoder, opened with `setup`.
-ffmpeg::CodecContext OpenEncoder(
-    AVCodecID id, bool global_header,
-    const std::function<void(AVCodecContext*, const AVCodec*)>& setup) {
-  const AVCodec* codec = avcodec_find_encoder(id);
-  if (!codec)
-    throw Error(err::kComponentFailed, std::string("no encoder ") + avcodec_get_name(id), kSource);
-  ffmpeg::CodecContext context(avcodec_alloc_context3(codec));
-  if (!context) throw Error(err::kOutOfMemory);
-  context->thread_count = 1;
-  setup(context.get(), codec);
-  if (global_header) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  ffmpeg::Check(avcodec_open2(context.get(), codec, nullptr),
-                std::string("cannot open the encoder ") + codec->name, kSource);
-  return context;
 }
 
 class Transcoder {
@@ -119,23 +102,24 @@ class Transcoder {
     ffmpeg::Check(avformat_alloc_output_context2(&raw, nullptr, muxer, temporary.c_str()),
                   "cannot create the output", kSource);
     output_.reset(raw);
-    const bool global_header = raw->oformat->flags & AVFMT_GLOBALHEADER;
 
     const AVCodecID video_codec = !mpeg   ? AV_CODEC_ID_WMV2
                                   : mpeg1 ? AV_CODEC_ID_MPEG1VIDEO
                                           : AV_CODEC_ID_MPEG2VIDEO;
-    video_encoder_ =
-        OpenEncoder(video_codec, global_header, [&](AVCodecContext* c, const AVCodec*) {
-          c->width = width_, c->height = height_;
-          c->time_base = {1, fps_};
-          c->framerate = {fps_, 1};
-          c->pix_fmt = AV_PIX_FMT_YUV420P;
-          c->bit_rate = VideoBitRate(width_, height_, fps_);
-          c->gop_size = fps_;
-          if (mpeg) c->rc_buffer_size = static_cast<int>(c->bit_rate);  // a second of video
-          if (mpeg) c->rc_max_rate = c->bit_rate * 2;
-        });
-    video_stream_ = NewStream(*video_encoder_);
+    video_encoder_ = ffmpeg::OpenEncoder(
+        video_codec, *raw,
+        [&](AVCodecContext& c, const AVCodec&) {
+          c.width = width_, c.height = height_;
+          c.time_base = {1, fps_};
+          c.framerate = {fps_, 1};
+          c.pix_fmt = AV_PIX_FMT_YUV420P;
+          c.bit_rate = VideoBitRate(width_, height_, fps_);
+          c.gop_size = fps_;
+          if (mpeg) c.rc_buffer_size = static_cast<int>(c.bit_rate);  // a second of video
+          if (mpeg) c.rc_max_rate = c.bit_rate * 2;
+        },
+        kSource);
+    video_stream_ = ffmpeg::AddStream(*output_, *video_encoder_, kSource);
     picture_ = ffmpeg::NewFrame();
     picture_->format = AV_PIX_FMT_YUV420P;
     picture_->width = width_, picture_->height = height_;
@@ -145,17 +129,18 @@ class Transcoder {
       AVCodecContext& sound = *audio_decoder_;
       const int rate = mpeg && job_.sample_rate > 0 ? job_.sample_rate : sound.sample_rate;
       const int channels = std::min(sound.ch_layout.nb_channels, 2);
-      audio_encoder_ = OpenEncoder(
-          mpeg ? AV_CODEC_ID_MP2 : AV_CODEC_ID_WMAV2, global_header,
-          [&](AVCodecContext* c, const AVCodec* codec) {
-            c->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
-            c->sample_rate = rate;
-            c->time_base = {1, rate};
-            av_channel_layout_default(&c->ch_layout, channels);
-            c->bit_rate = mpeg ? (job_.audio_bit_rate > 0 ? job_.audio_bit_rate : kMpegAudioBitRate)
-                               : kWmvAudioBitRate;
-          });
-      audio_stream_ = NewStream(*audio_encoder_);
+      audio_encoder_ = ffmpeg::OpenEncoder(
+          mpeg ? AV_CODEC_ID_MP2 : AV_CODEC_ID_WMAV2, *raw,
+          [&](AVCodecContext& c, const AVCodec& codec) {
+            c.sample_fmt = codec.sample_fmts ? codec.sample_fmts[0] : AV_SAMPLE_FMT_S16;
+            c.sample_rate = rate;
+            c.time_base = {1, rate};
+            av_channel_layout_default(&c.ch_layout, channels);
+            c.bit_rate = mpeg ? (job_.audio_bit_rate > 0 ? job_.audio_bit_rate : kMpegAudioBitRate)
+                              : kWmvAudioBitRate;
+          },
+          kSource);
+      audio_stream_ = ffmpeg::AddStream(*output_, *audio_encoder_, kSource);
       SwrContext* swr = nullptr;
       ffmpeg::Check(
           swr_alloc_set_opts2(&swr, &audio_encoder_->ch_layout, audio_encoder_->sample_fmt,
@@ -173,15 +158,6 @@ class Transcoder {
                   "cannot create " + job_.output, kSource);
     ffmpeg::Check(avformat_write_header(output_.get(), nullptr), "cannot write " + job_.output,
                   kSource);
-  }
-
-  AVStream* NewStream(const AVCodecContext& encoder) {
-    AVStream* stream = avformat_new_stream(output_.get(), nullptr);
-    if (!stream) throw Error(err::kOutOfMemory);
-    stream->time_base = encoder.time_base;
-    ffmpeg::Check(avcodec_parameters_from_context(stream->codecpar, &encoder),
-                  "cannot describe the output", kSource);
-    return stream;
   }
 
   void Decode(AVCodecContext& decoder, AVPacket* packet, bool video) {
@@ -328,16 +304,7 @@ class Transcoder {
   }
 
   void Encode(AVCodecContext& encoder, AVStream* stream, AVFrame* frame) {
-    ffmpeg::Check(avcodec_send_frame(&encoder, frame), "cannot compress the greeting", kSource);
-    for (;;) {
-      const int rc = avcodec_receive_packet(&encoder, packet_.get());
-      if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
-      ffmpeg::Check(rc, "cannot compress the greeting", kSource);
-      av_packet_rescale_ts(packet_.get(), encoder.time_base, stream->time_base);
-      packet_->stream_index = stream->index;
-      ffmpeg::Check(av_interleaved_write_frame(output_.get(), packet_.get()),
-                    "cannot write the greeting", kSource);
-    }
+    ffmpeg::EncodeInto(encoder, frame, *output_, *stream, *packet_, "the greeting", kSource);
   }
 
   void Progress(double done) {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "moviletta/server/greeting_server.h"
-#include "moviletta/server/xml_document.h"
+#include "moviletta/xml/xml_document.h"
 
 namespace moviletta {
 

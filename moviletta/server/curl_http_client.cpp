@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "moviletta/common/error.h"
-#include "moviletta/server/curl_handles.h"
+#include "moviletta/curl/handles.h"
 
 namespace moviletta {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "moviletta/server/http_client.h"
-#include "moviletta/utils/identity.h"
+#include "moviletta/server/identity.h"
 
 namespace moviletta {
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "moviletta/common/error.h"
-#include "moviletta/server/xml_text.h"
+#include "moviletta/xml/xml_text.h"
 
 namespace moviletta {
 namespace {

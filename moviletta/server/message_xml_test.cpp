@@ -5,7 +5,7 @@
 #include <pugixml.hpp>
 
 #include "moviletta/common/error.h"
-#include "moviletta/server/xml_text.h"
+#include "moviletta/xml/xml_text.h"
 
 namespace moviletta {
 namespace {

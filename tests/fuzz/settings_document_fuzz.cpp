@@ -8,7 +8,7 @@
 #include "moviletta/common/error.h"
 #include "moviletta/common/number_text.h"
 #include "moviletta/server/client_settings.h"
-#include "moviletta/server/xml_text.h"
+#include "moviletta/xml/xml_text.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace moviletta::fuzz {

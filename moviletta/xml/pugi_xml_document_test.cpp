@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "moviletta/server/xml_document.h"
+#include "moviletta/xml/xml_document.h"
 
 namespace moviletta {
 namespace {

@@ -1,6 +1,6 @@
 // Pictures into the JPEG colour space of snapshots and recordings: thin coloured details of a
 // skin keep their colour (the colour planes are filtered, not point sampled).
-#include "moviletta/capture/jpeg_writer.h"
+#include "moviletta/ffmpeg/jpeg_writer.h"
 
 #include <gtest/gtest.h>
 

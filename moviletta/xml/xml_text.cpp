@@ -1,4 +1,4 @@
-#include "moviletta/server/xml_text.h"
+#include "moviletta/xml/xml_text.h"
 
 namespace moviletta {
 namespace {

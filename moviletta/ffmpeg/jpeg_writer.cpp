@@ -1,9 +1,9 @@
-#include "moviletta/capture/jpeg_writer.h"
+#include "moviletta/ffmpeg/jpeg_writer.h"
 
 #include <algorithm>
 
-#include "moviletta/capture/ffmpeg_handles.h"
 #include "moviletta/common/file_write.h"
+#include "moviletta/ffmpeg/handles.h"
 
 namespace moviletta {
 namespace {

@@ -1,4 +1,4 @@
-#include "moviletta/utils/identity.h"
+#include "moviletta/server/identity.h"
 
 #include <gtest/gtest.h>
 
