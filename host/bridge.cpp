@@ -234,7 +234,9 @@ void Bridge::Routes() {
                                  "safe for scripting")});
         return;
       }
-      answer->set_value(site_.Call(member, kind, args));
+      CallOutcome called = site_.Call(member, kind, args);
+      if (host_.TakePropertyChanges()) site_.SaveProperties();
+      answer->set_value(std::move(called));
     });
     while (outcome.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
       if (host_.StopRequested()) return void(res.status = 503);

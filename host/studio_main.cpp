@@ -65,15 +65,14 @@ int main(int argc, char** argv) {
   web::FrameFeed capture_feed;
   web::FrameFeed player_feed;
   web::EventStream stream;
-  web::WebHost host(stream, bag);
+  ModuleState module;
+  web::WebHost host(stream, bag, module);
   std::thread signal_watch([&] {
     int signal = 0;
     sigwait(&signals, &signal);
     host.RequestStop();
   });
-  ModuleState module;
   ControlSite site(host, host.queue(), module);
-  host.Attach(site);
   web::Bridge bridge(host, site, stream, {capture_feed, player_feed}, web, web::NewToken());
 
   HttpOptions catalogue_options;

@@ -25,8 +25,8 @@ const char* WindowName(SurfaceWindow window) {
 
 }  // namespace
 
-WebHost::WebHost(EventStream& stream, std::string bag_file)
-    : stream_(stream), bag_file_(std::move(bag_file)), queue_([](const Error& e) {
+WebHost::WebHost(EventStream& stream, std::string bag_file, const ModuleState& module)
+    : stream_(stream), module_(module), bag_file_(std::move(bag_file)), queue_([](const Error& e) {
         std::cerr << "studio: a notification failed: " << e.description() << "\n";
       }) {
   if (bag_file_.empty()) return;
@@ -60,19 +60,15 @@ void WebHost::Save() const {
 }
 
 void WebHost::PropertyChanged(std::string_view) {
-  if (site_ && site_->control()) site_->control()->UserControl_WriteProperties();
+  properties_changed_ = true;
 }
 
-void WebHost::RaiseEvent(ControlEvent event) {
-  json state = json::object();
-  if (const Movilettas* control = site_ ? site_->control() : nullptr) {
-    const ModuleState& module = site_->module();
-    state = {{"ClientStatus", control->ClientStatus()},
-             {"ErrMsg", control->ErrMsg()},
-             {"SecondsLimit", module.ClientSettings.SECLIMIT},
-             {"VideoWidth", module.VideoWidth},
-             {"VideoHeight", module.VideoHeight}};
-  }
+void WebHost::RaiseEvent(ControlEvent event, const EventSnapshot& now) {
+  const json state = {{"ClientStatus", now.ClientStatus},
+                      {"ErrMsg", now.ErrMsg},
+                      {"SecondsLimit", module_.ClientSettings.SECLIMIT},
+                      {"VideoWidth", module_.VideoWidth},
+                      {"VideoHeight", module_.VideoHeight}};
   stream_.Publish(event == ControlEvent::StatusChanged ? "StatusChanged" : "ErrMsgChanged", state);
 }
 

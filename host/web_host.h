@@ -4,11 +4,12 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "host/event_stream.h"
-#include "moviletta/control/control_site.h"
 #include "moviletta/control/event_queue.h"
 #include "moviletta/control/host.h"
+#include "moviletta/control/module_state.h"
 
 namespace moviletta::web {
 
@@ -16,12 +17,14 @@ namespace moviletta::web {
 // runs ProcessPendingEvents (the studio's main loop); page calls arrive on the queue; what the
 // control raises or shows goes to the page as events: StatusChanged and ErrMsgChanged carry
 // {"ClientStatus", "ErrMsg", "SecondsLimit" (the recording limit), "VideoWidth", "VideoHeight"}.
-// The property bag lives in a small JSON
-// file, saved on every write. Host thread only, except queue(), Acknowledge and the stream.
+// The property bag lives in a small JSON file, saved on every write; the control's changed
+// properties are saved after the page call that changed them (TakePropertyChanges). Host thread
+// only, except queue(), Acknowledge and the stream.
 class WebHost : public Host {
  public:
-  // `bag_file` may be empty: no persistence.
-  WebHost(EventStream& stream, std::string bag_file);
+  // `bag_file` may be empty: no persistence. `module` holds the values the events carry besides
+  // the control's state; it must outlive the host.
+  WebHost(EventStream& stream, std::string bag_file, const ModuleState& module);
 
   EventQueue& queue() { return queue_; }
   // Asks the host to close: every yield of the control ends, calls still waiting are answered
@@ -32,9 +35,9 @@ class WebHost : public Host {
   bool Acknowledge(uint64_t id);
   // How long a message box waits for its acknowledgement.
   std::chrono::milliseconds message_box_timeout{std::chrono::minutes(5)};
-  // The site of the control this host holds: events carry its ClientStatus and ErrMsg, and a
-  // property it marks as changed is saved at once. Must outlive the host's use.
-  void Attach(ControlSite& site) { site_ = &site; }
+  // True once when the control marked a property as changed since the last call: the caller
+  // then saves the control's properties.
+  bool TakePropertyChanges() { return std::exchange(properties_changed_, false); }
 
   void ProcessPendingEvents(
       std::chrono::milliseconds max_wait = std::chrono::milliseconds(0)) override;
@@ -43,7 +46,7 @@ class WebHost : public Host {
                      const Variant& default_value) override;
   void PropertyChanged(std::string_view name) override;
   bool UserMode() const override { return true; }
-  void RaiseEvent(ControlEvent event) override;
+  void RaiseEvent(ControlEvent event, const EventSnapshot& now) override;
   void BringToFront(SurfaceWindow window) override;
   void MessageBox(std::string_view text) override;
   std::chrono::steady_clock::time_point Now() const override;
@@ -52,7 +55,8 @@ class WebHost : public Host {
   void Save() const;
 
   EventStream& stream_;
-  ControlSite* site_ = nullptr;
+  const ModuleState& module_;
+  bool properties_changed_ = false;
   std::string bag_file_;
   std::map<std::string, Variant, std::less<>> bag_;
   EventQueue queue_;

@@ -28,7 +28,6 @@ class BridgeTest : public ::testing::Test {
  protected:
   BridgeTest() {
     server_.SetSettings(SettingsDocument(server_.address()));
-    host_.Attach(site_);
     Components components = FakeComponents();
     components.http = std::make_unique<CurlHttpClientFactory>(TestHttpOptions());
     components.volume_serial = [] { return std::optional<uint32_t>(3000000000u); };
@@ -84,8 +83,8 @@ class BridgeTest : public ::testing::Test {
 
   GreetingServerFixture server_;
   web::EventStream stream_;
-  web::WebHost host_{stream_, ""};
   ModuleState module_;
+  web::WebHost host_{stream_, "", module_};
   ControlSite site_{host_, host_.queue(), module_};
   std::string token_ = web::NewToken();
   web::FrameFeed capture_feed_;

@@ -56,7 +56,7 @@ TEST(GreetingEndToEnd, RecordedCompressedAndMailedWithBothAttachments) {
   const MediaInfo greeting = Probe(folder + "Moviletta.mpg");
   EXPECT_EQ(greeting.video_codec, "mpeg2video");
   EXPECT_NEAR(greeting.video_frames, 15, 1);
-  EXPECT_EQ(harness.progress->text.rfind("Sending...  ", 0), 0u) << harness.progress->text;
+  EXPECT_EQ(harness.progress->text().rfind("Sending...  ", 0), 0u) << harness.progress->text();
 
   harness.control().SendByEmail("Ann", "ann@test", "Bob", "+41 79", "bob@test", "Hi");
   ASSERT_TRUE(drop.WaitForMail(2, std::chrono::seconds(10)));

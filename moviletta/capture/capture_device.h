@@ -51,8 +51,8 @@ class CaptureDevice {
   virtual bool IsCapturing() = 0;
   // Lays `bitmap` over preview and recording at x, y; pixels of colour `transparent` (0x00BBGGRR)
   // stay see-through. A new call replaces the overlay; a null bitmap removes it.
-  virtual void OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t y, int32_t& transparent) = 0;
-  virtual void SetDisplaySize(int32_t& width, int32_t& height) = 0;
+  virtual void OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t y, int32_t transparent) = 0;
+  virtual void SetDisplaySize(int32_t width, int32_t height) = 0;
 };
 
 }  // namespace moviletta

@@ -47,13 +47,13 @@ bool FakeCaptureDevice::IsCapturing() {
 }
 
 void FakeCaptureDevice::OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t y,
-                                      int32_t& transparent) {
+                                      int32_t transparent) {
   Record("OverlayBitmap(" + std::to_string(x) + "," + std::to_string(y) + "," +
          std::to_string(transparent) + ")");
   overlaid.push_back(std::move(bitmap));
 }
 
-void FakeCaptureDevice::SetDisplaySize(int32_t& width, int32_t& height) {
+void FakeCaptureDevice::SetDisplaySize(int32_t width, int32_t height) {
   Record("SetDisplaySize(" + std::to_string(width) + "," + std::to_string(height) + ")");
 }
 

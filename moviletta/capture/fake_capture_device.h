@@ -46,8 +46,8 @@ class FakeCaptureDevice : public CaptureDevice {
   void StartCapture() override;
   void StopCapture() override;
   bool IsCapturing() override;
-  void OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t y, int32_t& transparent) override;
-  void SetDisplaySize(int32_t& width, int32_t& height) override;
+  void OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t y, int32_t transparent) override;
+  void SetDisplaySize(int32_t width, int32_t height) override;
 
  private:
   static std::string Flag(const char* name, bool on) {

@@ -24,7 +24,7 @@ class FakeVideoPlayer : public VideoPlayer {
   void Play() override { Record("Play"); }
   void StopPlayback() override { Record("StopPlayback"); }
   void CloseFile() override { Record("CloseFile"); }
-  void SetDisplaySize(int32_t& width, int32_t& height) override {
+  void SetDisplaySize(int32_t width, int32_t height) override {
     Record("SetDisplaySize(" + std::to_string(width) + "," + std::to_string(height) + ")");
   }
 

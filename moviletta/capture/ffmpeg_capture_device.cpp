@@ -125,11 +125,6 @@ void FfmpegCaptureDevice::SetFrameListener(std::function<void(const BitmapHandle
   frame_listener_ = std::move(listener);
 }
 
-std::pair<int32_t, int32_t> FfmpegCaptureDevice::DisplaySize() const {
-  std::lock_guard lock(mutex_);
-  return {display_width_, display_height_};
-}
-
 void FfmpegCaptureDevice::OnCaptureEnd(std::function<void(std::optional<Error>)> capture_end) {
   std::lock_guard lock(mutex_);
   capture_end_ = std::move(capture_end);
@@ -263,7 +258,7 @@ bool FfmpegCaptureDevice::IsCapturing() {
 }
 
 void FfmpegCaptureDevice::OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t y,
-                                        int32_t& transparent) {
+                                        int32_t transparent) {
   // An animated skin lays the same frames again and again: each is prepared once.
   std::shared_ptr<const PreparedOverlay> prepared;
   if (bitmap) {
@@ -280,7 +275,7 @@ void FfmpegCaptureDevice::OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t 
   overlay_ = std::move(prepared);
 }
 
-void FfmpegCaptureDevice::SetDisplaySize(int32_t& width, int32_t& height) {
+void FfmpegCaptureDevice::SetDisplaySize(int32_t width, int32_t height) {
   std::lock_guard lock(mutex_);
   display_width_ = width, display_height_ = height;
 }

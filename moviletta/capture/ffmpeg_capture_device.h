@@ -54,8 +54,6 @@ class FfmpegCaptureDevice : public CaptureDevice {
   // Told of every composited frame, at the display size once SetDisplaySize gave one, on the
   // engine's thread. A listener that throws ends a running capture with that failure.
   void SetFrameListener(std::function<void(const BitmapHandle&)> listener);
-  // The window size last given to SetDisplaySize (0 x 0 before).
-  std::pair<int32_t, int32_t> DisplaySize() const;
 
   void OnCaptureEnd(std::function<void(std::optional<Error>)> capture_end) override;
   void SetSourceIndex(int16_t index) override;
@@ -77,8 +75,8 @@ class FfmpegCaptureDevice : public CaptureDevice {
   void StartCapture() override;
   void StopCapture() override;
   bool IsCapturing() override;
-  void OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t y, int32_t& transparent) override;
-  void SetDisplaySize(int32_t& width, int32_t& height) override;
+  void OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t y, int32_t transparent) override;
+  void SetDisplaySize(int32_t width, int32_t height) override;
 
  private:
   void Run();

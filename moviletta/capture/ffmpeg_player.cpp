@@ -253,7 +253,7 @@ void FfmpegPlayer::CloseFile() {
   media_.reset();
 }
 
-void FfmpegPlayer::SetDisplaySize(int32_t& width, int32_t& height) {
+void FfmpegPlayer::SetDisplaySize(int32_t width, int32_t height) {
   std::lock_guard lock(mutex_);
   display_width_ = width, display_height_ = height;
 }

@@ -40,7 +40,7 @@ class FfmpegPlayer : public VideoPlayer {
   void Play() override;
   void StopPlayback() override;
   void CloseFile() override;
-  void SetDisplaySize(int32_t& width, int32_t& height) override;
+  void SetDisplaySize(int32_t width, int32_t height) override;
 
  private:
   struct Media;

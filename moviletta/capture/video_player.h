@@ -22,7 +22,7 @@ class VideoPlayer {
   virtual void StopPlayback() = 0;
   // Releases the file.
   virtual void CloseFile() = 0;
-  virtual void SetDisplaySize(int32_t& width, int32_t& height) = 0;
+  virtual void SetDisplaySize(int32_t width, int32_t height) = 0;
 };
 
 }  // namespace moviletta

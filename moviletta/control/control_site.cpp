@@ -55,9 +55,14 @@ std::optional<Error> ControlSite::RestoreProperties() {
   });
 }
 
+std::optional<Error> ControlSite::SaveProperties() {
+  if (!control_) return std::nullopt;
+  return AsScriptError([&] { control_->UserControl_WriteProperties(); });
+}
+
 std::optional<Error> ControlSite::Destroy() {
   if (!control_) return std::nullopt;
-  std::optional<Error> failure = AsScriptError([&] { control_->UserControl_WriteProperties(); });
+  std::optional<Error> failure = SaveProperties();
   std::optional<Error> shutdown = AsScriptError([&] { control_->UserControl_Terminate(); });
   control_.reset();
   return failure ? failure : shutdown;

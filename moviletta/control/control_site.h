@@ -42,6 +42,10 @@ class ControlSite {
   // for initialisation from it; otherwise leaves it as it is. Returns the failure that left it.
   std::optional<Error> RestoreProperties();
 
+  // Has the control write its properties into the host's bag. Returns the failure that left the
+  // control, if any.
+  std::optional<Error> SaveProperties();
+
   // Saves the properties, shuts the control down and destroys it. Returns the failure that left
   // the control, if any. Does nothing when there is no control.
   std::optional<Error> Destroy();

@@ -24,7 +24,7 @@ void HeadlessHost::PropertyChanged(std::string_view name) {
   changed_properties.emplace_back(name);
 }
 
-void HeadlessHost::RaiseEvent(ControlEvent event) {
+void HeadlessHost::RaiseEvent(ControlEvent event, const EventSnapshot&) {
   if (on_event) on_event(event);
 }
 

@@ -33,7 +33,7 @@ class HeadlessHost : public Host {
                      const Variant& default_value) override;
   void PropertyChanged(std::string_view name) override;
   bool UserMode() const override { return user_mode; }
-  void RaiseEvent(ControlEvent event) override;
+  void RaiseEvent(ControlEvent event, const EventSnapshot& now) override;
   void BringToFront(SurfaceWindow window) override;
   void MessageBox(std::string_view text) override;
   std::chrono::steady_clock::time_point Now() const override;

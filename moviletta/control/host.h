@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "moviletta/common/variant.h"
@@ -8,6 +10,12 @@
 namespace moviletta {
 
 enum class ControlEvent { StatusChanged, ErrMsgChanged };
+
+// What the page reads from the control at the moment an event is raised.
+struct EventSnapshot {
+  int32_t ClientStatus = 0;
+  std::string ErrMsg;
+};
 
 // Windows and panels of the control's surface that the host can bring to the front.
 enum class SurfaceWindow { VideoCapX1, VideoCapX2, picGeneral };
@@ -28,14 +36,16 @@ class Host {
   // Stores `value`; a value equal to `default_value` need not be kept.
   virtual void WriteProperty(std::string_view name, const Variant& value,
                              const Variant& default_value) = 0;
-  // Marks a persisted property as changed so that the host saves the bag.
+  // Marks a persisted property as changed so that the host saves the control's properties when
+  // it next saves them.
   virtual void PropertyChanged(std::string_view name) = 0;
 
   // True when a page runs the control (user mode), false in a design environment.
   virtual bool UserMode() const = 0;
 
   // Raises an event into page script, synchronously; handlers may call the control again.
-  virtual void RaiseEvent(ControlEvent event) = 0;
+  // `now` is the control's state as the event is raised.
+  virtual void RaiseEvent(ControlEvent event, const EventSnapshot& now) = 0;
 
   virtual void BringToFront(SurfaceWindow window) = 0;
 

@@ -48,7 +48,7 @@ Movilettas::~Movilettas() {
 
 void Movilettas::SetStatus(int32_t status) {
   m_Status = status;
-  host_.RaiseEvent(ControlEvent::StatusChanged);
+  host_.RaiseEvent(ControlEvent::StatusChanged, {m_Status, m_ErrMsg});
 }
 
 void Movilettas::SetErrMsg(std::string message) {
@@ -56,7 +56,7 @@ void Movilettas::SetErrMsg(std::string message) {
   trap.section = " sMsg: " + message;
   trap.Run([&] {
     m_ErrMsg = std::move(message);
-    host_.RaiseEvent(ControlEvent::ErrMsgChanged);
+    host_.RaiseEvent(ControlEvent::ErrMsgChanged, {m_Status, m_ErrMsg});
   });
 }
 

@@ -93,8 +93,8 @@ TEST_F(CompressionTest, ProgressRoundsHalvesToEvenAndCompletionResetsTheBar) {
   harness.editor->RaiseComplete();
   harness.host.ProcessPendingEvents();
   EXPECT_TRUE(job->done);
-  EXPECT_EQ(harness.progress->value, 0);
-  EXPECT_EQ(harness.progress->text, "");
+  EXPECT_EQ(harness.progress->value(), 0);
+  EXPECT_EQ(harness.progress->text(), "");
 }
 
 TEST_F(CompressionTest, AFailedJobIsReportedAndRecorded) {

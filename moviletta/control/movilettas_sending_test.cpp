@@ -83,7 +83,7 @@ TEST_F(SendingTest, AGreetingIsCompressedDocumentedAndMailed) {
   harness.mail->senders.back()->RaiseProgress(40);
   harness.mail->senders.back()->RaiseSendSuccesful();
   harness.host.ProcessPendingEvents();
-  EXPECT_EQ(harness.progress->text, "Sending...  40%") << "the bar keeps its last text";
+  EXPECT_EQ(harness.progress->text(), "Sending...  40%") << "the bar keeps its last text";
   EXPECT_FALSE(harness.panel->visible);
   const std::vector<std::string> calls = SenderCalls();
   EXPECT_EQ(std::vector(calls.end() - 2, calls.end()),
@@ -193,7 +193,7 @@ TEST_F(SendingTest, OverlappingSendsEachMailTheirOwnMail) {
   greeting->RaiseProgress(90);  // replaced by the mobile send: not on the bar
   greeting->RaiseSendFailed("550 greeting refused");
   harness.host.ProcessPendingEvents();
-  EXPECT_EQ(harness.progress->text, "Sending...  30%");
+  EXPECT_EQ(harness.progress->text(), "Sending...  30%");
   EXPECT_THAT(boxes, ElementsAre("550 greeting refused"));
   EXPECT_TRUE(harness.panel->visible) << "the mobile e-mail is still on its way";
   mobile->RaiseSendSuccesful();

@@ -41,8 +41,7 @@ void Movilettas::AssignSkinPath(const std::string& path, bool animate) {
   CaptureDevice& capture = *components_.VideoCapX1;
   if (path.empty()) {
     m_StopPreview = true;
-    int32_t none = 0;
-    capture.OverlayBitmap(nullptr, 0, 0, none);
+    capture.OverlayBitmap(nullptr, 0, 0, 0);
   } else if (path.find("STATICS") != std::string::npos) {
     m_StopPreview = true;
     img_.SetPicture(1, LoadGifPicture(path));
