@@ -6,14 +6,6 @@
 // Constants shared by several subsystems of the control.
 namespace moviletta {
 
-// Status codes; the page reads them as ClientStatus. 0 means start-up has not completed.
-inline constexpr int32_t STATUS_STARTING = 0;
-inline constexpr int32_t STATUS_STOPPED = 1;
-inline constexpr int32_t STATUS_LOADING_SKIN = 2;
-inline constexpr int32_t STATUS_RECORDING = 3;
-inline constexpr int32_t STATUS_PLAYING = 4;
-inline constexpr int32_t STATUS_SENDING = 5;
-
 // Refusal texts of the guarded operations; the current status follows them.
 inline constexpr std::string_view kRefuseRecord = "Can't Record while in status: ";
 inline constexpr std::string_view kRefusePlay = "Can't Play while in status: ";
@@ -58,30 +50,5 @@ inline constexpr std::string_view kTypeLibraryId = "{89223AF9-502B-4510-A130-FB3
 inline constexpr int kTypeLibraryMajor = 1;
 inline constexpr int kTypeLibraryMinor = 1;
 inline constexpr uint32_t kTypeLibraryLocale = 0x409;
-
-// Dispatch identifiers of the scripting surface.
-namespace dispid {
-inline constexpr int32_t StatusChanged = 0x60030004;
-inline constexpr int32_t ErrMsgChanged = 0x60030005;
-inline constexpr int32_t SkinPath = 0x68030003;
-inline constexpr int32_t RecordVideo = 0x60030008;
-inline constexpr int32_t PlayVideo = 0x60030009;
-inline constexpr int32_t StopVideo = 0x6003000A;
-inline constexpr int32_t Miror = 0x68030002;
-inline constexpr int32_t ClientStatus = 0x68030001;
-inline constexpr int32_t ErrMsg = 0x68030000;
-inline constexpr int32_t SendByEmail = 0x60030017;
-inline constexpr int32_t SendGreeting = 0x60030018;
-inline constexpr int32_t GetInstallationID = 0x60030020;
-inline constexpr int32_t LoadSkin = 0x60030029;
-inline constexpr int32_t SetVideoSize = 0x6003002D;
-inline constexpr int32_t LoadClientSettings = 0x60030031;
-inline constexpr int32_t SetXMLNode = 0x60030032;
-inline constexpr int32_t GenerateMessageXML = 0x60030057;
-
-// Events of the event interface.
-inline constexpr int32_t EventStatusChanged = 1;
-inline constexpr int32_t EventErrMsgChanged = 2;
-}  // namespace dispid
 
 }  // namespace moviletta

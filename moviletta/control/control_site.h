@@ -7,6 +7,7 @@
 
 #include "moviletta/common/error.h"
 #include "moviletta/control/dispatch_table.h"
+#include "moviletta/control/module_state.h"
 #include "moviletta/control/movilettas.h"
 
 namespace moviletta {

@@ -6,10 +6,9 @@
 #include <string_view>
 
 #include "moviletta/common/variant.h"
+#include "moviletta/control/movilettas.h"
 
 namespace moviletta {
-
-enum class ControlEvent { StatusChanged, ErrMsgChanged };
 
 // What the page reads from the control at the moment an event is raised.
 struct EventSnapshot {

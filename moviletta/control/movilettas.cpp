@@ -1,106 +1,105 @@
 #include "moviletta/control/movilettas.h"
 
-#include <filesystem>
-
-#include "moviletta/common/constants.h"
-#include "moviletta/common/error.h"
-#include "moviletta/utils/trap.h"
+#include "moviletta/control/movilettas_impl.h"
 
 namespace moviletta {
+
 Movilettas::Movilettas(Host& host, EventQueue& queue, ModuleState& module, Components components,
                        ControlConfig config)
-    : host_(host),
-      queue_(queue),
-      module_(module),
-      components_(WithStandardComponents(std::move(components))),
-      config_(std::move(config)),
-      identity_(components_.volume_serial),
-      server_(config_.server_address, *components_.http, identity_),
-      reporter_(server_),
-      skins_(config_.app_directory, reporter_),
-      downloader_(server_, *components_.streams, module_.ClientSettings, skins_, reporter_),
-      img_(config_.skin_budget_bytes) {
-  if (!components_.VideoCapX1 || !components_.VideoCapX2 || !components_.VideoEdit1)
-    throw Error(err::kObjectNotSet, "the control needs its capture, player and editing components");
-  const NotificationPoster poster = Notifications();
-  components_.VideoCapX1->OnCaptureEnd([poster, this](std::optional<Error> failure) {
-    poster.Post([this, failure] { VideoCapX1_CaptureEnd(failure); });
-  });
-  components_.VideoCapX2->OnPlayerChangeState([poster, this](int32_t state) {
-    poster.Post([this, state] { VideoCapX2_PlayerChangeState(state); });
-  });
-  VideoEditor& editor = *components_.VideoEdit1;
-  editor.OnProcessing([poster, this](EditJobId job, double done, double total) {
-    poster.Post([this, job, done, total] { VideoEdit1_Processing(job, done, total); });
-  });
-  editor.OnComplete(
-      [poster, this](EditJobId job) { poster.Post([this, job] { VideoEdit1_Complete(job); }); });
-  editor.OnFailed([poster, this](EditJobId job, Error failure) {
-    poster.Post([this, job, failure] { VideoEdit1_Failed(job, failure); });
-  });
-  std::error_code ignored;  // the folders of sends a process before this one left behind
-  std::filesystem::remove_all(skins_.GetAppDirectory() + "/.sends", ignored);
-}
+    : impl_(std::make_unique<MovilettasImpl>(host, queue, module, std::move(components),
+                                             std::move(config))) {}
 
-Movilettas::~Movilettas() {
-  alive_.reset();
-}
+Movilettas::~Movilettas() = default;
 
-void Movilettas::SetStatus(int32_t status) {
-  m_Status = status;
-  host_.RaiseEvent(ControlEvent::StatusChanged, {m_Status, m_ErrMsg});
+void Movilettas::UserControl_Initialize() {
+  impl_->UserControl_Initialize();
 }
-
-void Movilettas::SetErrMsg(std::string message) {
-  Trap trap(reporter_, "SetErrMsg");
-  trap.section = " sMsg: " + message;
-  trap.Run([&] {
-    m_ErrMsg = std::move(message);
-    host_.RaiseEvent(ControlEvent::ErrMsgChanged, {m_Status, m_ErrMsg});
-  });
+void Movilettas::UserControl_InitProperties() {
+  impl_->UserControl_InitProperties();
 }
-
-bool Movilettas::AcceptInStoppedStatus(std::string_view refusal) {
-  if (m_Status != STATUS_STOPPED) {
-    SetErrMsg(std::string(refusal) + std::to_string(m_Status));
-    return false;
-  }
-  SetErrMsg("");
-  return true;
+void Movilettas::UserControl_ReadProperties() {
+  impl_->UserControl_ReadProperties();
+}
+void Movilettas::UserControl_WriteProperties() {
+  impl_->UserControl_WriteProperties();
+}
+void Movilettas::UserControl_Terminate() {
+  impl_->UserControl_Terminate();
 }
 
 std::string Movilettas::SkinPath() const {
-  host_thread_.Check(__func__);
-  if (host_.UserMode()) throw Error(err::kGetNotSupportedAtRunTime);
-  return m_SkinPath;
+  return impl_->SkinPath();
 }
-
+void Movilettas::RecordVideo() {
+  impl_->RecordVideo();
+}
+void Movilettas::PlayVideo() {
+  impl_->PlayVideo();
+}
+void Movilettas::StopVideo() {
+  impl_->StopVideo();
+}
+bool Movilettas::Miror() const {
+  return impl_->Miror();
+}
+int32_t Movilettas::ClientStatus() const {
+  return impl_->ClientStatus();
+}
+const std::string& Movilettas::ErrMsg() const {
+  return impl_->ErrMsg();
+}
 void Movilettas::Miror(bool New_Miror) {
-  host_thread_.Check(__func__);
-  m_Miror = New_Miror;
-  components_.VideoCapX1->SetMirrorMode(New_Miror ? kMirrorOn : kMirrorOff);
-  host_.PropertyChanged(kPropMiror);
+  impl_->Miror(New_Miror);
 }
-
+void Movilettas::SendByEmail(const std::string& SenderName, const std::string& SenderEmail,
+                             const std::string& RecipName, const std::string& MobilePhone,
+                             const std::string& EmailList, const std::string& Msg) {
+  impl_->SendByEmail(SenderName, SenderEmail, RecipName, MobilePhone, EmailList, Msg);
+}
+void Movilettas::SendGreeting(int32_t lUserID, const std::string& sSenderName,
+                              const std::string& sSenderEmail, const std::string& sRecipList,
+                              const std::string& sMsg, const std::string& sPublish,
+                              int32_t lSiteSettingID) {
+  impl_->SendGreeting(lUserID, sSenderName, sSenderEmail, sRecipList, sMsg, sPublish,
+                      lSiteSettingID);
+}
 std::string Movilettas::GetInstallationID() {
-  host_thread_.Check(__func__);
-  std::string id;
-  Trap(reporter_, "GetInstallationID").Run([&] { id = identity_.ComputeInstallationID(); });
-  return id;
+  return impl_->GetInstallationID();
+}
+void Movilettas::LoadSkin(int32_t lSkinID) {
+  impl_->LoadSkin(lSkinID);
+}
+void Movilettas::SetVideoSize(int32_t lWidth, int32_t lHeight) {
+  impl_->SetVideoSize(lWidth, lHeight);
+}
+Variant Movilettas::LoadClientSettings() {
+  return impl_->LoadClientSettings();
+}
+Variant Movilettas::SetXMLNode(const Variant& sNodeName, const Variant& sNodeValue) {
+  return impl_->SetXMLNode(sNodeName, sNodeValue);
+}
+Variant Movilettas::GenerateMessageXML(int32_t lUserID, const std::string& sSenderName,
+                                       const std::string& sSenderEmail,
+                                       const std::string& sRecipList, const std::string& sMsg,
+                                       const std::string& sPublish, int32_t lSiteSettingID) {
+  return impl_->GenerateMessageXML(lUserID, sSenderName, sSenderEmail, sRecipList, sMsg, sPublish,
+                                   lSiteSettingID);
 }
 
 HResult Movilettas::GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,
                                               uint32_t* pdwEnabledOptions) const {
-  host_thread_.Check(__func__);
-  return moviletta::GetInterfaceSafetyOptions(module_.Safety, riid, pdwSupportedOptions,
-                                              pdwEnabledOptions);
+  return impl_->GetInterfaceSafetyOptions(riid, pdwSupportedOptions, pdwEnabledOptions);
 }
-
 HResult Movilettas::SetInterfaceSafetyOptions(const Guid* riid, uint32_t dwOptionsSetMask,
                                               uint32_t dwEnabledOptions) const {
-  host_thread_.Check(__func__);
-  return moviletta::SetInterfaceSafetyOptions(module_.Safety, riid, dwOptionsSetMask,
-                                              dwEnabledOptions);
+  return impl_->SetInterfaceSafetyOptions(riid, dwOptionsSetMask, dwEnabledOptions);
+}
+
+void Movilettas::DetachFromHostThread() {
+  impl_->DetachFromHostThread();
+}
+void Movilettas::Wait(const Variant& seconds) {
+  impl_->Wait(seconds);
 }
 
 }  // namespace moviletta

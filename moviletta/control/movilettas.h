@@ -1,42 +1,61 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "moviletta/common/variant.h"
 #include "moviletta/control/components.h"
-#include "moviletta/control/event_queue.h"
-#include "moviletta/control/host.h"
-#include "moviletta/control/module_state.h"
-#include "moviletta/control/outgoing_send.h"
 #include "moviletta/safety/object_safety.h"
-#include "moviletta/server/greeting_server.h"
-#include "moviletta/server/identity.h"
-#include "moviletta/skins/picture_slots.h"
-#include "moviletta/skins/skin_cache.h"
-#include "moviletta/skins/skin_download.h"
-#include "moviletta/utils/error_reporter.h"
-#include "moviletta/utils/thread_checker.h"
 
 namespace moviletta {
 
-class Trap;
+class EventQueue;
+class Host;
+class MovilettasImpl;
+struct ModuleState;
 
-// The Moviletta control: the object a page scripts to record, review and send a video greeting.
-//
-// Threads: every member runs on the host thread, and so do the events it raises; debug builds
-// check it in every public member (the host thread is the first that calls one, see
-// DetachFromHostThread). Outside components deliver their notifications through Notifications(),
-// which queues them for the host thread. Nothing here takes a lock.
-//
-// Failures: a procedure with an error trap reports its failure to the greeting server's error
-// log and returns normally. Only what cannot be reported (the report itself failed) and the
-// failures of members without a trap leave a member, as Error; the host turns them into script
-// errors.
+// ClientStatus: what the control is doing. Only a stopped control takes a new long operation.
+inline constexpr int32_t STATUS_STARTING = 0;  // start-up has not completed
+inline constexpr int32_t STATUS_STOPPED = 1;
+inline constexpr int32_t STATUS_LOADING_SKIN = 2;
+inline constexpr int32_t STATUS_RECORDING = 3;
+inline constexpr int32_t STATUS_PLAYING = 4;
+inline constexpr int32_t STATUS_SENDING = 5;
+
+// The two events a page follows; it reads ClientStatus and ErrMsg when they are raised.
+enum class ControlEvent { StatusChanged, ErrMsgChanged };
+
+// Dispatch identifiers of the members below, in the order of the default interface.
+namespace dispid {
+inline constexpr int32_t StatusChanged = 0x60030004;
+inline constexpr int32_t ErrMsgChanged = 0x60030005;
+inline constexpr int32_t SkinPath = 0x68030003;
+inline constexpr int32_t RecordVideo = 0x60030008;
+inline constexpr int32_t PlayVideo = 0x60030009;
+inline constexpr int32_t StopVideo = 0x6003000A;
+inline constexpr int32_t Miror = 0x68030002;
+inline constexpr int32_t ClientStatus = 0x68030001;
+inline constexpr int32_t ErrMsg = 0x68030000;
+inline constexpr int32_t SendByEmail = 0x60030017;
+inline constexpr int32_t SendGreeting = 0x60030018;
+inline constexpr int32_t GetInstallationID = 0x60030020;
+inline constexpr int32_t LoadSkin = 0x60030029;
+inline constexpr int32_t SetVideoSize = 0x6003002D;
+inline constexpr int32_t LoadClientSettings = 0x60030031;
+inline constexpr int32_t SetXMLNode = 0x60030032;
+inline constexpr int32_t GenerateMessageXML = 0x60030057;
+
+// Events of the event interface.
+inline constexpr int32_t EventStatusChanged = 1;
+inline constexpr int32_t EventErrMsgChanged = 2;
+}  // namespace dispid
+
+// The Moviletta control as a page scripts it: record a greeting over a skin, review it and send
+// it. Host thread only (checked in debug builds). A member with an error trap reports its
+// failure to the greeting server's error log and returns; what leaves a member is an Error that
+// the host turns into a script error. Members that yield (sends, skin previews, Wait) may see
+// any other member run inside them.
 class Movilettas {
  public:
   // `host`, `queue` and `module` must outlive the control. Throws Error 91 when the capture,
@@ -57,8 +76,7 @@ class Movilettas {
   // Shutdown: releases the capture device, the mail sender and the run-time picture slots.
   void UserControl_Terminate();
 
-  // --- Scripting surface ---
-  // Events: StatusChanged and ErrMsgChanged are raised through Host::RaiseEvent.
+  // --- Scripting surface, in dispid order ---
   void StatusChanged() {}
   void ErrMsgChanged() {}
   // Throws Error 393 in user mode; the stored path in a design environment.
@@ -66,23 +84,16 @@ class Movilettas {
   void RecordVideo();
   void PlayVideo();
   void StopVideo();
-  bool Miror() const {
-    host_thread_.Check(__func__);
-    return m_Miror;
-  }
-  // Stores the flag, mirrors the capture picture (-1 on, -4 off) and marks "Miror" changed.
+  bool Miror() const;
+  int32_t ClientStatus() const;
+  const std::string& ErrMsg() const;
+  // Stores the flag, mirrors the capture picture and marks "Miror" changed.
   void Miror(bool New_Miror);
-  int32_t ClientStatus() const {
-    host_thread_.Check(__func__);
-    return m_Status;
-  }
-  const std::string& ErrMsg() const {
-    host_thread_.Check(__func__);
-    return m_ErrMsg;
-  }
+  // Compresses the recording and mails it with the snapshot as a mobile e-mail.
   void SendByEmail(const std::string& SenderName, const std::string& SenderEmail,
                    const std::string& RecipName, const std::string& MobilePhone,
                    const std::string& EmailList, const std::string& Msg);
+  // Compresses the recording and mails it with the message document to the mail drop.
   void SendGreeting(int32_t lUserID, const std::string& sSenderName,
                     const std::string& sSenderEmail, const std::string& sRecipList,
                     const std::string& sMsg, const std::string& sPublish, int32_t lSiteSettingID);
@@ -92,7 +103,9 @@ class Movilettas {
   void SetVideoSize(int32_t lWidth, int32_t lHeight);
   // Fetches the client settings and resets the display size to 320 x 240; returns empty.
   Variant LoadClientSettings();
-  Variant SetXMLNode(Variant& sNodeName, Variant& sNodeValue);
+  // "<name>value</name>", the value escaped.
+  Variant SetXMLNode(const Variant& sNodeName, const Variant& sNodeValue);
+  // The message document of a greeting; empty after a reported failure.
   Variant GenerateMessageXML(int32_t lUserID, const std::string& sSenderName,
                              const std::string& sSenderEmail, const std::string& sRecipList,
                              const std::string& sMsg, const std::string& sPublish,
@@ -104,115 +117,16 @@ class Movilettas {
   HResult SetInterfaceSafetyOptions(const Guid* riid, uint32_t dwOptionsSetMask,
                                     uint32_t dwEnabledOptions) const;
 
-  // --- For the control's own operations and the host ---
+  // --- For hosts ---
   // For a host that makes the control on one thread and then runs it on another for good: the
   // next member call names the host thread.
-  void DetachFromHostThread() { host_thread_.Detach(); }
+  void DetachFromHostThread();
   // Pauses for more than `seconds` (a number) while processing host events; at least one pass.
   void Wait(const Variant& seconds);
-  // Queues work for the host thread from any thread; dropped once the control is gone.
-  NotificationPoster Notifications() const { return NotificationPoster(queue_, alive_); }
-  // The application folder, the skin cache and the skin downloads.
-  SkinCache& skins() { return skins_; }
-  SkinDownloader& downloads() { return downloader_; }
-  // The picture slots (img) of the surface.
-  PictureSlots& img() { return img_; }
-  // "ANIMATION", "STATIC" or "NO_SKIN" for the current skin; empty after a reported failure.
-  std::string GetSkinType();
-  // True when slot `index` exists.
-  bool IsImageLoaded(int32_t index);
-
-  // Compression of the recording into the output file: CompressFile shows the panel and runs
-  // MergeVideo, which hands a job to the editing component. The job that comes back ends with
-  // VideoEdit1_Complete (done) or VideoEdit1_Failed (failed); it is already failed when it could
-  // not be started. CompressFile joins a running job for the same recording and settings, and
-  // waits (yielding) for a running job of another recording to end before it starts its own.
-  std::shared_ptr<const CompressionJob> CompressFile();
-  std::shared_ptr<const CompressionJob> MergeVideo();
-
-  // Notification handlers of the components, run on the host thread. Notifications of a job or
-  // a send that is no longer the control's are dropped.
-  // `failure` is what ended the capture, when something did; it is reported after the status.
-  void VideoCapX1_CaptureEnd(std::optional<Error> failure = std::nullopt);
-  void VideoCapX2_PlayerChangeState(int32_t state);
-  void VideoEdit1_Processing(EditJobId job, double done, double total);
-  void VideoEdit1_Complete(EditJobId job);
-  void VideoEdit1_Failed(EditJobId job, const Error& failure);
-  // The mail sender's notifications; `send` is the OutgoingSend::id of the send that raised it.
-  void poSendMail_Progress(uint64_t send, int32_t PercentComplete);
-  void poSendMail_SendFailed(uint64_t send, const std::string& Explanation);
-  void poSendMail_SendSuccesful(uint64_t send);
-
-  // The sends whose result has not arrived yet.
-  std::size_t SendsInProgress() const {
-    host_thread_.Check(__func__);
-    return sends_.size();
-  }
 
  private:
-  void SetStatus(int32_t status);
-  void SetErrMsg(std::string message);
-  // The entry rule of the long operations; false after a refusal.
-  bool AcceptInStoppedStatus(std::string_view refusal);
-  std::string RegisterInstallation();
-  // OUTPUT as one of the two formats: exactly "mpg", else "wmv".
-  void KeepToKnownOutput();
-  // The skin-path assignment: stores the path and shows the skin; an animated skin's preview
-  // runs here (and yields) when ANIMPREVIEW is 1 and `animate` is set.
-  void AssignSkinPath(const std::string& path, bool animate = true);
-  void RunSkinPreview(int16_t frames, double period);
-  // A new send with its own mail sender (which becomes poSendMail) and folder.
-  std::shared_ptr<OutgoingSend> NewSend();
-  // The output file and the snapshot in the send's folder, joined by ";". The snapshot is
-  // frozen now; the output when its compression completes.
-  std::string AttachmentList(OutgoingSend& send);
-  // Shows the panel, compresses and yields until the send's compression has ended. Returns
-  // false when it failed.
-  bool CompressAndWait(OutgoingSend& send);
-  // Fills the send's mail sender and starts the send.
-  void SendFile(OutgoingSend& send, const std::string& label, const std::string& body,
-                const std::string& attachments);
-  // Runs the body of a send procedure; a send that ends without its mail started tells the user
-  // once and is dropped.
-  template <class Body>
-  void RunSend(Trap& trap, Body&& body);
-  // A send that could not go out: tells the user, hides the panel and drops the send.
-  void DropUnsent(uint64_t send, const std::string& why);
-  // DropUnsent, then leaves the sending state.
-  void NotSent(uint64_t send, const std::string& why);
-  // Ends the send: its sender's two ending operations, then the sender and the folder go.
-  void EndSend(uint64_t send);
-  // EndSend, then hides the panel when the send was the latest or no other send is under way.
-  void CloseSend(uint64_t send);
-  // The recording and the output settings a compression would use now.
-  std::string CompressionKey() const;
-
-  Host& host_;
-  EventQueue& queue_;
-  ModuleState& module_;
-  Components components_;
-  ControlConfig config_;
-  Identity identity_;
-  GreetingServer server_;
-  ErrorReporter reporter_;
-  SkinCache skins_;
-  SkinDownloader downloader_;
-  PictureSlots img_;
-  BitmapHandle picFrame_;
-  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
-  ThreadChecker host_thread_;
-
-  bool m_Miror = false;
-  std::string m_SkinPath;
-  int32_t m_SkinID = 0;
-  std::string m_ErrMsg;
-  bool m_StopRequested = false;
-  bool m_StopPreview = false;
-  int32_t m_Status = STATUS_STARTING;
-  std::shared_ptr<CompressionJob> running_job_;  // the editing component's job, while it runs
-  std::map<uint64_t, std::shared_ptr<OutgoingSend>> sends_;
-  uint64_t last_send_ = 0;
-  MailSender* poSendMail = nullptr;  // the sender of the latest send, owned by that send
+  friend class MovilettasTesting;
+  std::unique_ptr<MovilettasImpl> impl_;
 };
 
 }  // namespace moviletta

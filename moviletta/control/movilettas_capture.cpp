@@ -4,7 +4,7 @@
 
 #include "moviletta/common/constants.h"
 #include "moviletta/control/frame_period.h"
-#include "moviletta/control/movilettas.h"
+#include "moviletta/control/movilettas_impl.h"
 #include "moviletta/utils/trap.h"
 
 namespace moviletta {
@@ -21,7 +21,7 @@ void DeleteIfPresent(const std::string& path) {
 
 }  // namespace
 
-void Movilettas::RecordVideo() {
+void MovilettasImpl::RecordVideo() {
   host_thread_.Check(__func__);
   module_.CaptureExtension = ".avi";
   if (!AcceptInStoppedStatus(kRefuseRecord)) return;
@@ -75,7 +75,7 @@ void Movilettas::RecordVideo() {
   });
 }
 
-void Movilettas::VideoCapX1_CaptureEnd(std::optional<Error> failure) {
+void MovilettasImpl::VideoCapX1_CaptureEnd(std::optional<Error> failure) {
   host_thread_.Check(__func__);
   Trap trap(reporter_, "VideoCapX1_CaptureEnd");
   trap.Run([&] {
@@ -87,7 +87,7 @@ void Movilettas::VideoCapX1_CaptureEnd(std::optional<Error> failure) {
   });
 }
 
-void Movilettas::PlayVideo() {
+void MovilettasImpl::PlayVideo() {
   host_thread_.Check(__func__);
   if (!AcceptInStoppedStatus(kRefusePlay)) return;
   Trap trap(reporter_, "PlayVideo");
@@ -107,7 +107,7 @@ void Movilettas::PlayVideo() {
   });
 }
 
-void Movilettas::StopVideo() {
+void MovilettasImpl::StopVideo() {
   host_thread_.Check(__func__);
   Trap(reporter_, "StopVideo").Run([&] {
     m_StopRequested = true;
@@ -120,7 +120,7 @@ void Movilettas::StopVideo() {
   });
 }
 
-void Movilettas::SetVideoSize(int32_t lWidth, int32_t lHeight) {
+void MovilettasImpl::SetVideoSize(int32_t lWidth, int32_t lHeight) {
   host_thread_.Check(__func__);
   Trap(reporter_, "SetVideoSize").Run([&] {
     module_.VideoWidth = lWidth;
@@ -129,7 +129,7 @@ void Movilettas::SetVideoSize(int32_t lWidth, int32_t lHeight) {
   });
 }
 
-void Movilettas::VideoCapX2_PlayerChangeState(int32_t state) {
+void MovilettasImpl::VideoCapX2_PlayerChangeState(int32_t state) {
   host_thread_.Check(__func__);
   Trap(reporter_, "VideoCapX2_PlayerChangeState").Run([&] {
     if (state == 0) SetStatus(STATUS_STOPPED);

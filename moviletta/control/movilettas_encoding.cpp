@@ -6,7 +6,7 @@
 
 #include "moviletta/common/constants.h"
 #include "moviletta/common/number_text.h"
-#include "moviletta/control/movilettas.h"
+#include "moviletta/control/movilettas_impl.h"
 #include "moviletta/utils/trap.h"
 
 namespace moviletta {
@@ -40,7 +40,7 @@ std::shared_ptr<CompressionJob> FailedJob() {
 
 }  // namespace
 
-std::string Movilettas::CompressionKey() const {
+std::string MovilettasImpl::CompressionKey() const {
   const ClientSettings& s = module_.ClientSettings;
   const std::string input = skins_.GetOutputDirectory() + "Moviletta" + module_.CaptureExtension;
   std::string key =
@@ -52,7 +52,7 @@ std::string Movilettas::CompressionKey() const {
   return key;
 }
 
-std::shared_ptr<const CompressionJob> Movilettas::CompressFile() {
+std::shared_ptr<const CompressionJob> MovilettasImpl::CompressFile() {
   host_thread_.Check(__func__);
   std::shared_ptr<const CompressionJob> job;
   Trap(reporter_, "CompressFile").Run([&] {
@@ -73,7 +73,7 @@ std::shared_ptr<const CompressionJob> Movilettas::CompressFile() {
   return job;
 }
 
-std::shared_ptr<const CompressionJob> Movilettas::MergeVideo() {
+std::shared_ptr<const CompressionJob> MovilettasImpl::MergeVideo() {
   host_thread_.Check(__func__);
   // Until the job has started it counts as failed: no completion can come for it.
   auto job = FailedJob();
@@ -117,7 +117,7 @@ std::shared_ptr<const CompressionJob> Movilettas::MergeVideo() {
   return job;
 }
 
-void Movilettas::VideoEdit1_Processing(EditJobId job, double done, double total) {
+void MovilettasImpl::VideoEdit1_Processing(EditJobId job, double done, double total) {
   host_thread_.Check(__func__);
   if (!running_job_ || running_job_->id != job) return;
   Trap(reporter_, "VideoEdit1_Processing").Run([&] {
@@ -129,7 +129,7 @@ void Movilettas::VideoEdit1_Processing(EditJobId job, double done, double total)
   });
 }
 
-void Movilettas::VideoEdit1_Complete(EditJobId job) {
+void MovilettasImpl::VideoEdit1_Complete(EditJobId job) {
   host_thread_.Check(__func__);
   if (!running_job_ || running_job_->id != job) return;
   const std::shared_ptr<CompressionJob> ended = std::move(running_job_);
@@ -143,7 +143,7 @@ void Movilettas::VideoEdit1_Complete(EditJobId job) {
   });
 }
 
-void Movilettas::VideoEdit1_Failed(EditJobId job, const Error& failure) {
+void MovilettasImpl::VideoEdit1_Failed(EditJobId job, const Error& failure) {
   host_thread_.Check(__func__);
   if (running_job_ && running_job_->id == job) {
     running_job_->failed = true;

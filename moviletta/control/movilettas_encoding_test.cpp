@@ -31,7 +31,7 @@ class CompressionTest : public ::testing::Test {
 TEST_F(CompressionTest, MpegSetsEveryParameterInOrderBeforeTheJob) {
   Start("mpg");
   harness.module.CaptureExtension = ".avi";
-  const auto job = harness.control().CompressFile();
+  const auto job = harness.insides().CompressFile();
   const std::string input = Output("Moviletta.avi");
   EXPECT_THAT(
       harness.editor->calls,
@@ -48,7 +48,7 @@ TEST_F(CompressionTest, MpegSetsEveryParameterInOrderBeforeTheJob) {
 
 TEST_F(CompressionTest, WmvSetsOnlyTheFormatAndTheFrameRate) {
   Start("wmv");
-  harness.control().MergeVideo();
+  harness.insides().MergeVideo();
   const std::string input = Output("Moviletta");  // no RecordVideo yet: no extension
   EXPECT_THAT(harness.editor->calls,
               ElementsAre("OutputFormat=9", "OutputFrameRate=15", "InitEditor",
@@ -60,7 +60,7 @@ TEST_F(CompressionTest, WmvSetsOnlyTheFormatAndTheFrameRate) {
 TEST_F(CompressionTest, AnOutputThatIsNeitherSetsNoFormat) {
   Start("wmv");
   harness.module.ClientSettings.OUTPUT = "avi";  // as when start-up stopped before normalising
-  harness.control().MergeVideo();
+  harness.insides().MergeVideo();
   EXPECT_EQ(harness.editor->calls.front(), "OutputFrameRate=15");
   EXPECT_EQ(harness.editor->calls.back(), "SaveOutputFile(" + Output("Moviletta.avi") + ")");
 }
@@ -68,7 +68,7 @@ TEST_F(CompressionTest, AnOutputThatIsNeitherSetsNoFormat) {
 TEST_F(CompressionTest, AFailureBeforeTheJobIsReportedAndRecorded) {
   Start("mpg");
   harness.editor->fail_on = "AddVideoClip";
-  EXPECT_TRUE(harness.control().CompressFile()->failed);
+  EXPECT_TRUE(harness.insides().CompressFile()->failed);
   ASSERT_EQ(Reports().size(), 1u);
   EXPECT_EQ(Reports()[0].Query("sErrInFunction"), "MergeVideo");
   EXPECT_EQ(Reports()[0].Query("sErrInSection"), "ad video+audio");
@@ -78,7 +78,7 @@ TEST_F(CompressionTest, AFailureBeforeTheJobIsReportedAndRecorded) {
 
 TEST_F(CompressionTest, ProgressRoundsHalvesToEvenAndCompletionResetsTheBar) {
   Start("wmv");
-  const auto job = harness.control().MergeVideo();
+  const auto job = harness.insides().MergeVideo();
   for (auto [done, total] : {std::pair{50.0, 200.0}, {1.0, 8.0}, {3.0, 8.0}})
     harness.editor->RaiseProcessing(done, total);
   harness.editor->RaiseProcessing(5, 0);
@@ -99,7 +99,7 @@ TEST_F(CompressionTest, ProgressRoundsHalvesToEvenAndCompletionResetsTheBar) {
 
 TEST_F(CompressionTest, AFailedJobIsReportedAndRecorded) {
   Start("wmv");
-  const auto job = harness.control().MergeVideo();
+  const auto job = harness.insides().MergeVideo();
   ASSERT_FALSE(job->failed);
   harness.editor->RaiseFailed(Error(err::kComponentFailed, "disk full", "Moviletta.VideoEditor"));
   harness.host.ProcessPendingEvents();
@@ -112,8 +112,8 @@ TEST_F(CompressionTest, AFailedJobIsReportedAndRecorded) {
 TEST_F(CompressionTest, ASecondCompressionSharesTheRunningJobOrWaitsForIt) {
   Start("wmv");
   harness.module.CaptureExtension = ".avi";
-  const auto first = harness.control().CompressFile();
-  const auto same = harness.control().CompressFile();
+  const auto first = harness.insides().CompressFile();
+  const auto same = harness.insides().CompressFile();
   EXPECT_EQ(same, first) << "the same recording and settings share the job";
   EXPECT_EQ(std::ranges::count_if(harness.editor->calls,
                                   [](const std::string& c) { return c.starts_with("Save"); }),
@@ -122,14 +122,14 @@ TEST_F(CompressionTest, ASecondCompressionSharesTheRunningJobOrWaitsForIt) {
   harness.module.ClientSettings.FPS = 25;  // another output: it waits for the running job
   harness.editor->RaiseProcessing(1, 4);
   harness.WhenReady([] { return true; }, [&] { harness.editor->RaiseComplete(); });
-  const auto other = harness.control().CompressFile();
+  const auto other = harness.insides().CompressFile();
   EXPECT_TRUE(first->done);
   EXPECT_NE(other, first);
   EXPECT_FALSE(other->failed) << "started once the first had ended";
   EXPECT_EQ(harness.editor->last_job(), 2u);
 
-  harness.editor->RaiseProcessing(1, 1);  // the old job's late news would not reach the bar
-  harness.control().VideoEdit1_Processing(1, 1, 2);
+  harness.editor->RaiseProcessing(1, 1);
+  harness.editor->RaiseProcessingOf(1, 1, 2);  // the old job's late news does not reach the bar
   harness.host.ProcessPendingEvents();
   EXPECT_EQ(harness.progress->values.back(), 100);
   EXPECT_TRUE(Reports().empty());

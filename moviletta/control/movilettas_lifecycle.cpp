@@ -3,13 +3,13 @@
 #include <cmath>
 
 #include "moviletta/common/constants.h"
-#include "moviletta/control/movilettas.h"
+#include "moviletta/control/movilettas_impl.h"
 #include "moviletta/server/registration.h"
 #include "moviletta/utils/trap.h"
 
 namespace moviletta {
 
-void Movilettas::UserControl_Initialize() {
+void MovilettasImpl::UserControl_Initialize() {
   host_thread_.Check(__func__);
   Trap trap(reporter_, "UserControl_Initialize");
   trap.Run([&] {
@@ -44,7 +44,7 @@ void Movilettas::UserControl_Initialize() {
   });
 }
 
-void Movilettas::UserControl_Terminate() {
+void MovilettasImpl::UserControl_Terminate() {
   host_thread_.Check(__func__);
   Trap(reporter_, "UserControl_Terminate").Run([&] {
     components_.VideoCapX1->SetPreview(false);
@@ -58,7 +58,7 @@ void Movilettas::UserControl_Terminate() {
   });
 }
 
-void Movilettas::UserControl_InitProperties() {
+void MovilettasImpl::UserControl_InitProperties() {
   host_thread_.Check(__func__);
   Trap(reporter_, "UserControl_InitProperties").Run([&] {
     m_SkinPath = kDefaultSkinPath;
@@ -66,7 +66,7 @@ void Movilettas::UserControl_InitProperties() {
   });
 }
 
-void Movilettas::UserControl_ReadProperties() {
+void MovilettasImpl::UserControl_ReadProperties() {
   host_thread_.Check(__func__);
   Trap(reporter_, "UserControl_ReadProperties").Run([&] {
     m_SkinPath = host_.ReadProperty(kPropSkinPath, Variant(std::string(kDefaultSkinPath))).ToText();
@@ -74,7 +74,7 @@ void Movilettas::UserControl_ReadProperties() {
   });
 }
 
-void Movilettas::UserControl_WriteProperties() {
+void MovilettasImpl::UserControl_WriteProperties() {
   host_thread_.Check(__func__);
   Trap(reporter_, "UserControl_WriteProperties").Run([&] {
     host_.WriteProperty(kPropSkinPath, Variant(m_SkinPath), Variant(std::string(kDefaultSkinPath)));
@@ -82,7 +82,7 @@ void Movilettas::UserControl_WriteProperties() {
   });
 }
 
-void Movilettas::Wait(const Variant& seconds) {
+void MovilettasImpl::Wait(const Variant& seconds) {
   host_thread_.Check(__func__);
   using std::chrono::duration;
   using std::chrono::milliseconds;
@@ -99,7 +99,7 @@ void Movilettas::Wait(const Variant& seconds) {
   });
 }
 
-Variant Movilettas::LoadClientSettings() {
+Variant MovilettasImpl::LoadClientSettings() {
   host_thread_.Check(__func__);
   Trap trap(reporter_, "LoadClientSettings");
   trap.Run([&] {
@@ -116,12 +116,12 @@ Variant Movilettas::LoadClientSettings() {
   return {};
 }
 
-void Movilettas::KeepToKnownOutput() {
+void MovilettasImpl::KeepToKnownOutput() {
   std::string& output = module_.ClientSettings.OUTPUT;
   if (output != "mpg" && output != "wmv") output = "wmv";
 }
 
-std::string Movilettas::RegisterInstallation() {
+std::string MovilettasImpl::RegisterInstallation() {
   Trap trap(reporter_, "RegisterInstallation");
   std::string answer;
   trap.Run([&] { answer = AnnounceInstallation(server_, module_.ClientSettings, trap.section); });

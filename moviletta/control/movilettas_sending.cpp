@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "moviletta/common/constants.h"
-#include "moviletta/control/movilettas.h"
+#include "moviletta/control/movilettas_impl.h"
 #include "moviletta/dispatch/mobile_body.h"
 #include "moviletta/server/message_xml.h"
 #include "moviletta/utils/trap.h"
@@ -21,15 +21,15 @@ constexpr const char* kNotStarted = "The greeting was not sent: the mail could n
 
 }  // namespace
 
-Variant Movilettas::SetXMLNode(Variant& sNodeName, Variant& sNodeValue) {
+Variant MovilettasImpl::SetXMLNode(const Variant& sNodeName, const Variant& sNodeValue) {
   host_thread_.Check(__func__);
   return Variant(XmlLeaf(sNodeName.ToText(), sNodeValue.ToText()));
 }
 
-Variant Movilettas::GenerateMessageXML(int32_t lUserID, const std::string& sSenderName,
-                                       const std::string& sSenderEmail,
-                                       const std::string& sRecipList, const std::string& sMsg,
-                                       const std::string& sPublish, int32_t lSiteSettingID) {
+Variant MovilettasImpl::GenerateMessageXML(int32_t lUserID, const std::string& sSenderName,
+                                           const std::string& sSenderEmail,
+                                           const std::string& sRecipList, const std::string& sMsg,
+                                           const std::string& sPublish, int32_t lSiteSettingID) {
   host_thread_.Check(__func__);
   Variant document;
   Trap trap(reporter_, "GenerateMessageXML");
@@ -43,7 +43,7 @@ Variant Movilettas::GenerateMessageXML(int32_t lUserID, const std::string& sSend
 }
 
 template <class Body>
-void Movilettas::RunSend(Trap& trap, Body&& body) {
+void MovilettasImpl::RunSend(Trap& trap, Body&& body) {
   std::shared_ptr<OutgoingSend> send;
   const auto settle = [&] {
     if (send && !send->mailing && sends_.contains(send->id)) DropUnsent(send->id, kNotStarted);
@@ -60,10 +60,10 @@ void Movilettas::RunSend(Trap& trap, Body&& body) {
   settle();
 }
 
-void Movilettas::SendGreeting(int32_t lUserID, const std::string& sSenderName,
-                              const std::string& sSenderEmail, const std::string& sRecipList,
-                              const std::string& sMsg, const std::string& sPublish,
-                              int32_t lSiteSettingID) {
+void MovilettasImpl::SendGreeting(int32_t lUserID, const std::string& sSenderName,
+                                  const std::string& sSenderEmail, const std::string& sRecipList,
+                                  const std::string& sMsg, const std::string& sPublish,
+                                  int32_t lSiteSettingID) {
   host_thread_.Check(__func__);
   // The guard comes before the new sender, so that a refused call never drops a running send.
   if (!AcceptInStoppedStatus(kRefuseSend)) return;
@@ -99,9 +99,9 @@ void Movilettas::SendGreeting(int32_t lUserID, const std::string& sSenderName,
   });
 }
 
-void Movilettas::SendByEmail(const std::string& SenderName, const std::string& SenderEmail,
-                             const std::string& RecipName, const std::string& MobilePhone,
-                             const std::string& EmailList, const std::string& Msg) {
+void MovilettasImpl::SendByEmail(const std::string& SenderName, const std::string& SenderEmail,
+                                 const std::string& RecipName, const std::string& MobilePhone,
+                                 const std::string& EmailList, const std::string& Msg) {
   host_thread_.Check(__func__);
   Trap trap(reporter_, "SendByEmail");
   RunSend(trap, [&](OutgoingSend& send) {
@@ -133,7 +133,7 @@ void Movilettas::SendByEmail(const std::string& SenderName, const std::string& S
   });
 }
 
-std::shared_ptr<OutgoingSend> Movilettas::NewSend() {
+std::shared_ptr<OutgoingSend> MovilettasImpl::NewSend() {
   std::unique_ptr<MailSender> sender = components_.CreateMailSender();
   if (!sender) throw Error(err::kObjectNotSet, "no mail sender");
   auto send = std::make_shared<OutgoingSend>();
@@ -159,7 +159,7 @@ std::shared_ptr<OutgoingSend> Movilettas::NewSend() {
   return send;
 }
 
-std::string Movilettas::AttachmentList(OutgoingSend& send) {
+std::string MovilettasImpl::AttachmentList(OutgoingSend& send) {
   const std::string snapshot = skins_.GetOutputDirectory() + "Moviletta.jpg";
   std::error_code ec;
   fs::copy_file(snapshot, send.folder + "Moviletta.jpg", fs::copy_options::overwrite_existing,
@@ -168,7 +168,7 @@ std::string Movilettas::AttachmentList(OutgoingSend& send) {
          "Moviletta.jpg";
 }
 
-bool Movilettas::CompressAndWait(OutgoingSend& send) {
+bool MovilettasImpl::CompressAndWait(OutgoingSend& send) {
   components_.picGeneral->SetVisible(true);
   host_.ProcessPendingEvents();
   send.job = CompressFile();
@@ -177,18 +177,18 @@ bool Movilettas::CompressAndWait(OutgoingSend& send) {
   return send.job->done;
 }
 
-void Movilettas::DropUnsent(uint64_t id, const std::string& why) {
+void MovilettasImpl::DropUnsent(uint64_t id, const std::string& why) {
   host_.MessageBox(why);
   CloseSend(id);
 }
 
-void Movilettas::NotSent(uint64_t id, const std::string& why) {
+void MovilettasImpl::NotSent(uint64_t id, const std::string& why) {
   DropUnsent(id, why);
   SetStatus(STATUS_STOPPED);
 }
 
-void Movilettas::SendFile(OutgoingSend& send, const std::string& label, const std::string& body,
-                          const std::string& attachments) {
+void MovilettasImpl::SendFile(OutgoingSend& send, const std::string& label, const std::string& body,
+                              const std::string& attachments) {
   Trap trap(reporter_, "SendFile");
   trap.Run([&] {
     MailSender& sender = *send.sender;
@@ -210,7 +210,7 @@ void Movilettas::SendFile(OutgoingSend& send, const std::string& label, const st
   });
 }
 
-void Movilettas::EndSend(uint64_t id) {
+void MovilettasImpl::EndSend(uint64_t id) {
   const auto found = sends_.find(id);
   if (found == sends_.end()) return;
   const std::shared_ptr<OutgoingSend> send = found->second;
@@ -223,14 +223,14 @@ void Movilettas::EndSend(uint64_t id) {
   sender.Reset();
 }
 
-void Movilettas::CloseSend(uint64_t id) {
+void MovilettasImpl::CloseSend(uint64_t id) {
   const auto found = sends_.find(id);
   const bool latest = found != sends_.end() && found->second->sender.get() == poSendMail;
   EndSend(id);
   if (latest || sends_.empty()) components_.picGeneral->SetVisible(false);
 }
 
-void Movilettas::poSendMail_Progress(uint64_t id, int32_t PercentComplete) {
+void MovilettasImpl::poSendMail_Progress(uint64_t id, int32_t PercentComplete) {
   host_thread_.Check(__func__);
   const auto found = sends_.find(id);
   // Only the latest send drives the bar.
@@ -240,7 +240,7 @@ void Movilettas::poSendMail_Progress(uint64_t id, int32_t PercentComplete) {
                                                 "%");
 }
 
-void Movilettas::poSendMail_SendFailed(uint64_t id, const std::string& Explanation) {
+void MovilettasImpl::poSendMail_SendFailed(uint64_t id, const std::string& Explanation) {
   host_thread_.Check(__func__);
   const auto found = sends_.find(id);
   if (found == sends_.end() || !found->second->mailing) return;
@@ -249,7 +249,7 @@ void Movilettas::poSendMail_SendFailed(uint64_t id, const std::string& Explanati
   CloseSend(id);
 }
 
-void Movilettas::poSendMail_SendSuccesful(uint64_t id) {
+void MovilettasImpl::poSendMail_SendSuccesful(uint64_t id) {
   host_thread_.Check(__func__);
   const auto found = sends_.find(id);
   if (found == sends_.end() || !found->second->mailing) return;

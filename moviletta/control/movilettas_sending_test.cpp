@@ -200,7 +200,7 @@ TEST_F(SendingTest, OverlappingSendsEachMailTheirOwnMail) {
   harness.host.ProcessPendingEvents();
   EXPECT_FALSE(harness.panel->visible);
   EXPECT_EQ(harness.mail->live, 0);
-  EXPECT_EQ(harness.control().SendsInProgress(), 0u);
+  EXPECT_EQ(harness.insides().SendsInProgress(), 0u);
 }
 
 // What a mail carries is fixed when it goes: a new take replacing the files in the output folder

@@ -1,13 +1,13 @@
 // Skin selection, the skin-path assignment with its preview, and the skin kind.
 #include "moviletta/common/constants.h"
 #include "moviletta/control/frame_period.h"
-#include "moviletta/control/movilettas.h"
+#include "moviletta/control/movilettas_impl.h"
 #include "moviletta/skins/gif_picture.h"
 #include "moviletta/utils/trap.h"
 
 namespace moviletta {
 
-void Movilettas::LoadSkin(int32_t lSkinID) {
+void MovilettasImpl::LoadSkin(int32_t lSkinID) {
   host_thread_.Check(__func__);
   if (!AcceptInStoppedStatus(kRefuseLoadSkin)) return;
   Trap(reporter_, "LoadSkin").Run([&] {
@@ -34,7 +34,7 @@ void Movilettas::LoadSkin(int32_t lSkinID) {
   });
 }
 
-void Movilettas::AssignSkinPath(const std::string& path, bool animate) {
+void MovilettasImpl::AssignSkinPath(const std::string& path, bool animate) {
   m_SkinPath = path;
   const ClientSettings& settings = module_.ClientSettings;
   const double period = FramePeriod(settings.FPS);
@@ -61,7 +61,7 @@ void Movilettas::AssignSkinPath(const std::string& path, bool animate) {
   host_.PropertyChanged(kPropSkinPath);
 }
 
-void Movilettas::RunSkinPreview(int16_t frames, double period) {
+void MovilettasImpl::RunSkinPreview(int16_t frames, double period) {
   CaptureDevice& capture = *components_.VideoCapX1;
   const auto stopping = [this] { return m_StopPreview || host_.StopRequested(); };
   while (!stopping()) {
@@ -76,7 +76,7 @@ void Movilettas::RunSkinPreview(int16_t frames, double period) {
   }
 }
 
-std::string Movilettas::GetSkinType() {
+std::string MovilettasImpl::GetSkinType() {
   host_thread_.Check(__func__);
   std::string type;
   Trap(reporter_, "GetSkinType").Run([&] {
@@ -93,7 +93,7 @@ std::string Movilettas::GetSkinType() {
   return type;
 }
 
-bool Movilettas::IsImageLoaded(int32_t index) {
+bool MovilettasImpl::IsImageLoaded(int32_t index) {
   host_thread_.Check(__func__);
   bool loaded = false;
   Trap(reporter_, "IsImageLoaded").Run([&] { loaded = index < img_.Count(); });

@@ -60,7 +60,7 @@ TEST_F(LoadSkinTest, NoSkinRemovesTheOverlay) {
                                           SeenEvent{ControlEvent::StatusChanged, 2, ""},
                                           SeenEvent{ControlEvent::StatusChanged, 1, ""}));
   EXPECT_EQ(StoredSkinPath(), "");
-  EXPECT_EQ(harness.control().GetSkinType(), "NO_SKIN");
+  EXPECT_EQ(harness.insides().GetSkinType(), "NO_SKIN");
   EXPECT_THAT(harness.host.changed_properties, ElementsAre("SkinPath"));
   EXPECT_TRUE(server.Requests().empty());
 }
@@ -71,14 +71,14 @@ TEST_F(LoadSkinTest, CachedSkinsShowWithoutAnyRequest) {
   harness.control().LoadSkin(7);
   EXPECT_EQ(OverlaidReds(), std::vector<int>{70});
   EXPECT_EQ(harness.capture->calls.back(), "OverlayBitmap(0,0,16711935)") << "TRANSCOLOR";
-  EXPECT_EQ(harness.control().GetSkinType(), "STATIC");
+  EXPECT_EQ(harness.insides().GetSkinType(), "STATIC");
 
   CacheAnimated(8, 3);
   harness.control().LoadSkin(8);
   EXPECT_EQ(OverlaidReds(), (std::vector<int>{70, 1})) << "frame 1 shows, no preview";
-  for (int i = 1; i <= 3; ++i) EXPECT_EQ(harness.control().img().Picture(i)->rgba[0], i);
+  for (int i = 1; i <= 3; ++i) EXPECT_EQ(harness.insides().img().Picture(i)->rgba[0], i);
   EXPECT_EQ(harness.control().ClientStatus(), STATUS_STOPPED);
-  EXPECT_EQ(harness.control().GetSkinType(), "ANIMATION");
+  EXPECT_EQ(harness.insides().GetSkinType(), "ANIMATION");
   EXPECT_EQ(StoredSkinPath(), harness.app_directory + "/SKINS/ml_skin_8/");
   EXPECT_TRUE(server.Requests().empty());
 }
@@ -87,9 +87,9 @@ TEST_F(LoadSkinTest, SlotsAreCreatedOnceAndReused) {
   Start();
   CacheAnimated(10, 10), CacheAnimated(4, 4), CacheAnimated(12, 12);
   for (int32_t id : {10, 4, 12}) harness.control().LoadSkin(id);
-  EXPECT_EQ(harness.control().img().Count(), 13);
-  EXPECT_EQ(harness.control().img().Picture(12)->rgba[0], 12);
-  EXPECT_EQ(harness.control().img().Picture(4)->rgba[0], 4);
+  EXPECT_EQ(harness.insides().img().Count(), 13);
+  EXPECT_EQ(harness.insides().img().Picture(12)->rgba[0], 12);
+  EXPECT_EQ(harness.insides().img().Picture(4)->rgba[0], 4);
   EXPECT_TRUE(Reports().empty()) << "a slot created twice would have failed the load";
 }
 
@@ -131,7 +131,7 @@ TEST_F(LoadSkinTest, AMissingSkinShowsThePlaceholderThenDownloads) {
   EXPECT_EQ(queries[0].Query("lSkinID"), "100000");
   EXPECT_EQ(queries[1].Query("lSkinID"), "6");
   EXPECT_EQ(OverlaidReds(), (std::vector<int>{99, -1, 50, 60}));
-  EXPECT_EQ(harness.control().GetSkinType(), "STATIC");
+  EXPECT_EQ(harness.insides().GetSkinType(), "STATIC");
 
   // With the animated placeholder now cached and a preview on, it stands still meanwhile.
   server.SetSettings(SettingsDocument(server.address(), {{"ANIMPREVIEW", "1"}}));

@@ -118,7 +118,7 @@ TEST_F(MovilettasTest, AnUnreadablePropertyIsReportedAndKeepsWhatWasRead) {
 TEST_F(MovilettasTest, ShutdownReleasesTheDeviceAndTheRunTimeSlots) {
   StartStopped();
   harness.capture->calls.clear();
-  PictureSlots& img = harness.control().img();
+  PictureSlots& img = harness.insides().img();
   for (int32_t i = 2; i <= 5; ++i) img.Create(i);
   harness.control().UserControl_Terminate();
   EXPECT_THAT(harness.capture->calls, ElementsAre("Preview=False", "Connected=False"));
@@ -157,7 +157,7 @@ TEST_F(MovilettasTest, GetInstallationIdReportsAFailureWithAnEmptySection) {
 TEST_F(MovilettasTest, NotificationsAfterTheControlIsGoneAreDropped) {
   StartStopped();
   int delivered = 0;
-  NotificationPoster poster = harness.control().Notifications();
+  NotificationPoster poster = harness.insides().Notifications();
   std::thread worker([&] { poster.Post([&] { ++delivered; }); });
   worker.join();
   harness.host.ProcessPendingEvents(std::chrono::milliseconds(0));

@@ -35,8 +35,8 @@ EditJobId FakeVideoEditor::SaveOutputFile(const std::string& path) {
   return ++last_job_;
 }
 
-void FakeVideoEditor::RaiseProcessing(double done, double total) {
-  if (processing_) std::thread(processing_, last_job_, done, total).join();
+void FakeVideoEditor::RaiseProcessingOf(EditJobId job, double done, double total) {
+  if (processing_) std::thread(processing_, job, done, total).join();
 }
 
 void FakeVideoEditor::RaiseComplete() {

@@ -19,7 +19,9 @@ class FakeVideoEditor : public VideoEditor {
   double duration = 2.5;
 
   // The notifications of the last job started (job 0 before any).
-  void RaiseProcessing(double done, double total);
+  void RaiseProcessing(double done, double total) { RaiseProcessingOf(last_job_, done, total); }
+  // A progress notification of any job, such as one that ended long ago.
+  void RaiseProcessingOf(EditJobId job, double done, double total);
   void RaiseComplete();
   void RaiseFailed(Error failure);
   bool running() const { return running_; }

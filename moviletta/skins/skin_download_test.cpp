@@ -30,8 +30,8 @@ class SkinDownloadTest : public ::testing::Test {
     }
   }
 
-  SkinDownloader& downloads() { return harness.control().downloads(); }
-  SkinCache& cache() { return harness.control().skins(); }
+  SkinDownloader& downloads() { return harness.insides().downloads(); }
+  SkinCache& cache() { return harness.insides().skins(); }
   std::vector<RecordedRequest> Reports() const { return server.RequestsTo("/clientErrLog.asp"); }
   std::vector<std::string> SkinFolderEntries() const {
     std::vector<std::string> names;

@@ -1,0 +1,217 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "moviletta/common/variant.h"
+#include "moviletta/control/components.h"
+#include "moviletta/control/event_queue.h"
+#include "moviletta/control/host.h"
+#include "moviletta/control/module_state.h"
+#include "moviletta/control/movilettas.h"
+#include "moviletta/control/outgoing_send.h"
+#include "moviletta/safety/object_safety.h"
+#include "moviletta/server/greeting_server.h"
+#include "moviletta/server/identity.h"
+#include "moviletta/skins/picture_slots.h"
+#include "moviletta/skins/skin_cache.h"
+#include "moviletta/skins/skin_download.h"
+#include "moviletta/utils/error_reporter.h"
+#include "moviletta/utils/thread_checker.h"
+
+namespace moviletta {
+
+class Trap;
+
+// The insides of the Moviletta control (Movilettas, movilettas.h, is the page's view of it): the
+// scripting members, the component notification handlers and the state they share.
+//
+// Threads: every member runs on the host thread, and so do the events it raises; debug builds
+// check it in every public member (the host thread is the first that calls one, see
+// DetachFromHostThread). Outside components deliver their notifications through Notifications(),
+// which queues them for the host thread. Nothing here takes a lock.
+//
+// Failures: a procedure with an error trap reports its failure to the greeting server's error
+// log and returns normally. Only what cannot be reported (the report itself failed) and the
+// failures of members without a trap leave a member, as Error; the host turns them into script
+// errors.
+class MovilettasImpl {
+ public:
+  // `host`, `queue` and `module` must outlive the control. Throws Error 91 when the capture,
+  // player or editing component is missing; the others default to the standard ones.
+  MovilettasImpl(Host& host, EventQueue& queue, ModuleState& module, Components components,
+                 ControlConfig config = {});
+  ~MovilettasImpl();
+  MovilettasImpl(const MovilettasImpl&) = delete;
+  MovilettasImpl& operator=(const MovilettasImpl&) = delete;
+
+  // --- Life in the host, called by the host in this order ---
+  // Start-up: settings, capture set-up, registration, output format, safety flags, status 1.
+  void UserControl_Initialize();
+  // A new instance gets the default properties; a restored one reads them from the bag.
+  void UserControl_InitProperties();
+  void UserControl_ReadProperties();
+  void UserControl_WriteProperties();
+  // Shutdown: releases the capture device, the mail sender and the run-time picture slots.
+  void UserControl_Terminate();
+
+  // --- The scripting members (see movilettas.h); events are raised through Host::RaiseEvent ---
+  // Throws Error 393 in user mode; the stored path in a design environment.
+  std::string SkinPath() const;
+  void RecordVideo();
+  void PlayVideo();
+  void StopVideo();
+  bool Miror() const {
+    host_thread_.Check(__func__);
+    return m_Miror;
+  }
+  // Stores the flag, mirrors the capture picture (-1 on, -4 off) and marks "Miror" changed.
+  void Miror(bool New_Miror);
+  int32_t ClientStatus() const {
+    host_thread_.Check(__func__);
+    return m_Status;
+  }
+  const std::string& ErrMsg() const {
+    host_thread_.Check(__func__);
+    return m_ErrMsg;
+  }
+  void SendByEmail(const std::string& SenderName, const std::string& SenderEmail,
+                   const std::string& RecipName, const std::string& MobilePhone,
+                   const std::string& EmailList, const std::string& Msg);
+  void SendGreeting(int32_t lUserID, const std::string& sSenderName,
+                    const std::string& sSenderEmail, const std::string& sRecipList,
+                    const std::string& sMsg, const std::string& sPublish, int32_t lSiteSettingID);
+  // The installation identifier; empty after a reported failure.
+  std::string GetInstallationID();
+  void LoadSkin(int32_t lSkinID);
+  void SetVideoSize(int32_t lWidth, int32_t lHeight);
+  // Fetches the client settings and resets the display size to 320 x 240; returns empty.
+  Variant LoadClientSettings();
+  Variant SetXMLNode(const Variant& sNodeName, const Variant& sNodeValue);
+  Variant GenerateMessageXML(int32_t lUserID, const std::string& sSenderName,
+                             const std::string& sSenderEmail, const std::string& sRecipList,
+                             const std::string& sMsg, const std::string& sPublish,
+                             int32_t lSiteSettingID);
+
+  // --- Safety answers for the host (see safety/object_safety.h) ---
+  HResult GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,
+                                    uint32_t* pdwEnabledOptions) const;
+  HResult SetInterfaceSafetyOptions(const Guid* riid, uint32_t dwOptionsSetMask,
+                                    uint32_t dwEnabledOptions) const;
+
+  // --- For the control's own operations and the host ---
+  // For a host that makes the control on one thread and then runs it on another for good: the
+  // next member call names the host thread.
+  void DetachFromHostThread() { host_thread_.Detach(); }
+  // Pauses for more than `seconds` (a number) while processing host events; at least one pass.
+  void Wait(const Variant& seconds);
+  // Queues work for the host thread from any thread; dropped once the control is gone.
+  NotificationPoster Notifications() const { return NotificationPoster(queue_, alive_); }
+  // The application folder, the skin cache and the skin downloads.
+  SkinCache& skins() { return skins_; }
+  SkinDownloader& downloads() { return downloader_; }
+  // The picture slots (img) of the surface.
+  PictureSlots& img() { return img_; }
+  // "ANIMATION", "STATIC" or "NO_SKIN" for the current skin; empty after a reported failure.
+  std::string GetSkinType();
+  // True when slot `index` exists.
+  bool IsImageLoaded(int32_t index);
+
+  // Compression of the recording into the output file: CompressFile shows the panel and runs
+  // MergeVideo, which hands a job to the editing component. The job that comes back ends with
+  // VideoEdit1_Complete (done) or VideoEdit1_Failed (failed); it is already failed when it could
+  // not be started. CompressFile joins a running job for the same recording and settings, and
+  // waits (yielding) for a running job of another recording to end before it starts its own.
+  std::shared_ptr<const CompressionJob> CompressFile();
+  std::shared_ptr<const CompressionJob> MergeVideo();
+
+  // The sends whose result has not arrived yet.
+  std::size_t SendsInProgress() const {
+    host_thread_.Check(__func__);
+    return sends_.size();
+  }
+
+ private:
+  // Notification handlers of the components, run on the host thread. Notifications of a job or
+  // a send that is no longer the control's are dropped.
+  // `failure` is what ended the capture, when something did; it is reported after the status.
+  void VideoCapX1_CaptureEnd(std::optional<Error> failure = std::nullopt);
+  void VideoCapX2_PlayerChangeState(int32_t state);
+  void VideoEdit1_Processing(EditJobId job, double done, double total);
+  void VideoEdit1_Complete(EditJobId job);
+  void VideoEdit1_Failed(EditJobId job, const Error& failure);
+  // The mail sender's notifications; `send` is the OutgoingSend::id of the send that raised it.
+  void poSendMail_Progress(uint64_t send, int32_t PercentComplete);
+  void poSendMail_SendFailed(uint64_t send, const std::string& Explanation);
+  void poSendMail_SendSuccesful(uint64_t send);
+
+  void SetStatus(int32_t status);
+  void SetErrMsg(std::string message);
+  // The entry rule of the long operations; false after a refusal.
+  bool AcceptInStoppedStatus(std::string_view refusal);
+  std::string RegisterInstallation();
+  // OUTPUT as one of the two formats: exactly "mpg", else "wmv".
+  void KeepToKnownOutput();
+  // The skin-path assignment: stores the path and shows the skin; an animated skin's preview
+  // runs here (and yields) when ANIMPREVIEW is 1 and `animate` is set.
+  void AssignSkinPath(const std::string& path, bool animate = true);
+  void RunSkinPreview(int16_t frames, double period);
+  // A new send with its own mail sender (which becomes poSendMail) and folder.
+  std::shared_ptr<OutgoingSend> NewSend();
+  // The output file and the snapshot in the send's folder, joined by ";". The snapshot is
+  // frozen now; the output when its compression completes.
+  std::string AttachmentList(OutgoingSend& send);
+  // Shows the panel, compresses and yields until the send's compression has ended. Returns
+  // false when it failed.
+  bool CompressAndWait(OutgoingSend& send);
+  // Fills the send's mail sender and starts the send.
+  void SendFile(OutgoingSend& send, const std::string& label, const std::string& body,
+                const std::string& attachments);
+  // Runs the body of a send procedure; a send that ends without its mail started tells the user
+  // once and is dropped.
+  template <class Body>
+  void RunSend(Trap& trap, Body&& body);
+  // A send that could not go out: tells the user, hides the panel and drops the send.
+  void DropUnsent(uint64_t send, const std::string& why);
+  // DropUnsent, then leaves the sending state.
+  void NotSent(uint64_t send, const std::string& why);
+  // Ends the send: its sender's two ending operations, then the sender and the folder go.
+  void EndSend(uint64_t send);
+  // EndSend, then hides the panel when the send was the latest or no other send is under way.
+  void CloseSend(uint64_t send);
+  // The recording and the output settings a compression would use now.
+  std::string CompressionKey() const;
+
+  Host& host_;
+  EventQueue& queue_;
+  ModuleState& module_;
+  Components components_;
+  ControlConfig config_;
+  Identity identity_;
+  GreetingServer server_;
+  ErrorReporter reporter_;
+  SkinCache skins_;
+  SkinDownloader downloader_;
+  PictureSlots img_;
+  BitmapHandle picFrame_;
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+  ThreadChecker host_thread_;
+
+  bool m_Miror = false;
+  std::string m_SkinPath;
+  int32_t m_SkinID = 0;
+  std::string m_ErrMsg;
+  bool m_StopRequested = false;
+  bool m_StopPreview = false;
+  int32_t m_Status = STATUS_STARTING;
+  std::shared_ptr<CompressionJob> running_job_;  // the editing component's job, while it runs
+  std::map<uint64_t, std::shared_ptr<OutgoingSend>> sends_;
+  uint64_t last_send_ = 0;
+  MailSender* poSendMail = nullptr;  // the sender of the latest send, owned by that send
+};
+
+}  // namespace moviletta

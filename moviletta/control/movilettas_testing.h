@@ -1,0 +1,15 @@
+#pragma once
+
+#include "moviletta/control/movilettas.h"
+#include "moviletta/control/movilettas_impl.h"
+
+namespace moviletta {
+
+// The one way into a control's insides: its skin cache and downloads, picture slots,
+// compressions and sends, and the poster its components notify through. Tests only.
+class MovilettasTesting {
+ public:
+  static MovilettasImpl& Insides(Movilettas& control) { return *control.impl_; }
+};
+
+}  // namespace moviletta
