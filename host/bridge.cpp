@@ -134,7 +134,7 @@ json Bridge::SkinCatalogue() {
                      {"name", line.substr(first + 1, last - first - 1)},
                      {"thumbnail", "/skins/" + std::to_string(id) + "/picture"}});
   }
-  std::lock_guard lock(pictures_mutex_);
+  MutexLock lock(pictures_mutex_);
   pictures_ = std::move(pictures);
   return skins;
 }
@@ -257,7 +257,7 @@ void Bridge::Routes() {
         [this](const httplib::Request& req, httplib::Response& res) {
           std::string url;
           {
-            std::lock_guard lock(pictures_mutex_);
+            MutexLock lock(pictures_mutex_);
             const std::string id = req.matches[1];
             int32_t skin = 0;
             if (std::from_chars(id.data(), id.data() + id.size(), skin).ec != std::errc())
@@ -279,7 +279,7 @@ void Bridge::Routes() {
   s.Post("/claim", [this](const httplib::Request& req, httplib::Response& res) {
     const std::string page = req.get_param_value("page");
     if (page.empty() || page.size() > 64) return void(res.status = 400);
-    std::lock_guard lock(driver_mutex_);
+    MutexLock lock(driver_mutex_);
     if (!driver_.empty() && driver_ != page && req.get_param_value("takeover") != "1")
       return void(res.status = 409);
     if (driver_ != page) {
@@ -362,14 +362,14 @@ void Bridge::Routes() {
 }
 
 void Bridge::Release(const std::string& page) {
-  std::lock_guard lock(driver_mutex_);
+  MutexLock lock(driver_mutex_);
   if (page.empty() || driver_ != page) return;
   driver_.clear();
   stream_.Publish("driver", {{"page", ""}});
 }
 
 bool Bridge::Drives(const std::string& page) {
-  std::lock_guard lock(driver_mutex_);
+  MutexLock lock(driver_mutex_);
   return page.empty() || page == driver_;
 }
 

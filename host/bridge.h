@@ -4,7 +4,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -14,6 +13,7 @@
 #include "host/event_stream.h"
 #include "host/frame_feed.h"
 #include "host/web_host.h"
+#include "moviletta/common/mutex.h"
 #include "moviletta/control/control_site.h"
 #include "moviletta/server/http_client.h"
 
@@ -104,10 +104,11 @@ class Bridge {
   std::function<void()> restart_;
   std::string catalogue_url_;
   HttpClientFactory* catalogue_http_ = nullptr;
-  std::mutex pictures_mutex_;
-  std::map<int32_t, std::string> pictures_;  // skin id: picture URL, from the last catalogue
-  std::mutex driver_mutex_;
-  std::string driver_;  // the page that drives the control, empty for none
+  Mutex pictures_mutex_;
+  // Skin id: picture URL, from the last catalogue.
+  std::map<int32_t, std::string> pictures_ GUARDED_BY(pictures_mutex_);
+  Mutex driver_mutex_;
+  std::string driver_ GUARDED_BY(driver_mutex_);  // the page that drives the control, or empty
 };
 
 // A fresh random token of 32 hexadecimal digits.

@@ -27,7 +27,7 @@ void EventStream::OpenBox(uint64_t box, std::string_view text) {
 
 void EventStream::Add(std::string name, std::string json, std::optional<uint64_t> box) {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     Event event{next_id_++, std::move(name), std::move(json)};
     if (std::ranges::find(kStateKinds, event.name) != kStateKinds.end()) state_[event.name] = event;
     if (box) {
@@ -41,7 +41,7 @@ void EventStream::Add(std::string name, std::string json, std::optional<uint64_t
 }
 
 void EventStream::CloseBox(uint64_t box) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   boxes_.erase(box);
 }
 
@@ -55,14 +55,16 @@ std::vector<EventStream::Event> EventStream::CurrentLocked(uint64_t& last_id) co
 }
 
 std::vector<EventStream::Event> EventStream::Current(uint64_t& last_id) const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return CurrentLocked(last_id);
 }
 
 std::vector<EventStream::Event> EventStream::Next(uint64_t& after,
                                                   std::chrono::milliseconds timeout) {
-  std::unique_lock lock(mutex_);
-  published_.wait_for(lock, timeout, [&] { return closed_ || next_id_ - 1 > after; });
+  MutexLock lock(mutex_);
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!closed_ && next_id_ - 1 <= after)
+    if (lock.WaitUntil(published_, deadline) == std::cv_status::timeout) break;
   std::vector<Event> found;
   if (closed_) return found;
   if (!events_.empty() && events_.front().id > after + 1) {  // missed some: start afresh
@@ -77,14 +79,14 @@ std::vector<EventStream::Event> EventStream::Next(uint64_t& after,
 
 void EventStream::Close() {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     closed_ = true;
   }
   published_.notify_all();
 }
 
 bool EventStream::closed() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return closed_;
 }
 

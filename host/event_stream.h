@@ -5,13 +5,14 @@
 #include <cstdint>
 #include <deque>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "moviletta/common/mutex.h"
 
 namespace moviletta::web {
 
@@ -47,16 +48,16 @@ class EventStream {
   bool closed() const;
 
  private:
-  std::vector<Event> CurrentLocked(uint64_t& last_id) const;
-  void Add(std::string name, std::string json, std::optional<uint64_t> box);
+  std::vector<Event> CurrentLocked(uint64_t& last_id) const REQUIRES(mutex_);
+  void Add(std::string name, std::string json, std::optional<uint64_t> box) EXCLUDES(mutex_);
 
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::condition_variable published_;
-  std::deque<Event> events_;
-  std::map<std::string, Event> state_;  // by kind
-  std::map<uint64_t, Event> boxes_;     // open message boxes by box id
-  uint64_t next_id_ = 1;
-  bool closed_ = false;
+  std::deque<Event> events_ GUARDED_BY(mutex_);
+  std::map<std::string, Event> state_ GUARDED_BY(mutex_);  // by kind
+  std::map<uint64_t, Event> boxes_ GUARDED_BY(mutex_);     // open message boxes by box id
+  uint64_t next_id_ GUARDED_BY(mutex_) = 1;
+  bool closed_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace moviletta::web

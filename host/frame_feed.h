@@ -3,9 +3,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
 
 #include "moviletta/common/bitmap.h"
+#include "moviletta/common/mutex.h"
 
 namespace moviletta::web {
 
@@ -15,7 +15,7 @@ class FrameFeed {
  public:
   void Push(BitmapHandle frame) {
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       latest_ = std::move(frame);
       ++number_;
     }
@@ -24,32 +24,34 @@ class FrameFeed {
 
   // The first picture after number `seen` (which it updates); null after `timeout` or Close.
   BitmapHandle Next(uint64_t& seen, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    if (!pushed_.wait_for(lock, timeout, [&] { return closed_ || number_ > seen; }) || closed_)
-      return nullptr;
+    MutexLock lock(mutex_);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!closed_ && number_ <= seen)
+      if (lock.WaitUntil(pushed_, deadline) == std::cv_status::timeout) break;
+    if (closed_ || number_ <= seen) return nullptr;
     seen = number_;
     return latest_;
   }
 
   bool closed() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return closed_;
   }
 
   void Close() {
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       closed_ = true;
     }
     pushed_.notify_all();
   }
 
  private:
-  std::mutex mutex_;
+  Mutex mutex_;
   std::condition_variable pushed_;
-  BitmapHandle latest_;
-  uint64_t number_ = 0;
-  bool closed_ = false;
+  BitmapHandle latest_ GUARDED_BY(mutex_);
+  uint64_t number_ GUARDED_BY(mutex_) = 0;
+  bool closed_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace moviletta::web

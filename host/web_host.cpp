@@ -79,19 +79,19 @@ void WebHost::BringToFront(SurfaceWindow window) {
 void WebHost::MessageBox(std::string_view text) {
   const uint64_t id = next_box_++;
   {
-    std::lock_guard lock(boxes_mutex_);
+    MutexLock lock(boxes_mutex_);
     open_boxes_[id] = false;
   }
   stream_.OpenBox(id, text);
   const auto acknowledged = [&] {
-    std::lock_guard lock(boxes_mutex_);
+    MutexLock lock(boxes_mutex_);
     return open_boxes_[id];
   };
   const auto deadline = Now() + message_box_timeout;
   while (!acknowledged() && Now() < deadline && !stream_.closed() && !StopRequested())
     ProcessPendingEvents(std::chrono::milliseconds(50));
   {
-    std::lock_guard lock(boxes_mutex_);
+    MutexLock lock(boxes_mutex_);
     open_boxes_.erase(id);
   }
   stream_.CloseBox(id);
@@ -103,7 +103,7 @@ void WebHost::RequestStop() {
 }
 
 bool WebHost::Acknowledge(uint64_t id) {
-  std::lock_guard lock(boxes_mutex_);
+  MutexLock lock(boxes_mutex_);
   const auto box = open_boxes_.find(id);
   if (box == open_boxes_.end()) return false;
   box->second = true;

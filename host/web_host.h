@@ -2,11 +2,11 @@
 
 #include <atomic>
 #include <map>
-#include <mutex>
 #include <string>
 #include <utility>
 
 #include "host/event_stream.h"
+#include "moviletta/common/mutex.h"
 #include "moviletta/control/event_queue.h"
 #include "moviletta/control/host.h"
 #include "moviletta/control/module_state.h"
@@ -60,8 +60,9 @@ class WebHost : public Host {
   std::string bag_file_;
   std::map<std::string, Variant, std::less<>> bag_;
   EventQueue queue_;
-  std::mutex boxes_mutex_;
-  std::map<uint64_t, bool> open_boxes_;  // the boxes shown now: acknowledged or not
+  Mutex boxes_mutex_;
+  std::map<uint64_t, bool> open_boxes_
+      GUARDED_BY(boxes_mutex_);  // the boxes shown now: acknowledged or not
   std::atomic<uint64_t> next_box_{1};
   std::atomic<bool> stop_requested_{false};
 };

@@ -135,12 +135,12 @@ void DeviceSource::Read(const std::string& device, Body&& body) {
     failure = Error::FromCurrent();
   }
   if (!failure) return;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (!failure_) failure_ = std::move(failure);
 }
 
 std::optional<Error> DeviceSource::Failure() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return failure_;
 }
 
@@ -158,7 +158,7 @@ void DeviceSource::ReadCamera() {
     uint8_t* rows = rgba.data();
     const int stride = width * 4;
     sws_scale(to_rgba.get(), frame.data, frame.linesize, 0, frame.height, &rows, &stride);
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     latest_.swap(rgba);
     latest_width_ = width, latest_height_ = height;
   });
@@ -188,7 +188,7 @@ void DeviceSource::ReadMicrophone() {
     const Clock::time_point now = Clock::now();
     const auto chunk = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(static_cast<double>(count) / sample_rate_));
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     sound_.insert(sound_.end(), converted.begin(), converted.begin() + count);
     newest_sound_ = now;
     longest_chunk_ = std::max(longest_chunk_, chunk);
@@ -199,7 +199,7 @@ void DeviceSource::ReadMicrophone() {
 
 void DeviceSource::Video(int64_t, int width, int height, uint8_t* rgba) {
   wanted_width_ = width, wanted_height_ = height;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (latest_width_ == width && latest_height_ == height)
     std::copy(latest_.begin(), latest_.end(), rgba);
   else
@@ -209,7 +209,7 @@ void DeviceSource::Video(int64_t, int width, int height, uint8_t* rgba) {
 void DeviceSource::Audio(int16_t* samples, int count) {
   using Seconds = std::chrono::duration<double>;
   const Clock::time_point now = Clock::now();
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (!sound_.empty()) {
     // The slot's own sound was taken within its period; a device that delivers in longer runs
     // gets that much more room before its sound counts as late.

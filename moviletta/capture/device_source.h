@@ -5,13 +5,13 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "moviletta/capture/frame_source.h"
+#include "moviletta/common/mutex.h"
 
 namespace moviletta {
 
@@ -65,16 +65,17 @@ class DeviceSource : public FrameSource {
   std::atomic<bool> stop_{false};
   std::unique_ptr<Input> camera_;
   std::unique_ptr<Input> microphone_;
-  mutable std::mutex mutex_;  // guards everything below
-  std::optional<Error> failure_;
+  mutable Mutex mutex_;
+  std::optional<Error> failure_ GUARDED_BY(mutex_);
   std::atomic<int> wanted_width_{0};
   std::atomic<int> wanted_height_{0};
-  std::vector<uint8_t> latest_;  // RGBA
-  int latest_width_ = 0;
-  int latest_height_ = 0;
-  std::deque<int16_t> sound_;
-  Clock::time_point newest_sound_;   // when the last buffered sample was taken
-  Clock::duration longest_chunk_{};  // the longest run of sound that arrived at once
+  std::vector<uint8_t> latest_ GUARDED_BY(mutex_);  // RGBA
+  int latest_width_ GUARDED_BY(mutex_) = 0;
+  int latest_height_ GUARDED_BY(mutex_) = 0;
+  std::deque<int16_t> sound_ GUARDED_BY(mutex_);
+  // When the last buffered sample was taken, and the longest run of sound that arrived at once.
+  Clock::time_point newest_sound_ GUARDED_BY(mutex_);
+  Clock::duration longest_chunk_ GUARDED_BY(mutex_){};
   std::thread camera_thread_;
   std::thread microphone_thread_;
 };

@@ -3,10 +3,10 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "moviletta/capture/audio_output.h"
+#include "moviletta/common/mutex.h"
 
 namespace moviletta {
 
@@ -17,13 +17,20 @@ namespace moviletta {
 class FakeAudioOutput : public AudioOutput {
  public:
   struct Log {
-    std::mutex mutex;
-    std::vector<int16_t> heard;
-    int rate = 0;
-    int channels = 0;
+    // Set before a player opens the device.
     bool missing = false;
     double speed = 1.0;
     double buffer_seconds = 0.2;
+
+    // What the device was given: its format and every sample. Any thread.
+    std::vector<int16_t> Heard() EXCLUDES(mutex) {
+      MutexLock lock(mutex);
+      return heard;
+    }
+    Mutex mutex;
+    std::vector<int16_t> heard GUARDED_BY(mutex);
+    int rate GUARDED_BY(mutex) = 0;
+    int channels GUARDED_BY(mutex) = 0;
   };
 
   explicit FakeAudioOutput(std::shared_ptr<Log> log) : log_(std::move(log)) {}
@@ -45,6 +52,8 @@ class FakeAudioOutput : public AudioOutput {
   std::chrono::steady_clock::time_point opened_;
   int64_t written_ = 0;
   int rate_ = 1;
+  double speed_ = 1.0;
+  double buffer_seconds_ = 0.2;
 };
 
 }  // namespace moviletta

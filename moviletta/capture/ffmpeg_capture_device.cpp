@@ -25,7 +25,7 @@ FfmpegCaptureDevice::FfmpegCaptureDevice(CaptureOptions options)
 FfmpegCaptureDevice::~FfmpegCaptureDevice() {
   StopCapture();
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     quit_ = true;
   }
   wake_.notify_all();
@@ -38,18 +38,18 @@ void FfmpegCaptureDevice::Run() {
   std::vector<int16_t> sound;
   int64_t index = 0;
   Clock::time_point next = Clock::now();
-  std::unique_lock lock(mutex_);
+  MutexLock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [&] { return quit_ || Active(); });
+    while (!quit_ && !Active()) lock.Wait(wake_);
     if (quit_) return;
     const std::shared_ptr<FrameSource> source = source_;
     const int width = width_, height = height_;
     const int fps = fps_ > 0 ? fps_ : kPreviewFps;
     const bool mirror = mirror_;
     const std::shared_ptr<const PreparedOverlay> overlay = overlay_;
-    const auto listener = frame_listener_;
+    const auto listener = frame_listener_.Get();
     const int display_width = display_width_, display_height = display_height_;
-    lock.unlock();
+    lock.Unlock();
 
     // Whatever fails in a frame ends a running capture with that failure; the preview goes on.
     BitmapHandle frame;
@@ -66,8 +66,9 @@ void FfmpegCaptureDevice::Run() {
       failure = Error::FromCurrent();
     }
 
+    bool ended = false;
     {
-      std::unique_lock recording(record_mutex_);
+      MutexLock recording(record_mutex_);
       try {
         // Sound follows the frames exactly: frame n carries samples n*rate/fps up to
         // (n+1)*rate/fps.
@@ -81,25 +82,26 @@ void FfmpegCaptureDevice::Run() {
         if (!failure) failure = Error::FromCurrent();
       }
       if (recorder_ && (failure || (limit_frames_ > 0 && recorder_->frames() >= limit_frames_)))
-        EndCapture(recording, std::move(failure));
+        ended = FinishCapture(failure);
     }
+    if (ended) TellCaptureEnd(std::move(failure));
     ++index;
 
-    lock.lock();
+    lock.Lock();
     if (frame) latest_ = std::move(frame);
     first_frame_.notify_all();
     const auto period =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / fps));
     next += period;
     if (next < Clock::now() - period) next = Clock::now();  // fell behind: no burst to catch up
-    wake_.wait_until(lock, next, [&] { return quit_; });
+    while (!quit_ && lock.WaitUntil(wake_, next) == std::cv_status::no_timeout) {
+    }
   }
 }
 
-void FfmpegCaptureDevice::EndCapture(std::unique_lock<std::mutex>& recording,
-                                     std::optional<Error> failure) {
-  std::unique_ptr<AviRecorder> recorder = std::move(recorder_);
-  if (!recorder) return;
+bool FfmpegCaptureDevice::FinishCapture(std::optional<Error>& failure) {
+  const std::unique_ptr<AviRecorder> recorder = std::move(recorder_);
+  if (!recorder) return false;
   // Finished while the recording lock is held: a StopCapture meanwhile returns only once the
   // file is complete.
   try {
@@ -108,26 +110,22 @@ void FfmpegCaptureDevice::EndCapture(std::unique_lock<std::mutex>& recording,
     if (!failure) failure = Error::FromCurrent();
   }
   capturing_ = false;
-  recording.unlock();
-  std::function<void(std::optional<Error>)> tell;
-  {
-    std::lock_guard lock(mutex_);
-    tell = capture_end_;
-  }
+  return true;
+}
+
+void FfmpegCaptureDevice::TellCaptureEnd(std::optional<Error> failure) {
   try {
-    if (tell) tell(std::move(failure));
+    capture_end_(std::move(failure));
   } catch (...) {  // the host could not take the news; the capture has ended all the same
   }
 }
 
 void FfmpegCaptureDevice::SetFrameListener(std::function<void(const BitmapHandle&)> listener) {
-  std::lock_guard lock(mutex_);
-  frame_listener_ = std::move(listener);
+  frame_listener_.Set(std::move(listener));
 }
 
 void FfmpegCaptureDevice::OnCaptureEnd(std::function<void(std::optional<Error>)> capture_end) {
-  std::lock_guard lock(mutex_);
-  capture_end_ = std::move(capture_end);
+  capture_end_.Set(std::move(capture_end));
 }
 
 void FfmpegCaptureDevice::SetSourceIndex(int16_t index) {
@@ -138,46 +136,46 @@ void FfmpegCaptureDevice::SetCaptureSize(int32_t width, int32_t height) {
   if (width <= 0 || height <= 0 || width > 4096 || height > 4096 || width % 2 || height % 2)
     throw Error(err::kInvalidArgument,
                 "capture size " + std::to_string(width) + " x " + std::to_string(height), kSource);
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   width_ = width, height_ = height;
 }
 
 void FfmpegCaptureDevice::SetFrameRate(int32_t fps) {
   if (fps < 0 || fps > kMaxFrameRate)
     throw Error(err::kInvalidArgument, "frame rate " + std::to_string(fps), kSource);
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   fps_ = fps;
 }
 
 void FfmpegCaptureDevice::SetPreview(bool on) {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     preview_ = on;
   }
   wake_.notify_all();
 }
 
 void FfmpegCaptureDevice::SetTimeLimit(int32_t seconds) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   time_limit_ = seconds;
 }
 
 void FfmpegCaptureDevice::SetTimeLimitEnabled(bool on) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   time_limit_enabled_ = on;
 }
 
 void FfmpegCaptureDevice::SetConnected(bool on) {
   if (!on) {
     StopCapture();
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     connected_ = false;
     source_.reset();
     latest_.reset();
     return;
   }
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (connected_) return;
   }
   using Source = CaptureOptions::Source;
@@ -192,7 +190,7 @@ void FfmpegCaptureDevice::SetConnected(bool on) {
   else
     source = std::make_shared<SyntheticSource>(options_.sample_rate);
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     source_ = std::move(source);
     connected_ = true;
   }
@@ -200,13 +198,15 @@ void FfmpegCaptureDevice::SetConnected(bool on) {
 }
 
 void FfmpegCaptureDevice::SetMirrorMode(int16_t mode) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   mirror_ = mode == kMirrorOn;
 }
 
 BitmapHandle FfmpegCaptureDevice::GrabFrame() {
-  std::unique_lock lock(mutex_);
-  first_frame_.wait_for(lock, std::chrono::seconds(1), [&] { return latest_ || !Active(); });
+  MutexLock lock(mutex_);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (!latest_ && Active())
+    if (lock.WaitUntil(first_frame_, deadline) == std::cv_status::timeout) break;
   if (!latest_)
     throw Error(err::kComponentFailed, "no picture: the camera is not connected or not previewing",
                 kSource);
@@ -221,7 +221,7 @@ int32_t FfmpegCaptureDevice::SavePictureAsJpeg(const BitmapHandle& picture, cons
 }
 
 void FfmpegCaptureDevice::SetCaptureFileName(const std::string& path) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   capture_file_ = path;
 }
 
@@ -230,7 +230,7 @@ void FfmpegCaptureDevice::StartCapture() {
   int width = 0, height = 0, fps = 0;
   int64_t limit = 0;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!connected_) throw Error(err::kComponentFailed, "the camera is not connected", kSource);
     if (fps_ <= 0) throw Error(err::kInvalidArgument, "no frame rate for the capture", kSource);
     file = capture_file_, width = width_, height = height_, fps = fps_;
@@ -239,18 +239,23 @@ void FfmpegCaptureDevice::StartCapture() {
   if (capturing_) throw Error(err::kComponentFailed, "a capture is running", kSource);
   auto recorder = std::make_unique<AviRecorder>(file, width, height, fps, options_.sample_rate);
   {
-    std::lock_guard recording(record_mutex_);
+    MutexLock recording(record_mutex_);
     recorder_ = std::move(recorder);
     limit_frames_ = limit;
     capturing_ = true;
   }
-  { std::lock_guard lock(mutex_); }  // the engine sees the capture before it waits again
+  { MutexLock lock(mutex_); }  // the engine sees the capture before it waits again
   wake_.notify_all();
 }
 
 void FfmpegCaptureDevice::StopCapture() {
-  std::unique_lock recording(record_mutex_);
-  EndCapture(recording, std::nullopt);
+  std::optional<Error> failure;
+  bool ended = false;
+  {
+    MutexLock recording(record_mutex_);
+    ended = FinishCapture(failure);
+  }
+  if (ended) TellCaptureEnd(std::move(failure));
 }
 
 bool FfmpegCaptureDevice::IsCapturing() {
@@ -271,12 +276,12 @@ void FfmpegCaptureDevice::OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t 
       prepared_.emplace(key, prepared);
     }
   }
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   overlay_ = std::move(prepared);
 }
 
 void FfmpegCaptureDevice::SetDisplaySize(int32_t width, int32_t height) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   display_width_ = width, display_height_ = height;
 }
 

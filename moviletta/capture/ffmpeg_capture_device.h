@@ -5,7 +5,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -16,6 +15,8 @@
 #include "moviletta/capture/device_source.h"
 #include "moviletta/capture/overlay.h"
 #include "moviletta/common/error.h"
+#include "moviletta/common/mutex.h"
+#include "moviletta/common/shared_callback.h"
 
 namespace moviletta {
 
@@ -80,40 +81,42 @@ class FfmpegCaptureDevice : public CaptureDevice {
 
  private:
   void Run();
-  bool Active() const { return connected_ && (preview_ || capturing_); }  // mutex_ held
-  // Takes the running capture out of `recording` (record_mutex_ held), closes its file and tells
-  // the host, with the failure that ended it if one did. Any thread.
-  void EndCapture(std::unique_lock<std::mutex>& recording, std::optional<Error> failure);
+  bool Active() const REQUIRES(mutex_) { return connected_ && (preview_ || capturing_); }
+  // Takes the running capture out and closes its file, adding a failure to close it to
+  // `failure`; false when no capture was running. Any thread.
+  bool FinishCapture(std::optional<Error>& failure) REQUIRES(record_mutex_);
+  // Tells the host that the capture ended, with the failure that ended it if one did. Any thread.
+  void TellCaptureEnd(std::optional<Error> failure) EXCLUDES(record_mutex_);
 
   const CaptureOptions options_;
 
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::condition_variable wake_;
-  bool quit_ = false;
-  bool connected_ = false;
-  bool preview_ = false;
-  bool mirror_ = false;
-  int32_t width_ = 320;
-  int32_t height_ = 240;
-  int32_t fps_ = 15;
-  int32_t time_limit_ = 0;
-  bool time_limit_enabled_ = false;
-  int32_t display_width_ = 0;
-  int32_t display_height_ = 0;
-  std::string capture_file_;
-  std::shared_ptr<const PreparedOverlay> overlay_;
-  BitmapHandle latest_;
+  bool quit_ GUARDED_BY(mutex_) = false;
+  bool connected_ GUARDED_BY(mutex_) = false;
+  bool preview_ GUARDED_BY(mutex_) = false;
+  bool mirror_ GUARDED_BY(mutex_) = false;
+  int32_t width_ GUARDED_BY(mutex_) = 320;
+  int32_t height_ GUARDED_BY(mutex_) = 240;
+  int32_t fps_ GUARDED_BY(mutex_) = 15;
+  int32_t time_limit_ GUARDED_BY(mutex_) = 0;
+  bool time_limit_enabled_ GUARDED_BY(mutex_) = false;
+  int32_t display_width_ GUARDED_BY(mutex_) = 0;
+  int32_t display_height_ GUARDED_BY(mutex_) = 0;
+  std::string capture_file_ GUARDED_BY(mutex_);
+  std::shared_ptr<const PreparedOverlay> overlay_ GUARDED_BY(mutex_);
+  BitmapHandle latest_ GUARDED_BY(mutex_);
   std::condition_variable first_frame_;
-  std::function<void(std::optional<Error>)> capture_end_;
-  std::function<void(const BitmapHandle&)> frame_listener_;
-  std::shared_ptr<FrameSource> source_;  // used by the engine's thread only
+  SharedCallback<void(std::optional<Error>)> capture_end_;
+  SharedCallback<void(const BitmapHandle&)> frame_listener_;
+  std::shared_ptr<FrameSource> source_ GUARDED_BY(mutex_);
   std::atomic<bool> capturing_{false};
 
   // The running capture. The engine's thread writes frames with record_mutex_ held; whoever takes
   // the recorder out of it closes the file.
-  std::mutex record_mutex_;
-  std::unique_ptr<AviRecorder> recorder_;
-  int64_t limit_frames_ = 0;  // 0: no limit
+  Mutex record_mutex_;
+  std::unique_ptr<AviRecorder> recorder_ GUARDED_BY(record_mutex_);
+  int64_t limit_frames_ GUARDED_BY(record_mutex_) = 0;  // 0: no limit
 
   // Overlays prepared by OverlayBitmap, by picture and placement; host thread only. Each keeps
   // its picture alive, so a key's address names the same picture while it is here.

@@ -336,7 +336,7 @@ TEST_F(CaptureEngineTest, ThePicturesFollowTheSoundClock) {
   // At the file's own pace the 15 pictures span 0.93 s; at the sound's, twice that.
   EXPECT_GT(shown.back() - shown.front(), std::chrono::milliseconds(1400))
       << "the pictures kept the file's pace instead of the sound's";
-  EXPECT_EQ(sound->heard.size(), DecodeTracks(Path("clock.avi")).sound.size());
+  EXPECT_EQ(sound->Heard().size(), DecodeTracks(Path("clock.avi")).sound.size());
 }
 
 }  // namespace

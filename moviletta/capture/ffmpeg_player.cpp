@@ -86,8 +86,7 @@ struct FfmpegPlayer::Media {
 FfmpegPlayer::FfmpegPlayer(AudioOutputFactory audio) : audio_(std::move(audio)) {}
 
 void FfmpegPlayer::OnSoundUnavailable(std::function<void(const std::string&)> unavailable) {
-  std::lock_guard lock(mutex_);
-  sound_unavailable_ = std::move(unavailable);
+  sound_unavailable_.Set(std::move(unavailable));
 }
 
 FfmpegPlayer::~FfmpegPlayer() {
@@ -95,13 +94,11 @@ FfmpegPlayer::~FfmpegPlayer() {
 }
 
 void FfmpegPlayer::SetFrameListener(std::function<void(const BitmapHandle&)> listener) {
-  std::lock_guard lock(mutex_);
-  listener_ = std::move(listener);
+  listener_.Set(std::move(listener));
 }
 
 void FfmpegPlayer::OnPlayerChangeState(std::function<void(int32_t)> change_state) {
-  std::lock_guard lock(mutex_);
-  change_state_ = std::move(change_state);
+  change_state_.Set(std::move(change_state));
 }
 
 void FfmpegPlayer::OpenFile(const std::string& path) {
@@ -123,13 +120,13 @@ void FfmpegPlayer::OpenFile(const std::string& path) {
     media->sound_stream = sound;
     media->sound_decoder = ffmpeg::OpenDecoder(raw->streams[sound], path, kSource);
   }
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   media_ = std::move(media);
 }
 
 void FfmpegPlayer::Play() {
   StopPlayback();
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (!media_) throw Error(err::kComponentFailed, "no file is open", kSource);
   av_seek_frame(media_->input.get(), media_->stream, 0, AVSEEK_FLAG_BACKWARD);
   avcodec_flush_buffers(media_->decoder.get());
@@ -143,13 +140,8 @@ void FfmpegPlayer::Run(Media& media) {
     Show(media);
   } catch (...) {  // a decoding or listener failure ends the playback like its end
   }
-  std::function<void(int32_t)> tell;
-  {
-    std::lock_guard lock(mutex_);
-    tell = change_state_;
-  }
   try {
-    if (tell) tell(0);
+    change_state_(0);
   } catch (...) {  // the host could not take the news; playback has ended all the same
   }
 }
@@ -159,13 +151,12 @@ std::unique_ptr<SoundTrack> FfmpegPlayer::OpenSound(Media& media) {
   try {
     return std::make_unique<SoundTrack>(audio_(), *media.sound_decoder);
   } catch (const Error& e) {
-    std::function<void(const std::string&)> tell;
+    bool tell = false;
     {
-      std::lock_guard lock(mutex_);
-      if (!told_unavailable_) tell = sound_unavailable_;
-      told_unavailable_ = true;
+      MutexLock lock(mutex_);
+      tell = !std::exchange(told_unavailable_, true);
     }
-    if (tell) tell(e.description());
+    if (tell) sound_unavailable_(e.description());
     return nullptr;
   }
 }
@@ -184,25 +175,22 @@ void FfmpegPlayer::Show(Media& media) {
   ffmpeg::ScaleContext scale;
   const auto show = [&] {
     int width = frame->width, height = frame->height;
-    std::function<void(const BitmapHandle&)> listener;
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       if (display_width_ > 0 && display_height_ > 0)
         width = display_width_, height = display_height_;
-      listener = listener_;
     }
     const double seconds = frame->best_effort_timestamp == AV_NOPTS_VALUE
                                ? 0
                                : (frame->best_effort_timestamp - first) * av_q2d(time_base);
     {
-      std::unique_lock lock(mutex_);
+      MutexLock lock(mutex_);
       for (;;) {
         if (const std::optional<double> heard = sound ? sound->Heard() : std::nullopt)
           zero = Clock::now() - Seconds(*heard);
         const Clock::time_point due = zero + Seconds(seconds);
         if (stop_ || Clock::now() >= due) break;
-        stopped_.wait_until(lock, std::min(due, Clock::now() + std::chrono::milliseconds(5)),
-                            [&] { return stop_.load(); });
+        lock.WaitUntil(stopped_, std::min(due, Clock::now() + std::chrono::milliseconds(5)));
       }
     }
     if (stop_) return;
@@ -215,7 +203,7 @@ void FfmpegPlayer::Show(Media& media) {
     uint8_t* rows = picture.rgba.data();
     const int stride = width * 4;
     sws_scale(scale.get(), frame->data, frame->linesize, 0, frame->height, &rows, &stride);
-    if (listener) listener(std::make_shared<const Bitmap>(std::move(picture)));
+    listener_(std::make_shared<const Bitmap>(std::move(picture)));
   };
   const auto drain = [&] {
     while (!stop_ && avcodec_receive_frame(media.decoder.get(), frame.get()) >= 0) show();
@@ -240,7 +228,7 @@ void FfmpegPlayer::Show(Media& media) {
 
 void FfmpegPlayer::StopPlayback() {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     stop_ = true;
   }
   stopped_.notify_all();
@@ -249,12 +237,12 @@ void FfmpegPlayer::StopPlayback() {
 
 void FfmpegPlayer::CloseFile() {
   StopPlayback();
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   media_.reset();
 }
 
 void FfmpegPlayer::SetDisplaySize(int32_t width, int32_t height) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   display_width_ = width, display_height_ = height;
 }
 

@@ -4,13 +4,14 @@
 #include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "moviletta/capture/audio_output.h"
 #include "moviletta/capture/video_player.h"
 #include "moviletta/common/bitmap.h"
+#include "moviletta/common/mutex.h"
+#include "moviletta/common/shared_callback.h"
 
 namespace moviletta {
 
@@ -50,15 +51,15 @@ class FfmpegPlayer : public VideoPlayer {
   // Decodes and shows the pictures at the file's pace until the end or StopPlayback.
   void Show(Media& media);
 
-  mutable std::mutex mutex_;
-  std::unique_ptr<Media> media_;
-  std::function<void(const BitmapHandle&)> listener_;
-  std::function<void(int32_t)> change_state_;
-  AudioOutputFactory audio_;
-  std::function<void(const std::string&)> sound_unavailable_;
-  bool told_unavailable_ = false;  // player thread
-  int32_t display_width_ = 0;
-  int32_t display_height_ = 0;
+  mutable Mutex mutex_;
+  std::unique_ptr<Media> media_ GUARDED_BY(mutex_);
+  SharedCallback<void(const BitmapHandle&)> listener_;
+  SharedCallback<void(int32_t)> change_state_;
+  const AudioOutputFactory audio_;
+  SharedCallback<void(const std::string&)> sound_unavailable_;
+  bool told_unavailable_ GUARDED_BY(mutex_) = false;
+  int32_t display_width_ GUARDED_BY(mutex_) = 0;
+  int32_t display_height_ GUARDED_BY(mutex_) = 0;
   std::atomic<bool> stop_{false};
   std::condition_variable stopped_;
   std::thread playback_;

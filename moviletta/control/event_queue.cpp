@@ -4,7 +4,7 @@ namespace moviletta {
 
 void EventQueue::Post(Task task) {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     tasks_.push_back(std::move(task));
   }
   posted_.notify_one();
@@ -13,10 +13,10 @@ void EventQueue::Post(Task task) {
 std::size_t EventQueue::RunPending(std::chrono::milliseconds max_wait) {
   std::size_t turns = 0;
   {
-    std::unique_lock lock(mutex_);
-    if (tasks_.empty() && max_wait.count() > 0)
-      posted_.wait_until(lock, std::chrono::steady_clock::now() + max_wait,
-                         [this] { return !tasks_.empty() || woken_; });
+    MutexLock lock(mutex_);
+    const auto deadline = std::chrono::steady_clock::now() + max_wait;
+    while (tasks_.empty() && !woken_ && max_wait.count() > 0)
+      if (lock.WaitUntil(posted_, deadline) == std::cv_status::timeout) break;
     woken_ = false;
     turns = tasks_.size();
   }
@@ -26,7 +26,7 @@ std::size_t EventQueue::RunPending(std::chrono::milliseconds max_wait) {
   for (; ran < turns; ++ran) {
     Task task;
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       if (tasks_.empty()) break;
       task = std::move(tasks_.front());
       tasks_.pop_front();
@@ -42,7 +42,7 @@ std::size_t EventQueue::RunPending(std::chrono::milliseconds max_wait) {
 
 void EventQueue::Wake() {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     woken_ = true;
   }
   posted_.notify_all();

@@ -5,9 +5,9 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "moviletta/common/error.h"
+#include "moviletta/common/mutex.h"
 
 namespace moviletta {
 
@@ -34,10 +34,10 @@ class EventQueue {
   void Wake();
 
  private:
-  std::mutex mutex_;
+  Mutex mutex_;
   std::condition_variable posted_;
-  std::deque<Task> tasks_;
-  bool woken_ = false;
+  std::deque<Task> tasks_ GUARDED_BY(mutex_);
+  bool woken_ GUARDED_BY(mutex_) = false;
   FailureSink on_failure_;
 };
 

@@ -125,6 +125,112 @@ bool IsLoopback(const std::string& host) {
   return name == "localhost" || name.starts_with("127.") || name == "[::1]";
 }
 
+// What one send mails, as the sender was set up.
+struct Mail {
+  const std::string& host;
+  const std::string& from;
+  const std::string& password;
+  const std::string& to;
+  const std::string& label;
+  const std::string& body;
+  const std::string& attachments;
+  const std::string& delimiter;
+};
+
+curl::List HeaderLines(const Mail& mail) {
+  curl::List headers;
+  for (const std::string& line :
+       {DateHeader(), MessageIdHeader(), "From: <" + mail.from + ">", "To: <" + mail.to + ">",
+        "Subject: " + CurlMailSender::SubjectFor(mail.label), std::string("MIME-Version: 1.0")}) {
+    if (!curl::Append(headers, line.c_str())) throw Refused{"The mail cannot be prepared."};
+  }
+  return headers;
+}
+
+// The body as quoted-printable text, then every file of the attachment list in base64.
+curl::Mime MessageParts(CURL* h, const Mail& mail) {
+  curl::Mime mime(curl_mime_init(h));
+  curl_mimepart* text = curl_mime_addpart(mime.get());
+  curl_mime_data(text, mail.body.data(), mail.body.size());
+  curl_mime_type(text, "text/plain; charset=UTF-8");
+  curl_mime_encoder(text, "quoted-printable");
+  const std::string& list = mail.attachments;
+  for (std::size_t start = 0; start <= list.size();) {
+    std::size_t end = mail.delimiter.empty() ? std::string::npos : list.find(mail.delimiter, start);
+    if (end == std::string::npos) end = list.size();
+    const std::string path = list.substr(start, end - start);
+    start = end + std::max<std::size_t>(mail.delimiter.size(), 1);
+    if (path.empty()) continue;
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) throw Refused{"The file " + path + " cannot be attached."};
+    curl_mimepart* part = curl_mime_addpart(mime.get());
+    if (curl_mime_filedata(part, path.c_str()) != CURLE_OK)
+      throw Refused{"The file " + path + " cannot be attached."};
+    curl_mime_type(part, ContentType(path));
+    curl_mime_encoder(part, "base64");
+  }
+  return mime;
+}
+
+// Sends `mail` in one transfer. Returns what the user reads when it failed, empty when the
+// server took the mail; throws Refused for a mail that cannot go out as it is.
+std::string Perform(const Mail& mail, const SmtpOptions& options, Transfer& transfer) {
+  const std::string url = SmtpUrl(mail.host);
+  CheckAddress(mail.from, "sender");
+  CheckAddress(mail.to, "recipient");
+  char error_text[CURL_ERROR_SIZE] = {};  // outlives the handle that writes into it
+  curl::Easy easy(curl_easy_init());
+  if (!easy) throw Refused{"The mail cannot be prepared."};
+  CURL* h = easy.get();
+  curl::List recipients(curl_slist_append(nullptr, ("<" + mail.to + ">").c_str()));
+  const curl::List headers = HeaderLines(mail);
+  const curl::Mime mime = MessageParts(h, mail);
+
+  const auto set = [h](CURLoption option, auto value) {
+    if (!curl::Set(h, option, value)) throw Refused{"The mail cannot be prepared."};
+  };
+  set(CURLOPT_URL, url.c_str());
+  set(CURLOPT_PROTOCOLS_STR, "smtp");
+  set(CURLOPT_NOSIGNAL, 1L);
+  const bool must_encrypt =
+      !mail.password.empty() && !(options.trust_loopback && IsLoopback(mail.host));
+  set(CURLOPT_USE_SSL, static_cast<long>(must_encrypt ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+  set(CURLOPT_MAIL_FROM, ("<" + mail.from + ">").c_str());
+  set(CURLOPT_MAIL_RCPT, recipients.get());
+  if (!mail.password.empty()) {
+    set(CURLOPT_USERNAME, mail.from.c_str());
+    set(CURLOPT_PASSWORD, mail.password.c_str());
+  }
+  set(CURLOPT_HTTPHEADER, headers.get());
+  set(CURLOPT_MIMEPOST, mime.get());
+  set(CURLOPT_UPLOAD, 1L);
+  const long response_seconds = static_cast<long>((options.response_timeout.count() + 999) / 1000);
+  set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connect_timeout.count()));
+  set(CURLOPT_SERVER_RESPONSE_TIMEOUT, response_seconds);
+  set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+  set(CURLOPT_LOW_SPEED_TIME, response_seconds);
+  set(CURLOPT_ERRORBUFFER, error_text);
+  set(CURLOPT_NOPROGRESS, 0L);
+  set(CURLOPT_XFERINFOFUNCTION, OnUploadProgress);
+  set(CURLOPT_XFERINFODATA, &transfer);
+  set(CURLOPT_VERBOSE, 1L);
+  set(CURLOPT_DEBUGFUNCTION, OnDebug);
+  set(CURLOPT_DEBUGDATA, &transfer);
+
+  const CURLcode rc = curl_easy_perform(h);
+  if (rc == CURLE_OK) return "";
+  if (rc == CURLE_USE_SSL_FAILED && must_encrypt)
+    return "The mail could not be sent: the mail server " + mail.host +
+           " offers no encrypted connection, and the password is never sent without one.";
+  std::string explanation = "The mail could not be sent: ";
+  explanation += !transfer.failure.empty() ? transfer.failure
+                 : *error_text             ? error_text
+                                           : curl_easy_strerror(rc);
+  if (!transfer.last_reply.empty() && transfer.last_reply[0] >= '4')
+    explanation += " (" + transfer.last_reply + ")";
+  return explanation;
+}
+
 }  // namespace
 
 CurlMailSender::CurlMailSender(SmtpOptions options) : options_(options) {
@@ -138,18 +244,15 @@ CurlMailSender::~CurlMailSender() {
 }
 
 void CurlMailSender::OnProgress(std::function<void(int32_t)> progress) {
-  std::lock_guard lock(mutex_);
-  progress_ = std::move(progress);
+  progress_.Set(std::move(progress));
 }
 
 void CurlMailSender::OnSendFailed(std::function<void(std::string)> send_failed) {
-  std::lock_guard lock(mutex_);
-  failed_ = std::move(send_failed);
+  failed_.Set(std::move(send_failed));
 }
 
 void CurlMailSender::OnSendSuccesful(std::function<void()> send_succesful) {
-  std::lock_guard lock(mutex_);
-  succesful_ = std::move(send_succesful);
+  succesful_.Set(std::move(send_succesful));
 }
 
 void CurlMailSender::Send() {
@@ -193,96 +296,11 @@ std::string CurlMailSender::SubjectFor(const std::string& label) {
 }
 
 void CurlMailSender::Run() {
-  Transfer transfer{&cancel_, {}, -1, {}, {}};
-  std::function<void(std::string)> failed;
-  std::function<void()> succesful;
-  {
-    std::lock_guard lock(mutex_);
-    transfer.progress = progress_, failed = failed_, succesful = succesful_;
-  }
+  Transfer transfer{&cancel_, progress_.Get(), -1, {}, {}};
+  const Mail mail{host_, from_, password_, to_, label_, body_, attachments_, delimiter_};
   std::string explanation;
   try {
-    const std::string url = SmtpUrl(host_);
-    CheckAddress(from_, "sender");
-    CheckAddress(to_, "recipient");
-    char error_text[CURL_ERROR_SIZE] = {};  // outlives the handle that writes into it
-    curl::Easy easy(curl_easy_init());
-    if (!easy) throw Refused{"The mail cannot be prepared."};
-    CURL* h = easy.get();
-
-    curl::List recipients(curl_slist_append(nullptr, ("<" + to_ + ">").c_str()));
-    curl::List headers;
-    for (const std::string& line :
-         {DateHeader(), MessageIdHeader(), "From: <" + from_ + ">", "To: <" + to_ + ">",
-          "Subject: " + SubjectFor(label_), std::string("MIME-Version: 1.0")}) {
-      if (!curl::Append(headers, line.c_str())) throw Refused{"The mail cannot be prepared."};
-    }
-
-    curl::Mime mime(curl_mime_init(h));
-    curl_mimepart* text = curl_mime_addpart(mime.get());
-    curl_mime_data(text, body_.data(), body_.size());
-    curl_mime_type(text, "text/plain; charset=UTF-8");
-    curl_mime_encoder(text, "quoted-printable");
-    for (std::size_t start = 0; start <= attachments_.size();) {
-      std::size_t end =
-          delimiter_.empty() ? std::string::npos : attachments_.find(delimiter_, start);
-      if (end == std::string::npos) end = attachments_.size();
-      const std::string path = attachments_.substr(start, end - start);
-      start = end + std::max<std::size_t>(delimiter_.size(), 1);
-      if (path.empty()) continue;
-      std::error_code ec;
-      if (!fs::is_regular_file(path, ec))
-        throw Refused{"The file " + path + " cannot be attached."};
-      curl_mimepart* part = curl_mime_addpart(mime.get());
-      if (curl_mime_filedata(part, path.c_str()) != CURLE_OK)
-        throw Refused{"The file " + path + " cannot be attached."};
-      curl_mime_type(part, ContentType(path));
-      curl_mime_encoder(part, "base64");
-    }
-
-    const auto set = [h](CURLoption option, auto value) {
-      if (!curl::Set(h, option, value)) throw Refused{"The mail cannot be prepared."};
-    };
-    set(CURLOPT_URL, url.c_str());
-    set(CURLOPT_PROTOCOLS_STR, "smtp");
-    set(CURLOPT_NOSIGNAL, 1L);
-    const bool must_encrypt = !password_.empty() && !(options_.trust_loopback && IsLoopback(host_));
-    set(CURLOPT_USE_SSL, static_cast<long>(must_encrypt ? CURLUSESSL_ALL : CURLUSESSL_TRY));
-    set(CURLOPT_MAIL_FROM, ("<" + from_ + ">").c_str());
-    set(CURLOPT_MAIL_RCPT, recipients.get());
-    if (!password_.empty()) {
-      set(CURLOPT_USERNAME, from_.c_str());
-      set(CURLOPT_PASSWORD, password_.c_str());
-    }
-    set(CURLOPT_HTTPHEADER, headers.get());
-    set(CURLOPT_MIMEPOST, mime.get());
-    set(CURLOPT_UPLOAD, 1L);
-    set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.connect_timeout.count()));
-    set(CURLOPT_SERVER_RESPONSE_TIMEOUT,
-        static_cast<long>((options_.response_timeout.count() + 999) / 1000));
-    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-    set(CURLOPT_LOW_SPEED_TIME,
-        static_cast<long>((options_.response_timeout.count() + 999) / 1000));
-    set(CURLOPT_ERRORBUFFER, error_text);
-    set(CURLOPT_NOPROGRESS, 0L);
-    set(CURLOPT_XFERINFOFUNCTION, OnUploadProgress);
-    set(CURLOPT_XFERINFODATA, &transfer);
-    set(CURLOPT_VERBOSE, 1L);
-    set(CURLOPT_DEBUGFUNCTION, OnDebug);
-    set(CURLOPT_DEBUGDATA, &transfer);
-
-    const CURLcode rc = curl_easy_perform(h);
-    if (rc == CURLE_USE_SSL_FAILED && must_encrypt) {
-      explanation = "The mail could not be sent: the mail server " + host_ +
-                    " offers no encrypted connection, and the password is never sent without one.";
-    } else if (rc != CURLE_OK) {
-      explanation = "The mail could not be sent: ";
-      explanation += !transfer.failure.empty() ? transfer.failure
-                     : *error_text             ? error_text
-                                               : curl_easy_strerror(rc);
-      if (!transfer.last_reply.empty() && transfer.last_reply[0] >= '4')
-        explanation += " (" + transfer.last_reply + ")";
-    }
+    explanation = Perform(mail, options_, transfer);
   } catch (const Refused& refused) {
     explanation = refused.explanation;
   } catch (...) {
@@ -295,11 +313,10 @@ void CurlMailSender::Run() {
     explanation = "The mail could not be sent: " + Error::FromCurrent().description();
   }
   try {
-    if (!explanation.empty()) {
-      if (failed) failed(explanation);
-    } else if (succesful) {
-      succesful();
-    }
+    if (!explanation.empty())
+      failed_(explanation);
+    else
+      succesful_();
   } catch (...) {  // the host could not take the result; nothing on this thread can tell it
   }
 }

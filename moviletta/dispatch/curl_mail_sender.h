@@ -3,10 +3,10 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 
+#include "moviletta/common/shared_callback.h"
 #include "moviletta/dispatch/mail_sender.h"
 
 namespace moviletta {
@@ -69,10 +69,9 @@ class CurlMailSender : public MailSender {
   std::string body_;
   std::string attachments_;
 
-  std::mutex mutex_;
-  std::function<void(int32_t)> progress_;
-  std::function<void(std::string)> failed_;
-  std::function<void()> succesful_;
+  SharedCallback<void(int32_t)> progress_;
+  SharedCallback<void(std::string)> failed_;
+  SharedCallback<void()> succesful_;
   std::atomic<bool> cancel_{false};
   std::thread worker_;
 };

@@ -14,18 +14,15 @@ FfmpegVideoEditor::~FfmpegVideoEditor() {
 }
 
 void FfmpegVideoEditor::OnProcessing(std::function<void(EditJobId, double, double)> processing) {
-  std::lock_guard lock(mutex_);
-  processing_ = std::move(processing);
+  processing_.Set(std::move(processing));
 }
 
 void FfmpegVideoEditor::OnComplete(std::function<void(EditJobId)> complete) {
-  std::lock_guard lock(mutex_);
-  complete_ = std::move(complete);
+  complete_.Set(std::move(complete));
 }
 
 void FfmpegVideoEditor::OnFailed(std::function<void(EditJobId, Error)> failed) {
-  std::lock_guard lock(mutex_);
-  failed_ = std::move(failed);
+  failed_.Set(std::move(failed));
 }
 
 void FfmpegVideoEditor::SetOutputFrameRate(int32_t fps) {
@@ -81,29 +78,19 @@ EditJobId FfmpegVideoEditor::SaveOutputFile(const std::string& path) {
   cancel_ = false;
   const EditJobId id = ++last_job_;
   worker_ = std::thread([this, job, id] {
-    std::function<void(EditJobId, double, double)> processing;
-    std::function<void(EditJobId)> complete;
-    std::function<void(EditJobId, Error)> failed;
-    {
-      std::lock_guard lock(mutex_);
-      processing = processing_, complete = complete_, failed = failed_;
-    }
     std::optional<Error> failure;
     try {
-      Transcode(job, cancel_, [&](double done, double total) {
-        if (processing) processing(id, done, total);
-      });
+      Transcode(job, cancel_, [&](double done, double total) { processing_(id, done, total); });
     } catch (...) {
       failure = Error::FromCurrent();
     }
     running_ = false;
     if (cancel_) return;
     try {
-      if (failure) {
-        if (failed) failed(id, *failure);
-      } else if (complete) {
-        complete(id);
-      }
+      if (failure)
+        failed_(id, *failure);
+      else
+        complete_(id);
     } catch (...) {  // a notification that cannot be told has nowhere else to go
     }
   });

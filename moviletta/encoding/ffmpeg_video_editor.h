@@ -2,11 +2,11 @@
 
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 
+#include "moviletta/common/shared_callback.h"
 #include "moviletta/encoding/transcode.h"
 #include "moviletta/encoding/video_editor.h"
 
@@ -57,10 +57,9 @@ class FfmpegVideoEditor : public VideoEditor {
   std::optional<Clip> video_;
   std::optional<Clip> audio_;
 
-  std::mutex mutex_;
-  std::function<void(EditJobId, double, double)> processing_;
-  std::function<void(EditJobId)> complete_;
-  std::function<void(EditJobId, Error)> failed_;
+  SharedCallback<void(EditJobId, double, double)> processing_;
+  SharedCallback<void(EditJobId)> complete_;
+  SharedCallback<void(EditJobId, Error)> failed_;
   EditJobId last_job_ = 0;
   std::atomic<bool> running_{false};
   std::atomic<bool> cancel_{false};
