@@ -22,6 +22,8 @@ namespace {
 constexpr std::size_t kServerThreads = 64;
 constexpr std::size_t kMaxBodyBytes = std::size_t{1} << 20;  // a call's arguments need far less
 
+using httplib::Request;
+using httplib::Response;
 using nlohmann::json;
 
 bool SafeForScripting(Movilettas* control) {
@@ -164,201 +166,214 @@ void Bridge::Routes() {
   // A call that runs inside a yield holds its server thread until the yield ends; the message
   // box acknowledgement that ends the yield, and the streams, must still find a free one.
   s.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
-  s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-    const std::string self = "127.0.0.1:" + std::to_string(port_);
-    const std::string origin = req.get_header_value("Origin");
-    const std::string token = req.has_param("token") ? req.get_param_value("token")
-                                                     : req.get_header_value("X-Moviletta-Token");
-    if (req.get_header_value("Host") != self)
-      res.status = 421;
-    else if ((req.method != "GET" || req.has_header("Origin")) && origin != "http://" + self)
-      res.status = 403;
-    else if (!SameSecret(token, token_) &&
-             !(req.method == "GET" &&
-               (req.path.starts_with("/web/") || req.path == "/favicon.ico")))
-      res.status = 403;  // the page's own script and style files are no secret
-    else if (std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) >
-             kMaxBodyBytes)
-      res.status = 413;
-    else
-      return httplib::Server::HandlerResponse::Unhandled;
-    res.set_header("Connection", "close");  // a body it promised is never read
-    return httplib::Server::HandlerResponse::Handled;
+  s.set_pre_routing_handler([this](const Request& req, Response& res) {
+    return Refuse(req, res) ? httplib::Server::HandlerResponse::Handled
+                            : httplib::Server::HandlerResponse::Unhandled;
   });
-
-  const auto file = [this](const std::string& name, httplib::Response& res) {
-    std::ifstream in(web_root_ + "/" + name, std::ios::binary);
-    if (!in) return void(res.status = 404);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    res.set_content(bytes.str(), ContentType(name));
+  const auto route = [this](void (Bridge::*handler)(const Request&, Response&)) {
+    return [this, handler](const Request& req, Response& res) { (this->*handler)(req, res); };
   };
-  s.Get("/", [file](const httplib::Request&, httplib::Response& res) { file("index.html", res); });
+  s.Get("/", [this](const Request&, Response& res) { ServeFile("index.html", res); });
   s.Get(R"(/web/([a-z]+\.(js|css)))",
-        [file](const httplib::Request& req, httplib::Response& res) { file(req.matches[1], res); });
-
-  s.Get(R"(/call/.*)", [](const httplib::Request&, httplib::Response& res) { res.status = 405; });
-  s.Post(R"(/call/([A-Za-z]+))", [this](const httplib::Request& req, httplib::Response& res) {
-    const std::string member = req.matches[1];
-    const std::string kind_text = req.get_param_value("kind");
-    const MemberKind kind = kind_text == "get"   ? MemberKind::kPropertyGet
-                            : kind_text == "put" ? MemberKind::kPropertyPut
-                                                 : MemberKind::kMethod;
-    if (kind != MemberKind::kPropertyGet && !Drives(req.get_header_value("X-Moviletta-Page"))) {
-      res.status = 409;
-      return res.set_content(JsonText(ErrorReply(Error(409, "another page drives the studio"))),
-                             "application/json");
-    }
-    std::optional<std::vector<Variant>> args;
-    try {
-      args = ReadCallArguments(req.body);
-    } catch (const Error& error) {
-      return res.set_content(JsonText(ErrorReply(error)), "application/json");
-    }
-    if (!args) return void(res.status = 400);
-    // A call waits for the calls and the yielding operation ahead of it, however long they
-    // take, and for the control's start-up, unless the host is closing.
-    while (starting_up_)
-      if (host_.StopRequested())
-        return void(res.status = 503);
-      else
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-
-    auto answer = std::make_shared<std::promise<CallOutcome>>();
-    std::future<CallOutcome> outcome = answer->get_future();
-    host_.queue().Post([this, member, kind, args = std::move(*args), answer] {
-      if (!SafeForScripting(site_.control())) {
-        answer->set_value({{},
-                           Error(err::kPermissionDenied,
-                                 "Permission denied: the control is not "
-                                 "safe for scripting")});
-        return;
-      }
-      CallOutcome called = site_.Call(member, kind, args);
-      if (host_.TakePropertyChanges()) site_.SaveProperties();
-      answer->set_value(std::move(called));
-    });
-    while (outcome.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
-      if (host_.StopRequested()) return void(res.status = 503);
-    const CallOutcome result = outcome.get();
-    res.set_content(JsonText(result.error ? ErrorReply(*result.error)
-                                          : json{{"value", ToJsonValue(result.value)}}),
-                    "application/json");
-  });
-
-  s.Get("/skins", [this](const httplib::Request&, httplib::Response& res) {
+        [this](const Request& req, Response& res) { ServeFile(req.matches[1], res); });
+  s.Get(R"(/call/.*)", [](const Request&, Response& res) { res.status = 405; });
+  s.Post(R"(/call/([A-Za-z]+))", route(&Bridge::CallMember));
+  s.Get("/skins", [this](const Request&, Response& res) {
     try {
       res.set_content(JsonText(SkinCatalogue()), "application/json");
     } catch (const Error&) {
       res.status = 502;  // the greeting server did not give its catalogue
     }
   });
-  s.Get(R"(/skins/(-?\d{1,10})/picture)",
-        [this](const httplib::Request& req, httplib::Response& res) {
-          std::string url;
-          {
-            MutexLock lock(pictures_mutex_);
-            const std::string id = req.matches[1];
-            int32_t skin = 0;
-            if (std::from_chars(id.data(), id.data() + id.size(), skin).ec != std::errc())
-              return void(res.status = 404);
-            const auto found = pictures_.find(skin);
-            if (found == pictures_.end()) return void(res.status = 404);
-            url = found->second;
-          }
-          try {
-            const HttpResponse picture = catalogue_http_->Create()->Get(url, {});
-            if (!picture.ok() || !picture.body.starts_with("GIF8")) return void(res.status = 502);
-            res.set_header("Cache-Control", "max-age=3600");
-            res.set_content(picture.body, "image/gif");
-          } catch (const Error&) {
-            res.status = 502;
-          }
-        });
-
-  s.Post("/claim", [this](const httplib::Request& req, httplib::Response& res) {
-    const std::string page = req.get_param_value("page");
-    if (page.empty() || page.size() > 64) return void(res.status = 400);
-    MutexLock lock(driver_mutex_);
-    if (!driver_.empty() && driver_ != page && req.get_param_value("takeover") != "1")
-      return void(res.status = 409);
-    if (driver_ != page) {
-      driver_ = page;
-      stream_.Publish("driver", {{"page", page}});
-    }
-    res.status = 204;
-  });
-
-  s.Post("/restart", [this](const httplib::Request& req, httplib::Response& res) {
+  s.Get(R"(/skins/(-?\d{1,10})/picture)", route(&Bridge::ServeSkinPicture));
+  s.Post("/claim", route(&Bridge::Claim));
+  s.Post("/restart", [this](const Request& req, Response& res) {
     if (!restart_) return void(res.status = 404);
     if (!Drives(req.get_header_value("X-Moviletta-Page"))) return void(res.status = 409);
     host_.queue().Post(restart_);
     res.status = 202;
   });
-
-  s.Post("/release", [this](const httplib::Request& req, httplib::Response& res) {
+  s.Post("/release", [this](const Request& req, Response& res) {
     Release(req.get_param_value("page"));
     res.status = 204;
   });
-
-  s.Post(R"(/ack/(\d{1,19}))", [this](const httplib::Request& req, httplib::Response& res) {
+  s.Post(R"(/ack/(\d{1,19}))", [this](const Request& req, Response& res) {
     res.status = host_.Acknowledge(std::stoull(req.matches[1])) ? 204 : 404;
   });
+  s.Get(R"(/video/(capture|player))", route(&Bridge::StreamVideo));
+  s.Get("/events", route(&Bridge::StreamEvents));
+}
 
-  s.Get(R"(/video/(capture|player))", [this](const httplib::Request& req, httplib::Response& res) {
-    FrameFeed& feed = req.matches[1] == "capture" ? windows_.capture : windows_.player;
-    res.set_header("Cache-Control", "no-store");
-    res.set_chunked_content_provider(
-        "multipart/x-mixed-replace; boundary=frame",
-        [&feed, seen = uint64_t{0}](std::size_t, httplib::DataSink& sink) mutable {
-          const BitmapHandle frame = feed.Next(seen, std::chrono::seconds(1));
-          if (!frame && feed.closed()) {
-            sink.done();
-            return false;
-          }
-          if (!frame) return sink.is_writable();  // nothing new yet; stop once the page is gone
-          std::string part;
-          try {
-            const std::string jpeg = EncodeJpeg(*frame, 80);
-            part = "--frame\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-                   std::to_string(jpeg.size()) + "\r\n\r\n" + jpeg + "\r\n";
-          } catch (const Error&) {
-            return true;
-          }
-          return sink.write(part.data(), part.size());
-        });
-  });
+bool Bridge::Refuse(const Request& req, Response& res) const {
+  const std::string self = "127.0.0.1:" + std::to_string(port_);
+  const std::string origin = req.get_header_value("Origin");
+  const std::string token = req.has_param("token") ? req.get_param_value("token")
+                                                   : req.get_header_value("X-Moviletta-Token");
+  if (req.get_header_value("Host") != self)
+    res.status = 421;
+  else if ((req.method != "GET" || req.has_header("Origin")) && origin != "http://" + self)
+    res.status = 403;
+  else if (!SameSecret(token, token_) &&
+           !(req.method == "GET" && (req.path.starts_with("/web/") || req.path == "/favicon.ico")))
+    res.status = 403;  // the page's own script and style files are no secret
+  else if (std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) >
+           kMaxBodyBytes)
+    res.status = 413;
+  else
+    return false;
+  res.set_header("Connection", "close");  // a body it promised is never read
+  return true;
+}
 
-  s.Get("/events", [this](const httplib::Request& req, httplib::Response& res) {
-    // The stream of the page that drives the control is its presence: when it ends, no page does.
-    const std::string page = req.get_param_value("page");
-    // A page that reconnects goes on after the last event it saw; a new one starts with the
-    // current state.
-    uint64_t after = 0;
-    std::vector<EventStream::Event> first;
-    if (req.has_header("Last-Event-ID"))
-      after = std::strtoull(req.get_header_value("Last-Event-ID").c_str(), nullptr, 10);
+void Bridge::ServeFile(const std::string& name, Response& res) const {
+  std::ifstream in(web_root_ + "/" + name, std::ios::binary);
+  if (!in) return void(res.status = 404);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  res.set_content(bytes.str(), ContentType(name));
+}
+
+void Bridge::CallMember(const Request& req, Response& res) {
+  const std::string member = req.matches[1];
+  const std::string kind_text = req.get_param_value("kind");
+  const MemberKind kind = kind_text == "get"   ? MemberKind::kPropertyGet
+                          : kind_text == "put" ? MemberKind::kPropertyPut
+                                               : MemberKind::kMethod;
+  if (kind != MemberKind::kPropertyGet && !Drives(req.get_header_value("X-Moviletta-Page"))) {
+    res.status = 409;
+    return res.set_content(JsonText(ErrorReply(Error(409, "another page drives the studio"))),
+                           "application/json");
+  }
+  std::optional<std::vector<Variant>> args;
+  try {
+    args = ReadCallArguments(req.body);
+  } catch (const Error& error) {
+    return res.set_content(JsonText(ErrorReply(error)), "application/json");
+  }
+  if (!args) return void(res.status = 400);
+  const std::optional<CallOutcome> result = CallOnHostThread(member, kind, std::move(*args));
+  if (!result) return void(res.status = 503);
+  res.set_content(JsonText(result->error ? ErrorReply(*result->error)
+                                         : json{{"value", ToJsonValue(result->value)}}),
+                  "application/json");
+}
+
+std::optional<CallOutcome> Bridge::CallOnHostThread(const std::string& member, MemberKind kind,
+                                                    std::vector<Variant> args) {
+  // A call waits for the calls and the yielding operation ahead of it, however long they
+  // take, and for the control's start-up, unless the host is closing.
+  while (starting_up_)
+    if (host_.StopRequested())
+      return std::nullopt;
     else
-      first = stream_.Current(after);
-    res.set_header("Cache-Control", "no-store");
-    res.set_chunked_content_provider(
-        "text/event-stream",
-        [this, after, first = std::move(first)](std::size_t, httplib::DataSink& sink) mutable {
-          const auto events =
-              first.empty() ? stream_.Next(after, std::chrono::seconds(15)) : std::move(first);
-          first.clear();
-          if (stream_.closed()) {
-            sink.done();
-            return false;
-          }
-          std::string text = events.empty() ? ": still here\n\n" : "";
-          for (const auto& e : events)
-            text +=
-                "id: " + std::to_string(e.id) + "\nevent: " + e.name + "\ndata: " + e.json + "\n\n";
-          return sink.write(text.data(), text.size());
-        },
-        [this, page](bool) { Release(page); });
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+  auto answer = std::make_shared<std::promise<CallOutcome>>();
+  std::future<CallOutcome> outcome = answer->get_future();
+  host_.queue().Post([this, member, kind, args = std::move(args), answer] {
+    if (!SafeForScripting(site_.control())) {
+      answer->set_value({{},
+                         Error(err::kPermissionDenied,
+                               "Permission denied: the control is not safe for scripting")});
+      return;
+    }
+    CallOutcome called = site_.Call(member, kind, args);
+    if (host_.TakePropertyChanges()) site_.SaveProperties();
+    answer->set_value(std::move(called));
   });
+  while (outcome.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
+    if (host_.StopRequested()) return std::nullopt;
+  return outcome.get();
+}
+
+void Bridge::ServeSkinPicture(const Request& req, Response& res) {
+  std::string url;
+  {
+    MutexLock lock(pictures_mutex_);
+    const std::string id = req.matches[1];
+    int32_t skin = 0;
+    if (std::from_chars(id.data(), id.data() + id.size(), skin).ec != std::errc())
+      return void(res.status = 404);
+    const auto found = pictures_.find(skin);
+    if (found == pictures_.end()) return void(res.status = 404);
+    url = found->second;
+  }
+  try {
+    const HttpResponse picture = catalogue_http_->Create()->Get(url, {});
+    if (!picture.ok() || !picture.body.starts_with("GIF8")) return void(res.status = 502);
+    res.set_header("Cache-Control", "max-age=3600");
+    res.set_content(picture.body, "image/gif");
+  } catch (const Error&) {
+    res.status = 502;
+  }
+}
+
+void Bridge::Claim(const Request& req, Response& res) {
+  const std::string page = req.get_param_value("page");
+  if (page.empty() || page.size() > 64) return void(res.status = 400);
+  MutexLock lock(driver_mutex_);
+  if (!driver_.empty() && driver_ != page && req.get_param_value("takeover") != "1")
+    return void(res.status = 409);
+  if (driver_ != page) {
+    driver_ = page;
+    stream_.Publish("driver", {{"page", page}});
+  }
+  res.status = 204;
+}
+
+void Bridge::StreamVideo(const Request& req, Response& res) {
+  FrameFeed& feed = req.matches[1] == "capture" ? windows_.capture : windows_.player;
+  res.set_header("Cache-Control", "no-store");
+  res.set_chunked_content_provider(
+      "multipart/x-mixed-replace; boundary=frame",
+      [&feed, seen = uint64_t{0}](std::size_t, httplib::DataSink& sink) mutable {
+        const BitmapHandle frame = feed.Next(seen, std::chrono::seconds(1));
+        if (!frame && feed.closed()) {
+          sink.done();
+          return false;
+        }
+        if (!frame) return sink.is_writable();  // nothing new yet; stop once the page is gone
+        std::string part;
+        try {
+          const std::string jpeg = EncodeJpeg(*frame, 80);
+          part = "--frame\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+                 std::to_string(jpeg.size()) + "\r\n\r\n" + jpeg + "\r\n";
+        } catch (const Error&) {
+          return true;
+        }
+        return sink.write(part.data(), part.size());
+      });
+}
+
+void Bridge::StreamEvents(const Request& req, Response& res) {
+  // The stream of the page that drives the control is its presence: when it ends, no page does.
+  const std::string page = req.get_param_value("page");
+  // A page that reconnects goes on after the last event it saw; a new one starts with the
+  // current state.
+  uint64_t after = 0;
+  std::vector<EventStream::Event> first;
+  if (req.has_header("Last-Event-ID"))
+    after = std::strtoull(req.get_header_value("Last-Event-ID").c_str(), nullptr, 10);
+  else
+    first = stream_.Current(after);
+  res.set_header("Cache-Control", "no-store");
+  res.set_chunked_content_provider(
+      "text/event-stream",
+      [this, after, first = std::move(first)](std::size_t, httplib::DataSink& sink) mutable {
+        const auto events =
+            first.empty() ? stream_.Next(after, std::chrono::seconds(15)) : std::move(first);
+        first.clear();
+        if (stream_.closed()) {
+          sink.done();
+          return false;
+        }
+        std::string text = events.empty() ? ": still here\n\n" : "";
+        for (const auto& e : events)
+          text +=
+              "id: " + std::to_string(e.id) + "\nevent: " + e.name + "\ndata: " + e.json + "\n\n";
+        return sink.write(text.data(), text.size());
+      },
+      [this, page](bool) { Release(page); });
 }
 
 void Bridge::Release(const std::string& page) {

@@ -19,7 +19,9 @@
 
 namespace httplib {
 class Server;
-}
+struct Request;
+struct Response;
+}  // namespace httplib
 
 namespace moviletta::web {
 
@@ -82,6 +84,19 @@ class Bridge {
 
  private:
   void Routes();
+  // Answers a request that fails the gate (host, origin, token, size) and tells so.
+  bool Refuse(const httplib::Request& req, httplib::Response& res) const;
+  void ServeFile(const std::string& name, httplib::Response& res) const;
+  // The handlers of the routes listed above.
+  void CallMember(const httplib::Request& req, httplib::Response& res);
+  // Runs a member call on the host thread once start-up has ended and waits for its outcome;
+  // nothing when the host is closing first.
+  std::optional<CallOutcome> CallOnHostThread(const std::string& member, MemberKind kind,
+                                              std::vector<Variant> args);
+  void ServeSkinPicture(const httplib::Request& req, httplib::Response& res);
+  void Claim(const httplib::Request& req, httplib::Response& res);
+  void StreamVideo(const httplib::Request& req, httplib::Response& res);
+  void StreamEvents(const httplib::Request& req, httplib::Response& res);
   // Whether page `page` may call members: the page that claimed the control last, or a caller
   // that names no page (a script, a test).
   bool Drives(const std::string& page);

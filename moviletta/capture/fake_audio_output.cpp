@@ -29,10 +29,9 @@ void FakeAudioOutput::Write(const int16_t* samples, int frames) {
   // Sound that comes after the device ran dry is heard from now on.
   const int64_t played = Played();
   if (played == written_)
-    opened_ =
-        std::chrono::steady_clock::now() -
-        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            std::chrono::duration<double>(static_cast<double>(written_) / rate_ / speed_));
+    opened_ = std::chrono::steady_clock::now() -
+              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                  std::chrono::duration<double>(static_cast<double>(written_) / rate_ / speed_));
   MutexLock lock(log_->mutex);
   log_->heard.insert(log_->heard.end(), samples,
                      samples + static_cast<std::ptrdiff_t>(frames) * std::max(log_->channels, 1));
