@@ -45,21 +45,19 @@ class SendingTest : public ::testing::Test {
   std::string SendFolder(int send) const {
     return harness.app_directory + "/.sends/" + std::to_string(send) + "/";
   }
-  // The value of the last "Name=value" call of that name to the mail senders.
-  std::vector<std::string> Settings(const std::string& name) const {
-    std::vector<std::string> values;
-    for (const std::string& call : harness.mail->calls)
-      if (call.starts_with(name + "=")) values.push_back(call.substr(name.size() + 1));
-    return values;
-  }
-
   GreetingServerFixture server;
   ControlHarness harness{server.address()};
   std::vector<std::string> boxes;
 };
 
 TEST_F(SendingTest, AGreetingIsCompressedDocumentedAndMailed) {
-  FinishCompressionWith();
+  std::ofstream(Output("Moviletta.jpg"), std::ios::binary) << "the snapshot";
+  harness.WhenReady([this] { return harness.editor->running(); },
+                    [this] {
+                      std::ofstream(Output("Moviletta.mpg"), std::ios::binary) << "the greeting";
+                      harness.editor->RaiseProcessing(1, 2);
+                      harness.editor->RaiseComplete();
+                    });
   SendGreeting();
   EXPECT_EQ(harness.events.front(), (SeenEvent{ControlEvent::ErrMsgChanged, 1, ""}));
   EXPECT_EQ(harness.events.at(1), (SeenEvent{ControlEvent::StatusChanged, 5, ""}));
@@ -67,16 +65,19 @@ TEST_F(SendingTest, AGreetingIsCompressedDocumentedAndMailed) {
               ElementsAre(SeenEvent{ControlEvent::StatusChanged, 1, ""},
                           SeenEvent{ControlEvent::StatusChanged, 1, ""}))
       << "status 1 after the send, then once more from StopVideo";
-  const std::string body =
-      harness.control().GenerateMessageXML(7, "Ann", "A1", "Bob,555,B1", "Hi", "1", 3).ToText();
-  EXPECT_THAT(
-      SenderCalls(),
-      ElementsAre(
-          "ListDelimiter=;", "SmtpHost=127.0.0.1:2525", "SenderAddress=studio@greetings.test",
-          "SmtpPassword=secret", "RecipientAddress=drop@greetings.test",
-          "MailLabel=MovilettaStudio", "MessageBody=" + body,
-          "AttachmentList=" + SendFolder(1) + "Moviletta.mpg;" + SendFolder(1) + "Moviletta.jpg",
-          "Send"));
+  ASSERT_EQ(harness.mail->senders.size(), 1u);
+  const std::optional<FakeMailSender::Mail>& mail = harness.mail->senders[0]->sent;
+  ASSERT_TRUE(mail.has_value());
+  EXPECT_EQ(mail->server, "127.0.0.1:2525");
+  EXPECT_EQ(mail->from, "studio@greetings.test");
+  EXPECT_EQ(mail->password, "secret");
+  EXPECT_EQ(mail->to, "drop@greetings.test");
+  EXPECT_EQ(mail->label, "MovilettaStudio");
+  EXPECT_EQ(
+      mail->body,
+      harness.control().GenerateMessageXML(7, "Ann", "A1", "Bob,555,B1", "Hi", "1", 3).ToText());
+  EXPECT_THAT(mail->files, ElementsAre(std::pair{"Moviletta.mpg", "the greeting"},
+                                       std::pair{"Moviletta.jpg", "the snapshot"}));
   EXPECT_THAT(harness.progress->texts, Contains("Proccesing...  50%"));
   EXPECT_TRUE(harness.panel->visible) << "shown until the result arrives";
 
@@ -85,10 +86,7 @@ TEST_F(SendingTest, AGreetingIsCompressedDocumentedAndMailed) {
   harness.host.ProcessPendingEvents();
   EXPECT_EQ(harness.progress->text(), "Sending...  40%") << "the bar keeps its last text";
   EXPECT_FALSE(harness.panel->visible);
-  const std::vector<std::string> calls = SenderCalls();
-  EXPECT_EQ(std::vector(calls.end() - 2, calls.end()),
-            (std::vector<std::string>{"Disconnect", "Reset"}));
-  EXPECT_EQ(harness.mail->live, 0);
+  EXPECT_EQ(harness.mail->live, 0) << "the sender is released with its result";
   EXPECT_TRUE(boxes.empty());
 }
 
@@ -131,15 +129,17 @@ TEST_F(SendingTest, SendGreetingIsGuardedAndSendByEmailIsNot) {
   EXPECT_EQ(harness.events.at(1),
             (SeenEvent{ControlEvent::StatusChanged, 5, "Can't Send while in status: 3"}))
       << "no guard, and the message is not cleared";
-  EXPECT_THAT(SenderCalls(), Contains("MailLabel=Voxa-Mobile 555"));
-  EXPECT_THAT(SenderCalls(),
-              Contains("MessageBody=<Voxa:From>Ann</Voxa:From><Voxa:To>Bob</Voxa:To>"
-                       "<Voxa:ToPhone>555</Voxa:ToPhone><Voxa:Message>Hi &lt;3 &amp; you"
-                       "</Voxa:Message><Voxa:FromEmail>a@x</Voxa:FromEmail><Voxa:ToEmail>b@x;c@x"
-                       "</Voxa:ToEmail><Voxa:SkinType>NO_SKIN</Voxa:SkinType><Voxa:SkinID>-1"
-                       "</Voxa:SkinID><Voxa:InstallationID>-1294967296</Voxa:InstallationID>"
-                       "<Voxa:ClientVersion>1.6</Voxa:ClientVersion><Voxa:UseConvertor>0"
-                       "</Voxa:UseConvertor>"));
+  ASSERT_TRUE(harness.mail->senders.back()->sent.has_value());
+  const FakeMailSender::Mail& mail = *harness.mail->senders.back()->sent;
+  EXPECT_EQ(mail.label, "Voxa-Mobile 555");
+  EXPECT_EQ(mail.body,
+            "<Voxa:From>Ann</Voxa:From><Voxa:To>Bob</Voxa:To>"
+            "<Voxa:ToPhone>555</Voxa:ToPhone><Voxa:Message>Hi &lt;3 &amp; you"
+            "</Voxa:Message><Voxa:FromEmail>a@x</Voxa:FromEmail><Voxa:ToEmail>b@x;c@x"
+            "</Voxa:ToEmail><Voxa:SkinType>NO_SKIN</Voxa:SkinType><Voxa:SkinID>-1"
+            "</Voxa:SkinID><Voxa:InstallationID>-1294967296</Voxa:InstallationID>"
+            "<Voxa:ClientVersion>1.6</Voxa:ClientVersion><Voxa:UseConvertor>0"
+            "</Voxa:UseConvertor>");
   EXPECT_EQ(harness.control().ClientStatus(), STATUS_STOPPED);
   EXPECT_THAT(harness.capture->calls, ::testing::Not(Contains("StopCapture")))
       << "the mobile e-mail does not call StopVideo";
@@ -178,12 +178,11 @@ TEST_F(SendingTest, OverlappingSendsEachMailTheirOwnMail) {
   ASSERT_EQ(harness.mail->senders.size(), 2u);
   FakeMailSender* greeting = harness.mail->senders[0];
   FakeMailSender* mobile = harness.mail->senders[1];
-  EXPECT_EQ(greeting->Setting("MailLabel"), "MovilettaStudio");
-  EXPECT_TRUE(greeting->Setting("MessageBody").starts_with("<?xml"));
-  EXPECT_EQ(mobile->Setting("MailLabel"), "Voxa-Mobile 555");
-  EXPECT_TRUE(mobile->Setting("MessageBody").starts_with("<Voxa:From>"));
-  EXPECT_EQ(std::ranges::count(greeting->calls, "Send"), 1);
-  EXPECT_EQ(std::ranges::count(mobile->calls, "Send"), 1);
+  ASSERT_TRUE(greeting->sent && mobile->sent) << "each sender sent its own mail";
+  EXPECT_EQ(greeting->sent->label, "MovilettaStudio");
+  EXPECT_TRUE(greeting->sent->body.starts_with("<?xml"));
+  EXPECT_EQ(mobile->sent->label, "Voxa-Mobile 555");
+  EXPECT_TRUE(mobile->sent->body.starts_with("<Voxa:From>"));
   EXPECT_EQ(std::ranges::count_if(harness.editor->calls,
                                   [](const std::string& c) { return c.starts_with("Save"); }),
             1)

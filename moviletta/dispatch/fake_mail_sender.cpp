@@ -1,6 +1,9 @@
 #include "moviletta/dispatch/fake_mail_sender.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "moviletta/common/error.h"
@@ -24,6 +27,25 @@ void FakeMailSender::Send() {
   if (std::ranges::count(calls, "Send") > 0)
     throw Error(err::kComponentFailed, "a send runs already", "FakeMailSender");
   Record("Send");
+  Mail mail{Setting("SmtpHost"),
+            Setting("SenderAddress"),
+            Setting("SmtpPassword"),
+            Setting("RecipientAddress"),
+            Setting("MailLabel"),
+            Setting("MessageBody"),
+            {}};
+  const std::string list = Setting("AttachmentList");
+  const std::string delimiter = Setting("ListDelimiter");
+  for (std::size_t start = 0; start < list.size();) {
+    std::size_t end = delimiter.empty() ? std::string::npos : list.find(delimiter, start);
+    if (end == std::string::npos) end = list.size();
+    const std::filesystem::path path = list.substr(start, end - start);
+    start = end + std::max<std::size_t>(delimiter.size(), 1);
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    mail.files.emplace_back(path.filename().string(), bytes.str());
+  }
+  sent = std::move(mail);
 }
 
 std::string FakeMailSender::Setting(const std::string& name) const {

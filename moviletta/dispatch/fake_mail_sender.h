@@ -2,7 +2,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "moviletta/dispatch/mail_sender.h"
@@ -31,6 +33,19 @@ class FakeMailSender : public MailSender {
   static MailSenderFactory Factory(std::shared_ptr<Log> log) {
     return [log] { return std::make_unique<FakeMailSender>(log); };
   }
+
+  // The mail as the sender put it on its way when Send was called: the server, the envelope, the
+  // label, the body and every attached file with its name and bytes at that moment.
+  struct Mail {
+    std::string server;
+    std::string from;
+    std::string password;
+    std::string to;
+    std::string label;
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> files;  // file name, bytes
+  };
+  std::optional<Mail> sent;
 
   void RaiseProgress(int32_t percent);
   void RaiseSendFailed(const std::string& explanation);
