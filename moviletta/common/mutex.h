@@ -40,10 +40,6 @@ class SCOPED_CAPABILITY MutexLock {
                            std::chrono::time_point<Clock, Duration> deadline) {
     return wake.wait_until(lock_, deadline);
   }
-  template <class Rep, class Period>
-  std::cv_status WaitFor(std::condition_variable& wake, std::chrono::duration<Rep, Period> span) {
-    return wake.wait_for(lock_, span);
-  }
 
  private:
   std::unique_lock<std::mutex> lock_;
