@@ -19,8 +19,8 @@ std::optional<Error> ControlSite::Create(Components components, ControlConfig co
                                          bool new_instance) {
   Destroy();
   if (std::optional<Error> refused = AsScriptError([&] {
-        control_ = std::make_unique<Movilettas>(host_, queue_, module_, std::move(components),
-                                                std::move(config));
+        control_ =
+            Movilettas::Create(host_, queue_, module_, std::move(components), std::move(config));
       }))
     return refused;
   std::optional<Error> failure = AsScriptError([&] { control_->UserControl_Initialize(); });

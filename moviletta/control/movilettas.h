@@ -12,7 +12,6 @@ namespace moviletta {
 
 class EventQueue;
 class Host;
-class MovilettasImpl;
 struct ModuleState;
 
 // ClientStatus: what the control is doing. Only a stopped control takes a new long operation.
@@ -58,75 +57,70 @@ inline constexpr int32_t EventErrMsgChanged = 2;
 // any other member run inside them.
 class Movilettas {
  public:
-  // `host`, `queue` and `module` must outlive the control. Throws Error 91 when the capture,
-  // player or editing component is missing; the others default to the standard ones.
-  Movilettas(Host& host, EventQueue& queue, ModuleState& module, Components components,
-             ControlConfig config = {});
-  ~Movilettas();
-  Movilettas(const Movilettas&) = delete;
-  Movilettas& operator=(const Movilettas&) = delete;
+  // A new control. `host`, `queue` and `module` must outlive it. Throws Error 91 when the
+  // capture, player or editing component is missing; the others default to the standard ones.
+  static std::unique_ptr<Movilettas> Create(Host& host, EventQueue& queue, ModuleState& module,
+                                            Components components, ControlConfig config = {});
+  virtual ~Movilettas() = default;
 
   // --- Life in the host, called by the host in this order ---
   // Start-up: settings, capture set-up, registration, output format, safety flags, status 1.
-  void UserControl_Initialize();
+  virtual void UserControl_Initialize() = 0;
   // A new instance gets the default properties; a restored one reads them from the bag.
-  void UserControl_InitProperties();
-  void UserControl_ReadProperties();
-  void UserControl_WriteProperties();
+  virtual void UserControl_InitProperties() = 0;
+  virtual void UserControl_ReadProperties() = 0;
+  virtual void UserControl_WriteProperties() = 0;
   // Shutdown: releases the capture device, the mail sender and the run-time picture slots.
-  void UserControl_Terminate();
+  virtual void UserControl_Terminate() = 0;
 
   // --- Scripting surface, in dispid order ---
   void StatusChanged() {}
   void ErrMsgChanged() {}
   // Throws Error 393 in user mode; the stored path in a design environment.
-  std::string SkinPath() const;
-  void RecordVideo();
-  void PlayVideo();
-  void StopVideo();
-  bool Miror() const;
-  int32_t ClientStatus() const;
-  const std::string& ErrMsg() const;
+  virtual std::string SkinPath() const = 0;
+  virtual void RecordVideo() = 0;
+  virtual void PlayVideo() = 0;
+  virtual void StopVideo() = 0;
+  virtual bool Miror() const = 0;
+  virtual int32_t ClientStatus() const = 0;
+  virtual const std::string& ErrMsg() const = 0;
   // Stores the flag, mirrors the capture picture and marks "Miror" changed.
-  void Miror(bool New_Miror);
+  virtual void Miror(bool New_Miror) = 0;
   // Compresses the recording and mails it with the snapshot as a mobile e-mail.
-  void SendByEmail(const std::string& SenderName, const std::string& SenderEmail,
-                   const std::string& RecipName, const std::string& MobilePhone,
-                   const std::string& EmailList, const std::string& Msg);
+  virtual void SendByEmail(const std::string& SenderName, const std::string& SenderEmail,
+                           const std::string& RecipName, const std::string& MobilePhone,
+                           const std::string& EmailList, const std::string& Msg) = 0;
   // Compresses the recording and mails it with the message document to the mail drop.
-  void SendGreeting(int32_t lUserID, const std::string& sSenderName,
-                    const std::string& sSenderEmail, const std::string& sRecipList,
-                    const std::string& sMsg, const std::string& sPublish, int32_t lSiteSettingID);
+  virtual void SendGreeting(int32_t lUserID, const std::string& sSenderName,
+                            const std::string& sSenderEmail, const std::string& sRecipList,
+                            const std::string& sMsg, const std::string& sPublish,
+                            int32_t lSiteSettingID) = 0;
   // The installation identifier; empty after a reported failure.
-  std::string GetInstallationID();
-  void LoadSkin(int32_t lSkinID);
-  void SetVideoSize(int32_t lWidth, int32_t lHeight);
+  virtual std::string GetInstallationID() = 0;
+  virtual void LoadSkin(int32_t lSkinID) = 0;
+  virtual void SetVideoSize(int32_t lWidth, int32_t lHeight) = 0;
   // Fetches the client settings and resets the display size to 320 x 240; returns empty.
-  Variant LoadClientSettings();
+  virtual Variant LoadClientSettings() = 0;
   // "<name>value</name>", the value escaped.
-  Variant SetXMLNode(const Variant& sNodeName, const Variant& sNodeValue);
+  virtual Variant SetXMLNode(const Variant& sNodeName, const Variant& sNodeValue) = 0;
   // The message document of a greeting; empty after a reported failure.
-  Variant GenerateMessageXML(int32_t lUserID, const std::string& sSenderName,
-                             const std::string& sSenderEmail, const std::string& sRecipList,
-                             const std::string& sMsg, const std::string& sPublish,
-                             int32_t lSiteSettingID);
+  virtual Variant GenerateMessageXML(int32_t lUserID, const std::string& sSenderName,
+                                     const std::string& sSenderEmail, const std::string& sRecipList,
+                                     const std::string& sMsg, const std::string& sPublish,
+                                     int32_t lSiteSettingID) = 0;
 
   // --- Safety answers for the host (see safety/object_safety.h) ---
-  HResult GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,
-                                    uint32_t* pdwEnabledOptions) const;
-  HResult SetInterfaceSafetyOptions(const Guid* riid, uint32_t dwOptionsSetMask,
-                                    uint32_t dwEnabledOptions) const;
+  virtual HResult GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,
+                                            uint32_t* pdwEnabledOptions) const = 0;
+  virtual HResult SetInterfaceSafetyOptions(const Guid* riid, uint32_t dwOptionsSetMask,
+                                            uint32_t dwEnabledOptions) const = 0;
 
   // --- For hosts ---
   // For a host that makes the control on one thread and then runs it on another for good: the
   // next member call names the host thread.
-  void DetachFromHostThread();
+  virtual void DetachFromHostThread() = 0;
   // Pauses for more than `seconds` (a number) while processing host events; at least one pass.
-  void Wait(const Variant& seconds);
-
- private:
-  friend class MovilettasTesting;
-  std::unique_ptr<MovilettasImpl> impl_;
+  virtual void Wait(const Variant& seconds) = 0;
 };
 
 }  // namespace moviletta

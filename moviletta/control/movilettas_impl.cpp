@@ -7,6 +7,13 @@
 #include "moviletta/utils/trap.h"
 
 namespace moviletta {
+
+std::unique_ptr<Movilettas> Movilettas::Create(Host& host, EventQueue& queue, ModuleState& module,
+                                               Components components, ControlConfig config) {
+  return std::make_unique<MovilettasImpl>(host, queue, module, std::move(components),
+                                          std::move(config));
+}
+
 MovilettasImpl::MovilettasImpl(Host& host, EventQueue& queue, ModuleState& module,
                                Components components, ControlConfig config)
     : host_(host),

@@ -27,8 +27,8 @@ namespace moviletta {
 
 class Trap;
 
-// The insides of the Moviletta control (Movilettas, movilettas.h, is the page's view of it): the
-// scripting members, the component notification handlers and the state they share.
+// The Moviletta control behind its scripting surface (movilettas.h): the members, the
+// component notification handlers and the state they share.
 //
 // Threads: every member runs on the host thread, and so do the events it raises; debug builds
 // check it in every public member (the host thread is the first that calls one, see
@@ -39,76 +39,62 @@ class Trap;
 // log and returns normally. Only what cannot be reported (the report itself failed) and the
 // failures of members without a trap leave a member, as Error; the host turns them into script
 // errors.
-class MovilettasImpl {
+class MovilettasImpl final : public Movilettas {
  public:
-  // `host`, `queue` and `module` must outlive the control. Throws Error 91 when the capture,
-  // player or editing component is missing; the others default to the standard ones.
+  // See Movilettas::Create.
   MovilettasImpl(Host& host, EventQueue& queue, ModuleState& module, Components components,
-                 ControlConfig config = {});
-  ~MovilettasImpl();
-  MovilettasImpl(const MovilettasImpl&) = delete;
-  MovilettasImpl& operator=(const MovilettasImpl&) = delete;
+                 ControlConfig config);
+  ~MovilettasImpl() override;
 
-  // --- Life in the host, called by the host in this order ---
-  // Start-up: settings, capture set-up, registration, output format, safety flags, status 1.
-  void UserControl_Initialize();
-  // A new instance gets the default properties; a restored one reads them from the bag.
-  void UserControl_InitProperties();
-  void UserControl_ReadProperties();
-  void UserControl_WriteProperties();
-  // Shutdown: releases the capture device, the mail sender and the run-time picture slots.
-  void UserControl_Terminate();
+  void UserControl_Initialize() override;
+  void UserControl_InitProperties() override;
+  void UserControl_ReadProperties() override;
+  void UserControl_WriteProperties() override;
+  void UserControl_Terminate() override;
 
-  // --- The scripting members (see movilettas.h); events are raised through Host::RaiseEvent ---
-  // Throws Error 393 in user mode; the stored path in a design environment.
-  std::string SkinPath() const;
-  void RecordVideo();
-  void PlayVideo();
-  void StopVideo();
-  bool Miror() const {
+  std::string SkinPath() const override;
+  void RecordVideo() override;
+  void PlayVideo() override;
+  void StopVideo() override;
+  bool Miror() const override {
     host_thread_.Check(__func__);
     return m_Miror;
   }
-  // Stores the flag, mirrors the capture picture (-1 on, -4 off) and marks "Miror" changed.
-  void Miror(bool New_Miror);
-  int32_t ClientStatus() const {
+  int32_t ClientStatus() const override {
     host_thread_.Check(__func__);
     return m_Status;
   }
-  const std::string& ErrMsg() const {
+  const std::string& ErrMsg() const override {
     host_thread_.Check(__func__);
     return m_ErrMsg;
   }
+  void Miror(bool New_Miror) override;
   void SendByEmail(const std::string& SenderName, const std::string& SenderEmail,
                    const std::string& RecipName, const std::string& MobilePhone,
-                   const std::string& EmailList, const std::string& Msg);
+                   const std::string& EmailList, const std::string& Msg) override;
   void SendGreeting(int32_t lUserID, const std::string& sSenderName,
                     const std::string& sSenderEmail, const std::string& sRecipList,
-                    const std::string& sMsg, const std::string& sPublish, int32_t lSiteSettingID);
-  // The installation identifier; empty after a reported failure.
-  std::string GetInstallationID();
-  void LoadSkin(int32_t lSkinID);
-  void SetVideoSize(int32_t lWidth, int32_t lHeight);
-  // Fetches the client settings and resets the display size to 320 x 240; returns empty.
-  Variant LoadClientSettings();
-  Variant SetXMLNode(const Variant& sNodeName, const Variant& sNodeValue);
+                    const std::string& sMsg, const std::string& sPublish,
+                    int32_t lSiteSettingID) override;
+  std::string GetInstallationID() override;
+  void LoadSkin(int32_t lSkinID) override;
+  void SetVideoSize(int32_t lWidth, int32_t lHeight) override;
+  Variant LoadClientSettings() override;
+  Variant SetXMLNode(const Variant& sNodeName, const Variant& sNodeValue) override;
   Variant GenerateMessageXML(int32_t lUserID, const std::string& sSenderName,
                              const std::string& sSenderEmail, const std::string& sRecipList,
                              const std::string& sMsg, const std::string& sPublish,
-                             int32_t lSiteSettingID);
+                             int32_t lSiteSettingID) override;
 
-  // --- Safety answers for the host (see safety/object_safety.h) ---
   HResult GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,
-                                    uint32_t* pdwEnabledOptions) const;
+                                    uint32_t* pdwEnabledOptions) const override;
   HResult SetInterfaceSafetyOptions(const Guid* riid, uint32_t dwOptionsSetMask,
-                                    uint32_t dwEnabledOptions) const;
+                                    uint32_t dwEnabledOptions) const override;
 
-  // --- For the control's own operations and the host ---
-  // For a host that makes the control on one thread and then runs it on another for good: the
-  // next member call names the host thread.
-  void DetachFromHostThread() { host_thread_.Detach(); }
-  // Pauses for more than `seconds` (a number) while processing host events; at least one pass.
-  void Wait(const Variant& seconds);
+  void DetachFromHostThread() override { host_thread_.Detach(); }
+  void Wait(const Variant& seconds) override;
+
+  // --- For the control's own operations and tests (MovilettasTesting) ---
   // Queues work for the host thread from any thread; dropped once the control is gone.
   NotificationPoster Notifications() const { return NotificationPoster(queue_, alive_); }
   // The application folder, the skin cache and the skin downloads.

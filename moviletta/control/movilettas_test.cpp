@@ -95,10 +95,10 @@ TEST_F(MovilettasTest, PersistedPropertiesLoadWithoutApplyingAndSaveAgainstDefau
     }
   } host;
   ModuleState module;
-  Movilettas fresh(host, host.queue(), module, FakeComponents(),
-                   {.server_address = server.address()});
-  fresh.UserControl_InitProperties();
-  fresh.UserControl_WriteProperties();
+  const auto fresh = Movilettas::Create(host, host.queue(), module, FakeComponents(),
+                                        {.server_address = server.address()});
+  fresh->UserControl_InitProperties();
+  fresh->UserControl_WriteProperties();
   EXPECT_THAT(host.writes, ElementsAre(Write{"SkinPath", Variant("0"), Variant("0")},
                                        Write{"Miror", Variant(false), Variant(0)}));
 }
@@ -189,8 +189,9 @@ struct SteppingClockHost : HeadlessHost {
 TEST_F(MovilettasTest, WaitProcessesEventsUntilMoreThanTheTimeHasPassed) {
   SteppingClockHost host;
   ModuleState module;
-  Movilettas control(host, host.queue(), module, FakeComponents(),
-                     {.server_address = server.address()});
+  const auto made = Movilettas::Create(host, host.queue(), module, FakeComponents(),
+                                       {.server_address = server.address()});
+  Movilettas& control = *made;
   control.Wait(Variant(0));
   EXPECT_EQ(host.passes, 1);
   host.passes = 0;

@@ -9,7 +9,9 @@ namespace moviletta {
 // compressions and sends, and the poster its components notify through. Tests only.
 class MovilettasTesting {
  public:
-  static MovilettasImpl& Insides(Movilettas& control) { return *control.impl_; }
+  static MovilettasImpl& Insides(Movilettas& control) {
+    return dynamic_cast<MovilettasImpl&>(control);
+  }
 };
 
 }  // namespace moviletta
