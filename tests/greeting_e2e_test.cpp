@@ -1,6 +1,8 @@
 // A greeting from recording to mail drop with every real component on the synthetic camera.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "moviletta/capture/ffmpeg_capture_device.h"
 #include "moviletta/capture/ffmpeg_player.h"
 #include "moviletta/common/constants.h"
@@ -14,6 +16,39 @@
 
 namespace moviletta::testing {
 namespace {
+
+// A harness with every real component, its mail going to `smtp_host`.
+struct RealControl {
+  explicit RealControl(const std::string& smtp_host) {
+    server.SetSettings(SettingsDocument(
+        server.address(),
+        {{"SECLIMIT", "1"}, {"FPS", "15"}, {"OUTPUT", "mpg"}, {"SMTPHOST", smtp_host}}));
+    harness.customize = [](Components& c) {
+      c.VideoCapX1 = std::make_unique<FfmpegCaptureDevice>(
+          CaptureOptions{.source = CaptureOptions::Source::kSynthetic});
+      c.VideoCapX2 = std::make_unique<FfmpegPlayer>();
+      c.VideoEdit1 = std::make_unique<FfmpegVideoEditor>();
+      c.CreateMailSender = CurlMailSenderFactory();
+    };
+    EXPECT_EQ(harness.Start(), std::nullopt);
+    harness.host.on_message_box = [this](std::string_view text) { boxes.emplace_back(text); };
+  }
+  bool Await(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+      harness.host.ProcessPendingEvents(std::chrono::milliseconds(20));
+    return done();
+  }
+  bool Record() {
+    harness.control().RecordVideo();
+    return Await([&] { return harness.control().ClientStatus() == STATUS_STOPPED; });
+  }
+  nlohmann::json Outbox() { return nlohmann::json::parse(harness.control().OutboxList()); }
+
+  GreetingServerFixture server;
+  ControlHarness harness{server.address()};
+  std::vector<std::string> boxes;
+};
 
 TEST(GreetingEndToEnd, RecordedCompressedAndMailedWithBothAttachments) {
   GreetingServerFixture server;
@@ -63,6 +98,50 @@ TEST(GreetingEndToEnd, RecordedCompressedAndMailedWithBothAttachments) {
   EXPECT_EQ(ReadFile(*drop.WaitForMail(2, std::chrono::seconds(1)) + ".subject"),
             "Voxa-Mobile +41 79");
   EXPECT_TRUE(server.RequestsTo("/clientErrLog.asp").empty());
+}
+
+// A greeting whose mail could not go waits in the outbox with its own files, whatever is recorded
+// next, and goes exactly once when the person sends it again.
+TEST(GreetingEndToEnd, AGreetingNotMailedWaitsInTheOutboxAndGoesOnceWhenSentAgain) {
+  const std::string address = UnusedLocalAddress();
+  const std::string port = address.substr(address.rfind(':') + 1);
+  RealControl control("127.0.0.1:" + port);
+  ControlHarness& harness = control.harness;
+  ASSERT_TRUE(control.Record());
+  harness.control().SendGreeting(7, "Ann", "ann@test", "Bob,555,bob@test", "Hi", "1", 3);
+  ASSERT_TRUE(control.Await([&] { return !harness.panel->visible; })) << "the send's result";
+  ASSERT_EQ(control.boxes.size(), 1u) << "the failure is told as before";
+
+  nlohmann::json outbox = control.Outbox();
+  ASSERT_EQ(outbox.size(), 1u);
+  const std::string id = outbox[0]["id"];
+  EXPECT_EQ(outbox[0]["label"], "MovilettaStudio");
+  EXPECT_EQ(outbox[0]["recipients"], "Bob,555,bob@test");
+  EXPECT_EQ(outbox[0]["sending"], false);
+  EXPECT_EQ(outbox[0]["explanation"], control.boxes[0]);
+  const std::string output = harness.app_directory + "/";
+  const std::string kept = harness.app_directory + "/OUTBOX/" + id + "/";
+  const std::string greeting = ReadFile(output + "Moviletta.mpg");
+  const std::string snapshot = ReadFile(output + "Moviletta.jpg");
+  EXPECT_EQ(ReadFile(kept + "Moviletta.mpg"), greeting);
+  EXPECT_EQ(ReadFile(kept + "Moviletta.jpg"), snapshot);
+  EXPECT_EQ(outbox[0]["bytes"], greeting.size() + snapshot.size());
+
+  ASSERT_TRUE(control.Record());
+  EXPECT_EQ(ReadFile(kept + "Moviletta.mpg"), greeting) << "a new take leaves the outbox alone";
+
+  MailDrop drop({"--port", port, "--password", "secret"});
+  harness.control().OutboxSend(id);
+  ASSERT_TRUE(control.Await([&] { return !harness.panel->visible; }));
+  const auto mail = drop.WaitForMail(1, std::chrono::seconds(5));
+  ASSERT_TRUE(mail);
+  EXPECT_EQ(ReadFile(*mail + ".parts/Moviletta.mpg"), greeting);
+  EXPECT_EQ(ReadFile(*mail + ".parts/Moviletta.jpg"), snapshot);
+  EXPECT_EQ(ReadFile(*mail + ".subject"), "MovilettaStudio");
+  EXPECT_TRUE(control.Outbox().empty()) << "a sent greeting leaves the outbox";
+  EXPECT_FALSE(drop.WaitForMail(2, std::chrono::seconds(1))) << "exactly one mail";
+  EXPECT_EQ(control.boxes.size(), 1u);
+  EXPECT_THROW(harness.control().OutboxSend(id), Error) << "gone";
 }
 
 }  // namespace

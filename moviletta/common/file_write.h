@@ -11,8 +11,15 @@ namespace moviletta {
 std::filesystem::path PartialPath(const std::filesystem::path& target);
 
 // Replaces the file at `path` with `bytes` as a whole or not at all: they are written under
-// PartialPath and renamed over it. Throws Error 75 naming the file and carrying the system's error
-// number, from `source`, when that fails, leaving the former file as it was and no partial one.
-void WriteFileWhole(const std::string& path, std::string_view bytes, const char* source);
+// PartialPath and renamed over it; with `sync_to_disk` they are on the disk before the rename, and
+// the rename too before it returns, so that a power loss also leaves one or the other. Throws
+// Error 75 naming the file and carrying the system's error number, from `source`, when that
+// fails, leaving the former file as it was and no partial one.
+void WriteFileWhole(const std::string& path, std::string_view bytes, const char* source,
+                    bool sync_to_disk = false);
+
+// Waits until the file or folder at `path` (a folder: its list of names) is on the disk. Throws
+// Error 75 when that fails.
+void SyncToDisk(const std::filesystem::path& path);
 
 }  // namespace moviletta

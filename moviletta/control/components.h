@@ -10,6 +10,7 @@
 #include "moviletta/control/progress_bar.h"
 #include "moviletta/dispatch/mail_sender.h"
 #include "moviletta/encoding/video_editor.h"
+#include "moviletta/outbox/outbox.h"
 #include "moviletta/server/byte_stream.h"
 #include "moviletta/server/http_client.h"
 #include "moviletta/server/identity.h"
@@ -43,6 +44,8 @@ struct ControlConfig {
   std::string app_directory{kDefaultAppDirectory};
   // The most memory the decoded pictures of the skins may take.
   std::size_t skin_budget_bytes = PictureSlots::kDefaultBudgetBytes;
+  // The most greetings, and bytes, the outbox keeps.
+  OutboxLimits outbox_limits{};
 };
 
 }  // namespace moviletta

@@ -68,6 +68,12 @@ constexpr std::array kTable{
                      return c.GenerateMessageXML(L(a, 0), S(a, 1), S(a, 2), S(a, 3), S(a, 4),
                                                  S(a, 5), L(a, 6));
                    }},
+    DispatchMember{"OutboxList", dispid::OutboxList, K::kMethod, 0,
+                   [](Movilettas& c, Args&) { return Variant(c.OutboxList()); }},
+    DispatchMember{"OutboxSend", dispid::OutboxSend, K::kMethod, 1,
+                   [](Movilettas& c, Args& a) { return c.OutboxSend(S(a, 0)), Variant(); }},
+    DispatchMember{"OutboxDiscard", dispid::OutboxDiscard, K::kMethod, 1,
+                   [](Movilettas& c, Args& a) { return Variant(c.OutboxDiscard(S(a, 0))); }},
 };
 
 }  // namespace

@@ -29,7 +29,10 @@ TEST(DispatchTable, HoldsTheWholeSurfaceWithItsIdentifiers) {
                                                       {"SetVideoSize", 0x6003002D},
                                                       {"LoadClientSettings", 0x60030031},
                                                       {"SetXMLNode", 0x60030032},
-                                                      {"GenerateMessageXML", 0x60030057}};
+                                                      {"GenerateMessageXML", 0x60030057},
+                                                      {"OutboxList", 0x60030058},
+                                                      {"OutboxSend", 0x60030059},
+                                                      {"OutboxDiscard", 0x6003005A}};
   const auto table = DispatchTable();
   ASSERT_EQ(table.size(), std::size(expected));
   for (std::size_t i = 0; i < table.size(); ++i) {

@@ -44,6 +44,9 @@ inline constexpr int32_t SetVideoSize = 0x6003002D;
 inline constexpr int32_t LoadClientSettings = 0x60030031;
 inline constexpr int32_t SetXMLNode = 0x60030032;
 inline constexpr int32_t GenerateMessageXML = 0x60030057;
+inline constexpr int32_t OutboxList = 0x60030058;
+inline constexpr int32_t OutboxSend = 0x60030059;
+inline constexpr int32_t OutboxDiscard = 0x6003005A;
 
 // Events of the event interface.
 inline constexpr int32_t EventStatusChanged = 1;
@@ -108,6 +111,17 @@ class Movilettas {
                                      const std::string& sSenderEmail, const std::string& sRecipList,
                                      const std::string& sMsg, const std::string& sPublish,
                                      int32_t lSiteSettingID) = 0;
+
+  // --- The outbox: greetings whose mail failed or whose result never came ---
+  // Its entries as a JSON array, oldest first: {"id", "when" (seconds since 1970), "label",
+  // "recipients", "bytes", "sending", "explanation" (why the last send failed)}.
+  virtual std::string OutboxList() = 0;
+  // Mails entry `id` again through a new mail sender, as a send does: refused outside status 1,
+  // status 5 until its mail is on its way, the bar, the result's message box. A success removes
+  // the entry; a failure keeps it with its new explanation. Throws Error 5 for an unknown entry.
+  virtual void OutboxSend(const std::string& id) = 0;
+  // Removes entry `id`; false when there is none or its send is under way.
+  virtual bool OutboxDiscard(const std::string& id) = 0;
 
   // --- Safety answers for the host (see safety/object_safety.h) ---
   virtual HResult GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,

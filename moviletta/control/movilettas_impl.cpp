@@ -26,7 +26,8 @@ MovilettasImpl::MovilettasImpl(Host& host, EventQueue& queue, ModuleState& modul
       reporter_(server_),
       skins_(config_.app_directory, reporter_),
       downloader_(server_, *components_.streams, module_.ClientSettings, skins_, reporter_),
-      img_(config_.skin_budget_bytes) {
+      img_(config_.skin_budget_bytes),
+      outbox_(config_.app_directory + "/OUTBOX", config_.outbox_limits) {
   if (!components_.VideoCapX1 || !components_.VideoCapX2 || !components_.VideoEdit1)
     throw Error(err::kObjectNotSet, "the control needs its capture, player and editing components");
   const NotificationPoster poster = Notifications();
@@ -47,6 +48,11 @@ MovilettasImpl::MovilettasImpl(Host& host, EventQueue& queue, ModuleState& modul
   });
   std::error_code ignored;  // the folders of sends a process before this one left behind
   std::filesystem::remove_all(skins_.GetAppDirectory() + "/.sends", ignored);
+  Trap(reporter_, "Outbox").Run([&] {
+    outbox_.Load(
+        "The studio closed before this greeting's mail was confirmed; it may not have "
+        "arrived.");
+  });
 }
 
 MovilettasImpl::~MovilettasImpl() {

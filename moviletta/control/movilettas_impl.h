@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "moviletta/control/module_state.h"
 #include "moviletta/control/movilettas.h"
 #include "moviletta/control/outgoing_send.h"
+#include "moviletta/outbox/outbox.h"
 #include "moviletta/safety/object_safety.h"
 #include "moviletta/server/greeting_server.h"
 #include "moviletta/server/identity.h"
@@ -86,6 +88,10 @@ class MovilettasImpl final : public Movilettas {
                              const std::string& sMsg, const std::string& sPublish,
                              int32_t lSiteSettingID) override;
 
+  std::string OutboxList() override;
+  void OutboxSend(const std::string& id) override;
+  bool OutboxDiscard(const std::string& id) override;
+
   HResult GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,
                                     uint32_t* pdwEnabledOptions) const override;
   HResult SetInterfaceSafetyOptions(const Guid* riid, uint32_t dwOptionsSetMask,
@@ -148,19 +154,23 @@ class MovilettasImpl final : public Movilettas {
   void RunSkinPreview(int16_t frames, double period);
   // A new send with its own mail sender (which becomes poSendMail) and folder.
   std::shared_ptr<OutgoingSend> NewSend();
-  // The output file and the snapshot in the send's folder, joined by ";". The snapshot is
-  // frozen now; the output when its compression completes.
-  std::string AttachmentList(OutgoingSend& send);
+  // The output file and the snapshot in the send's folder. The snapshot is frozen now; the
+  // output when its compression completes.
+  std::vector<std::string> AttachmentList(OutgoingSend& send);
+  // The mail settings of now.
+  MailRoute RouteNow() const;
   // Shows the panel, compresses and yields until the send's compression has ended. Returns
   // false when it failed.
   bool CompressAndWait(OutgoingSend& send);
-  // Fills the send's mail sender and starts the send.
-  void SendFile(OutgoingSend& send, const std::string& label, const std::string& body,
-                const std::string& attachments);
+  // Keeps the mail in the outbox (unless the send comes from there), fills the send's mail
+  // sender and starts the send.
+  void SendFile(OutgoingSend& send, const OutboxMail& mail);
+  // Keeps `mail` in the outbox for `send`, naming to the user each older entry it must drop to
+  // make room. A failure to keep it is reported; the send goes on.
+  void KeepInOutbox(OutgoingSend& send, const OutboxMail& mail);
   // Runs the body of a send procedure; a send that ends without its mail started tells the user
   // once and is dropped.
-  template <class Body>
-  void RunSend(Trap& trap, Body&& body);
+  void RunSend(Trap& trap, const std::function<void(OutgoingSend&)>& body);
   // A send that could not go out: tells the user, hides the panel and drops the send.
   void DropUnsent(uint64_t send, const std::string& why);
   // DropUnsent, then leaves the sending state.
@@ -183,6 +193,7 @@ class MovilettasImpl final : public Movilettas {
   SkinCache skins_;
   SkinDownloader downloader_;
   PictureSlots img_;
+  Outbox outbox_;
   BitmapHandle picFrame_;
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
   ThreadChecker host_thread_;

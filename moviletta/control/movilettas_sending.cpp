@@ -42,8 +42,7 @@ Variant MovilettasImpl::GenerateMessageXML(int32_t lUserID, const std::string& s
   return document;
 }
 
-template <class Body>
-void MovilettasImpl::RunSend(Trap& trap, Body&& body) {
+void MovilettasImpl::RunSend(Trap& trap, const std::function<void(OutgoingSend&)>& body) {
   std::shared_ptr<OutgoingSend> send;
   const auto settle = [&] {
     if (send && !send->mailing && sends_.contains(send->id)) DropUnsent(send->id, kNotStarted);
@@ -73,7 +72,7 @@ void MovilettasImpl::SendGreeting(int32_t lUserID, const std::string& sSenderNam
     SetStatus(STATUS_SENDING);
     components_.vbalProgressBar1->SetProgressValue(0);
     components_.vbalProgressBar1->SetProgressText("");
-    const std::string attachments = AttachmentList(send);
+    const std::vector<std::string> attachments = AttachmentList(send);
 
     trap.section = "compress file";
     if (!CompressAndWait(send)) {
@@ -92,7 +91,7 @@ void MovilettasImpl::SendGreeting(int32_t lUserID, const std::string& sSenderNam
       StopVideo();
       return;
     }
-    SendFile(send, kGreetingLabel, body, attachments);
+    SendFile(send, {kGreetingLabel, sRecipList, body, RouteNow(), attachments});
     if (!send.mailing) DropUnsent(send.id, kNotStarted);
     SetStatus(STATUS_STOPPED);
     StopVideo();
@@ -109,7 +108,7 @@ void MovilettasImpl::SendByEmail(const std::string& SenderName, const std::strin
     components_.vbalProgressBar1->SetProgressValue(0);
     components_.vbalProgressBar1->SetProgressText("");
     trap.section = "set email details";
-    const std::string attachments = AttachmentList(send);
+    const std::vector<std::string> attachments = AttachmentList(send);
 
     trap.section = "compress file";
     if (!CompressAndWait(send)) {
@@ -127,7 +126,9 @@ void MovilettasImpl::SendByEmail(const std::string& SenderName, const std::strin
     context.convertor = module_.ClientSettings.CONVERTOR;
     const std::string body =
         BuildMobileBody(SenderName, SenderEmail, RecipName, MobilePhone, EmailList, Msg, context);
-    SendFile(send, MobileLabel(MobilePhone), body, attachments);
+    const std::string recipients =
+        RecipName + " (" + MobilePhone + ")" + (EmailList.empty() ? "" : ", " + EmailList);
+    SendFile(send, {MobileLabel(MobilePhone), recipients, body, RouteNow(), attachments});
     if (!send.mailing) DropUnsent(send.id, kNotStarted);
     SetStatus(STATUS_STOPPED);
   });
@@ -159,13 +160,18 @@ std::shared_ptr<OutgoingSend> MovilettasImpl::NewSend() {
   return send;
 }
 
-std::string MovilettasImpl::AttachmentList(OutgoingSend& send) {
+std::vector<std::string> MovilettasImpl::AttachmentList(OutgoingSend& send) {
   const std::string snapshot = skins_.GetOutputDirectory() + "Moviletta.jpg";
   std::error_code ec;
   fs::copy_file(snapshot, send.folder + "Moviletta.jpg", fs::copy_options::overwrite_existing,
                 ec);  // a missing snapshot fails the mail, which tells the user
-  return send.folder + "Moviletta." + module_.ClientSettings.OUTPUT + ";" + send.folder +
-         "Moviletta.jpg";
+  return {send.folder + "Moviletta." + module_.ClientSettings.OUTPUT,
+          send.folder + "Moviletta.jpg"};
+}
+
+MailRoute MovilettasImpl::RouteNow() const {
+  const ClientSettings& settings = module_.ClientSettings;
+  return {settings.SMTPHOST, settings.SENDFROM, settings.SMTPPWD, settings.SENDTO};
 }
 
 bool MovilettasImpl::CompressAndWait(OutgoingSend& send) {
@@ -178,6 +184,9 @@ bool MovilettasImpl::CompressAndWait(OutgoingSend& send) {
 }
 
 void MovilettasImpl::DropUnsent(uint64_t id, const std::string& why) {
+  if (const auto found = sends_.find(id);
+      found != sends_.end() && !found->second->outbox_entry.empty())
+    Trap(reporter_, "Outbox").Run([&] { outbox_.MarkFailed(found->second->outbox_entry, why); });
   host_.MessageBox(why);
   CloseSend(id);
 }
@@ -187,26 +196,39 @@ void MovilettasImpl::NotSent(uint64_t id, const std::string& why) {
   SetStatus(STATUS_STOPPED);
 }
 
-void MovilettasImpl::SendFile(OutgoingSend& send, const std::string& label, const std::string& body,
-                              const std::string& attachments) {
+void MovilettasImpl::SendFile(OutgoingSend& send, const OutboxMail& mail) {
+  if (send.outbox_entry.empty()) KeepInOutbox(send, mail);
   Trap trap(reporter_, "SendFile");
   trap.Run([&] {
     MailSender& sender = *send.sender;
-    const ClientSettings& settings = module_.ClientSettings;
     trap.section = "1";
     sender.SetListDelimiter(";");
-    sender.SetSmtpHost(settings.SMTPHOST);
+    sender.SetSmtpHost(mail.route.server);
     trap.section = "2";
-    sender.SetSenderAddress(settings.SENDFROM);
-    sender.SetSmtpPassword(settings.SMTPPWD);
-    sender.SetRecipientAddress(settings.SENDTO);
+    sender.SetSenderAddress(mail.route.from);
+    sender.SetSmtpPassword(mail.route.password);
+    sender.SetRecipientAddress(mail.route.to);
     trap.section = "3";
-    sender.SetMailLabel(label);
-    sender.SetMessageBody(body);
+    sender.SetMailLabel(mail.label);
+    sender.SetMessageBody(mail.body);
     trap.section = "4";
+    std::string attachments;
+    for (const std::string& file : mail.files)
+      attachments += (attachments.empty() ? "" : ";") + file;
     sender.SetAttachmentList(attachments);
     sender.Send();
     send.mailing = true;
+  });
+}
+
+void MovilettasImpl::KeepInOutbox(OutgoingSend& send, const OutboxMail& mail) {
+  Trap(reporter_, "Outbox").Run([&] {
+    for (const OutboxEntry& old : outbox_.Crowding(Outbox::SizeOf(mail))) {
+      host_.MessageBox("The outbox is full: the greeting \"" + old.mail.label + "\" to " +
+                       old.mail.recipients + ", not sent, is removed to make room.");
+      outbox_.Discard(old.id);
+    }
+    send.outbox_entry = outbox_.Add(mail);
   });
 }
 
@@ -245,6 +267,10 @@ void MovilettasImpl::poSendMail_SendFailed(uint64_t id, const std::string& Expla
   const auto found = sends_.find(id);
   if (found == sends_.end() || !found->second->mailing) return;
   found->second->mailing = false;  // its one result
+  if (!found->second->outbox_entry.empty())
+    Trap(reporter_, "Outbox").Run([&] {
+      outbox_.MarkFailed(found->second->outbox_entry, Explanation);
+    });
   host_.MessageBox(Explanation);
   CloseSend(id);
 }
@@ -253,6 +279,8 @@ void MovilettasImpl::poSendMail_SendSuccesful(uint64_t id) {
   host_thread_.Check(__func__);
   const auto found = sends_.find(id);
   if (found == sends_.end() || !found->second->mailing) return;
+  if (!found->second->outbox_entry.empty())
+    Trap(reporter_, "Outbox").Run([&] { outbox_.Discard(found->second->outbox_entry); });
   CloseSend(id);
 }
 

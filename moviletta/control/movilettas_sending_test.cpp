@@ -25,16 +25,17 @@ class SendingTest : public ::testing::Test {
     harness.host.on_message_box = [this](std::string_view text) { boxes.emplace_back(text); };
     harness.events.clear();
     server.ClearRequests();
+    std::ofstream(Output("Moviletta.jpg"), std::ios::binary) << "the snapshot";
   }
-  // Lets the fake editor finish (or fail) its job once the control has started it.
+  // Lets the fake editor finish (or fail) its job once the control has started it; a finished
+  // job leaves its output, as the real component does.
   void FinishCompressionWith(std::optional<Error> failure = std::nullopt) {
     harness.WhenReady([this] { return harness.editor->running(); },
                       [this, failure] {
                         harness.editor->RaiseProcessing(1, 2);
-                        if (failure)
-                          harness.editor->RaiseFailed(*failure);
-                        else
-                          harness.editor->RaiseComplete();
+                        if (failure) return harness.editor->RaiseFailed(*failure);
+                        std::ofstream(Output("Moviletta.mpg"), std::ios::binary) << "the greeting";
+                        harness.editor->RaiseComplete();
                       });
   }
   void SendGreeting() {
@@ -51,13 +52,7 @@ class SendingTest : public ::testing::Test {
 };
 
 TEST_F(SendingTest, AGreetingIsCompressedDocumentedAndMailed) {
-  std::ofstream(Output("Moviletta.jpg"), std::ios::binary) << "the snapshot";
-  harness.WhenReady([this] { return harness.editor->running(); },
-                    [this] {
-                      std::ofstream(Output("Moviletta.mpg"), std::ios::binary) << "the greeting";
-                      harness.editor->RaiseProcessing(1, 2);
-                      harness.editor->RaiseComplete();
-                    });
+  FinishCompressionWith();
   SendGreeting();
   EXPECT_EQ(harness.events.front(), (SeenEvent{ControlEvent::ErrMsgChanged, 1, ""}));
   EXPECT_EQ(harness.events.at(1), (SeenEvent{ControlEvent::StatusChanged, 5, ""}));

@@ -28,7 +28,8 @@ struct OutgoingSend {
   std::string folder;                  // "<app>/.sends/<id>/", removed with the send
   std::unique_ptr<MailSender> sender;  // its own poSendMail
   std::shared_ptr<const CompressionJob> job;
-  bool mailing = false;  // Send was called and the result is due
+  bool mailing = false;      // Send was called and the result is due
+  std::string outbox_entry;  // where its mail is kept until its result is a success
 };
 
 }  // namespace moviletta

@@ -1,0 +1,53 @@
+// The outbox members: what was not sent, sending it again, discarding it.
+#include <nlohmann/json.hpp>
+
+#include "moviletta/common/constants.h"
+#include "moviletta/control/movilettas_impl.h"
+#include "moviletta/utils/trap.h"
+
+namespace moviletta {
+
+std::string MovilettasImpl::OutboxList() {
+  host_thread_.Check(__func__);
+  nlohmann::json list = nlohmann::json::array();
+  for (const OutboxEntry& entry : outbox_.entries())
+    list.push_back({{"id", entry.id},
+                    {"when", entry.when},
+                    {"label", entry.mail.label},
+                    {"recipients", entry.mail.recipients},
+                    {"bytes", entry.bytes},
+                    {"sending", entry.sending},
+                    {"explanation", entry.explanation}});
+  return list.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void MovilettasImpl::OutboxSend(const std::string& id) {
+  host_thread_.Check(__func__);
+  if (!outbox_.Find(id)) throw Error(err::kInvalidArgument, "The outbox holds no greeting " + id);
+  if (!AcceptInStoppedStatus(kRefuseSend)) return;
+  Trap trap(reporter_, "OutboxSend");
+  RunSend(trap, [&](OutgoingSend& send) {
+    const OutboxEntry* entry = outbox_.Find(id);
+    if (!entry || entry->sending) return;  // went meanwhile: told as a send that did not start
+    OutboxMail mail = entry->mail;
+    mail.route.password = module_.ClientSettings.SMTPPWD;  // never kept on disk
+    SetStatus(STATUS_SENDING);
+    components_.vbalProgressBar1->SetProgressValue(0);
+    components_.vbalProgressBar1->SetProgressText("");
+    components_.picGeneral->SetVisible(true);
+    trap.section = "send file";
+    send.outbox_entry = id;
+    outbox_.MarkSending(id);
+    SendFile(send, mail);
+    SetStatus(STATUS_STOPPED);
+  });
+}
+
+bool MovilettasImpl::OutboxDiscard(const std::string& id) {
+  host_thread_.Check(__func__);
+  const OutboxEntry* entry = outbox_.Find(id);
+  if (!entry || entry->sending) return false;
+  return outbox_.Discard(id);
+}
+
+}  // namespace moviletta

@@ -1,0 +1,201 @@
+#include "moviletta/outbox/outbox.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "moviletta/common/error.h"
+#include "moviletta/common/file_write.h"
+
+namespace moviletta {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr const char* kSource = "Moviletta.Outbox";
+constexpr const char* kEntryFile = "entry.json";
+
+[[noreturn]] void Fail(const std::string& what, const std::error_code& ec) {
+  throw Error(err::kPathFileAccess, what, kSource, ec.value());
+}
+
+json ToJson(const OutboxEntry& entry) {
+  json files = json::array();
+  for (const std::string& file : entry.mail.files) files.push_back(fs::path(file).filename());
+  return {{"when", entry.when},
+          {"label", entry.mail.label},
+          {"recipients", entry.mail.recipients},
+          {"body", entry.mail.body},
+          {"server", entry.mail.route.server},
+          {"from", entry.mail.route.from},
+          {"to", entry.mail.route.to},
+          {"files", files},
+          {"sending", entry.sending},
+          {"explanation", entry.explanation}};
+}
+
+// Nothing when `text` is not an entry this outbox wrote.
+std::optional<OutboxEntry> FromJson(const std::string& text, const fs::path& folder) {
+  const json j = json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (!j.is_object()) return std::nullopt;
+  try {
+    OutboxEntry entry;
+    entry.id = folder.filename().string();
+    entry.when = j.at("when").get<int64_t>();
+    entry.mail.label = j.at("label").get<std::string>();
+    entry.mail.recipients = j.at("recipients").get<std::string>();
+    entry.mail.body = j.at("body").get<std::string>();
+    entry.mail.route.server = j.at("server").get<std::string>();
+    entry.mail.route.from = j.at("from").get<std::string>();
+    entry.mail.route.to = j.at("to").get<std::string>();
+    for (const json& file : j.at("files"))
+      entry.mail.files.push_back((folder / file.get<std::string>()).string());
+    entry.sending = j.at("sending").get<bool>();
+    entry.explanation = j.at("explanation").get<std::string>();
+    entry.bytes = Outbox::SizeOf(entry.mail);
+    return entry;
+  } catch (const json::exception&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace
+
+Outbox::Outbox(std::string folder, OutboxLimits limits)
+    : folder_(std::move(folder)), limits_(limits) {}
+
+uint64_t Outbox::SizeOf(const OutboxMail& mail) {
+  uint64_t bytes = 0;
+  for (const std::string& file : mail.files) {
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(file, ec);
+    if (!ec) bytes += size;
+  }
+  return bytes;
+}
+
+void Outbox::Load(const std::string& interrupted) {
+  entries_.clear();
+  std::error_code ec;
+  fs::create_directories(folder_, ec);
+  for (const fs::directory_entry& item : fs::directory_iterator(folder_, ec)) {
+    const std::string name = item.path().filename().string();
+    if (name.starts_with(".")) {  // half written or half removed
+      fs::remove_all(item.path(), ec);
+      continue;
+    }
+    std::ostringstream text;
+    text << std::ifstream(item.path() / kEntryFile, std::ios::binary).rdbuf();
+    std::optional<OutboxEntry> entry = FromJson(text.str(), item.path());
+    if (!entry) continue;  // not ours: left as it is
+    if (entry->sending) {
+      entry->sending = false;
+      entry->explanation = interrupted;
+      Save(*entry);
+    }
+    entries_.push_back(std::move(*entry));
+  }
+  std::ranges::sort(entries_, [](const OutboxEntry& a, const OutboxEntry& b) {
+    return std::tie(a.when, a.id) < std::tie(b.when, b.id);
+  });
+}
+
+const OutboxEntry* Outbox::Find(const std::string& id) const {
+  const auto found = std::ranges::find(entries_, id, &OutboxEntry::id);
+  return found == entries_.end() ? nullptr : &*found;
+}
+
+OutboxEntry* Outbox::FindEntry(const std::string& id) {
+  return const_cast<OutboxEntry*>(std::as_const(*this).Find(id));
+}
+
+std::vector<OutboxEntry> Outbox::Crowding(uint64_t bytes) const {
+  std::size_t count = entries_.size() + 1;
+  uint64_t total = bytes;
+  for (const OutboxEntry& entry : entries_) total += entry.bytes;
+  std::vector<OutboxEntry> out;
+  for (const OutboxEntry& entry : entries_) {
+    if (count <= limits_.entries && total <= limits_.bytes) break;
+    if (entry.sending) continue;
+    out.push_back(entry);
+    --count, total -= entry.bytes;
+  }
+  return out;
+}
+
+std::string Outbox::Add(const OutboxMail& mail) {
+  OutboxEntry entry;
+  entry.when = std::chrono::duration_cast<std::chrono::seconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+                   .count();
+  std::error_code ec;
+  fs::create_directories(folder_, ec);
+  do {
+    entry.id = std::to_string(entry.when) + "-" + std::to_string(++next_);
+  } while (fs::exists(fs::path(folder_) / entry.id, ec));
+  const fs::path staging = fs::path(folder_) / ("." + entry.id);
+  fs::remove_all(staging, ec);
+  if (!fs::create_directories(staging, ec)) Fail("cannot create " + staging.string(), ec);
+  try {
+    entry.mail = mail;
+    entry.mail.files.clear();
+    for (const std::string& file : mail.files) {
+      const fs::path kept = staging / fs::path(file).filename();
+      fs::create_hard_link(file, kept, ec);
+      if (ec && !fs::copy_file(file, kept, ec)) Fail("cannot keep " + file, ec);
+      SyncToDisk(kept);
+      entry.mail.files.push_back((fs::path(folder_) / entry.id / kept.filename()).string());
+    }
+    entry.sending = true;
+    entry.bytes = SizeOf(mail);
+    WriteFileWhole((staging / kEntryFile).string(), ToJson(entry).dump(), kSource, true);
+    SyncToDisk(staging);
+    fs::rename(staging, fs::path(folder_) / entry.id, ec);
+    if (ec) Fail("cannot keep the greeting in " + folder_, ec);
+    SyncToDisk(folder_);
+  } catch (...) {
+    fs::remove_all(staging, ec);
+    throw;
+  }
+  entries_.push_back(entry);
+  return entry.id;
+}
+
+void Outbox::Save(const OutboxEntry& entry) const {
+  WriteFileWhole((fs::path(folder_) / entry.id / kEntryFile).string(), ToJson(entry).dump(),
+                 kSource, true);
+}
+
+void Outbox::MarkSending(const std::string& id) {
+  OutboxEntry* entry = FindEntry(id);
+  if (!entry) return;
+  entry->sending = true;
+  Save(*entry);
+}
+
+void Outbox::MarkFailed(const std::string& id, const std::string& explanation) {
+  OutboxEntry* entry = FindEntry(id);
+  if (!entry) return;
+  entry->sending = false;
+  entry->explanation = explanation;
+  Save(*entry);
+}
+
+bool Outbox::Discard(const std::string& id) {
+  const auto found = std::ranges::find(entries_, id, &OutboxEntry::id);
+  if (found == entries_.end()) return false;
+  const fs::path hidden = fs::path(folder_) / (".gone-" + id);
+  std::error_code ec;
+  fs::rename(fs::path(folder_) / id, hidden, ec);
+  if (ec) Fail("cannot remove " + id + " from " + folder_, ec);
+  SyncToDisk(folder_);
+  entries_.erase(found);
+  fs::remove_all(hidden, ec);
+  return true;
+}
+
+}  // namespace moviletta

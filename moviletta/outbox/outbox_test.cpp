@@ -1,0 +1,142 @@
+#include "moviletta/outbox/outbox.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+namespace moviletta {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Read(const fs::path& path) {
+  std::ostringstream bytes;
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
+  return bytes.str();
+}
+
+void Write(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class OutboxTest : public ::testing::Test {
+ protected:
+  OutboxTest() {
+    fs::create_directories(sends_);
+    Write(sends_ / "Moviletta.mpg", std::string(5000, 'v'));
+    Write(sends_ / "Moviletta.jpg", "snapshot");
+  }
+  ~OutboxTest() override { fs::remove_all(root_); }
+
+  OutboxMail Mail(const std::string& label = "MovilettaStudio") const {
+    return {label,
+            "Bob,555,b@x",
+            "<doc/>",
+            {"127.0.0.1:25", "studio@x", "secret", "drop@x"},
+            {(sends_ / "Moviletta.mpg").string(), (sends_ / "Moviletta.jpg").string()}};
+  }
+  std::string folder() const { return (root_ / "OUTBOX").string(); }
+
+  fs::path root_ = fs::temp_directory_path() / ("outbox-test-" + std::to_string(getpid()));
+  fs::path sends_ = root_ / ".sends" / "1";
+};
+
+TEST_F(OutboxTest, KeepsAMailWholeAcrossARestartAndANewTake) {
+  Outbox outbox(folder(), {});
+  const std::string id = outbox.Add(Mail());
+  // The next take writes new files under the same names.
+  for (const char* name : {"Moviletta.mpg", "Moviletta.jpg"}) {
+    fs::remove(sends_ / name);
+    Write(sends_ / name, "another take");
+  }
+
+  Outbox again(folder(), {});
+  again.Load("ended before its result");
+  ASSERT_EQ(again.entries().size(), 1u);
+  const OutboxEntry& entry = again.entries()[0];
+  EXPECT_EQ(entry.id, id);
+  EXPECT_EQ(entry.mail.label, "MovilettaStudio");
+  EXPECT_EQ(entry.mail.recipients, "Bob,555,b@x");
+  EXPECT_EQ(entry.mail.body, "<doc/>");
+  EXPECT_EQ(entry.mail.route.server, "127.0.0.1:25");
+  EXPECT_EQ(entry.mail.route.to, "drop@x");
+  EXPECT_EQ(entry.mail.route.password, "") << "the password is never written to disk";
+  ASSERT_EQ(entry.mail.files.size(), 2u);
+  EXPECT_EQ(Read(entry.mail.files[0]), std::string(5000, 'v'));
+  EXPECT_EQ(Read(entry.mail.files[1]), "snapshot");
+  EXPECT_EQ(entry.bytes, 5008u);
+  EXPECT_FALSE(entry.sending) << "a send under way when the process ended is over";
+  EXPECT_EQ(entry.explanation, "ended before its result");
+
+  again.MarkFailed(id, "550 refused");
+  Outbox third(folder(), {});
+  third.Load("");
+  EXPECT_EQ(third.Find(id)->explanation, "550 refused");
+  EXPECT_TRUE(third.Discard(id));
+  EXPECT_FALSE(third.Discard(id));
+  EXPECT_TRUE(fs::is_empty(folder()));
+}
+
+TEST_F(OutboxTest, LeftoversOfACrashAreClearedAndForeignFoldersLeftAlone) {
+  fs::create_directories(fs::path(folder()) / ".17-1");       // an entry half written
+  fs::create_directories(fs::path(folder()) / ".gone-16-1");  // one half removed
+  fs::create_directories(fs::path(folder()) / "notes");
+  Write(fs::path(folder()) / "notes" / "entry.json", "{\"when\": \"yesterday\"}");
+  Outbox outbox(folder(), {});
+  outbox.Load("");
+  EXPECT_TRUE(outbox.entries().empty());
+  EXPECT_FALSE(fs::exists(fs::path(folder()) / ".17-1"));
+  EXPECT_FALSE(fs::exists(fs::path(folder()) / ".gone-16-1"));
+  EXPECT_TRUE(fs::exists(fs::path(folder()) / "notes")) << "not ours to remove";
+}
+
+TEST_F(OutboxTest, AFullOutboxNamesItsOldestFailedEntriesAndNeverOneUnderWay) {
+  Outbox outbox(folder(), {.entries = 2, .bytes = 12000});
+  const std::string first = outbox.Add(Mail("first"));
+  const std::string second = outbox.Add(Mail("second"));
+  EXPECT_TRUE(outbox.Crowding(10).empty()) << "both are under way";
+  outbox.MarkFailed(first, "x");
+  outbox.MarkFailed(second, "y");
+  const auto crowding = outbox.Crowding(10);
+  ASSERT_EQ(crowding.size(), 1u);
+  EXPECT_EQ(crowding[0].id, first);
+  EXPECT_EQ(outbox.Crowding(7000).size(), 2u) << "7000 bytes more fit only once both are gone";
+}
+
+// A process killed at any moment while it keeps greetings leaves each entry whole or absent.
+TEST_F(OutboxTest, KilledWhileWritingLeavesEntriesWholeOrAbsent) {
+  Write(sends_ / "Moviletta.mpg", std::string(std::size_t{4} << 20, 'v'));
+  std::mt19937 random(7);
+  for (int round = 0; round < 12; ++round) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      Outbox outbox(folder(), {.entries = 1000, .bytes = uint64_t{1} << 40});
+      for (;;) outbox.MarkFailed(outbox.Add(Mail()), "550 refused");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 40));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    Outbox outbox(folder(), {});
+    outbox.Load("interrupted");
+    for (const OutboxEntry& entry : outbox.entries()) {
+      ASSERT_EQ(entry.mail.files.size(), 2u) << entry.id;
+      EXPECT_EQ(fs::file_size(entry.mail.files[0]), std::size_t{4} << 20) << entry.id;
+      EXPECT_EQ(Read(entry.mail.files[1]), "snapshot") << entry.id;
+    }
+    for (const auto& item : fs::directory_iterator(folder()))
+      EXPECT_FALSE(item.path().filename().string().starts_with(".")) << "cleared at load";
+  }
+}
+
+}  // namespace
+}  // namespace moviletta
