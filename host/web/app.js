@@ -15,6 +15,8 @@ const page = {
   hasRecording: sessionStorage.getItem("moviletta.recorded") === "1",  // kept over a reload
   sending: false,
   lastSend: null,       // the arguments of the last send, for Try again
+  outbox: [],           // the greetings not sent yet, as the control lists them
+  retryFromOutbox: false,  // the last send failed after its mail went: it waits in the outbox
   sendsStarted: 0,
   sendMark: 0,          // sendsStarted when the latest send was asked for
   startedAt: 0,
@@ -146,6 +148,8 @@ function follow() {
                               ? "Play again" : "Play";
   for (const id of ["send", "send-mobile"])
     $(id).disabled = !usable || !idle || !page.hasRecording || page.sending;
+  for (const button of document.querySelectorAll("#outbox-list .again"))
+    button.disabled = !usable || !idle || page.sending || button.closest("li").dataset.sending === "true";
   for (const radio of document.querySelectorAll("#skin-list input")) radio.disabled = !usable || !idle;
   $("mirror").disabled = !usable || status === STATUS.starting;
 }
@@ -305,13 +309,29 @@ function send(kind) {
   sendAgain();
 }
 
-function sendAgain() {
+async function sendAgain() {
+  if (page.retryFromOutbox) {
+    // That very greeting, as it was recorded, rather than the recording of now.
+    await refreshOutbox();
+    const kept = page.outbox.filter((e) => !e.sending);
+    if (kept.length) return sendFromOutbox(kept[kept.length - 1].id);
+  }
   const { kind, args } = page.lastSend;
+  startSend(kind === "greeting" ? () => ctl.SendGreeting(...args) : () => ctl.SendByEmail(...args));
+}
+
+function sendFromOutbox(id) {
+  const entry = page.outbox.find((e) => e.id === id);
+  page.lastSend = { ...page.lastSend, to: entry ? entry.recipients : "" };
+  startSend(() => ctl.OutboxSend(id));
+}
+
+function startSend(makeCall) {
   clearNotice();
   $("outcome").hidden = true;
   page.sending = true;
   follow();
-  const call = kind === "greeting" ? ctl.SendGreeting(...args) : ctl.SendByEmail(...args);
+  const call = makeCall();
   const started = page.sendMark = page.sendsStarted;
   run(call).finally(() => {
     // A send refused before its mail went has no result event to end it.
@@ -320,8 +340,10 @@ function sendAgain() {
   });
 }
 
-function showOutcome(result) {
+function showOutcome(result, mailWent = true) {
   page.sending = false;
+  page.retryFromOutbox = !result.sent && mailWent;
+  refreshOutbox();
   const to = page.lastSend ? page.lastSend.to : "";
   $("outcome").hidden = false;
   $("outcome").dataset.sent = result.sent;
@@ -329,9 +351,45 @@ function showOutcome(result) {
   $("outcome-text").textContent = result.sent
       ? "Your greeting is on its way" + (to ? " to " + to : "") + "."
       : plainMailFailure(result.explanation) + " Your recording is kept; you can try again.";
-  $("try-again").hidden = result.sent || !page.lastSend;
+  $("try-again").hidden = result.sent || !(page.lastSend || page.retryFromOutbox);
   announce(result.sent ? "Sent" : "Not sent");
   if (!$("box").open) $("outcome-title").focus();
+  follow();
+}
+
+// ---- The outbox ----
+
+const sizeText = (bytes) => bytes >= 1e6 ? (bytes / 1e6).toFixed(1) + " MB" : Math.ceil(bytes / 1e3) + " kB";
+
+async function refreshOutbox() {
+  try {
+    page.outbox = await ctl.OutboxList();
+  } catch (e) {
+    return;  // a control that is not running has nothing to show
+  }
+  $("outbox").hidden = !page.outbox.length;
+  $("outbox-count").textContent = "(" + page.outbox.length + ")";
+  $("outbox-list").replaceChildren(...page.outbox.map((entry) => {
+    const row = $("outbox-row").content.firstElementChild.cloneNode(true);
+    row.dataset.id = entry.id;
+    row.dataset.sending = entry.sending;
+    row.querySelector(".label").textContent =
+        entry.label === "MovilettaStudio" ? "Greeting" : "Mobile e-mail";
+    row.querySelector(".to").textContent = entry.recipients.split(";")
+        .map((r) => r.split(",")[0]).join(", ");
+    row.querySelector(".when").textContent = new Date(entry.when * 1000).toLocaleString();
+    row.querySelector(".size").textContent = sizeText(entry.bytes);
+    row.querySelector(".why").textContent = entry.sending ? "Sending…" : plainMailFailure(entry.explanation);
+    row.querySelector(".why").title = entry.explanation;
+    const what = row.querySelector(".label").textContent + " to " + row.querySelector(".to").textContent;
+    row.querySelector(".again").setAttribute("aria-label", "Try again: " + what);
+    row.querySelector(".discard").setAttribute("aria-label", "Discard: " + what);
+    row.querySelector(".discard").disabled = entry.sending;
+    row.querySelector(".again").addEventListener("click", () => sendFromOutbox(entry.id));
+    row.querySelector(".discard").addEventListener("click", () =>
+        run(ctl.OutboxDiscard(entry.id)).finally(refreshOutbox));
+    return row;
+  }));
   follow();
 }
 
@@ -353,6 +411,7 @@ ctl.addEventListener("startup", (e) => {
                detail, [["Retry", () => { clearNotice(); ctl.restart(); }]]);
   } else {
     onStatus();
+    refreshOutbox();
   }
 });
 ctl.addEventListener("progress", (e) => {
@@ -368,6 +427,7 @@ ctl.addEventListener("nosound", (e) => {
   $("sound-note").title = e.detail.detail;
 });
 ctl.addEventListener("sendstart", () => {
+  refreshOutbox();
   page.sendsStarted += 1;
   page.sending = true;
   follow();
@@ -378,6 +438,7 @@ ctl.addEventListener("sendresult", (e) => { if (e.detail.at >= loadedAt - 2000) 
 // The control's message boxes, one at a time, shown only by the page that drives it.
 const boxes = [];
 ctl.addEventListener("messagebox", (e) => {
+  refreshOutbox();  // a failed mail is in the outbox before its box opens
   boxes.push({ ...e.detail, duringSend: page.sending, mailWent: page.sendsStarted !== page.sendMark });
   showNextBox();
 });
@@ -395,7 +456,7 @@ function showNextBox() {
   $("box").addEventListener("close", () => {
     ctl.acknowledge(id);
     // A send that ends before its mail went (the compression failed) has no result event.
-    if (duringSend && !mailWent) showOutcome({ sent: false, explanation: text });
+    if (duringSend && !mailWent) showOutcome({ sent: false, explanation: text }, false);
     if (returnTo && returnTo.focus) returnTo.focus();
     showNextBox();
   }, { once: true });
@@ -478,5 +539,5 @@ showWindow("capture");
 loadSkins();
 // The events tell the status too; a control that did not start refuses this read, and the
 // "startup" event says why.
-ctl.call("ClientStatus", [], "get").then((status) => { ctl.ClientStatus = status; onStatus(); })
+ctl.call("ClientStatus", [], "get").then((status) => { ctl.ClientStatus = status; onStatus(); refreshOutbox(); })
     .catch((e) => { if (e.number === 0) showNotice(plainError(e), e.description); });

@@ -108,4 +108,8 @@ class Movilettas extends EventTarget {
   getMiror() { return this.call("Miror", [], "get"); }
   setMiror(on) { return this.call("Miror", [on], "put"); }
   getSkinPath() { return this.call("SkinPath", [], "get"); }
+  // The outbox: greetings whose mail did not go, as a list of entries.
+  async OutboxList() { return JSON.parse(await this.call("OutboxList")); }
+  OutboxSend(id) { return this.call("OutboxSend", [id]); }
+  OutboxDiscard(id) { return this.call("OutboxDiscard", [id]); }
 }

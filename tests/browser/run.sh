@@ -15,6 +15,11 @@ mkdir -p "$DEMO/late/SKINS" "$DEMO/late/STATICS"
 start "$DEMO/late.log" "$BUILD/host/moviletta-studio" --server "http://127.0.0.1:$LATE_PORT" \
   --app-dir "$DEMO/late" --camera synthetic --bag ""
 LATE_URL=$(grep -o 'http://127.0.0.1:[0-9]*/?token=[0-9a-f]*' "$DEMO/late.log")
+# The test stops the studio and the mail drop, then starts them again with these commands (the
+# first greeting server is gone by then; the late one serves the same data).
+STUDIO_AGAIN="[\"$BUILD/host/moviletta-studio\", \"--server\", \"http://127.0.0.1:$LATE_PORT\", \"--app-dir\", \"$DEMO/app\", \"--camera\", \"synthetic\", \"--bag\", \"$DEMO/studio.bag.json\"]"
+mkdir -p "$DEMO/mail-again"
+MAIL_AGAIN="[\"/usr/bin/python3\", \"$ROOT/tools/mail_drop.py\", \"--folder\", \"$DEMO/mail-again\", \"--port\", \"$MAIL_PORT\"]"
 node "$ROOT/tests/browser/studio.mjs" "$URL" "$DEMO/mail" "$BUILD/browser-test" "$MAIL_PID" \
   "$STUDIO_PID" "$SERVER_PID" "$LATE_URL" "$LATE_PORT" "$BUILD/greeting-server/greeting-server" \
-  "$DEMO/server"
+  "$DEMO/server" "$STUDIO_AGAIN" "$MAIL_AGAIN"

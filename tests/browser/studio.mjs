@@ -2,8 +2,9 @@
 // window, from two tabs, with the mail server gone and with the studio program gone; checks the
 // mails in the drop and the page's accessibility with axe-core. One screenshot per stage is kept.
 // Usage: node studio.mjs PAGE_URL MAIL_FOLDER OUTPUT_FOLDER MAIL_DROP_PID STUDIO_PID SERVER_PID
-//        LATE_PAGE_URL LATE_PORT GREETING_SERVER SERVER_DATA
-// (the late studio's greeting server, on LATE_PORT, is started by the test itself)
+//        LATE_PAGE_URL LATE_PORT GREETING_SERVER SERVER_DATA STUDIO_COMMAND_JSON MAIL_DROP_COMMAND_JSON
+// (the late studio's greeting server, on LATE_PORT, is started by the test itself, and so are the
+// studio and the mail drop again after they were stopped: the two commands as JSON arrays)
 import { chromium } from "playwright-core";
 import fs from "node:fs";
 import path from "node:path";
@@ -11,7 +12,7 @@ import { createRequire } from "node:module";
 import { spawn } from "node:child_process";
 
 const [pageUrl, mailFolder, output, mailPid, studioPid, serverPid, latePageUrl, latePort,
-       greetingServer, serverData] = process.argv.slice(2);
+       greetingServer, serverData, studioCommand, mailDropCommand] = process.argv.slice(2);
 const axePath = createRequire(import.meta.url).resolve("axe-core/axe.min.js");
 const fail = (why) => { throw new Error(why); };
 fs.mkdirSync(output, { recursive: true });
@@ -76,7 +77,21 @@ async function step(name, body) {
 
 let exitCode = 0;
 let page;
-let lateServer;
+let lateServer, studioAgain, mailDropAgain;
+// Starts `command` (a JSON array) and resolves with the first match of `ready` in its output.
+function launch(command, ready) {
+  const [program, ...args] = JSON.parse(command);
+  const child = spawn(program, args, { stdio: ["ignore", "pipe", "inherit"] });
+  const said = new Promise((resolve) => {
+    let text = "";
+    child.stdout.on("data", (d) => {
+      text += d;
+      const found = text.match(ready);
+      if (found) resolve(found[0]);
+    });
+  });
+  return { child, said };
+}
 try {
   const context = await browser.newContext({ viewport: { width: 1000, height: 900 } });
 
@@ -253,6 +268,7 @@ try {
     await page.waitForSelector("#outcome:not([hidden])");
     if ((await page.textContent("#outcome-title")) !== "Not sent") fail("no Not sent");
     if (await page.isHidden("#try-again")) fail("no Try again");
+    await page.waitForSelector("#outbox:not([hidden])");  // the greeting waits there
     if (await watcher.evaluate(() => document.getElementById("box").open))
       fail("the box opened in the tab that does not drive too");
     await watcher.close();
@@ -264,6 +280,33 @@ try {
     await page.waitForSelector("#notice:not([hidden])");
     const said = await page.textContent("#notice-text");
     if (!/not running/.test(said)) fail("the page says: " + said);
+  });
+
+  await step("after a restart the greeting that was not sent waits in the outbox and goes from there", async () => {
+    const dropArgs = JSON.parse(mailDropCommand);
+    const folder = dropArgs[dropArgs.indexOf("--folder") + 1];  // the drop's mails, afresh
+    const arrived = () => fs.readdirSync(folder).filter((f) => f.endsWith(".eml"));
+    mailDropAgain = launch(mailDropCommand, /READY \d+/);
+    await mailDropAgain.said;
+    studioAgain = launch(studioCommand, /http:\/\/127\.0\.0\.1:\d+\/\?token=[0-9a-f]+/);
+    const again = await open(context, await studioAgain.said);
+    await again.waitForSelector("#outbox:not([hidden])");
+    const entries = await again.$$("#outbox-list li");
+    if (entries.length !== 1) fail(entries.length + " greetings in the outbox, not 1");
+    if (!/Bob/.test(await again.textContent("#outbox-list li .to"))) fail("the entry does not name Bob");
+    await shot(again, "outbox");
+    await again.waitForFunction(() => !document.querySelector("#outbox-list .again").disabled);
+    await again.click("#outbox-list .again");
+    await again.waitForSelector("#outcome:not([hidden])");
+    if ((await again.textContent("#outcome-title")) !== "Sent") fail("no Sent after sending again");
+    await again.waitForSelector("#outbox", { state: "hidden" });
+    const deadline = Date.now() + 10000;
+    while (!arrived().length && Date.now() < deadline) await new Promise((r) => setTimeout(r, 200));
+    await new Promise((r) => setTimeout(r, 1000));
+    if (arrived().length !== 1) fail(arrived().length + " mails for one greeting sent again");
+    const subject = fs.readFileSync(path.join(folder, arrived()[0].replace(/\.eml$/, ".subject")), "utf8");
+    if (!/^Voxa-Mobile \+41 79 555 01 01/.test(subject)) fail("the mail sent again is " + subject);
+    await again.close();
   });
   console.log("browser test: " + steps.length + " scenarios passed; screenshots in " + output);
 } catch (e) {
@@ -279,7 +322,8 @@ try {
   }
   exitCode = 1;
 } finally {
-  if (lateServer) lateServer.kill();
+  for (const started of [lateServer, studioAgain && studioAgain.child, mailDropAgain && mailDropAgain.child])
+    if (started) started.kill();
   await browser.close();
 }
 process.exit(exitCode);
