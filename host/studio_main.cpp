@@ -3,6 +3,7 @@
 //
 //   moviletta-studio [--server URL] [--app-dir DIR] [--camera auto|synthetic|DEVICE]
 //                    [--port N] [--bag FILE] [--web DIR]
+//                    [--outbox-entries N] [--outbox-mib N]
 #include <nlohmann/json.hpp>
 
 #include <pthread.h>
@@ -42,6 +43,10 @@ int main(int argc, char** argv) {
       bag = value;
     else if (arg == "--web")
       web = value;
+    else if (arg == "--outbox-entries")
+      config.outbox_limits.entries = std::stoul(value);
+    else if (arg == "--outbox-mib")
+      config.outbox_limits.bytes = std::stoull(value) << 20;
     else if (arg == "--camera") {
       if (value == "synthetic")
         capture.source = CaptureOptions::Source::kSynthetic;

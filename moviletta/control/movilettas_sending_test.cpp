@@ -21,6 +21,7 @@ class SendingTest : public ::testing::Test {
  protected:
   SendingTest() {
     server.SetSettings(SettingsDocument(server.address(), {{"OUTPUT", "mpg"}}));
+    harness.outbox_limits.entries = 1;  // room for one greeting not sent
     EXPECT_EQ(harness.Start(), std::nullopt);
     harness.host.on_message_box = [this](std::string_view text) { boxes.emplace_back(text); };
     harness.events.clear();
@@ -230,6 +231,28 @@ TEST_F(SendingTest, AMailInFlightKeepsItsOwnFiles) {
   harness.host.ProcessPendingEvents();
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(output).parent_path()))
       << "the send's folder goes with its result";
+}
+
+// The outbox keeps the greetings whose mail failed; a full one names the greeting it lets go.
+TEST_F(SendingTest, AFailedMailWaitsInTheOutboxAndAFullOutboxSaysWhatItDrops) {
+  FinishCompressionWith();
+  SendGreeting();
+  harness.mail->senders.back()->RaiseSendFailed("421 try later");
+  harness.host.ProcessPendingEvents();
+  FinishCompressionWith();
+  harness.control().SendByEmail("Ann", "a@x", "Carl", "556", "", "Hi");
+  EXPECT_THAT(boxes, ElementsAre("421 try later",
+                                 "The outbox is full: the greeting \"MovilettaStudio\" to "
+                                 "Bob,555,B1, not sent, is removed to make room."));
+  const std::string list = harness.control().OutboxList();
+  EXPECT_EQ(list.find("Bob,555,B1"), std::string::npos) << list;
+  EXPECT_NE(list.find("\"recipients\":\"Carl (556)\""), std::string::npos) << list;
+  EXPECT_NE(list.find("\"sending\":true"), std::string::npos) << "its mail is on its way";
+
+  harness.mail->senders.back()->RaiseSendSuccesful();
+  harness.host.ProcessPendingEvents();
+  EXPECT_EQ(harness.control().OutboxList(), "[]");
+  EXPECT_EQ(boxes.size(), 2u) << "the outbox adds no box of its own to a send's result";
 }
 
 TEST_F(SendingTest, AMailThatCannotBeStartedIsNotLostSilently) {
