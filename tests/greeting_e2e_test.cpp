@@ -51,31 +51,14 @@ struct RealControl {
 };
 
 TEST(GreetingEndToEnd, RecordedCompressedAndMailedWithBothAttachments) {
-  GreetingServerFixture server;
   MailDrop drop({"--password", "secret"});
-  server.SetSettings(SettingsDocument(
-      server.address(),
-      {{"SECLIMIT", "1"}, {"FPS", "15"}, {"OUTPUT", "mpg"}, {"SMTPHOST", drop.host()}}));
-  ControlHarness harness(server.address());
-  harness.customize = [](Components& c) {
-    c.VideoCapX1 = std::make_unique<FfmpegCaptureDevice>(
-        CaptureOptions{.source = CaptureOptions::Source::kSynthetic});
-    c.VideoCapX2 = std::make_unique<FfmpegPlayer>();
-    c.VideoEdit1 = std::make_unique<FfmpegVideoEditor>();
-    c.CreateMailSender = CurlMailSenderFactory();
-  };
-  ASSERT_EQ(harness.Start(), std::nullopt);
-  std::vector<std::string> boxes;
-  harness.host.on_message_box = [&](std::string_view text) { boxes.emplace_back(text); };
-  const auto await = [&](const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done() && std::chrono::steady_clock::now() < deadline)
-      harness.host.ProcessPendingEvents(std::chrono::milliseconds(20));
-    return done();
-  };
+  RealControl control(drop.host());
+  ControlHarness& harness = control.harness;
+  GreetingServerFixture& server = control.server;
+  std::vector<std::string>& boxes = control.boxes;
+  const auto await = [&](const std::function<bool()>& done) { return control.Await(done); };
 
-  harness.control().RecordVideo();
-  ASSERT_TRUE(await([&] { return harness.control().ClientStatus() == STATUS_STOPPED; }));
+  ASSERT_TRUE(control.Record());
   harness.control().SendGreeting(7, "Ann", "ann@test", "Bob,555,bob@test", "Hi", "1", 3);
   EXPECT_EQ(harness.control().ClientStatus(), STATUS_STOPPED);
   ASSERT_TRUE(await([&] { return !harness.panel->visible; })) << "the send's result";

@@ -6,14 +6,13 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <future>
-#include <sstream>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "tests/fixtures/control_harness.h"
+#include "tests/fixtures/gif_files.h"
 #include "tests/fixtures/greeting_server.h"
 #include "tests/fixtures/mail_drop.h"
 #include "tests/fixtures/studio_process.h"
@@ -22,12 +21,6 @@ namespace moviletta::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& path) {
-  std::ostringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  return bytes.str();
-}
 
 // The value of a member call's answer, as JSON.
 nlohmann::json Value(const StudioProcess::Answer& answer) {
@@ -79,7 +72,7 @@ TEST(OutboxProcess, KilledWhileSendingAgainLeavesWholeEntriesAndNeverTwoMailsFor
   }
   for (const auto& entry : fs::directory_iterator(app + "/OUTBOX")) id = entry.path().filename();
   ASSERT_FALSE(id.empty()) << "the greeting waits in the outbox";
-  greeting = ReadAll(app + "/OUTBOX/" + id + "/Moviletta.mpg");
+  greeting = ReadFile(app + "/OUTBOX/" + id + "/Moviletta.mpg");
   ASSERT_FALSE(greeting.empty());
 
   MailDrop drop({"--port", port, "--password", "secret"});
@@ -98,7 +91,7 @@ TEST(OutboxProcess, KilledWhileSendingAgainLeavesWholeEntriesAndNeverTwoMailsFor
     if (entries.empty()) break;  // sent and confirmed in an earlier round
     ASSERT_EQ(entries.size(), 1u);
     ASSERT_EQ(entries[0]["id"], id);
-    EXPECT_EQ(ReadAll(app + "/OUTBOX/" + id + "/Moviletta.mpg"), greeting)
+    EXPECT_EQ(ReadFile(app + "/OUTBOX/" + id + "/Moviletta.mpg"), greeting)
         << "whole, round " << rounds;
 
     auto again = std::async(std::launch::async,
@@ -111,9 +104,10 @@ TEST(OutboxProcess, KilledWhileSendingAgainLeavesWholeEntriesAndNeverTwoMailsFor
     EXPECT_LE(drop.Count(), mails_before + 1) << "one send, at most one mail";
     for (const auto& item : fs::directory_iterator(app + "/OUTBOX")) {
       if (item.path().filename().string().starts_with(".")) continue;  // cleared at the next start
-      EXPECT_EQ(ReadAll(item.path() / "Moviletta.mpg"), greeting);
+      EXPECT_EQ(ReadFile((item.path() / "Moviletta.mpg").string()), greeting);
       EXPECT_TRUE(
-          nlohmann::json::parse(ReadAll(item.path() / "entry.json"), nullptr, false).is_object());
+          nlohmann::json::parse(ReadFile((item.path() / "entry.json").string()), nullptr, false)
+              .is_object());
     }
   }
   EXPECT_GE(drop.Count(), 1) << "the greeting went in the end, in " << rounds << " rounds";

@@ -10,19 +10,15 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <thread>
+
+#include "tests/fixtures/gif_files.h"
 
 namespace moviletta {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Read(const fs::path& path) {
-  std::ostringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  return bytes.str();
-}
+using testing::ReadFile;
 
 void Write(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
@@ -71,8 +67,8 @@ TEST_F(OutboxTest, KeepsAMailWholeAcrossARestartAndANewTake) {
   EXPECT_EQ(entry.mail.route.to, "drop@x");
   EXPECT_EQ(entry.mail.route.password, "") << "the password is never written to disk";
   ASSERT_EQ(entry.mail.files.size(), 2u);
-  EXPECT_EQ(Read(entry.mail.files[0]), std::string(5000, 'v'));
-  EXPECT_EQ(Read(entry.mail.files[1]), "snapshot");
+  EXPECT_EQ(ReadFile(entry.mail.files[0]), std::string(5000, 'v'));
+  EXPECT_EQ(ReadFile(entry.mail.files[1]), "snapshot");
   EXPECT_EQ(entry.bytes, 5008u);
   EXPECT_FALSE(entry.sending) << "a send under way when the process ended is over";
   EXPECT_EQ(entry.explanation, "ended before its result");
@@ -135,7 +131,7 @@ TEST_F(OutboxTest, KilledWhileWritingLeavesEntriesWholeOrAbsent) {
     for (const OutboxEntry& entry : outbox.entries()) {
       ASSERT_EQ(entry.mail.files.size(), 2u) << entry.id;
       EXPECT_EQ(fs::file_size(entry.mail.files[0]), std::size_t{4} << 20) << entry.id;
-      EXPECT_EQ(Read(entry.mail.files[1]), "snapshot") << entry.id;
+      EXPECT_EQ(ReadFile(entry.mail.files[1]), "snapshot") << entry.id;
     }
     for (const auto& item : fs::directory_iterator(folder()))
       EXPECT_FALSE(item.path().filename().string().starts_with(".")) << "cleared at load";
