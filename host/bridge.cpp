@@ -277,9 +277,7 @@ std::optional<CallOutcome> Bridge::CallOnHostThread(const std::string& member, M
                                "Permission denied: the control is not safe for scripting")});
       return;
     }
-    CallOutcome called = site_.Call(member, kind, args);
-    if (host_.TakePropertyChanges()) site_.SaveProperties();
-    answer->set_value(std::move(called));
+    answer->set_value(site_.Call(member, kind, args));
   });
   while (outcome.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
     if (host_.StopRequested()) return std::nullopt;

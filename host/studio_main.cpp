@@ -78,6 +78,7 @@ int main(int argc, char** argv) {
     host.RequestStop();
   });
   ControlSite site(host, host.queue(), module);
+  host.OnPropertyChanges([&site] { site.SaveProperties(); });
   web::Bridge bridge(host, site, stream, {capture_feed, player_feed}, web, web::NewToken());
 
   HttpOptions catalogue_options;

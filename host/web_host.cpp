@@ -60,7 +60,11 @@ void WebHost::Save() const {
 }
 
 void WebHost::PropertyChanged(std::string_view) {
-  properties_changed_ = true;
+  if (!save_ || std::exchange(save_pending_, true)) return;
+  queue_.Post([this] {
+    save_pending_ = false;
+    save_();
+  });
 }
 
 void WebHost::RaiseEvent(ControlEvent event, const EventSnapshot& now) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -18,8 +19,8 @@ namespace moviletta::web {
 // control raises or shows goes to the page as events: StatusChanged and ErrMsgChanged carry
 // {"ClientStatus", "ErrMsg", "SecondsLimit" (the recording limit), "VideoWidth", "VideoHeight"}.
 // The property bag lives in a small JSON file, saved on every write; the control's changed
-// properties are saved after the page call that changed them (TakePropertyChanges). Host thread
-// only, except queue(), Acknowledge and the stream.
+// properties are saved at the host's next turn (OnPropertyChanges). Host thread only, except
+// queue(), Acknowledge and the stream.
 class WebHost : public Host {
  public:
   // `bag_file` may be empty: no persistence. `module` holds the values the events carry besides
@@ -35,9 +36,9 @@ class WebHost : public Host {
   bool Acknowledge(uint64_t id);
   // How long a message box waits for its acknowledgement.
   std::chrono::milliseconds message_box_timeout{std::chrono::minutes(5)};
-  // True once when the control marked a property as changed since the last call: the caller
-  // then saves the control's properties.
-  bool TakePropertyChanges() { return std::exchange(properties_changed_, false); }
+  // Runs `save` on the host thread, from the queue, after the control marks a property as
+  // changed: once for the changes made before it runs.
+  void OnPropertyChanges(std::function<void()> save) { save_ = std::move(save); }
 
   void ProcessPendingEvents(
       std::chrono::milliseconds max_wait = std::chrono::milliseconds(0)) override;
@@ -56,7 +57,8 @@ class WebHost : public Host {
 
   EventStream& stream_;
   const ModuleState& module_;
-  bool properties_changed_ = false;
+  std::function<void()> save_;
+  bool save_pending_ = false;
   std::string bag_file_;
   std::map<std::string, Variant, std::less<>> bag_;
   EventQueue queue_;

@@ -17,6 +17,7 @@
 #include "host/bridge.h"
 #include "moviletta/server/curl_http_client.h"
 #include "tests/fixtures/control_harness.h"
+#include "tests/fixtures/gif_files.h"
 #include "tests/fixtures/greeting_server.h"
 
 namespace moviletta::testing {
@@ -411,6 +412,35 @@ TEST_F(BridgeTest, ArgumentsAreCheckedBeforeTheyAreConverted) {
       client.Post("/call/Miror", {{"Origin", "http://evil.example"}}, "[]", "application/json");
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->get_header_value("Referrer-Policy"), "no-referrer") << "on every answer";
+}
+
+// The control's changed properties reach the bag file at the host's next turn, whatever call
+// changed them, and once for changes made together.
+TEST(WebHostProperties, ChangedPropertiesAreSavedAtTheHostsNextTurn) {
+  GreetingServerFixture server;
+  server.SetSettings(SettingsDocument(server.address()));
+  const std::string bag = ::testing::TempDir() + "web-host-bag-" + std::to_string(getpid());
+  web::EventStream stream;
+  ModuleState module;
+  web::WebHost host(stream, bag, module);
+  ControlSite site(host, host.queue(), module);
+  int saves = 0;
+  host.OnPropertyChanges([&] {
+    ++saves;
+    site.SaveProperties();
+  });
+  Components components = FakeComponents();
+  components.http = std::make_unique<CurlHttpClientFactory>(TestHttpOptions());
+  ASSERT_EQ(site.Create(std::move(components), {.server_address = server.address()}, true),
+            std::nullopt);
+  site.Call("Miror", MemberKind::kPropertyPut, {Variant(true)});
+  site.Call("Miror", MemberKind::kPropertyPut, {Variant(false)});
+  site.Call("Miror", MemberKind::kPropertyPut, {Variant(true)});
+  host.ProcessPendingEvents();
+  EXPECT_EQ(saves, 1);
+  EXPECT_EQ(json::parse(ReadFile(bag)).value("Miror", json()), true);
+  site.Destroy();
+  std::remove(bag.c_str());
 }
 
 }  // namespace
