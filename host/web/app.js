@@ -420,7 +420,12 @@ ctl.addEventListener("progress", (e) => {
   $("bar").value = e.detail.value;
   $("bar-label").textContent = phase + " " + e.detail.value + " %";
 });
-ctl.addEventListener("panel", (e) => { $("panel").hidden = !e.detail.visible; });
+ctl.addEventListener("panel", (e) => {
+  $("panel").hidden = !e.detail.visible;
+  // A send's end hides the panel once the control has settled its outbox entry: the result
+  // event comes before that.
+  if (!e.detail.visible) refreshOutbox();
+});
 ctl.addEventListener("front", (e) => { if (e.detail.window !== "panel") showWindow(e.detail.window); });
 ctl.addEventListener("nosound", (e) => {
   $("sound-note").hidden = false;

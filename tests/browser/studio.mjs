@@ -295,6 +295,7 @@ try {
     if (entries.length !== 1) fail(entries.length + " greetings in the outbox, not 1");
     if (!/Bob/.test(await again.textContent("#outbox-list li .to"))) fail("the entry does not name Bob");
     await shot(again, "outbox");
+    await axe(again, "with the outbox shown");
     await again.waitForFunction(() => !document.querySelector("#outbox-list .again").disabled);
     await again.click("#outbox-list .again");
     await again.waitForSelector("#outcome:not([hidden])");
