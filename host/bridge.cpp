@@ -1,18 +1,16 @@
 #include "host/bridge.h"
 
 #include <httplib.h>
-#include <openssl/crypto.h>
 
 #include <nlohmann/json.hpp>
 
 #include <charconv>
 #include <fstream>
 #include <future>
-#include <iomanip>
-#include <random>
 #include <sstream>
 
 #include "host/json_variant.h"
+#include "host/secret.h"
 #include "moviletta/ffmpeg/jpeg_writer.h"
 #include "moviletta/safety/object_safety.h"
 
@@ -38,12 +36,6 @@ json ErrorReply(const Error& error) {
   return {{"error", {{"number", error.number()}, {"description", error.description()}}}};
 }
 
-// Compares in a time that does not depend on where the texts differ.
-bool SameSecret(const std::string& given, const std::string& secret) {
-  return given.size() == secret.size() &&
-         CRYPTO_memcmp(given.data(), secret.data(), secret.size()) == 0;
-}
-
 const char* ContentType(const std::string& file) {
   if (file.ends_with(".js")) return "text/javascript; charset=utf-8";
   if (file.ends_with(".css")) return "text/css; charset=utf-8";
@@ -51,13 +43,6 @@ const char* ContentType(const std::string& file) {
 }
 
 }  // namespace
-
-std::string NewToken() {
-  std::random_device random;
-  std::ostringstream token;
-  for (int i = 0; i < 4; ++i) token << std::hex << std::setw(8) << std::setfill('0') << random();
-  return token.str();
-}
 
 Bridge::Bridge(WebHost& host, ControlSite& site, EventStream& stream, Windows windows,
                std::string web_root, std::string token)

@@ -126,7 +126,4 @@ class Bridge {
   std::string driver_ GUARDED_BY(driver_mutex_);  // the page that drives the control, or empty
 };
 
-// A fresh random token of 32 hexadecimal digits.
-std::string NewToken();
-
 }  // namespace moviletta::web

@@ -14,6 +14,7 @@
 
 #include "host/bridge.h"
 #include "host/observed_mail_sender.h"
+#include "host/secret.h"
 #include "moviletta/capture/alsa_audio_output.h"
 #include "moviletta/capture/ffmpeg_capture_device.h"
 #include "moviletta/capture/ffmpeg_player.h"

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "host/bridge.h"
+#include "host/secret.h"
 #include "moviletta/server/curl_http_client.h"
 #include "tests/fixtures/control_harness.h"
 #include "tests/fixtures/gif_files.h"

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "moviletta/common/mutex.h"
+
+namespace moviletta::web {
+
+// The sites whose pages the visitor allowed to drive the control, by origin, each with a token
+// of its own, kept in a JSON file ({"origin": "token"}). Nothing is allowed until the visitor
+// allows it. Any thread.
+class SiteConsent {
+ public:
+  // Reads `file`; a missing or unreadable file allows nothing.
+  explicit SiteConsent(std::string file);
+
+  // `origin` as "scheme://host[:port]" in lower case without its scheme's default port, or
+  // nothing when it may never be allowed: anything but https, except http to this machine
+  // (localhost, 127.x.x.x, [::1]); a path, user, query or character an origin cannot hold.
+  static std::optional<std::string> Canonical(std::string_view origin);
+
+  // Allows `origin` with a new token, which it returns (a second Allow replaces the token).
+  // Throws Error 5 for an origin that may not be allowed, and Error 75 when the file cannot
+  // be written (then nothing changes).
+  std::string Allow(std::string_view origin);
+  // False when `origin` was not allowed.
+  bool Revoke(std::string_view origin);
+  // Whether `origin` is allowed and `token` is its token.
+  bool Admits(std::string_view origin, const std::string& token) const;
+  bool Allowed(std::string_view origin) const;
+  // The allowed origins, in order.
+  std::vector<std::string> Origins() const;
+
+ private:
+  void Save() const REQUIRES(mutex_);
+
+  const std::string file_;
+  mutable Mutex mutex_;
+  std::map<std::string, std::string, std::less<>> tokens_ GUARDED_BY(mutex_);
+};
+
+}  // namespace moviletta::web
