@@ -36,6 +36,12 @@ json ErrorReply(const Error& error) {
   return {{"error", {{"number", error.number()}, {"description", error.description()}}}};
 }
 
+// The launch's or a site's token, from the query ("token") or the header.
+std::string TokenOf(const Request& req) {
+  return req.has_param("token") ? req.get_param_value("token")
+                                : req.get_header_value("X-Moviletta-Token");
+}
+
 const char* ContentType(const std::string& file) {
   if (file.ends_with(".js")) return "text/javascript; charset=utf-8";
   if (file.ends_with(".css")) return "text/css; charset=utf-8";
@@ -189,17 +195,34 @@ void Bridge::Routes() {
   s.Get("/events", route(&Bridge::StreamEvents));
 }
 
+bool Bridge::Admits(const std::string& origin, const std::string& token) const {
+  if (origin.empty())  // a picture or a navigation: the studio's page or an allowed site's
+    return SameSecret(token, token_) || (consent_ && consent_->Issued(token));
+  if (origin == "http://127.0.0.1:" + std::to_string(port_)) return SameSecret(token, token_);
+  return consent_ && consent_->Admits(origin, token);
+}
+
 bool Bridge::Refuse(const Request& req, Response& res) const {
   const std::string self = "127.0.0.1:" + std::to_string(port_);
   const std::string origin = req.get_header_value("Origin");
-  const std::string token = req.has_param("token") ? req.get_param_value("token")
-                                                   : req.get_header_value("X-Moviletta-Token");
+  const bool own_page = origin.empty() || origin == "http://" + self;
+  const bool allowed_site = !own_page && consent_ && consent_->Allowed(origin);
+  if (allowed_site) {
+    res.set_header("Access-Control-Allow-Origin", origin);
+    res.set_header("Vary", "Origin");
+  }
+  const std::string token = TokenOf(req);
+  const bool public_file =
+      req.method == "GET" && (req.path.starts_with("/web/") || req.path == "/favicon.ico");
   if (req.get_header_value("Host") != self)
     res.status = 421;
-  else if ((req.method != "GET" || req.has_header("Origin")) && origin != "http://" + self)
-    res.status = 403;
-  else if (!SameSecret(token, token_) &&
-           !(req.method == "GET" && (req.path.starts_with("/web/") || req.path == "/favicon.ico")))
+  else if (!own_page && !allowed_site)
+    res.status = 403;  // a site the visitor did not allow: no CORS headers, nothing to read
+  else if (origin.empty() && req.method != "GET")
+    res.status = 403;  // whatever changes something says where it comes from
+  else if (allowed_site && req.method == "OPTIONS")
+    return Preflight(req, res);
+  else if (!public_file && !Admits(origin, token))
     res.status = 403;  // the page's own script and style files are no secret
   else if (std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) >
            kMaxBodyBytes)
@@ -207,6 +230,18 @@ bool Bridge::Refuse(const Request& req, Response& res) const {
   else
     return false;
   res.set_header("Connection", "close");  // a body it promised is never read
+  return true;
+}
+
+bool Bridge::Preflight(const Request& req, Response& res) const {
+  res.set_header("Access-Control-Allow-Methods", "GET, POST");
+  res.set_header("Access-Control-Allow-Headers",
+                 "Content-Type, X-Moviletta-Token, X-Moviletta-Page");
+  // Chromium asks before a public site's page may reach this machine.
+  if (req.get_header_value("Access-Control-Request-Private-Network") == "true")
+    res.set_header("Access-Control-Allow-Private-Network", "true");
+  res.set_header("Access-Control-Max-Age", "600");
+  res.status = 204;
   return true;
 }
 
@@ -339,14 +374,18 @@ void Bridge::StreamEvents(const Request& req, Response& res) {
     after = std::strtoull(req.get_header_value("Last-Event-ID").c_str(), nullptr, 10);
   else
     first = stream_.Current(after);
+  // A site's stream ends at the first event after the visitor revoked the site.
+  const std::string origin = req.get_header_value("Origin");
+  const std::string token = TokenOf(req);
   res.set_header("Cache-Control", "no-store");
   res.set_chunked_content_provider(
       "text/event-stream",
-      [this, after, first = std::move(first)](std::size_t, httplib::DataSink& sink) mutable {
+      [this, after, first = std::move(first), origin, token](std::size_t,
+                                                             httplib::DataSink& sink) mutable {
         const auto events =
             first.empty() ? stream_.Next(after, std::chrono::seconds(15)) : std::move(first);
         first.clear();
-        if (stream_.closed()) {
+        if (stream_.closed() || !Admits(origin, token)) {
           sink.done();
           return false;
         }

@@ -12,6 +12,7 @@
 
 #include "host/event_stream.h"
 #include "host/frame_feed.h"
+#include "host/site_consent.h"
 #include "host/web_host.h"
 #include "moviletta/common/mutex.h"
 #include "moviletta/control/control_site.h"
@@ -72,6 +73,12 @@ class Bridge {
   // Without a catalogue /skins is []. `http` must outlive the bridge; call before Start.
   void ServeSkinCatalogue(std::string catalogue_url, HttpClientFactory& http);
 
+  // Pages of the sites `consent` allows may call too, each with its own token: their requests
+  // are answered with CORS headers for exactly their origin (and Chromium's private-network
+  // preflight), every other origin stays refused. `consent` must outlive the bridge; call
+  // before Start.
+  void ServeSites(SiteConsent& consent) { consent_ = &consent; }
+
   // POST /restart (from the driving page) runs `restart` on the host thread: the page's Retry
   // after a failed start-up. Without it /restart answers 404. Call before Start.
   void OnRestart(std::function<void()> restart);
@@ -84,8 +91,13 @@ class Bridge {
 
  private:
   void Routes();
-  // Answers a request that fails the gate (host, origin, token, size) and tells so.
+  // Answers a request that fails the gate (host, origin, token, size) and tells so; answers the
+  // preflight of an allowed site's request too.
   bool Refuse(const httplib::Request& req, httplib::Response& res) const;
+  // Whether a request from `origin` (empty: none sent) with `token` may pass the gate.
+  bool Admits(const std::string& origin, const std::string& token) const;
+  // Answers an allowed site's preflight; true.
+  bool Preflight(const httplib::Request& req, httplib::Response& res) const;
   void ServeFile(const std::string& name, httplib::Response& res) const;
   // The handlers of the routes listed above.
   void CallMember(const httplib::Request& req, httplib::Response& res);
@@ -119,6 +131,7 @@ class Bridge {
   std::function<void()> restart_;
   std::string catalogue_url_;
   HttpClientFactory* catalogue_http_ = nullptr;
+  SiteConsent* consent_ = nullptr;
   Mutex pictures_mutex_;
   // Skin id: picture URL, from the last catalogue.
   std::map<int32_t, std::string> pictures_ GUARDED_BY(pictures_mutex_);

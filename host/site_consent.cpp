@@ -98,6 +98,12 @@ bool SiteConsent::Allowed(std::string_view origin) const {
   return tokens_.contains(origin);
 }
 
+bool SiteConsent::Issued(const std::string& token) const {
+  MutexLock lock(mutex_);
+  return std::ranges::any_of(tokens_,
+                             [&](const auto& entry) { return SameSecret(token, entry.second); });
+}
+
 std::vector<std::string> SiteConsent::Origins() const {
   MutexLock lock(mutex_);
   std::vector<std::string> origins;

@@ -415,6 +415,73 @@ TEST_F(BridgeTest, ArgumentsAreCheckedBeforeTheyAreConverted) {
   EXPECT_EQ(refused->get_header_value("Referrer-Policy"), "no-referrer") << "on every answer";
 }
 
+// A site the visitor allowed reads the answers to its own page's calls with its own token;
+// every other origin, and the studio's token from a site, gets nothing it can read.
+TEST_F(BridgeTest, OnlyAllowedSitesWithTheirOwnTokenGetAnswersTheyCanRead) {
+  const std::string file = ::testing::TempDir() + "sites-" + std::to_string(getpid()) + ".json";
+  web::SiteConsent consent(file);
+  const std::string site = "https://greetings.example.org";
+  const std::string site_token = consent.Allow(site);
+  web::Bridge bridge(host_, site_, stream_, {capture_feed_, player_feed_},
+                     MOVILETTA_SOURCE_DIR "/host/web", token_);
+  bridge.ServeSites(consent);
+  const int port = bridge.Start();
+  httplib::Client client("127.0.0.1", port);
+  const auto call = [&](const std::string& origin, const std::string& token) {
+    return client.Post("/call/ClientStatus?kind=get",
+                       {{"Origin", origin}, {"X-Moviletta-Token", token}}, "[]",
+                       "application/json");
+  };
+
+  const auto preflight = client.Options(
+      "/call/ClientStatus", {{"Origin", site},
+                             {"Access-Control-Request-Method", "POST"},
+                             {"Access-Control-Request-Headers", "content-type,x-moviletta-token"},
+                             {"Access-Control-Request-Private-Network", "true"}});
+  ASSERT_TRUE(preflight);
+  EXPECT_EQ(preflight->status, 204);
+  EXPECT_EQ(preflight->get_header_value("Access-Control-Allow-Origin"), site);
+  EXPECT_EQ(preflight->get_header_value("Access-Control-Allow-Private-Network"), "true");
+  EXPECT_NE(preflight->get_header_value("Access-Control-Allow-Headers").find("X-Moviletta-Token"),
+            std::string::npos);
+
+  const auto answered = call(site, site_token);
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(answered->status, 200);
+  EXPECT_EQ(answered->get_header_value("Access-Control-Allow-Origin"), site);
+  EXPECT_EQ(json::parse(answered->body), (json{{"value", 1}}));
+
+  EXPECT_EQ(call(site, token_)->status, 403) << "the studio's own token is not the site's";
+  for (const std::string& other : {std::string("https://evil.example.org"), std::string("null")}) {
+    const auto refused = call(other, site_token);
+    EXPECT_EQ(refused->status, 403) << other;
+    EXPECT_FALSE(refused->has_header("Access-Control-Allow-Origin")) << other;
+    const auto asked = client.Options("/call/ClientStatus", {{"Origin", other}});
+    EXPECT_EQ(asked->status, 403) << other;
+    EXPECT_FALSE(asked->has_header("Access-Control-Allow-Origin")) << other;
+  }
+
+  // Revoked: the open event stream ends at the next event, and the next call is refused.
+  std::atomic<bool> ended{false};
+  auto events = std::async(std::launch::async, [&] {
+    httplib::Client listener("127.0.0.1", port);
+    listener.set_read_timeout(20);
+    listener.Get("/events?token=" + site_token, {{"Origin", site}},
+                 [](const char*, std::size_t) { return true; });
+    ended = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(ended) << "the site's page is listening";
+  consent.Revoke(site);
+  stream_.Publish("sites", json::object());
+  EXPECT_EQ(events.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  const auto after = call(site, site_token);
+  EXPECT_EQ(after->status, 403);
+  EXPECT_FALSE(after->has_header("Access-Control-Allow-Origin"));
+  bridge.Stop();
+  std::remove(file.c_str());
+}
+
 // The control's changed properties reach the bag file at the host's next turn, whatever call
 // changed them, and once for changes made together.
 TEST(WebHostProperties, ChangedPropertiesAreSavedAtTheHostsNextTurn) {
