@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
   });
   ControlSite site(host, host.queue(), module);
   host.OnPropertyChanges([&site] { site.SaveProperties(); });
+  web::SiteConsent sites(config.app_directory + "/allowed-sites.json");  // outlives the bridge
   web::Bridge bridge(host, site, stream, {capture_feed, player_feed}, web, web::NewToken());
 
   HttpOptions catalogue_options;
@@ -136,6 +137,7 @@ int main(int argc, char** argv) {
   try {
     // The page is served while the control starts, which may wait for the greeting server.
     bridge.ServeSkinCatalogue(config.server_address + "/skinCatalogue.asp", catalogue_http);
+    bridge.ServeSites(sites);
     bridge.OnRestart([&] {
       if (!site.control() || site.control()->ClientStatus() == STATUS_STARTING) start_control();
     });
