@@ -193,6 +193,8 @@ void Bridge::Routes() {
   });
   s.Get(R"(/video/(capture|player))", route(&Bridge::StreamVideo));
   s.Get("/events", route(&Bridge::StreamEvents));
+  s.Get("/sites", route(&Bridge::ManageSites));
+  s.Post(R"(/sites/(allow|revoke))", route(&Bridge::ManageSites));
 }
 
 bool Bridge::Admits(const std::string& origin, const std::string& token) const {
@@ -408,6 +410,29 @@ void Bridge::Release(const std::string& page) {
 bool Bridge::Drives(const std::string& page) {
   MutexLock lock(driver_mutex_);
   return page.empty() || page == driver_;
+}
+
+void Bridge::ManageSites(const Request& req, Response& res) {
+  const std::string origin = req.get_header_value("Origin");
+  if (!consent_ || !(origin.empty() || origin == "http://127.0.0.1:" + std::to_string(port_)))
+    return void(res.status = 403);  // a site cannot allow itself
+  if (req.method == "GET")
+    return res.set_content(JsonText(json{{"sites", consent_->Origins()}}), "application/json");
+  const std::string site = req.get_param_value("origin");
+  if (req.matches[1] == "revoke") {
+    res.status = consent_->Revoke(site) ? 204 : 404;
+  } else {
+    const std::optional<std::string> canonical = SiteConsent::Canonical(site);
+    if (!canonical) return void(res.status = 400);
+    try {
+      const std::string token = consent_->Allow(*canonical);
+      res.set_content(JsonText(json{{"origin", *canonical}, {"token", token}}), "application/json");
+    } catch (const Error& error) {
+      res.status = 500;
+      return res.set_content(JsonText(ErrorReply(error)), "application/json");
+    }
+  }
+  stream_.Publish("sites", json::object());  // which sites: GET /sites, for the studio's page only
 }
 
 }  // namespace moviletta::web

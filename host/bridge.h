@@ -36,6 +36,8 @@ namespace moviletta::web {
 //   POST /claim?page=P[&takeover=1]  page P drives the control from now on (204), unless another
 //                                  page does and P does not take over (409); event "driver"
 //   POST /release?page=P           page P is going away: no page drives the control
+//   GET /sites, POST /sites/allow?origin=O, POST /sites/revoke?origin=O   the allowed sites
+//                                  (see ServeSites), from the studio's own page only
 // One page drives the control: a call naming a page (header X-Moviletta-Page) other than the
 // driver is answered 409, property reads excepted, and the driver is released when its event stream
 // (/events?page=P) ends. Every request but those of the page's script and style files needs the
@@ -109,6 +111,9 @@ class Bridge {
   void Claim(const httplib::Request& req, httplib::Response& res);
   void StreamVideo(const httplib::Request& req, httplib::Response& res);
   void StreamEvents(const httplib::Request& req, httplib::Response& res);
+  // GET /sites, POST /sites/allow?origin=O, POST /sites/revoke?origin=O: the studio's own page
+  // manages the allowed sites (event "sites" after each change).
+  void ManageSites(const httplib::Request& req, httplib::Response& res);
   // Whether page `page` may call members: the page that claimed the control last, or a caller
   // that names no page (a script, a test).
   bool Drives(const std::string& page);

@@ -482,6 +482,49 @@ TEST_F(BridgeTest, OnlyAllowedSitesWithTheirOwnTokenGetAnswersTheyCanRead) {
   std::remove(file.c_str());
 }
 
+// Only the studio's own page allows and revokes sites; a site cannot allow itself.
+TEST_F(BridgeTest, TheStudiosOwnPageAllowsAndRevokesSites) {
+  const std::string file = ::testing::TempDir() + "sites-own-" + std::to_string(getpid()) + ".json";
+  web::SiteConsent consent(file);
+  web::Bridge bridge(host_, site_, stream_, {capture_feed_, player_feed_},
+                     MOVILETTA_SOURCE_DIR "/host/web", token_);
+  bridge.ServeSites(consent);
+  const int port = bridge.Start();
+  const std::string own = "http://127.0.0.1:" + std::to_string(port);
+  httplib::Client client("127.0.0.1", port);
+  const httplib::Headers studio = {{"Origin", own}, {"X-Moviletta-Token", token_}};
+
+  const auto allowed =
+      client.Post("/sites/allow?origin=https://Greetings.Example.org", studio, "", "text/plain");
+  ASSERT_EQ(allowed->status, 200);
+  const json answer = json::parse(allowed->body);
+  EXPECT_EQ(answer["origin"], "https://greetings.example.org");
+  const std::string site_token = answer["token"];
+  EXPECT_TRUE(consent.Admits("https://greetings.example.org", site_token));
+  EXPECT_EQ(
+      client.Post("/sites/allow?origin=http://evil.example.org", studio, "", "text/plain")->status,
+      400);
+  EXPECT_EQ(json::parse(client.Get("/sites", studio)->body),
+            (json{{"sites", {"https://greetings.example.org"}}}));
+
+  const httplib::Headers as_site = {{"Origin", "https://greetings.example.org"},
+                                    {"X-Moviletta-Token", site_token}};
+  EXPECT_EQ(client.Post("/sites/allow?origin=https://other.example.org", as_site, "", "text/plain")
+                ->status,
+            403);
+  EXPECT_EQ(client.Get("/sites", as_site)->status, 403) << "nor learns which others are allowed";
+
+  EXPECT_EQ(
+      client.Post("/sites/revoke?origin=https://greetings.example.org", studio, "", "text/plain")
+          ->status,
+      204);
+  EXPECT_FALSE(consent.Allowed("https://greetings.example.org"));
+  EXPECT_EQ(client.Post("/call/ClientStatus?kind=get", as_site, "[]", "application/json")->status,
+            403);
+  bridge.Stop();
+  std::remove(file.c_str());
+}
+
 // The control's changed properties reach the bag file at the host's next turn, whatever call
 // changed them, and once for changes made together.
 TEST(WebHostProperties, ChangedPropertiesAreSavedAtTheHostsNextTurn) {
