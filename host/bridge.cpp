@@ -197,17 +197,20 @@ void Bridge::Routes() {
   s.Post(R"(/sites/(allow|revoke))", route(&Bridge::ManageSites));
 }
 
+bool Bridge::OwnPage(const std::string& origin) const {
+  return origin.empty() || origin == "http://127.0.0.1:" + std::to_string(port_);
+}
+
 bool Bridge::Admits(const std::string& origin, const std::string& token) const {
-  if (origin.empty())  // a picture or a navigation: the studio's page or an allowed site's
-    return SameSecret(token, token_) || (consent_ && consent_->Issued(token));
-  if (origin == "http://127.0.0.1:" + std::to_string(port_)) return SameSecret(token, token_);
-  return consent_ && consent_->Admits(origin, token);
+  if (!OwnPage(origin)) return consent_ && consent_->Admits(origin, token);
+  // Without an origin (a picture, a navigation) the request may come from an allowed site too.
+  return SameSecret(token, token_) || (origin.empty() && consent_ && consent_->Issued(token));
 }
 
 bool Bridge::Refuse(const Request& req, Response& res) const {
   const std::string self = "127.0.0.1:" + std::to_string(port_);
   const std::string origin = req.get_header_value("Origin");
-  const bool own_page = origin.empty() || origin == "http://" + self;
+  const bool own_page = OwnPage(origin);
   const bool allowed_site = !own_page && consent_ && consent_->Allowed(origin);
   if (allowed_site) {
     res.set_header("Access-Control-Allow-Origin", origin);
@@ -413,8 +416,7 @@ bool Bridge::Drives(const std::string& page) {
 }
 
 void Bridge::ManageSites(const Request& req, Response& res) {
-  const std::string origin = req.get_header_value("Origin");
-  if (!consent_ || !(origin.empty() || origin == "http://127.0.0.1:" + std::to_string(port_)))
+  if (!consent_ || !OwnPage(req.get_header_value("Origin")))
     return void(res.status = 403);  // a site cannot allow itself
   if (req.method == "GET")
     return res.set_content(JsonText(json{{"sites", consent_->Origins()}}), "application/json");

@@ -96,6 +96,8 @@ class Bridge {
   // Answers a request that fails the gate (host, origin, token, size) and tells so; answers the
   // preflight of an allowed site's request too.
   bool Refuse(const httplib::Request& req, httplib::Response& res) const;
+  // Whether `origin` is the studio's own page, or none was sent.
+  bool OwnPage(const std::string& origin) const;
   // Whether a request from `origin` (empty: none sent) with `token` may pass the gate.
   bool Admits(const std::string& origin, const std::string& token) const;
   // Answers an allowed site's preflight; true.

@@ -61,29 +61,18 @@ std::string SiteConsent::Allow(std::string_view origin) {
                 kSource);
   const std::string token = NewToken();
   MutexLock lock(mutex_);
-  const auto before = tokens_;
-  tokens_[*canonical] = token;
-  try {
-    Save();
-  } catch (...) {
-    tokens_ = before;
-    throw;
-  }
+  Tokens next = tokens_;
+  next[*canonical] = token;
+  Keep(std::move(next));
   return token;
 }
 
 bool SiteConsent::Revoke(std::string_view origin) {
   MutexLock lock(mutex_);
-  const auto found = tokens_.find(origin);
-  if (found == tokens_.end()) return false;
-  const auto before = tokens_;
-  tokens_.erase(found);
-  try {
-    Save();
-  } catch (...) {
-    tokens_ = before;
-    throw;
-  }
+  if (!tokens_.contains(origin)) return false;
+  Tokens next = tokens_;
+  next.erase(next.find(origin));
+  Keep(std::move(next));
   return true;
 }
 
@@ -111,10 +100,11 @@ std::vector<std::string> SiteConsent::Origins() const {
   return origins;
 }
 
-void SiteConsent::Save() const {
+void SiteConsent::Keep(Tokens next) {
   nlohmann::json stored = nlohmann::json::object();
-  for (const auto& [origin, token] : tokens_) stored[origin] = token;
+  for (const auto& [origin, token] : next) stored[origin] = token;
   WriteFileWhole(file_, stored.dump(2), kSource, true);
+  tokens_ = std::move(next);
 }
 
 }  // namespace moviletta::web

@@ -38,11 +38,13 @@ class SiteConsent {
   std::vector<std::string> Origins() const;
 
  private:
-  void Save() const REQUIRES(mutex_);
+  using Tokens = std::map<std::string, std::string, std::less<>>;
+  // Writes `next` to the file, then makes it the allowed sites; unchanged when writing fails.
+  void Keep(Tokens next) REQUIRES(mutex_);
 
   const std::string file_;
   mutable Mutex mutex_;
-  std::map<std::string, std::string, std::less<>> tokens_ GUARDED_BY(mutex_);
+  Tokens tokens_ GUARDED_BY(mutex_);
 };
 
 }  // namespace moviletta::web
