@@ -1,6 +1,6 @@
 // greeting-server: a reference greeting server for the demo and for trying the control out.
 //
-//   greeting-server --data DIR [--port N]
+//   greeting-server --data DIR [--port N] [--site DIR --client DIR [--site-port N]]
 //
 // Serves on 127.0.0.1: /clientSettings.asp (DIR/settings.xml, with "${SERVER}" replaced by this
 // server's own address), /register.asp and /clientErrLog.asp (each request appended, decoded, to
@@ -8,7 +8,9 @@
 // lines "<id>,<answer>"; "NONE" for others), the skin pictures below /skins/ (DIR/skins/files)
 // and /skinCatalogue.asp, the skins a visitor may choose: lines "<id>,<name>,<first picture's URL>"
 // for the skins DIR/skins/names.txt names (lines "<id>,<name>").
-// Prints "READY <port>" once it listens.
+// With --site, a greeting site's pages too, on a port (an origin) of their own: the files of the
+// site folder, and the studio's client script (moviletta.js of the client folder) as
+// /moviletta.js. Prints "SITE <port>" and then "READY <port>" once it listens.
 #include <httplib.h>
 
 #include <csignal>
@@ -18,6 +20,7 @@
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -31,19 +34,29 @@ std::string Read(const fs::path& path) {
 }
 
 httplib::Server* running = nullptr;
+httplib::Server* site_running = nullptr;
+
+void StopBoth(int) {
+  running->stop();
+  if (site_running) site_running->stop();
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  fs::path data;
-  int port = 0;
+  fs::path data, site, client;
+  int port = 0, site_port = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string arg = argv[i];
     if (arg == "--data") data = argv[i + 1];
     if (arg == "--port") port = std::stoi(argv[i + 1]);
+    if (arg == "--site") site = argv[i + 1];
+    if (arg == "--client") client = argv[i + 1];
+    if (arg == "--site-port") site_port = std::stoi(argv[i + 1]);
   }
-  if (data.empty()) {
-    std::cerr << "usage: greeting-server --data DIR [--port N]\n";
+  if (data.empty() || site.empty() != client.empty()) {
+    std::cerr << "usage: greeting-server --data DIR [--port N] [--site DIR --client DIR "
+                 "[--site-port N]]\n";
     return 2;
   }
 
@@ -121,9 +134,39 @@ int main(int argc, char** argv) {
     return 1;
   }
   address = "http://127.0.0.1:" + std::to_string(port);
+
+  httplib::Server site_server;
+  std::thread site_thread;
+  if (!site.empty()) {
+    site_server.Get("/moviletta.js", [&](const httplib::Request&, httplib::Response& res) {
+      res.set_content(Read(client / "moviletta.js"), "text/javascript; charset=utf-8");
+    });
+    if (!site_server.set_mount_point("/", site.string())) {
+      std::cerr << "greeting-server: no folder " << site << "\n";
+      return 1;
+    }
+    site_port = site_port > 0 && site_server.bind_to_port("127.0.0.1", site_port)
+                    ? site_port
+                    : site_server.bind_to_any_port("127.0.0.1");
+    if (site_port <= 0) {
+      std::cerr << "greeting-server: cannot listen for the site\n";
+      return 1;
+    }
+    site_running = &site_server;
+    site_thread = std::thread([&] {
+      try {
+        site_server.listen_after_bind();
+      } catch (const std::exception& e) {
+        std::cerr << "greeting-server: the site stopped: " << e.what() << "\n";
+      }
+    });
+    std::cout << "SITE " << site_port << std::endl;
+  }
   running = &server;
-  std::signal(SIGTERM, [](int) { running->stop(); });
-  std::signal(SIGINT, [](int) { running->stop(); });
+  std::signal(SIGTERM, StopBoth);
+  std::signal(SIGINT, StopBoth);
   std::cout << "READY " << port << std::endl;
   server.listen_after_bind();
+  site_server.stop();
+  if (site_thread.joinable()) site_thread.join();
 }

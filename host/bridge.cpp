@@ -64,11 +64,16 @@ Bridge::~Bridge() {
   Stop();
 }
 
-int Bridge::Start(int port) {
+int Bridge::Start(int first_port, int count) {
   Routes();
-  port_ = port > 0 && server_->bind_to_port("127.0.0.1", port)
-              ? port
-              : server_->bind_to_any_port("127.0.0.1");
+  // Without the library's SO_REUSEPORT: a second studio must not share a port with the first.
+  server_->set_socket_options([](socket_t sock) {
+    const int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+  });
+  for (int port = first_port; port > 0 && port < first_port + count && port_ <= 0; ++port)
+    if (server_->bind_to_port("127.0.0.1", port)) port_ = port;
+  if (port_ <= 0) port_ = server_->bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw Error(err::kComponentFailed, "the studio cannot listen on 127.0.0.1");
   listener_ = std::thread([this] {
     try {
@@ -152,8 +157,9 @@ void Bridge::Routes() {
   s.set_keep_alive_timeout(1);  // an idle connection holds a server thread no longer than this
   s.set_read_timeout(2);        // nor does a request that is slow to arrive
   s.set_payload_max_length(kMaxBodyBytes);
-  s.set_default_headers(
-      {{"Referrer-Policy", "no-referrer"}});  // the page's address holds the token
+  s.set_default_headers({{"Referrer-Policy", "no-referrer"},  // the page's address holds the token
+                         {"X-Frame-Options", "DENY"},         // nobody's page may frame a question
+                         {"Content-Security-Policy", "frame-ancestors 'none'"}});
   // A call that runs inside a yield holds its server thread until the yield ends; the message
   // box acknowledgement that ends the yield, and the streams, must still find a free one.
   s.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
@@ -165,6 +171,10 @@ void Bridge::Routes() {
     return [this, handler](const Request& req, Response& res) { (this->*handler)(req, res); };
   };
   s.Get("/", [this](const Request&, Response& res) { ServeFile("index.html", res); });
+  s.Get("/consent", [this](const Request&, Response& res) { ServeFile("consent.html", res); });
+  s.Get("/hello", [](const Request&, Response& res) {
+    res.set_content(R"({"studio": "moviletta"})", "application/json");
+  });
   s.Get(R"(/web/([a-z]+\.(js|css)))",
         [this](const Request& req, Response& res) { ServeFile(req.matches[1], res); });
   s.Get(R"(/call/.*)", [](const Request&, Response& res) { res.status = 405; });
@@ -218,7 +228,8 @@ bool Bridge::Refuse(const Request& req, Response& res) const {
   }
   const std::string token = TokenOf(req);
   const bool public_file =
-      req.method == "GET" && (req.path.starts_with("/web/") || req.path == "/favicon.ico");
+      req.method == "GET" &&
+      (req.path.starts_with("/web/") || req.path == "/favicon.ico" || req.path == "/consent");
   if (req.get_header_value("Host") != self)
     res.status = 421;
   else if (!own_page && !allowed_site)
@@ -339,7 +350,8 @@ void Bridge::Claim(const Request& req, Response& res) {
     return void(res.status = 409);
   if (driver_ != page) {
     driver_ = page;
-    stream_.Publish("driver", {{"page", page}});
+    const std::string origin = req.get_header_value("Origin");
+    stream_.Publish("driver", {{"page", page}, {"origin", OwnPage(origin) ? "" : origin}});
   }
   res.status = 204;
 }
@@ -407,7 +419,7 @@ void Bridge::Release(const std::string& page) {
   MutexLock lock(driver_mutex_);
   if (page.empty() || driver_ != page) return;
   driver_.clear();
-  stream_.Publish("driver", {{"page", ""}});
+  stream_.Publish("driver", {{"page", ""}, {"origin", ""}});
 }
 
 bool Bridge::Drives(const std::string& page) {

@@ -26,8 +26,15 @@ struct Response;
 
 namespace moviletta::web {
 
-// The web host's door to the control, on 127.0.0.1 only and for its own page only:
+// Where sites' pages look for the studio: the first free port of these ten.
+constexpr int kStudioPort = 47800;
+constexpr int kStudioPorts = 10;
+
+// The web host's door to the control, on 127.0.0.1 only, for its own page and the sites the
+// visitor allowed (see ServeSites):
 //   GET  /?token=T                 the page (files of `web_root`), GET /web/<file> its files
+//   GET  /consent?origin=O         the question whether site O may use the studio (consent.html)
+//   GET  /hello                    {"studio": "moviletta"}: a token works here
 //   POST /call/<Member>[?kind=get|put]  a member called on the host thread; JSON array of
 //                                  arguments in, {"value": ...} or {"error": {...}} out
 //   GET  /events?token=T           the page's events (server-sent events)
@@ -35,16 +42,18 @@ namespace moviletta::web {
 //   GET  /video/capture?token=T, /video/player?token=T   the windows as MJPEG streams
 //   POST /claim?page=P[&takeover=1]  page P drives the control from now on (204), unless another
 //                                  page does and P does not take over (409); event "driver"
+//                                  {"page": P, "origin": O}, O empty for the studio's own page
 //   POST /release?page=P           page P is going away: no page drives the control
 //   GET /sites, POST /sites/allow?origin=O, POST /sites/revoke?origin=O   the allowed sites
 //                                  (see ServeSites), from the studio's own page only
 // One page drives the control: a call naming a page (header X-Moviletta-Page) other than the
 // driver is answered 409, property reads excepted, and the driver is released when its event stream
-// (/events?page=P) ends. Every request but those of the page's script and style files needs the
-// launch's token (query "token" or header X-Moviletta-Token), and every request the host's own Host
-// header (else 421); a POST needs the host's own Origin, and a GET that carries an Origin needs it
-// too (else 403). No CORS headers are ever sent. Calls are refused unless the control declares
-// itself safe for scripting.
+// (/events?page=P) ends. Every request but those of the page's script and style files and the
+// consent page needs the launch's token or an allowed site's (query "token" or header
+// X-Moviletta-Token), and every request the host's own Host header (else 421); a POST needs the
+// host's own Origin or an allowed site's, and a GET that carries an Origin needs it too (else
+// 403). Only allowed sites get CORS headers. No page of the host may be shown in a frame. Calls are
+// refused unless the control declares itself safe for scripting.
 //
 // Threads: requests are served on the server's threads; member calls are posted to the host's
 // queue and run on the host thread, their answer waited for (a call still waiting when the host
@@ -62,9 +71,10 @@ class Bridge {
          std::string web_root, std::string token);
   ~Bridge();
 
-  // Listens on 127.0.0.1:`port` (0: any free port) on threads of its own; returns the port.
-  // Throws Error when it cannot listen.
-  int Start(int port = 0);
+  // Listens on 127.0.0.1 on threads of its own, on the first free port of `first_port` ..
+  // `first_port + count - 1`, else (or when `first_port` is 0) on any free port; returns the
+  // port. Throws Error when it cannot listen.
+  int Start(int first_port = 0, int count = 1);
   // Ends the event and video streams, stops listening and joins the server's threads.
   void Stop();
   std::string PageUrl() const;

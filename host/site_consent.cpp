@@ -59,8 +59,9 @@ std::string SiteConsent::Allow(std::string_view origin) {
   if (!canonical)
     throw Error(err::kInvalidArgument, "a site at " + std::string(origin) + " cannot be allowed",
                 kSource);
-  const std::string token = NewToken();
   MutexLock lock(mutex_);
+  if (const auto found = tokens_.find(*canonical); found != tokens_.end()) return found->second;
+  const std::string token = NewToken();
   Tokens next = tokens_;
   next[*canonical] = token;
   Keep(std::move(next));

@@ -23,9 +23,9 @@ class SiteConsent {
   // (localhost, 127.x.x.x, [::1]); a path, user, query or character an origin cannot hold.
   static std::optional<std::string> Canonical(std::string_view origin);
 
-  // Allows `origin` with a new token, which it returns (a second Allow replaces the token).
-  // Throws Error 5 for an origin that may not be allowed, and Error 75 when the file cannot
-  // be written (then nothing changes).
+  // Allows `origin` and returns its token: the one it has when it is allowed already (its
+  // other pages go on), else a new one (after a Revoke too). Throws Error 5 for an origin that may
+  // not be allowed, and Error 75 when the file cannot be written (then nothing changes).
   std::string Allow(std::string_view origin);
   // False when `origin` was not allowed.
   bool Revoke(std::string_view origin);

@@ -3,6 +3,8 @@
 //
 //   moviletta-studio [--server URL] [--app-dir DIR] [--camera auto|synthetic|DEVICE]
 //                    [--port N] [--bag FILE] [--web DIR]
+//   --port: 0 for any free port; by default the first free one of 47800-47809, where sites'
+//   pages look for the studio
 //                    [--outbox-entries N] [--outbox-mib N]
 #include <nlohmann/json.hpp>
 
@@ -29,7 +31,7 @@ int main(int argc, char** argv) {
   using nlohmann::json;
   ControlConfig config;
   CaptureOptions capture;
-  int port = 0;
+  std::optional<int> port;
   std::string bag = "moviletta-studio.bag.json";
   std::string web = MOVILETTA_WEB_ROOT;
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -141,7 +143,12 @@ int main(int argc, char** argv) {
     bridge.OnRestart([&] {
       if (!site.control() || site.control()->ClientStatus() == STATUS_STARTING) start_control();
     });
-    bridge.Start(port);
+    const int listening =
+        port ? bridge.Start(*port) : bridge.Start(web::kStudioPort, web::kStudioPorts);
+    if (!port &&
+        (listening < web::kStudioPort || listening >= web::kStudioPort + web::kStudioPorts))
+      std::cerr << "ports " << web::kStudioPort << "-" << web::kStudioPort + web::kStudioPorts - 1
+                << " are all taken: sites' pages will not find the studio\n";
     std::cout << "Moviletta studio: " << bridge.PageUrl() << std::endl;
     start_control();
     while (!host.StopRequested()) host.ProcessPendingEvents(std::chrono::milliseconds(100));

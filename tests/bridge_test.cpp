@@ -183,7 +183,7 @@ TEST_F(BridgeTest, OnePageDrivesTheControlAndAnotherMayTakeItOver) {
   EXPECT_EQ(claim("tab-c"), 204) << "a reloaded page drives at once";
   const auto events = Events(3);
   EXPECT_NE(std::find(events.begin(), events.end(),
-                      std::pair<std::string, json>{"driver", {{"page", "tab-c"}}}),
+                      std::pair<std::string, json>{"driver", {{"page", "tab-c"}, {"origin", ""}}}),
             events.end())
       << "a page loaded now learns who drives";
 }
@@ -452,6 +452,19 @@ TEST_F(BridgeTest, OnlyAllowedSitesWithTheirOwnTokenGetAnswersTheyCanRead) {
   EXPECT_EQ(json::parse(answered->body), (json{{"value", 1}}));
 
   EXPECT_EQ(call(site, token_)->status, 403) << "the studio's own token is not the site's";
+  EXPECT_EQ(client.Get("/hello", {{"Origin", site}, {"X-Moviletta-Token", site_token}})->status,
+            200);
+  EXPECT_EQ(client
+                .Post("/claim?page=site-tab", {{"Origin", site}, {"X-Moviletta-Token", site_token}},
+                      "", "text/plain")
+                ->status,
+            204);
+  const auto driver = Events(3);
+  EXPECT_NE(
+      std::find(driver.begin(), driver.end(),
+                std::pair<std::string, json>{"driver", {{"page", "site-tab"}, {"origin", site}}}),
+      driver.end())
+      << "the studio's page learns which site drives";
   for (const std::string& other : {std::string("https://evil.example.org"), std::string("null")}) {
     const auto refused = call(other, site_token);
     EXPECT_EQ(refused->status, 403) << other;
@@ -480,6 +493,33 @@ TEST_F(BridgeTest, OnlyAllowedSitesWithTheirOwnTokenGetAnswersTheyCanRead) {
   EXPECT_FALSE(after->has_header("Access-Control-Allow-Origin"));
   bridge.Stop();
   std::remove(file.c_str());
+}
+
+// The question to the visitor is served to whoever opens it, never inside anybody's frame; it
+// holds no secret (the studio's own page left its token in the browser).
+TEST_F(BridgeTest, TheConsentQuestionIsOpenToAllButNeverFramed) {
+  httplib::Client client("127.0.0.1", port_);
+  const auto question = client.Get("/consent?origin=https://greetings.example.org");
+  ASSERT_TRUE(question);
+  EXPECT_EQ(question->status, 200);
+  EXPECT_NE(question->body.find("wants to record and send greetings"), std::string::npos);
+  EXPECT_EQ(question->body.find(token_), std::string::npos);
+  const auto page = client.Get("/?token=" + token_);
+  for (const httplib::Response* answer : {&*question, &*page}) {
+    EXPECT_EQ(answer->get_header_value("X-Frame-Options"), "DENY");
+    EXPECT_EQ(answer->get_header_value("Content-Security-Policy"), "frame-ancestors 'none'");
+  }
+  EXPECT_EQ(client.Get("/hello")->status, 403) << "only a token tells whether it works";
+}
+
+// Sites look for the studio on a few ports: a taken one is passed by.
+TEST_F(BridgeTest, ATakenPortIsPassedBy) {
+  web::Bridge second(host_, site_, stream_, {capture_feed_, player_feed_},
+                     MOVILETTA_SOURCE_DIR "/host/web", token_);
+  const int port = second.Start(port_, 3);
+  EXPECT_GT(port, 0);
+  EXPECT_NE(port, port_);
+  second.Stop();
 }
 
 // Only the studio's own page allows and revokes sites; a site cannot allow itself.

@@ -1,6 +1,7 @@
 # Sourced by demo.sh and studio.sh: a demo folder, the reference greeting server with the demo
 # skins, a local mail drop, and the cleanup that stops every process started here by its id.
-# Sets DEMO, SERVER (greeting server address), SERVER_PID, MAIL_PORT, MAIL_PID. With REMOVE_DEMO set, the folder goes
+# Sets DEMO, SERVER (greeting server address), SERVER_PID, SITE (the sample greeting site's page,
+# on an origin of its own), MAIL_PORT, MAIL_PID. With REMOVE_DEMO set, the folder goes
 # when the script ends.
 ROOT=${ROOT:-$(cd "$(dirname "$0")/.." && pwd)}
 BUILD=${BUILD:-$ROOT/build}
@@ -45,6 +46,8 @@ cat > "$DEMO/server/settings.xml" <<XML
   <SMTPHOST>127.0.0.1:$MAIL_PORT</SMTPHOST><SMTPPWD></SMTPPWD>
 </SETTINGS>
 XML
-start "$DEMO/server.log" "$BUILD/greeting-server/greeting-server" --data "$DEMO/server"
+start "$DEMO/server.log" "$BUILD/greeting-server/greeting-server" --data "$DEMO/server" \
+  --site "$ROOT/greeting-server/site" --client "$ROOT/host/web"
 SERVER_PID=$!
 SERVER=http://127.0.0.1:$PORT
+SITE=http://127.0.0.1:$(sed -n 's/^SITE \([0-9]*\)$/\1/p' "$DEMO/server.log")/

@@ -4,6 +4,8 @@
 "use strict";
 
 const token = new URLSearchParams(location.search).get("token");
+// The question a site's page opens (consent.html) answers with this studio's token.
+localStorage.setItem("moviletta.token", token);
 const ctl = new Movilettas(token);
 const $ = (id) => document.getElementById(id);
 
@@ -25,6 +27,7 @@ const page = {
   drives: false,
   drivenBefore: false,  // this page has driven the control
   takenOver: false,     // another page took the control from this one
+  driverSite: "",       // the site whose page drives the control, if one does
 };
 // Every status the page has seen, in order (a short one might otherwise go unnoticed).
 const statusHistory = [];
@@ -393,6 +396,35 @@ async function refreshOutbox() {
   follow();
 }
 
+// ---- The sites the visitor allowed ----
+
+async function refreshSites() {
+  let sites = [];
+  try {
+    const response = await fetch("/sites", { headers: ctl.headers() });
+    if (response.ok) sites = (await response.json()).sites;
+  } catch (e) {
+    return;
+  }
+  $("sites").hidden = !sites.length;
+  $("site-list").replaceChildren(...sites.map((origin) => {
+    const row = document.createElement("li");
+    const name = document.createElement("span");
+    name.textContent = origin;
+    const revoke = document.createElement("button");
+    revoke.type = "button";
+    revoke.className = "secondary";
+    revoke.textContent = "Revoke";
+    revoke.setAttribute("aria-label", "Revoke " + origin);
+    revoke.addEventListener("click", () =>
+        fetch("/sites/revoke?origin=" + encodeURIComponent(origin), { method: "POST", headers: ctl.headers() })
+            .then(refreshSites, () => showNotice(plainError({ number: 0 }))));
+    row.append(name, revoke);
+    return row;
+  }));
+}
+ctl.addEventListener("sites", refreshSites);
+
 // ---- Events from the control and the host ----
 
 ctl.addEventListener("StatusChanged", onStatus);
@@ -467,18 +499,26 @@ function showNextBox() {
   }, { once: true });
 }
 ctl.addEventListener("driver", (e) => {
-  const driver = e.detail.page;
+  const { page: driver, origin } = e.detail;
   page.drives = driver === ctl.page;
   if (!driver && !page.takenOver) return claim();  // free again, as after a reload elsewhere
   if (driver && driver !== ctl.page) {
     page.takenOver = page.drivenBefore;
-    $("elsewhere-text").textContent = page.drivenBefore
-        ? "Another tab or window took the studio over. This one is paused."
-        : "The studio is open in another tab or window.";
-    if (!$("elsewhere").open) $("elsewhere").showModal();
+    page.driverSite = origin ? new URL(origin).host : "";
+    showElsewhere();
   }
   follow();
 });
+
+// Says who drives the control instead of this page, and offers to take it over.
+function showElsewhere() {
+  const site = page.driverSite;
+  $("elsewhere-text").textContent = site
+      ? site + " is using the studio" + (page.takenOver ? " now. This page is paused." : ".")
+      : page.takenOver ? "Another tab or window took the studio over. This one is paused."
+                       : "The studio is open in another tab or window.";
+  if (!$("elsewhere").open) $("elsewhere").showModal();
+}
 ctl.addEventListener("connected", claim);
 addEventListener("pagehide", () => ctl.release());
 ctl.addEventListener("disconnected", () => {
@@ -498,9 +538,8 @@ async function claim() {
     page.takenOver = false;
     if ($("elsewhere").open) $("elsewhere").close();
     showNextBox();
-  } else if (!$("elsewhere").open) {
-    $("elsewhere-text").textContent = "The studio is open in another tab or window.";
-    $("elsewhere").showModal();
+  } else {
+    showElsewhere();
   }
   follow();
 }
@@ -542,6 +581,7 @@ for (const [form, kind] of [["greeting", "greeting"], ["mobile", "mobile"]]) {
 addRecipient();
 showWindow("capture");
 loadSkins();
+refreshSites();
 // The events tell the status too; a control that did not start refuses this read, and the
 // "startup" event says why.
 ctl.call("ClientStatus", [], "get").then((status) => { ctl.ClientStatus = status; onStatus(); refreshOutbox(); })

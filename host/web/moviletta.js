@@ -1,8 +1,12 @@
-// The control as a page object: the same members as the control, methods returning promises,
-// ClientStatus and ErrMsg mirrored from the events, StatusChanged and ErrMsgChanged as DOM
-// events, and the host's own events (startup, driver, progress, panel, messagebox, front,
-// sendstart, sendresult, nosound) as DOM events too. Each page has an id of its own; claim() makes it the
-// page that drives the control. A call that cannot reach the host fails with number 0.
+// The control as a page object, for the studio's own page and for the pages of the sites the
+// visitor allowed: the same members as the control, methods returning promises, ClientStatus and
+// ErrMsg mirrored from the events, StatusChanged and ErrMsgChanged as DOM events, and the host's
+// own events (startup, driver, progress, panel, messagebox, front, sendstart, sendresult, nosound,
+// sites) as DOM events too. Each page has an id of its own; claim() makes it the page that drives
+// the control. A call that cannot reach the host fails with number 0.
+//
+// A site's page gets its object from Movilettas.connect(), which finds the studio on this
+// computer and, the first time, asks the visitor in the studio's own window.
 "use strict";
 
 class MovilettaError extends Error {
@@ -13,17 +17,23 @@ class MovilettaError extends Error {
   }
 }
 
+// Where the studio listens: the first free one of these ports on this computer.
+const MOVILETTA_PORTS = Array.from({ length: 10 }, (_, i) => 47800 + i);
+
 class Movilettas extends EventTarget {
-  constructor(token) {
+  // `token`: the studio's launch token or a site's; `base`: the studio's address, "" on its own
+  // page.
+  constructor(token, base = "") {
     super();
     this.token = token;
+    this.base = base;
     this.page = crypto.randomUUID ? crypto.randomUUID() : String(Math.random()).slice(2);
     this.ClientStatus = 0;
     this.ErrMsg = "";
     this.SecondsLimit = 0;
     this.VideoWidth = 320;
     this.VideoHeight = 240;
-    const events = new EventSource("/events?token=" + encodeURIComponent(token) +
+    const events = new EventSource(base + "/events?token=" + encodeURIComponent(token) +
                                    "&page=" + encodeURIComponent(this.page));
     const forward = (name, apply) =>
       events.addEventListener(name, (e) => {
@@ -38,7 +48,7 @@ class Movilettas extends EventTarget {
     forward("StatusChanged", mirror);
     forward("ErrMsgChanged", mirror);
     for (const name of ["startup", "driver", "progress", "panel", "messagebox", "front",
-                        "sendstart", "sendresult", "nosound"])
+                        "sendstart", "sendresult", "nosound", "sites"])
       forward(name);
     events.addEventListener("open", () => this.dispatchEvent(new Event("connected")));
     events.addEventListener("error", () => this.dispatchEvent(new Event("disconnected")));
@@ -51,19 +61,19 @@ class Movilettas extends EventTarget {
 
   // Starts the control again after a failed start-up; the "startup" events tell how it goes.
   restart() {
-    return fetch("/restart", { method: "POST", headers: this.headers() });
+    return fetch(this.base + "/restart", { method: "POST", headers: this.headers() });
   }
 
   // This page goes away: another may drive the control at once.
   release() {
-    fetch("/release?page=" + encodeURIComponent(this.page),
+    fetch(this.base + "/release?page=" + encodeURIComponent(this.page),
           { method: "POST", headers: this.headers(), keepalive: true }).catch(() => {});
   }
 
   // Makes this page the one that drives the control; false when another one does (and
   // `takeover` is not set).
   async claim(takeover = false) {
-    const response = await fetch("/claim?page=" + encodeURIComponent(this.page) +
+    const response = await fetch(this.base + "/claim?page=" + encodeURIComponent(this.page) +
                                  (takeover ? "&takeover=1" : ""),
                                  { method: "POST", headers: this.headers() });
     return response.status === 204;
@@ -72,7 +82,7 @@ class Movilettas extends EventTarget {
   async call(member, args = [], kind = "") {
     let response;
     try {
-      response = await fetch("/call/" + member + (kind ? "?kind=" + kind : ""), {
+      response = await fetch(this.base + "/call/" + member + (kind ? "?kind=" + kind : ""), {
         method: "POST",
         headers: this.headers({ "Content-Type": "application/json" }),
         body: JSON.stringify(args),
@@ -86,8 +96,85 @@ class Movilettas extends EventTarget {
     return reply.value;
   }
 
+  // The skins a visitor may choose: [{id, name, thumbnail}], the thumbnail a picture's address.
+  async skins() {
+    const response = await fetch(this.base + "/skins", { headers: this.headers() });
+    if (!response.ok) return [];
+    return (await response.json()).map((skin) => ({
+      ...skin,
+      thumbnail: this.base + skin.thumbnail + "?token=" + encodeURIComponent(this.token),
+    }));
+  }
+
+  // The capture window ("capture") or the player window ("player") as a new picture element
+  // that shows the window's moving picture wherever the page places it.
+  videoElement(name) {
+    const picture = document.createElement("img");
+    picture.src = this.base + "/video/" + name + "?token=" + encodeURIComponent(this.token);
+    picture.alt = name === "player" ? "The recorded greeting" : "Camera picture";
+    return picture;
+  }
+
+  // For a site's page: finds the studio on this computer (at `base`, else on MOVILETTA_PORTS) and
+  // resolves to its page object. The first time, or after the visitor revoked the site, the
+  // studio asks the visitor in a window of its own, so call it from a click. Rejects with number
+  // 0 when no studio runs here, 70 when the visitor did not allow this site.
+  static async connect({ base = "", ports = MOVILETTA_PORTS } = {}) {
+    const candidates = base ? [base] : ports.map((port) => "http://127.0.0.1:" + port);
+    const key = (at) => "moviletta.token@" + at;
+    for (const at of candidates) {
+      const token = localStorage.getItem(key(at));
+      if (token && (await Movilettas.admits(at, token))) return new Movilettas(token, at);
+    }
+    let found = "";
+    for (const at of candidates) {
+      if (await fetch(at + "/web/style.css", { mode: "no-cors", cache: "no-store" }).then(() => true, () => false)) {
+        found = at;
+        break;
+      }
+    }
+    if (!found) throw new MovilettaError(0, "The Moviletta studio is not running on this computer.");
+    const answer = await Movilettas.ask(found);
+    if (!answer.allowed)
+      throw new MovilettaError(70, "The visitor did not allow this site to use the studio.");
+    localStorage.setItem(key(found), answer.token);
+    return new Movilettas(answer.token, found);
+  }
+
+  static admits(base, token) {
+    return fetch(base + "/hello", { headers: { "X-Moviletta-Token": token } })
+        .then((response) => response.ok, () => false);
+  }
+
+  // Opens the studio's question for this page's origin and waits for the visitor's answer:
+  // {allowed, token}, or not allowed when the window is closed unanswered.
+  static ask(base) {
+    const question = window.open(base + "/consent?origin=" + encodeURIComponent(location.origin),
+                                 "moviletta-consent", "popup,width=520,height=420");
+    if (!question)
+      return Promise.reject(new MovilettaError(0, "The browser blocked the studio's question window."));
+    return new Promise((resolve) => {
+      const heard = (e) => {
+        if (e.source !== question || e.origin !== base || !e.data || e.data.moviletta !== "consent") return;
+        end();
+        resolve({ allowed: !!e.data.allowed, token: String(e.data.token || "") });
+      };
+      // The answer comes before the window closes; a closed window without one is a no.
+      const watch = setInterval(() => {
+        if (!question.closed) return;
+        clearInterval(watch);
+        setTimeout(() => { end(); resolve({ allowed: false }); }, 300);
+      }, 250);
+      const end = () => {
+        removeEventListener("message", heard);
+        clearInterval(watch);
+      };
+      addEventListener("message", heard);
+    });
+  }
+
   acknowledge(id) {
-    return fetch("/ack/" + id, { method: "POST", headers: this.headers() }).catch(() => {});
+    return fetch(this.base + "/ack/" + id, { method: "POST", headers: this.headers() }).catch(() => {});
   }
 
   RecordVideo() { return this.call("RecordVideo"); }

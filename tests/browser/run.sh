@@ -1,23 +1,36 @@
 #!/bin/sh
-# The browser test: the demo services, the studio on the synthetic camera, and the page driven in
-# Debian's Chromium by playwright-core (tests/browser/studio.mjs). Run by ./run test.
+# The browser test: the demo services, the studio on the synthetic camera, and the pages driven in
+# Debian's Chromium by playwright-core: a greeting site's page with the visitor's consent
+# (tests/browser/site.mjs), then the studio's own page (tests/browser/studio.mjs). Run by ./run test.
 set -eu
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 REMOVE_DEMO=1
 . "$ROOT/tools/services.sh"
+
+# The site's studio where sites look for it; a studio already on the first of those ports (a
+# person's own) is passed by.
+mkdir -p "$DEMO/site-app/SKINS" "$DEMO/site-app/STATICS"
+start "$DEMO/site-studio.log" "$BUILD/host/moviletta-studio" --server "$SERVER" \
+  --app-dir "$DEMO/site-app" --camera synthetic --bag ""
+SITE_STUDIO_PID=$!
+SITE_STUDIO_URL=$(grep -o 'http://127.0.0.1:[0-9]*/?token=[0-9a-f]*' "$DEMO/site-studio.log")
+[ "$PORT" = 47800 ] || SITE="$SITE?studio=http://127.0.0.1:$PORT"
+node "$ROOT/tests/browser/site.mjs" "$SITE_STUDIO_URL" "$SITE" "$DEMO/mail" "$BUILD/browser-test"
+kill "$SITE_STUDIO_PID"
+
 start "$DEMO/studio.log" "$BUILD/host/moviletta-studio" --server "$SERVER" --app-dir "$DEMO/app" \
-  --camera synthetic --bag "$DEMO/studio.bag.json"
+  --camera synthetic --bag "$DEMO/studio.bag.json" --port 0
 STUDIO_PID=$!
 URL=$(grep -o 'http://127.0.0.1:[0-9]*/?token=[0-9a-f]*' "$DEMO/studio.log")
 # A second studio whose greeting server is not up yet; the test starts one on LATE_PORT.
 LATE_PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 mkdir -p "$DEMO/late/SKINS" "$DEMO/late/STATICS"
 start "$DEMO/late.log" "$BUILD/host/moviletta-studio" --server "http://127.0.0.1:$LATE_PORT" \
-  --app-dir "$DEMO/late" --camera synthetic --bag ""
+  --app-dir "$DEMO/late" --camera synthetic --bag "" --port 0
 LATE_URL=$(grep -o 'http://127.0.0.1:[0-9]*/?token=[0-9a-f]*' "$DEMO/late.log")
 # The test stops the studio and the mail drop, then starts them again with these commands (the
 # first greeting server is gone by then; the late one serves the same data).
-STUDIO_AGAIN="[\"$BUILD/host/moviletta-studio\", \"--server\", \"http://127.0.0.1:$LATE_PORT\", \"--app-dir\", \"$DEMO/app\", \"--camera\", \"synthetic\", \"--bag\", \"$DEMO/studio.bag.json\"]"
+STUDIO_AGAIN="[\"$BUILD/host/moviletta-studio\", \"--server\", \"http://127.0.0.1:$LATE_PORT\", \"--app-dir\", \"$DEMO/app\", \"--camera\", \"synthetic\", \"--bag\", \"$DEMO/studio.bag.json\", \"--port\", \"0\"]"
 mkdir -p "$DEMO/mail-again"
 MAIL_AGAIN="[\"/usr/bin/python3\", \"$ROOT/tools/mail_drop.py\", \"--folder\", \"$DEMO/mail-again\", \"--port\", \"$MAIL_PORT\"]"
 node "$ROOT/tests/browser/studio.mjs" "$URL" "$DEMO/mail" "$BUILD/browser-test" "$MAIL_PID" \

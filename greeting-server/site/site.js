@@ -1,0 +1,119 @@
+// A greeting site's own page: its own form and design, the studio on the visitor's computer
+// recording and sending through the Movilettas page object. A "studio" query parameter names the
+// studio's address when it is not on its usual ports.
+"use strict";
+
+const $ = (id) => document.getElementById(id);
+const STATUS = { starting: 0, ready: 1, loadingSkin: 2, recording: 3, playing: 4, sending: 5 };
+let ctl = null;
+let drives = false;
+let recorded = false;
+const windows = {};
+
+const say = (text) => { $("status").textContent = text; };
+
+function follow() {
+  const status = ctl ? ctl.ClientStatus : STATUS.starting, idle = drives && status === STATUS.ready;
+  $("record").disabled = !idle;
+  $("stop").disabled = !drives || ![STATUS.recording, STATUS.playing, STATUS.loadingSkin].includes(status);
+  $("play").disabled = !idle || !recorded;
+  $("send-button").disabled = !idle || !recorded;
+  $("skin").disabled = !idle;
+  say(!drives ? "The studio is being used elsewhere."
+      : status === STATUS.recording ? "Recording…"
+      : status === STATUS.playing ? "Playing your greeting"
+      : status === STATUS.sending ? "Sending…"
+      : status === STATUS.loadingSkin ? "Putting on the skin…"
+      : status === STATUS.ready ? (recorded ? "Recorded. Play it, or send it." : "Ready to record")
+      : "The studio is starting…");
+}
+
+const act = (promise) => promise.catch((e) => { $("outcome").textContent = e.description || String(e); });
+
+function show(name) {
+  for (const [key, element] of Object.entries(windows)) element.hidden = key !== name;
+}
+
+async function claim(takeover) {
+  drives = await ctl.claim(takeover).catch(() => false);
+  $("take-over").hidden = drives;
+  follow();
+}
+
+async function connect() {
+  $("connect").disabled = true;
+  $("outcome").textContent = "";
+  say("Looking for the studio on your computer…");
+  const studio = new URLSearchParams(location.search).get("studio") || "";
+  try {
+    ctl = await Movilettas.connect({ base: studio });
+  } catch (e) {
+    $("connect").disabled = false;
+    return say(e.number === 70 ? "You did not allow this site to use the studio."
+               : e.description + " Start it, then try again.");
+  }
+  $("start").hidden = true;
+  $("studio").hidden = false;
+  windows.capture = ctl.videoElement("capture");
+  windows.player = ctl.videoElement("player");
+  $("screen").replaceChildren(windows.capture, windows.player);
+  show("capture");
+  for (const skin of await ctl.skins().catch(() => [])) $("skin").add(new Option(skin.name, skin.id));
+
+  ctl.addEventListener("StatusChanged", () => {
+    if (ctl.ClientStatus === STATUS.recording) recorded = true;
+    follow();
+  });
+  ctl.addEventListener("front", (e) => { if (windows[e.detail.window]) show(e.detail.window); });
+  ctl.addEventListener("progress", (e) => {
+    $("progress").hidden = false;
+    $("progress").textContent = (e.detail.text || "Working") + " " + e.detail.value + " %";
+  });
+  ctl.addEventListener("panel", (e) => { $("progress").hidden = !e.detail.visible; });
+  ctl.addEventListener("sendresult", (e) => {
+    $("outcome").textContent = e.detail.sent ? "Your greeting is on its way."
+                                             : "Not sent: " + e.detail.explanation;
+  });
+  // The studio waits until the page that drives it closes each of its messages.
+  ctl.addEventListener("messagebox", (e) => {
+    if (!drives) return;
+    $("box-text").textContent = e.detail.text;
+    $("box").showModal();
+    $("box").addEventListener("close", () => ctl.acknowledge(e.detail.id), { once: true });
+  });
+  ctl.addEventListener("driver", (e) => {
+    drives = e.detail.page === ctl.page;
+    if (!e.detail.page) claim(false);
+    $("take-over").hidden = drives;
+    follow();
+  });
+  ctl.addEventListener("disconnected", () => {
+    if (ctl.events.readyState !== EventSource.CLOSED) return;
+    drives = false;
+    follow();
+    say("The studio no longer answers this page: it was closed, or this site was revoked.");
+    $("start").hidden = false;
+    $("connect").disabled = false;
+  });
+  addEventListener("pagehide", () => ctl.release());
+  ctl.ClientStatus = await ctl.call("ClientStatus", [], "get").catch(() => STATUS.starting);
+  await claim(false);
+}
+
+$("connect").addEventListener("click", connect);
+$("take-over").addEventListener("click", () => claim(true));
+$("record").addEventListener("click", () => act(ctl.RecordVideo()));
+$("stop").addEventListener("click", () => act(ctl.StopVideo()));
+$("play").addEventListener("click", () => act(ctl.PlayVideo()));
+$("skin").addEventListener("change", () => act(ctl.LoadSkin(Number($("skin").value))));
+$("send").addEventListener("submit", (e) => {
+  e.preventDefault();
+  const f = e.target.elements;
+  for (const input of [f.name, f.email, f.friend, f.friendEmail]) {
+    input.setCustomValidity(/[,;]/.test(input.value) ? "Commas and semicolons cannot be used here." : "");
+    if (!input.reportValidity()) return;
+  }
+  $("outcome").textContent = "";
+  const recipient = [f.friend.value.trim(), "", f.friendEmail.value.trim()].join(",");
+  act(ctl.SendGreeting(0, f.name.value.trim(), f.email.value.trim(), recipient, f.message.value, "1", 0));
+});

@@ -1,0 +1,77 @@
+// The question whether a site's page may use the studio, in a window the site opened. The
+// answer goes to that window only when it is at the site's exact origin: the site's token with
+// an Allow, a no with a Deny. The studio's own page left its token here (localStorage).
+"use strict";
+
+const $ = (id) => document.getElementById(id);
+const asked = new URLSearchParams(location.search).get("origin") || "";
+const studio = () => ({ "X-Moviletta-Token": localStorage.getItem("moviletta.token") || "" });
+
+// Only an origin as the browser writes it can receive the answer.
+function siteOrigin(text) {
+  try {
+    const url = new URL(text);
+    return url.origin === text ? url : null;
+  } catch (e) {
+    return null;
+  }
+}
+
+function answer(reply, said) {
+  $("question").hidden = true;
+  $("said").textContent = said;
+  if (window.opener) window.opener.postMessage({ moviletta: "consent", ...reply }, asked);
+  setTimeout(() => window.close(), 800);
+}
+
+async function allow() {
+  $("allow").disabled = true;
+  const response = await fetch("/sites/allow?origin=" + encodeURIComponent(asked),
+                               { method: "POST", headers: studio() }).catch(() => null);
+  if (!response || !response.ok) return show("closed");
+  const { token } = await response.json();
+  answer({ allowed: true, token }, "Allowed. The site can use the studio now.");
+}
+
+function show(id) {
+  $("question").hidden = id !== "question";
+  $("closed").hidden = id !== "closed";
+}
+
+// Allow answers only once this window has been in front for a moment: a click meant for the
+// site's page cannot land on it.
+let arming = 0;
+function arm() {
+  clearTimeout(arming);
+  $("allow").disabled = true;
+  if (document.visibilityState === "visible") arming = setTimeout(() => { $("allow").disabled = false; }, 1000);
+}
+
+async function ask() {
+  const site = siteOrigin(asked);
+  if (!site) {
+    $("said").textContent = "This address cannot be allowed to use the studio.";
+    return;
+  }
+  const response = await fetch("/sites", { headers: studio() }).catch(() => null);
+  if (!response || !response.ok) return show("closed");
+  const { sites } = await response.json();
+  if (sites.includes(asked)) return allow();  // asked and answered before
+  if (site.protocol !== "https:" && !["localhost", "127.0.0.1", "[::1]"].includes(site.hostname)) {
+    $("said").textContent = site.host + " cannot use the studio: a site must use a secure (https) address.";
+    return;
+  }
+  $("site").textContent = site.host;
+  $("origin").textContent = asked;
+  show("question");
+  arm();
+}
+
+$("allow").addEventListener("click", allow);
+$("deny").addEventListener("click", () => answer({ allowed: false }, "Denied. The site cannot use the studio."));
+$("retry").addEventListener("click", ask);
+addEventListener("focus", arm);
+addEventListener("blur", () => { clearTimeout(arming); $("allow").disabled = true; });
+document.addEventListener("visibilitychange", arm);
+addEventListener("storage", (e) => { if (e.key === "moviletta.token" && !$("closed").hidden) ask(); });
+ask();

@@ -1,0 +1,179 @@
+// A greeting site's page drives the studio with the visitor's consent, in Debian's Chromium: the
+// site asks, the visitor allows it in the studio's window, the site records and sends (the mail
+// arrives); the studio's page and the site's page always know which of them drives; a page of an
+// origin never allowed reads nothing and changes nothing; a forged Origin without the site's
+// token is refused; revoking the site ends its event stream and refuses its next call.
+// Usage: node site.mjs STUDIO_PAGE_URL SITE_PAGE_URL MAIL_FOLDER OUTPUT_FOLDER
+import { chromium } from "playwright-core";
+import fs from "node:fs";
+import path from "node:path";
+import { createRequire } from "node:module";
+import { execFileSync } from "node:child_process";
+
+const [studioUrl, siteUrl, mailFolder, output] = process.argv.slice(2);
+const axePath = createRequire(import.meta.url).resolve("axe-core/axe.min.js");
+const fail = (why) => { throw new Error(why); };
+fs.mkdirSync(output, { recursive: true });
+const studioBase = new URL(studioUrl).origin;
+const siteOrigin = new URL(siteUrl).origin;
+
+const browser = await chromium.launch({
+  executablePath: "/usr/bin/chromium",
+  args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+         "--disable-background-networking", "--disable-component-update", "--disable-sync"],
+});
+const shot = (page, name) => page.screenshot({ path: path.join(output, name + ".png"), fullPage: true });
+async function axe(page, when) {
+  await page.addScriptTag({ path: axePath });
+  const result = await page.evaluate(() => axe.run(document, { resultTypes: ["violations"] }));
+  const bad = result.violations.filter((v) => v.impact === "serious" || v.impact === "critical");
+  if (bad.length) fail("axe " + when + ": " + bad.map((v) => v.id).join(", "));
+}
+async function open(context, url) {
+  const page = await context.newPage();
+  page.on("pageerror", (e) => console.error("page error: " + e.message));
+  page.setDefaultTimeout(30000);
+  await page.goto(url, { waitUntil: "domcontentloaded" });
+  return page;
+}
+const text = (page, selector) => page.textContent(selector);
+async function waitText(page, selector, pattern, what) {
+  await page.waitForFunction(([s, p]) => new RegExp(p).test(document.querySelector(s).textContent),
+                             [selector, pattern.source])
+      .catch(async () => fail(what + ": " + selector + " says \"" + await text(page, selector) + "\""));
+}
+// What the studio's own page sees of the control.
+const studioStatus = (studio) => studio.evaluate(() => ctl.call("ClientStatus", [], "get"));
+// A request as curl sends it, with whatever Origin it likes.
+function curl(pathAndQuery, headers) {
+  const args = ["-s", "-o", "/dev/null", "-w", "%{http_code}", "-X", "POST", "--data", "[]"];
+  for (const [name, value] of Object.entries(headers)) args.push("-H", name + ": " + value);
+  return execFileSync("curl", [...args, studioBase + pathAndQuery]).toString();
+}
+
+const steps = [];
+async function step(name, body) {
+  const start = Date.now();
+  await body();
+  steps.push(name);
+  console.log(`site test: ${name} (${((Date.now() - start) / 1000).toFixed(1)} s)`);
+}
+
+let exitCode = 0;
+let site;
+try {
+  const context = await browser.newContext({ viewport: { width: 900, height: 900 } });
+  const studio = await open(context, studioUrl);
+  await studio.waitForSelector('#stage[data-stage="ready"]');
+  site = await open(context, siteUrl);
+  let siteToken = "";
+
+  await step("the site asks, the visitor allows it in the studio's window", async () => {
+    const [question] = await Promise.all([context.waitForEvent("page"), site.click("#connect")]);
+    await question.waitForSelector("#question:not([hidden])");
+    if ((await text(question, "#site")) !== new URL(siteOrigin).host)
+      fail("the question names " + await text(question, "#site"));
+    if (!(await question.isDisabled("#allow"))) fail("Allow answers before the window was in front a moment");
+    await axe(question, "on the question");
+    await shot(question, "site-question");
+    await question.click("#allow");
+    await question.waitForEvent("close");
+    await site.waitForSelector("#studio:not([hidden])");
+    siteToken = await site.evaluate(() => ctl.token);
+    await studio.waitForSelector("#site-list li");
+    if (!(await text(studio, "#site-list")).includes(siteOrigin)) fail("the studio does not list the site");
+  });
+
+  await step("the studio's page and the site's page each know which of them drives", async () => {
+    await site.waitForSelector("#take-over:not([hidden])");
+    await waitText(site, "#status", /elsewhere/, "the site while the studio's page drives");
+    if (!(await site.isDisabled("#record"))) fail("the site offers Record while another page drives");
+    await site.click("#take-over");
+    await studio.waitForSelector("#elsewhere[open]");
+    await waitText(studio, "#elsewhere-text", new RegExp(new URL(siteOrigin).host.replace(/\./g, "\\.") + " is using"),
+                   "the studio's page");
+    const refused = await studio.evaluate(() => ctl.RecordVideo().then(() => 0, (e) => e.number));
+    if (refused !== 409) fail("the studio's page could record while the site drove: " + refused);
+    await shot(studio, "site-drives");
+  });
+
+  await step("the site records and sends with its own form; the mail arrives", async () => {
+    const before = new Set(fs.readdirSync(mailFolder));
+    await waitText(site, "#status", /Ready to record/, "the site before recording");
+    await site.click("#record");
+    await waitText(site, "#status", /Recording/, "the site after Record");
+    await site.waitForTimeout(1500);
+    await shot(site, "site-recording");
+    await site.click("#stop");
+    await waitText(site, "#status", /Recorded/, "the site after Stop");
+    await site.fill("[name=name]", "Ann");
+    await site.fill("[name=email]", "ann@example.com");
+    await site.fill("[name=friend]", "Carla");
+    await site.fill("[name=friendEmail]", "carla@example.com");
+    await site.fill("[name=message]", "Hello from a greeting site");
+    await site.click("#send-button");
+    await waitText(site, "#outcome", /on its way/, "the site after Send");
+    await shot(site, "site-sent");
+    const deadline = Date.now() + 15000;
+    let mail;
+    while (!(mail = fs.readdirSync(mailFolder).find((f) => f.endsWith(".eml") && !before.has(f))) &&
+           Date.now() < deadline)
+      await new Promise((r) => setTimeout(r, 200));
+    if (!mail) fail("no mail arrived for the site's greeting");
+    const body = fs.readFileSync(path.join(mailFolder, mail), "utf8");
+    if (!/carla@example\.com/.test(body)) fail("the mail does not name the site's recipient");
+    // The studio's own browser test counts the mails in this folder.
+    fs.mkdirSync(path.join(output, "site-mail"), { recursive: true });
+    for (const f of fs.readdirSync(mailFolder).filter((f) => !before.has(f)))
+      fs.renameSync(path.join(mailFolder, f), path.join(output, "site-mail", f));
+  });
+
+  await step("an origin never allowed reads nothing and changes nothing", async () => {
+    const other = await open(context, siteUrl.replace("://127.0.0.1:", "://localhost:"));
+    const tried = await other.evaluate(async ([base, token]) => {
+      const attempt = (url, init) => fetch(url, init).then((r) => "answered " + r.status, () => "failed");
+      return [
+        await attempt(base + "/hello", { headers: { "X-Moviletta-Token": token } }),
+        await attempt(base + "/call/RecordVideo", { method: "POST", headers: { "X-Moviletta-Token": token },
+                                                    body: "[]" }),
+        await attempt(base + "/claim?page=intruder&takeover=1", { method: "POST", body: "" }),
+      ];
+    }, [studioBase, siteToken]);
+    if (tried.some((t) => t !== "failed")) fail("a page of another origin got " + tried.join(", "));
+    if ((await studioStatus(studio)) !== 1) fail("the control is not idle after the other origin's calls");
+    if (!(await site.isHidden("#take-over"))) fail("the other origin took the control from the site");
+    await other.close();
+  });
+
+  await step("a forged Origin without the site's token is refused", async () => {
+    const launchToken = new URL(studioUrl).searchParams.get("token");
+    for (const [headers, what] of [
+      [{ Origin: siteOrigin }, "no token"],
+      [{ Origin: siteOrigin, "X-Moviletta-Token": launchToken }, "the studio's own token"],
+      [{ Origin: siteOrigin, "X-Moviletta-Token": siteToken + "0" }, "a wrong token"],
+    ]) {
+      const status = curl("/call/RecordVideo", headers);
+      if (status !== "403") fail("a forged call with " + what + " was answered " + status);
+    }
+    if ((await studioStatus(studio)) !== 1) fail("a forged call changed the control");
+  });
+
+  await step("revoking the site ends its event stream and refuses its next call", async () => {
+    await studio.click("#take-over");
+    await site.waitForSelector("#take-over:not([hidden])");
+    await studio.click(`#site-list button[aria-label="Revoke ${siteOrigin}"]`);
+    await studio.waitForSelector("#sites", { state: "hidden" });
+    await waitText(site, "#status", /no longer answers/, "the site after the revoke");
+    const next = await site.evaluate(() => ctl.call("ClientStatus", [], "get").then(() => "answered", (e) => e.number));
+    if (next !== 0) fail("the revoked site's next call got " + next);
+    await shot(site, "site-revoked");
+  });
+  console.log("site test: " + steps.length + " scenarios passed");
+} catch (e) {
+  console.error("site test: " + e.message);
+  if (site && !site.isClosed()) await shot(site, "site-failure").catch(() => {});
+  exitCode = 1;
+} finally {
+  await browser.close();
+}
+process.exit(exitCode);
