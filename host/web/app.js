@@ -27,7 +27,7 @@ const page = {
   drives: false,
   drivenBefore: false,  // this page has driven the control
   takenOver: false,     // another page took the control from this one
-  driverSite: "",       // the site whose page drives the control, if one does
+  driverOrigin: "",     // the site whose page drives the control, if one does
 };
 // Every status the page has seen, in order (a short one might otherwise go unnoticed).
 const statusHistory = [];
@@ -416,14 +416,19 @@ async function refreshSites() {
     revoke.className = "secondary";
     revoke.textContent = "Revoke";
     revoke.setAttribute("aria-label", "Revoke " + origin);
-    revoke.addEventListener("click", () =>
-        fetch("/sites/revoke?origin=" + encodeURIComponent(origin), { method: "POST", headers: ctl.headers() })
-            .then(refreshSites, () => showNotice(plainError({ number: 0 }))));
+    revoke.addEventListener("click", () => revokeSite(origin));
     row.append(name, revoke);
     return row;
   }));
 }
 ctl.addEventListener("sites", refreshSites);
+
+// The site's open pages lose the studio at once; when one drove it, this page takes it back.
+const revokeSite = (origin) => {
+  if (origin === page.driverOrigin) page.takenOver = false;
+  return fetch("/sites/revoke?origin=" + encodeURIComponent(origin), { method: "POST", headers: ctl.headers() })
+      .then(refreshSites, () => showNotice(plainError({ number: 0 })));
+};
 
 // ---- Events from the control and the host ----
 
@@ -504,7 +509,7 @@ ctl.addEventListener("driver", (e) => {
   if (!driver && !page.takenOver) return claim();  // free again, as after a reload elsewhere
   if (driver && driver !== ctl.page) {
     page.takenOver = page.drivenBefore;
-    page.driverSite = origin ? new URL(origin).host : "";
+    page.driverOrigin = origin;
     showElsewhere();
   }
   follow();
@@ -512,7 +517,8 @@ ctl.addEventListener("driver", (e) => {
 
 // Says who drives the control instead of this page, and offers to take it over.
 function showElsewhere() {
-  const site = page.driverSite;
+  const site = page.driverOrigin ? new URL(page.driverOrigin).host : "";
+  $("revoke-driver").hidden = !site;
   $("elsewhere-text").textContent = site
       ? site + " is using the studio" + (page.takenOver ? " now. This page is paused." : ".")
       : page.takenOver ? "Another tab or window took the studio over. This one is paused."
@@ -555,6 +561,7 @@ $("take-over").addEventListener("click", async () => {
   follow();
 });
 $("elsewhere").addEventListener("cancel", (e) => e.preventDefault());
+$("revoke-driver").addEventListener("click", () => revokeSite(page.driverOrigin));
 
 // ---- Wiring ----
 

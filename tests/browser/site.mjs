@@ -123,7 +123,8 @@ try {
     const body = fs.readFileSync(path.join(mailFolder, mail), "utf8");
     if (!/carla@example\.com/.test(body)) fail("the mail does not name the site's recipient");
     // The studio's own browser test counts the mails in this folder.
-    fs.mkdirSync(path.join(output, "site-mail"), { recursive: true });
+    fs.rmSync(path.join(output, "site-mail"), { recursive: true, force: true });
+    fs.mkdirSync(path.join(output, "site-mail"));
     for (const f of fs.readdirSync(mailFolder).filter((f) => !before.has(f)))
       fs.renameSync(path.join(mailFolder, f), path.join(output, "site-mail", f));
   });
@@ -158,14 +159,23 @@ try {
     if ((await studioStatus(studio)) !== 1) fail("a forged call changed the control");
   });
 
-  await step("revoking the site ends its event stream and refuses its next call", async () => {
+  await step("the studio's page takes the control back, then gives it to the site again", async () => {
     await studio.click("#take-over");
     await site.waitForSelector("#take-over:not([hidden])");
-    await studio.click(`#site-list button[aria-label="Revoke ${siteOrigin}"]`);
-    await studio.waitForSelector("#sites", { state: "hidden" });
+    await waitText(site, "#status", /elsewhere/, "the site after the studio's page took over");
+    await axe(studio, "with an allowed site listed");
+    await site.click("#take-over");
+    await studio.waitForSelector("#elsewhere[open]");
+  });
+
+  await step("revoking the site ends its event stream and refuses its next call", async () => {
+    await studio.click("#revoke-driver");
     await waitText(site, "#status", /no longer answers/, "the site after the revoke");
     const next = await site.evaluate(() => ctl.call("ClientStatus", [], "get").then(() => "answered", (e) => e.number));
     if (next !== 0) fail("the revoked site's next call got " + next);
+    await studio.waitForSelector("#elsewhere", { state: "hidden" });  // the studio's page drives again
+    if (await studio.isVisible("#sites")) fail("the revoked site is still listed");
+    await studio.waitForSelector("#record:not([disabled])");
     await shot(site, "site-revoked");
   });
   console.log("site test: " + steps.length + " scenarios passed");
