@@ -28,7 +28,11 @@ async function allow() {
   $("allow").disabled = true;
   const response = await fetch("/sites/allow?origin=" + encodeURIComponent(asked),
                                { method: "POST", headers: studio() }).catch(() => null);
-  if (!response || !response.ok) return show("closed");
+  if (!response || response.status === 403) return show("closed");
+  if (!response.ok) {
+    $("said").textContent = "The studio could not keep your answer. Try again later.";
+    return;
+  }
   const { token } = await response.json();
   answer({ allowed: true, token }, "Allowed. The site can use the studio now.");
 }
