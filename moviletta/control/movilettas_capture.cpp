@@ -39,6 +39,7 @@ void MovilettasImpl::RecordVideo() {
     const std::string recording = output + "Moviletta" + module_.CaptureExtension;
 
     trap.section = "delete old jpeg and avi files";
+    components_.VideoEdit1->ForgetAhead();  // it may be reading the old recording
     DeleteIfPresent(recording);
     DeleteIfPresent(output + "Moviletta." + settings.OUTPUT);
 
@@ -84,6 +85,7 @@ void MovilettasImpl::VideoCapX1_CaptureEnd(std::optional<Error> failure) {
       trap.section = "capture failed";
       throw *failure;
     }
+    CompressAhead();
   });
 }
 

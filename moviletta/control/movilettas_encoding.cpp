@@ -1,25 +1,15 @@
 // Merging and compressing the recording, with progress on the surface.
-#include <sys/stat.h>
-
 #include <chrono>
 #include <filesystem>
 
 #include "moviletta/common/constants.h"
+#include "moviletta/common/file_identity.h"
 #include "moviletta/common/number_text.h"
 #include "moviletta/control/movilettas_impl.h"
 #include "moviletta/utils/trap.h"
 
 namespace moviletta {
 namespace {
-
-// Which file a path names now: device, inode, size and modification time.
-std::string FileIdentity(const std::string& path) {
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0) return "missing";
-  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" +
-         std::to_string(info.st_size) + ":" + std::to_string(info.st_mtim.tv_sec) + "." +
-         std::to_string(info.st_mtim.tv_nsec);
-}
 
 // Freezes the compressed greeting for a send waiting on it: a second name for the file the job
 // wrote (a later job writes a new file rather than rewriting this one), or a copy.
@@ -83,21 +73,7 @@ std::shared_ptr<const CompressionJob> MovilettasImpl::MergeVideo() {
     VideoEditor& editor = *components_.VideoEdit1;
     const std::string output = skins_.GetOutputDirectory();
     job->key = CompressionKey();
-    trap.section = "set output settings";
-    if (settings.OUTPUT == "mpg") {
-      trap.section = "set MPG settings";
-      editor.SetOutputFormat(kOutputFormatMpeg);
-      editor.SetAudioSampleRate(settings.AUDIOSAMPLERATE);
-      editor.SetAudioBitRate(settings.AUDIOBITRATE);
-      editor.SetSampleSize(settings.SAMPLESIZE);
-      editor.SetOutputHeight(settings.FILEHEIGHT);
-      editor.SetOutputWidth(settings.FILEWIDTH);
-    }
-    if (settings.OUTPUT == "wmv") {
-      trap.section = "set WMV settings";
-      editor.SetOutputFormat(kOutputFormatWmv);
-    }
-    editor.SetOutputFrameRate(settings.FPS);
+    SetOutputSettings(trap.section);
 
     trap.section = "init CideoEdit1";
     editor.InitEditor();
@@ -115,6 +91,36 @@ std::shared_ptr<const CompressionJob> MovilettasImpl::MergeVideo() {
     running_job_ = job;
   });
   return job;
+}
+
+void MovilettasImpl::SetOutputSettings(std::string& section) {
+  const ClientSettings& settings = module_.ClientSettings;
+  VideoEditor& editor = *components_.VideoEdit1;
+  section = "set output settings";
+  if (settings.OUTPUT == "mpg") {
+    section = "set MPG settings";
+    editor.SetOutputFormat(kOutputFormatMpeg);
+    editor.SetAudioSampleRate(settings.AUDIOSAMPLERATE);
+    editor.SetAudioBitRate(settings.AUDIOBITRATE);
+    editor.SetSampleSize(settings.SAMPLESIZE);
+    editor.SetOutputHeight(settings.FILEHEIGHT);
+    editor.SetOutputWidth(settings.FILEWIDTH);
+  }
+  if (settings.OUTPUT == "wmv") {
+    section = "set WMV settings";
+    editor.SetOutputFormat(kOutputFormatWmv);
+  }
+  editor.SetOutputFrameRate(settings.FPS);
+}
+
+void MovilettasImpl::CompressAhead() {
+  try {
+    std::string section;
+    SetOutputSettings(section);
+    components_.VideoEdit1->CompressAhead(skins_.GetOutputDirectory() + "Moviletta" +
+                                          module_.CaptureExtension);
+  } catch (const Error&) {  // the send compresses it then, and tells what fails
+  }
 }
 
 void MovilettasImpl::VideoEdit1_Processing(EditJobId job, double done, double total) {

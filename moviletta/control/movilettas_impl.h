@@ -120,6 +120,11 @@ class MovilettasImpl final : public Movilettas {
   // waits (yielding) for a running job of another recording to end before it starts its own.
   std::shared_ptr<const CompressionJob> CompressFile();
   std::shared_ptr<const CompressionJob> MergeVideo();
+  // Gives the editing component the output settings; `section` follows what is being set.
+  void SetOutputSettings(std::string& section);
+  // Lets the editing component compress the recording that just ended while the visitor
+  // reviews it. It changes nothing anyone sees, so a failure is not reported.
+  void CompressAhead();
 
   // The sends whose result has not arrived yet.
   std::size_t SendsInProgress() const {

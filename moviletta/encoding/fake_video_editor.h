@@ -15,6 +15,8 @@ namespace moviletta {
 class FakeVideoEditor : public VideoEditor {
  public:
   std::vector<std::string> calls;
+  // CompressAhead and ForgetAhead, apart from the job's calls: "CompressAhead(<path>)", "Forget".
+  std::vector<std::string> ahead;
   std::string fail_on;
   double duration = 2.5;
 
@@ -45,6 +47,10 @@ class FakeVideoEditor : public VideoEditor {
   void AddVideoClip(const std::string& path, double start, double end, int16_t flags) override;
   void AddAudioClip(const std::string& path, double start, double end) override;
   EditJobId SaveOutputFile(const std::string& path) override;
+  void CompressAhead(const std::string& path) override {
+    ahead.push_back("CompressAhead(" + path + ")");
+  }
+  void ForgetAhead() override { ahead.push_back("Forget"); }
 
  private:
   void Put(const char* property, int32_t value) {

@@ -1,16 +1,44 @@
 #include "moviletta/encoding/ffmpeg_video_editor.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "moviletta/common/constants.h"
+#include "moviletta/common/file_identity.h"
+#include "moviletta/common/file_write.h"
 #include "moviletta/ffmpeg/handles.h"
 
 namespace moviletta {
 namespace {
+
+namespace fs = std::filesystem;
 constexpr const char* kSource = "Moviletta.VideoEditor";
+constexpr int kAheadNiceness = 19;
+
+// Moves `from` to `to`, copying where a rename cannot (another file system): `to` appears whole.
+void MoveFile(const fs::path& from, const fs::path& to) {
+  std::error_code ec;
+  fs::rename(from, to, ec);
+  if (!ec) return;
+  const fs::path partial = PartialPath(to);
+  try {
+    fs::copy_file(from, partial, fs::copy_options::overwrite_existing);
+    fs::rename(partial, to);
+  } catch (const fs::filesystem_error& e) {
+    fs::remove(partial, ec);
+    throw Error(err::kPathFileAccess, "cannot write " + to.string() + ": " + e.what(), kSource);
+  }
+  fs::remove(from, ec);
 }
+
+}  // namespace
 
 FfmpegVideoEditor::~FfmpegVideoEditor() {
   cancel_ = true;
-  if (worker_.joinable()) worker_.join();
+  JoinThread();
+  ForgetAhead();
 }
 
 void FfmpegVideoEditor::OnProcessing(std::function<void(EditJobId, double, double)> processing) {
@@ -67,7 +95,6 @@ EditJobId FfmpegVideoEditor::SaveOutputFile(const std::string& path) {
                  audio_->end != video_->end))
     throw Error(err::kInvalidArgument,
                 "pictures and sound must come from the same span of one file", kSource);
-  if (worker_.joinable()) worker_.join();
 
   TranscodeJob job = job_;
   job.input = video_->path;
@@ -75,26 +102,136 @@ EditJobId FfmpegVideoEditor::SaveOutputFile(const std::string& path) {
   job.end = video_->end;
   job.output = path;
   running_ = true;
-  cancel_ = false;
   const EditJobId id = ++last_job_;
-  worker_ = std::thread([this, job, id] {
-    std::optional<Error> failure;
+  if (TakeOver(job, id)) return id;
+  ForgetAhead();
+  StartThread(std::move(job), nullptr, id);
+  return id;
+}
+
+void FfmpegVideoEditor::CompressAhead(const std::string& path) {
+  ForgetAhead();
+  if (running_ || (job_.format != kOutputFormatMpeg && job_.format != kOutputFormatWmv)) return;
+  auto ahead = std::make_shared<AheadWork>();
+  try {
+    ahead->identity = FileIdentity(path);
+    ahead->job = job_;
+    ahead->job.input = path;
+    ahead->job.end = GetClipDuration(path);
+    static std::atomic<uint64_t> files{0};
+    ahead->job.output =
+        (fs::temp_directory_path() /
+         ("moviletta-ahead-" + std::to_string(getpid()) + "-" + std::to_string(++files)))
+            .string();
+  } catch (...) {
+    return;  // a recording that cannot be read now is compressed when it is asked for
+  }
+  {
+    MutexLock lock(mutex_);
+    ahead_ = ahead;
+  }
+  StartThread(ahead->job, ahead, 0);
+}
+
+FfmpegVideoEditor::Ahead FfmpegVideoEditor::AheadState() {
+  MutexLock lock(mutex_);
+  if (!ahead_ || ahead_->taken_by || ahead_->failure) return Ahead::kNone;
+  return ahead_->ended ? Ahead::kReady : Ahead::kRunning;
+}
+
+void FfmpegVideoEditor::ForgetAhead() {
+  std::shared_ptr<AheadWork> ahead;
+  {
+    MutexLock lock(mutex_);
+    if (!ahead_ || ahead_->taken_by) return;
+    ahead = std::move(ahead_);
+  }
+  cancel_ = true;  // the job thread runs this work, if anything
+  JoinThread();
+  std::error_code ignored;
+  fs::remove(ahead->job.output, ignored);
+}
+
+bool FfmpegVideoEditor::TakeOver(const TranscodeJob& wanted, EditJobId id) {
+  const std::string identity = FileIdentity(wanted.input);
+  std::shared_ptr<AheadWork> ahead;
+  {
+    MutexLock lock(mutex_);
+    if (!ahead_ || ahead_->failure || ahead_->identity != identity || !ahead_->job.SameWork(wanted))
+      return false;
+    ahead_->taken_by = id;
+    ahead_->output = wanted.output;
+    if (!ahead_->ended) return true;  // the job thread finishes it
+    ahead = ahead_;
+  }
+  JoinThread();
+  worker_ = std::thread([this, ahead, id] {
+    const double length = ahead->job.end - ahead->job.start;
     try {
-      Transcode(job, cancel_, [&](double done, double total) { processing_(id, done, total); });
+      processing_(id, length, length);
+    } catch (...) {  // the progress is not the job's outcome
+    }
+    Finish(id, std::nullopt, ahead);
+  });
+  return true;
+}
+
+void FfmpegVideoEditor::StartThread(TranscodeJob work, std::shared_ptr<AheadWork> ahead,
+                                    EditJobId id) {
+  JoinThread();
+  cancel_ = false;
+  worker_ = std::thread([this, work = std::move(work), ahead = std::move(ahead), id] {
+    std::optional<Error> failure;
+    const auto taken_by = [&] {
+      MutexLock lock(mutex_);
+      return ahead->taken_by;
+    };
+    try {
+      // Work ahead yields to everything else on the machine (on Linux this thread only, and
+      // the threads it starts).
+      if (ahead) setpriority(PRIO_PROCESS, 0, kAheadNiceness);
+      Transcode(work, cancel_, [&](double done, double total) {
+        if (const EditJobId job = ahead ? taken_by() : id) processing_(job, done, total);
+      });
     } catch (...) {
       failure = Error::FromCurrent();
     }
-    running_ = false;
-    if (cancel_) return;
-    try {
-      if (failure)
-        failed_(id, *failure);
-      else
-        complete_(id);
-    } catch (...) {  // a notification that cannot be told has nowhere else to go
+    EditJobId job = id;
+    if (ahead) {
+      MutexLock lock(mutex_);
+      ahead->ended = true;
+      ahead->failure = failure;
+      job = ahead->taken_by;
     }
+    if (job && !cancel_) Finish(job, std::move(failure), ahead);
   });
-  return id;
+}
+
+void FfmpegVideoEditor::Finish(EditJobId id, std::optional<Error> failure,
+                               const std::shared_ptr<AheadWork>& ahead) {
+  if (ahead) {
+    if (!failure) {
+      try {
+        MoveFile(ahead->job.output, ahead->output);
+      } catch (...) {
+        failure = Error::FromCurrent();
+      }
+    }
+    MutexLock lock(mutex_);
+    if (ahead_ == ahead) ahead_.reset();
+  }
+  running_ = false;
+  try {
+    if (failure)
+      failed_(id, *failure);
+    else
+      complete_(id);
+  } catch (...) {  // a notification that cannot be told has nowhere else to go
+  }
+}
+
+void FfmpegVideoEditor::JoinThread() {
+  if (worker_.joinable()) worker_.join();
 }
 
 }  // namespace moviletta

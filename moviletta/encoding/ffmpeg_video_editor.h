@@ -2,10 +2,12 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 
+#include "moviletta/common/mutex.h"
 #include "moviletta/common/shared_callback.h"
 #include "moviletta/encoding/transcode.h"
 #include "moviletta/encoding/video_editor.h"
@@ -16,9 +18,15 @@ namespace moviletta {
 // and WMA 2 sound), format 6 an MPEG program stream with MPEG-1 pictures where the frame rate is
 // one MPEG-1 knows, MPEG-2 otherwise, and MP2 sound. See Transcode for the rest.
 //
-// Threads: the host thread calls the VideoEditor members; a job runs on the editor's own thread,
-// one at a time, and calls the callbacks from there. The destructor cancels a running job and
-// joins its thread; the cancelled job tells nothing.
+// CompressAhead compresses into a private file in the system's temporary folder, on the job
+// thread at the lowest priority (nice 19). A SaveOutputFile of the same recording (device, inode,
+// size and modification time unchanged) with the same settings takes that work over: finished,
+// the file is moved into place and the job tells 100 % and completes at once; still running, the
+// job goes on from where it is and tells its progress from then on. Anything else drops it.
+//
+// Threads: the host thread calls the VideoEditor members; a job (and the work ahead) runs on the
+// editor's own thread, one at a time, and calls the callbacks from there. The destructor cancels
+// a running job and joins its thread; the cancelled job tells nothing.
 class FfmpegVideoEditor : public VideoEditor {
  public:
   FfmpegVideoEditor() = default;
@@ -46,12 +54,36 @@ class FfmpegVideoEditor : public VideoEditor {
   // and the sound come from different files or spans.
   EditJobId SaveOutputFile(const std::string& path) override;
 
+  void CompressAhead(const std::string& path) override;
+  void ForgetAhead() override;
+
+  enum class Ahead { kNone, kRunning, kReady };
+  // Where the work ahead stands: none (or taken over by a job), running, or waiting to be taken.
+  Ahead AheadState() EXCLUDES(mutex_);
+
  private:
   struct Clip {
     std::string path;
     double start = 0;
     double end = 0;
   };
+  // The work CompressAhead began, shared with the job thread.
+  struct AheadWork {
+    TranscodeJob job;      // its output is the private file
+    std::string identity;  // the recording's, when the work began
+    bool ended = false;    // guarded by mutex_, as the rest below
+    std::optional<Error> failure;
+    EditJobId taken_by = 0;  // the job that took the work over, if one did
+    std::string output;      // where that job wants the file
+  };
+
+  // Runs `work` on the job thread: `ahead` when it is work ahead, else job `id`.
+  void StartThread(TranscodeJob work, std::shared_ptr<AheadWork> ahead, EditJobId id);
+  // Tells job `id`'s end: moves `ahead`'s file to the job's output first when it has one.
+  void Finish(EditJobId id, std::optional<Error> failure, const std::shared_ptr<AheadWork>& ahead);
+  // Takes the work ahead over for job `id` writing `output`, when it makes the same file.
+  bool TakeOver(const TranscodeJob& wanted, EditJobId id) EXCLUDES(mutex_);
+  void JoinThread();
 
   TranscodeJob job_;
   std::optional<Clip> video_;
@@ -63,6 +95,8 @@ class FfmpegVideoEditor : public VideoEditor {
   EditJobId last_job_ = 0;
   std::atomic<bool> running_{false};
   std::atomic<bool> cancel_{false};
+  Mutex mutex_;
+  std::shared_ptr<AheadWork> ahead_ GUARDED_BY(mutex_);
   std::thread worker_;
 };
 

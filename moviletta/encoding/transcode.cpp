@@ -9,9 +9,14 @@ extern "C" {
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <mutex>
+#include <thread>
+#include <tuple>
+#include <vector>
 
 #include "moviletta/common/constants.h"
 #include "moviletta/common/file_write.h"
+#include "moviletta/encoding/channel.h"
 #include "moviletta/encoding/video_editor.h"
 #include "moviletta/ffmpeg/encoder.h"
 
@@ -32,6 +37,21 @@ bool IsMpeg1FrameRate(int fps) {
   return fps == 24 || fps == 25 || fps == 30 || fps == 50 || fps == 60;
 }
 
+// What the reader hands one stream's worker: the frames decoded from one packet of the
+// recording, or the end of the stream.
+struct Work {
+  std::vector<ffmpeg::Frame> frames;
+  bool end = false;
+};
+// The packets one piece of work gave, in the order the encoder gave them.
+using Batch = std::vector<ffmpeg::Packet>;
+enum class Stream { kPictures, kSound, kDone };
+
+// Reads and decodes the recording, converts and encodes the pictures, resamples and encodes the
+// sound, and writes the packets. With several threads these four run at once (reader, picture
+// worker, sound worker, and the writer on the calling thread); the writer takes each piece of
+// work's packets in the order the reader handed the work out, so the file is the same byte for
+// byte as with one thread, where each piece is done and written at once.
 class Transcoder {
  public:
   Transcoder(const TranscodeJob& job, const std::atomic<bool>& cancel,
@@ -41,24 +61,10 @@ class Transcoder {
   void Run(const std::string& temporary) {
     OpenInput();
     OpenOutput(temporary);
-    ffmpeg::Packet packet = ffmpeg::NewPacket();
-    int read = 0;
-    while ((read = av_read_frame(input_.get(), packet.get())) >= 0) {
-      if (cancel_) throw Error(err::kComponentFailed, "the compression was cancelled", kSource);
-      if (packet->stream_index == video_index_) Decode(*video_decoder_, packet.get(), true);
-      if (packet->stream_index == audio_index_ && audio_decoder_)
-        Decode(*audio_decoder_, packet.get(), false);
-      av_packet_unref(packet.get());
-    }
-    if (read != AVERROR_EOF) ffmpeg::Check(read, "cannot read the recording", kSource);
-    Decode(*video_decoder_, nullptr, true);
-    if (audio_decoder_) Decode(*audio_decoder_, nullptr, false);
-    if (audio_encoder_) {
-      if (resample_) Resample(nullptr, 0);
-      DrainSound(true);
-    }
-    Encode(*video_encoder_, video_stream_, nullptr);
-    if (audio_encoder_) Encode(*audio_encoder_, audio_stream_, nullptr);
+    if (job_.threads == 1)
+      Read();
+    else
+      RunPipeline();
     ffmpeg::Check(av_write_trailer(output_.get()), "cannot finish the output", kSource);
     const int closed = avio_closep(&output_->pb);
     ffmpeg::Check(closed, "cannot write the output", kSource);
@@ -66,6 +72,117 @@ class Transcoder {
   }
 
  private:
+  // Channels between the threads: enough room for the reader to run ahead of the encoders.
+  struct Pipeline {
+    Channel<Work> pictures{12};
+    Channel<Work> sound{128};
+    Channel<Batch> encoded_pictures{64};
+    Channel<Batch> encoded_sound{128};
+    Channel<Stream> order{256};
+    void Abort() {
+      for (auto* c : {&pictures, &sound}) c->Abort();
+      for (auto* c : {&encoded_pictures, &encoded_sound}) c->Abort();
+      order.Abort();
+    }
+  };
+
+  void RunPipeline() {
+    Pipeline pipeline;
+    pipeline_ = &pipeline;
+    std::exception_ptr failure;
+    std::mutex failure_mutex;
+    // Every thread's failure ends the others; the first one is the job's.
+    const auto guarded = [&](auto body) {
+      return [&, body] {
+        try {
+          body();
+        } catch (...) {
+          std::lock_guard lock(failure_mutex);
+          if (!failure) failure = std::current_exception();
+          pipeline.Abort();
+        }
+      };
+    };
+    std::thread reader(guarded([this] { Read(); }));
+    std::thread pictures(guarded([this, &pipeline] {
+      while (auto work = pipeline.pictures.Pop())
+        if (!pipeline.encoded_pictures.Push(Pictures(*work)) || work->end) return;
+    }));
+    std::thread sound(guarded([this, &pipeline] {
+      while (auto work = pipeline.sound.Pop())
+        if (!pipeline.encoded_sound.Push(Sound(*work)) || work->end) return;
+    }));
+    guarded([&] {
+      while (auto stream = pipeline.order.Pop()) {
+        if (*stream == Stream::kDone) return;
+        auto batch =
+            (*stream == Stream::kPictures ? pipeline.encoded_pictures : pipeline.encoded_sound)
+                .Pop();
+        if (!batch) return;
+        Write(*stream, *batch);
+      }
+    })();
+    reader.join();
+    pictures.join();
+    sound.join();
+    pipeline_ = nullptr;
+    if (failure) std::rethrow_exception(failure);
+    if (cancel_) throw Error(err::kComponentFailed, "the compression was cancelled", kSource);
+  }
+
+  // Reads the recording to its end, decoding each packet and handing the frames on.
+  void Read() {
+    ffmpeg::Packet packet = ffmpeg::NewPacket();
+    int read = 0;
+    while ((read = av_read_frame(input_.get(), packet.get())) >= 0) {
+      if (cancel_) throw Error(err::kComponentFailed, "the compression was cancelled", kSource);
+      if (packet->stream_index == video_index_ &&
+          !HandOn(Stream::kPictures, Decode(*video_decoder_, packet.get())))
+        return;
+      if (packet->stream_index == audio_index_ && audio_decoder_ &&
+          !HandOn(Stream::kSound, Decode(*audio_decoder_, packet.get())))
+        return;
+      av_packet_unref(packet.get());
+    }
+    if (read != AVERROR_EOF) ffmpeg::Check(read, "cannot read the recording", kSource);
+    if (!HandOn(Stream::kPictures, Decode(*video_decoder_, nullptr))) return;
+    if (audio_decoder_ && !HandOn(Stream::kSound, Decode(*audio_decoder_, nullptr))) return;
+    Work end;
+    end.end = true;
+    if (!HandOn(Stream::kPictures, std::move(end))) return;
+    if (audio_encoder_) {
+      Work sound_end;
+      sound_end.end = true;
+      if (!HandOn(Stream::kSound, std::move(sound_end))) return;
+    }
+    if (pipeline_) pipeline_->order.Push(Stream::kDone);
+  }
+
+  // Gives `work` to its stream's worker, or with one thread does it and writes its packets at
+  // once. False when the pipeline was aborted.
+  bool HandOn(Stream stream, Work work) {
+    if (work.frames.empty() && !work.end) return true;
+    if (!pipeline_) {
+      Batch batch = stream == Stream::kPictures ? Pictures(work) : Sound(work);
+      Write(stream, batch);
+      return true;
+    }
+    return (stream == Stream::kPictures ? pipeline_->pictures : pipeline_->sound)
+               .Push(std::move(work)) &&
+           pipeline_->order.Push(stream);
+  }
+
+  void Write(Stream stream, Batch& batch) {
+    AVStream& to = *(stream == Stream::kPictures ? video_stream_ : audio_stream_);
+    const AVRational from = stream == Stream::kPictures ? video_time_base_ : audio_time_base_;
+    for (ffmpeg::Packet& packet : batch) {
+      av_packet_rescale_ts(packet.get(), from, to.time_base);
+      packet->stream_index = to.index;
+      ffmpeg::Check(av_interleaved_write_frame(output_.get(), packet.get()),
+                    "cannot write the greeting", kSource);
+    }
+  }
+
   void OpenInput() {
     AVFormatContext* raw = nullptr;
     const int opened = avformat_open_input(&raw, job_.input.c_str(), nullptr, nullptr);
@@ -78,9 +195,27 @@ class Transcoder {
     if (video_index_ < 0)
       throw Error(err::kComponentFailed, "no pictures in " + job_.input, kSource);
     video_decoder_ = ffmpeg::OpenDecoder(raw->streams[video_index_], job_.input, kSource, 1);
+    pictures_in_ = Timing(*raw->streams[video_index_]);
     audio_index_ = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    if (audio_index_ >= 0)
+    if (audio_index_ >= 0) {
       audio_decoder_ = ffmpeg::OpenDecoder(raw->streams[audio_index_], job_.input, kSource, 1);
+      sound_in_ = Timing(*raw->streams[audio_index_]);
+    }
+  }
+
+  // Where a stream's timestamps count from and in what unit: the workers read these rather than
+  // the input, which belongs to the reader.
+  struct StreamTiming {
+    int64_t start = 0;
+    double unit = 0;
+  };
+  static StreamTiming Timing(const AVStream& stream) {
+    return {std::max<int64_t>(stream.start_time, 0), av_q2d(stream.time_base)};
+  }
+  static double Seconds(const AVFrame& frame, const StreamTiming& timing) {
+    return frame.best_effort_timestamp == AV_NOPTS_VALUE
+               ? 0
+               : (frame.best_effort_timestamp - timing.start) * timing.unit;
   }
 
   void OpenOutput(const std::string& temporary) {
@@ -120,6 +255,7 @@ class Transcoder {
         },
         kSource);
     video_stream_ = ffmpeg::AddStream(*output_, *video_encoder_, kSource);
+    video_time_base_ = video_encoder_->time_base;
     picture_ = ffmpeg::NewFrame();
     picture_->format = AV_PIX_FMT_YUV420P;
     picture_->width = width_, picture_->height = height_;
@@ -141,6 +277,7 @@ class Transcoder {
           },
           kSource);
       audio_stream_ = ffmpeg::AddStream(*output_, *audio_encoder_, kSource);
+      audio_time_base_ = audio_encoder_->time_base;
       SwrContext* swr = nullptr;
       ffmpeg::Check(
           swr_alloc_set_opts2(&swr, &audio_encoder_->ch_layout, audio_encoder_->sample_fmt,
@@ -160,43 +297,58 @@ class Transcoder {
                   kSource);
   }
 
-  void Decode(AVCodecContext& decoder, AVPacket* packet, bool video) {
+  // The frames `packet` decodes to (none: the decoder's last ones).
+  Work Decode(AVCodecContext& decoder, AVPacket* packet) {
+    Work work;
     // A damaged packet of the recording is skipped, as a player would.
-    if (avcodec_send_packet(&decoder, packet) < 0 && packet) return;
+    if (avcodec_send_packet(&decoder, packet) < 0 && packet) return work;
     for (;;) {
-      const int rc = avcodec_receive_frame(&decoder, frame_.get());
-      if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+      ffmpeg::Frame frame = ffmpeg::NewFrame();
+      const int rc = avcodec_receive_frame(&decoder, frame.get());
+      if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return work;
       ffmpeg::Check(rc, "cannot decode the recording", kSource);
-      if (video)
-        TakePicture(decoder);
-      else
-        TakeSound();
-      av_frame_unref(frame_.get());
+      work.frames.push_back(std::move(frame));
     }
   }
 
-  void TakePicture(const AVCodecContext& decoder) {
-    const AVStream* stream = input_->streams[video_index_];
-    const int64_t pts =
-        frame_->best_effort_timestamp == AV_NOPTS_VALUE
-            ? 0
-            : frame_->best_effort_timestamp - std::max<int64_t>(stream->start_time, 0);
-    const double seconds = pts * av_q2d(stream->time_base);
+  // The picture worker: converts and encodes, and at the end drains the encoder.
+  Batch Pictures(const Work& work) {
+    Batch batch;
+    for (const ffmpeg::Frame& frame : work.frames) TakePicture(*frame, batch);
+    if (work.end) Encode(*video_encoder_, nullptr, batch);
+    return batch;
+  }
+
+  // The sound worker: resamples and encodes, and at the end drains the resampler and the
+  // encoder.
+  Batch Sound(const Work& work) {
+    Batch batch;
+    if (!audio_encoder_) return batch;
+    for (const ffmpeg::Frame& frame : work.frames) TakeSound(*frame, batch);
+    if (work.end) {
+      if (resample_) Resample(nullptr, 0, batch);
+      DrainSound(true, batch);
+      Encode(*audio_encoder_, nullptr, batch);
+    }
+    return batch;
+  }
+
+  void TakePicture(const AVFrame& frame, Batch& batch) {
+    const double seconds = Seconds(frame, pictures_in_);
     if (seconds < job_.start || seconds >= job_.end) return;
     ffmpeg::Check(av_frame_make_writable(picture_.get()), "cannot allocate a frame", kSource);
     // Full range is said by the deprecated YUVJ format or, by newer decoders, by the range field.
     const bool full_range_420 =
-        frame_->format == AV_PIX_FMT_YUVJ420P ||
-        (frame_->format == AV_PIX_FMT_YUV420P && frame_->color_range == AVCOL_RANGE_JPEG);
-    if (full_range_420 && decoder.width == width_ && decoder.height == height_) {
-      SqueezeRange();
+        frame.format == AV_PIX_FMT_YUVJ420P ||
+        (frame.format == AV_PIX_FMT_YUV420P && frame.color_range == AVCOL_RANGE_JPEG);
+    if (full_range_420 && frame.width == width_ && frame.height == height_) {
+      SqueezeRange(frame);
     } else {
-      scale_.reset(sws_getCachedContext(scale_.release(), decoder.width, decoder.height,
-                                        static_cast<AVPixelFormat>(frame_->format), width_, height_,
-                                        AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr,
-                                        nullptr));
+      scale_.reset(sws_getCachedContext(
+          scale_.release(), frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
+          width_, height_, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
       if (!scale_) throw Error(err::kComponentFailed, "cannot scale the pictures", kSource);
-      sws_scale(scale_.get(), frame_->data, frame_->linesize, 0, decoder.height, picture_->data,
+      sws_scale(scale_.get(), frame.data, frame.linesize, 0, frame.height, picture_->data,
                 picture_->linesize);
     }
     // Each picture covers the output frames up to its own time: frames repeat or drop as the
@@ -204,14 +356,14 @@ class Transcoder {
     const int64_t last = static_cast<int64_t>(std::floor((seconds - job_.start) * fps_ + 0.5));
     while (next_picture_ <= last) {
       picture_->pts = next_picture_++;
-      Encode(*video_encoder_, video_stream_, picture_.get());
+      Encode(*video_encoder_, picture_.get(), batch);
     }
     Progress(seconds - job_.start);
   }
 
   // The recording's full-range (JPEG) picture into the limited range the encoders take, through
   // one table per plane: at an unchanged size this is all the conversion there is to do.
-  void SqueezeRange() {
+  void SqueezeRange(const AVFrame& frame) {
     static const auto tables = [] {
       std::array<std::array<uint8_t, 256>, 2> t{};
       for (int v = 0; v < 256; ++v) {
@@ -226,7 +378,7 @@ class Transcoder {
       const int columns = plane == 0 ? width_ : (width_ + 1) / 2;
       for (int y = 0; y < rows; ++y) {
         const uint8_t* from =
-            frame_->data[plane] + static_cast<std::ptrdiff_t>(y) * frame_->linesize[plane];
+            frame.data[plane] + static_cast<std::ptrdiff_t>(y) * frame.linesize[plane];
         uint8_t* to =
             picture_->data[plane] + static_cast<std::ptrdiff_t>(y) * picture_->linesize[plane];
         for (int x = 0; x < columns; ++x) to[x] = table[from[x]];
@@ -235,32 +387,27 @@ class Transcoder {
   }
 
   // The decoded sound from the clip's start on; what the clip's length leaves out is cut later.
-  void TakeSound() {
-    const AVStream* stream = input_->streams[audio_index_];
-    const double at =
-        frame_->best_effort_timestamp == AV_NOPTS_VALUE
-            ? 0
-            : (frame_->best_effort_timestamp - std::max<int64_t>(stream->start_time, 0)) *
-                  av_q2d(stream->time_base);
+  void TakeSound(const AVFrame& frame, Batch& batch) {
+    const double at = Seconds(frame, sound_in_);
     const int skip =
         at >= job_.start
             ? 0
             : static_cast<int>(std::min<double>(
-                  frame_->nb_samples, std::lround((job_.start - at) * frame_->sample_rate)));
-    if (skip >= frame_->nb_samples) return;
-    const auto format = static_cast<AVSampleFormat>(frame_->format);
+                  frame.nb_samples, std::lround((job_.start - at) * frame.sample_rate)));
+    if (skip >= frame.nb_samples) return;
+    const auto format = static_cast<AVSampleFormat>(frame.format);
     const bool planar = av_sample_fmt_is_planar(format);
-    const int channels = frame_->ch_layout.nb_channels;
+    const int channels = frame.ch_layout.nb_channels;
     const std::size_t offset =
         static_cast<std::size_t>(skip) * av_get_bytes_per_sample(format) * (planar ? 1 : channels);
     std::vector<const uint8_t*> planes(planar ? channels : 1);
-    for (std::size_t i = 0; i < planes.size(); ++i) planes[i] = frame_->extended_data[i] + offset;
-    Resample(planes.data(), frame_->nb_samples - skip);
+    for (std::size_t i = 0; i < planes.size(); ++i) planes[i] = frame.extended_data[i] + offset;
+    Resample(planes.data(), frame.nb_samples - skip, batch);
   }
 
   // Converts `count` samples (none: the samples the resampler still holds) into the sound FIFO,
   // up to the clip's length.
-  void Resample(const uint8_t** in, int count) {
+  void Resample(const uint8_t** in, int count, Batch& batch) {
     const int capacity = swr_get_out_samples(resample_.get(), count);
     if (capacity <= 0) return;
     if (!converted_ || converted_->nb_samples < capacity) {
@@ -280,11 +427,11 @@ class Transcoder {
     ffmpeg::Check(
         av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(converted_->data), kept),
         "cannot buffer the sound", kSource);
-    DrainSound(false);
+    DrainSound(false, batch);
   }
 
   // Encodes the buffered sound in frames of the encoder's size; at the end, the rest padded.
-  void DrainSound(bool last) {
+  void DrainSound(bool last, Batch& batch) {
     const int size = audio_encoder_->frame_size > 0 ? audio_encoder_->frame_size : 1024;
     while (av_audio_fifo_size(fifo_.get()) >= size ||
            (last && av_audio_fifo_size(fifo_.get()) > 0)) {
@@ -299,12 +446,20 @@ class Transcoder {
       av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(chunk->data), size);
       chunk->pts = sound_written_;
       sound_written_ += size;
-      Encode(*audio_encoder_, audio_stream_, chunk.get());
+      Encode(*audio_encoder_, chunk.get(), batch);
     }
   }
 
-  void Encode(AVCodecContext& encoder, AVStream* stream, AVFrame* frame) {
-    ffmpeg::EncodeInto(encoder, frame, *output_, *stream, *packet_, "the greeting", kSource);
+  void Encode(AVCodecContext& encoder, AVFrame* frame, Batch& batch) {
+    const ffmpeg::Packet scratch = ffmpeg::NewPacket();
+    ffmpeg::Encode(
+        encoder, frame, *scratch,
+        [&](AVPacket& packet) {
+          ffmpeg::Packet kept = ffmpeg::NewPacket();
+          av_packet_move_ref(kept.get(), &packet);
+          batch.push_back(std::move(kept));
+        },
+        "the greeting", kSource);
   }
 
   void Progress(double done) {
@@ -327,13 +482,16 @@ class Transcoder {
   ffmpeg::CodecContext audio_encoder_;
   AVStream* video_stream_ = nullptr;
   AVStream* audio_stream_ = nullptr;
+  AVRational video_time_base_{};
+  AVRational audio_time_base_{};
+  StreamTiming pictures_in_;
+  StreamTiming sound_in_;
+  Pipeline* pipeline_ = nullptr;  // none with one thread
   ffmpeg::ScaleContext scale_;
   ffmpeg::SwrContext resample_;
   AudioFifo fifo_;
-  ffmpeg::Frame frame_ = ffmpeg::NewFrame();
   ffmpeg::Frame picture_;
   ffmpeg::Frame converted_;
-  ffmpeg::Packet packet_ = ffmpeg::NewPacket();
   int fps_ = 0;
   int width_ = 0;
   int height_ = 0;
@@ -345,6 +503,12 @@ class Transcoder {
 };
 
 }  // namespace
+
+bool TranscodeJob::SameWork(const TranscodeJob& o) const {
+  return std::tie(input, start, end, format, fps, width, height, sample_rate, audio_bit_rate) ==
+         std::tie(o.input, o.start, o.end, o.format, o.fps, o.width, o.height, o.sample_rate,
+                  o.audio_bit_rate);
+}
 
 int64_t VideoBitRate(int width, int height, int fps) {
   return std::max<int64_t>(300000, int64_t{width} * height * fps / 4);

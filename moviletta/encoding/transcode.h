@@ -20,9 +20,15 @@ struct TranscodeJob {
   int32_t height = 0;
   int32_t sample_rate = 0;  // output sound (MPEG only); 0 keeps the input's
   int32_t audio_bit_rate = 0;
+  int32_t threads = 0;  // 1: everything on the calling thread; otherwise a pipeline of threads
+
+  // Whether `other` makes the same file, wherever it is written and however.
+  bool SameWork(const TranscodeJob& other) const;
 };
 
-// Runs `job`, streaming: memory does not grow with the length of the clip. The output is written
+// Runs `job`, streaming: memory does not grow with the length of the clip. The pipeline's
+// decoding, picture encoding, sound encoding and writing run on threads of their own and write
+// the same bytes as one thread. The output is written
 // under a hidden temporary name beside `job.output` and renamed to it only at the end, so a
 // failed or cancelled job leaves no file under the final name. Calls `progress` (seconds done,
 // seconds in all) a few times a second and once at the end. Throws Error on failure and when

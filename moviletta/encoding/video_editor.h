@@ -52,6 +52,16 @@ class VideoEditor {
   virtual void AddAudioClip(const std::string& path, double start, double end) = 0;
   // Starts writing the output file and returns the job's number while the job goes on.
   virtual EditJobId SaveOutputFile(const std::string& path) = 0;
+
+  // The recording at `path` has just ended: the component may compress it whole now, with the
+  // output settings set now, in the background and at low priority, so that a SaveOutputFile of
+  // the same recording with the same settings completes sooner (its notifications are the same).
+  // Nothing is written where anyone can see it, and nothing is told; a call the component cannot
+  // use changes nothing.
+  virtual void CompressAhead(const std::string& path) = 0;
+  // Drops what CompressAhead began (a new recording replaces the file): from now on the component
+  // leaves the processor and the recording alone until asked.
+  virtual void ForgetAhead() = 0;
 };
 
 }  // namespace moviletta

@@ -27,17 +27,28 @@ AVStream* AddStream(AVFormatContext& output, const AVCodecContext& encoder, cons
   return stream;
 }
 
-void EncodeInto(AVCodecContext& encoder, AVFrame* frame, AVFormatContext& output, AVStream& stream,
-                AVPacket& packet, const std::string& what, const char* source) {
+void Encode(AVCodecContext& encoder, AVFrame* frame, AVPacket& packet,
+            const std::function<void(AVPacket&)>& take, const std::string& what,
+            const char* source) {
   Check(avcodec_send_frame(&encoder, frame), "cannot compress " + what, source);
   for (;;) {
     const int rc = avcodec_receive_packet(&encoder, &packet);
     if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
     Check(rc, "cannot compress " + what, source);
-    av_packet_rescale_ts(&packet, encoder.time_base, stream.time_base);
-    packet.stream_index = stream.index;
-    Check(av_interleaved_write_frame(&output, &packet), "cannot write " + what, source);
+    take(packet);
   }
+}
+
+void EncodeInto(AVCodecContext& encoder, AVFrame* frame, AVFormatContext& output, AVStream& stream,
+                AVPacket& packet, const std::string& what, const char* source) {
+  Encode(
+      encoder, frame, packet,
+      [&](AVPacket& written) {
+        av_packet_rescale_ts(&written, encoder.time_base, stream.time_base);
+        written.stream_index = stream.index;
+        Check(av_interleaved_write_frame(&output, &written), "cannot write " + what, source);
+      },
+      what, source);
 }
 
 }  // namespace moviletta::ffmpeg

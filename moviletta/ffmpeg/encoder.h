@@ -18,6 +18,13 @@ CodecContext OpenEncoder(AVCodecID id, const AVFormatContext& output,
 // A new stream of `output` that carries what `encoder` writes. Throws Error from `source`.
 AVStream* AddStream(AVFormatContext& output, const AVCodecContext& encoder, const char* source);
 
+// Sends `frame` to `encoder` (null drains it) and hands every packet it gives back to `take`
+// through `packet`, in the encoder's time base; `take` owns its content from then on. Throws
+// Error from `source`, naming `what` is being compressed.
+void Encode(AVCodecContext& encoder, AVFrame* frame, AVPacket& packet,
+            const std::function<void(AVPacket&)>& take, const std::string& what,
+            const char* source);
+
 // Sends `frame` to `encoder` (null drains it) and writes every packet it gives back to `stream`
 // of `output`, through `packet`. Throws Error from `source`, naming `what` is being written.
 void EncodeInto(AVCodecContext& encoder, AVFrame* frame, AVFormatContext& output, AVStream& stream,
