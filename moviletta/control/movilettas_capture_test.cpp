@@ -86,6 +86,34 @@ TEST_F(RecordingTest, WithoutAnAnimatedSkinTheCaptureRunsUntilItEnds) {
   EXPECT_TRUE(Reports().empty());
 }
 
+// The editing component may compress a recording while it is reviewed, with the settings of that
+// moment; a new recording takes that work back before the old file goes.
+TEST_F(RecordingTest, AnEndedRecordingIsCompressedAheadWithTheSettingsOfTheMoment) {
+  Start({{"OUTPUT", "mpg"}, {"FILEWIDTH", "176"}});
+  harness.editor->calls.clear();
+  harness.control().RecordVideo();
+  EXPECT_THAT(harness.editor->ahead, ElementsAre("Forget"));
+  harness.capture->RaiseCaptureEnd();
+  harness.host.ProcessPendingEvents();
+  EXPECT_THAT(harness.editor->ahead,
+              ElementsAre("Forget", "CompressAhead(" + Output("Moviletta.avi") + ")"));
+  EXPECT_THAT(harness.editor->calls, Contains("OutputFormat=6"));
+  EXPECT_THAT(harness.editor->calls, Contains("OutputWidth=176"));
+
+  harness.editor->ahead.clear();
+  harness.control().RecordVideo();
+  harness.capture->RaiseCaptureEnd(Error(err::kComponentFailed, "the camera went away"));
+  harness.host.ProcessPendingEvents();
+  EXPECT_THAT(harness.editor->ahead, ElementsAre("Forget")) << "a failed recording is not";
+
+  harness.editor->fail_on = "OutputFormat";
+  harness.control().RecordVideo();
+  harness.capture->RaiseCaptureEnd();
+  harness.host.ProcessPendingEvents();
+  EXPECT_EQ(Reports().size(), 1u) << "only the camera's failure is reported";
+  EXPECT_EQ(harness.control().ClientStatus(), STATUS_STOPPED);
+}
+
 TEST_F(RecordingTest, AnAnimatedSkinCyclesOverTheRecordingUntilTheCaptureEnds) {
   Start();
   LoadAnimatedSkin(3);

@@ -7,7 +7,9 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
+#include "tests/fixtures/gif_files.h"
 #include "tests/fixtures/media_probe.h"
 #include "tests/fixtures/recordings.h"
 
@@ -53,6 +55,30 @@ class VideoEditorTest : public ::testing::Test {
     job_ = editor_.SaveOutputFile(output);
     EXPECT_TRUE(ended_.wait_for(lock, std::chrono::seconds(60), [&] { return !ends_.empty(); }));
     return ends_.empty() ? std::nullopt : ends_.back();
+  }
+  // The editor compresses `input` ahead with the settings of a Compress(format, fps).
+  void CompressAhead(const std::string& input, int format, int fps) {
+    editor_.SetOutputFormat(format);
+    editor_.SetOutputFrameRate(fps);
+    editor_.CompressAhead(input);
+  }
+  void WaitUntilAheadIsReady() {
+    for (int i = 0; i < 600 && editor_.AheadState() == FfmpegVideoEditor::Ahead::kRunning; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(editor_.AheadState(), FfmpegVideoEditor::Ahead::kReady);
+  }
+  void Forget() {
+    ends_.clear();
+    progress_.clear();
+  }
+  // The private files of work ahead of this process, wherever they are.
+  static std::vector<std::string> AheadFiles() {
+    std::vector<std::string> found;
+    const std::string mine = "moviletta-ahead-" + std::to_string(getpid()) + "-";
+    for (const auto& entry : fs::directory_iterator(fs::temp_directory_path()))
+      if (entry.path().filename().string().find(mine) != std::string::npos)
+        found.push_back(entry.path().string());
+    return found;
   }
   void End(std::optional<Error> failure) {
     std::lock_guard lock(mutex_);
@@ -177,6 +203,59 @@ TEST_F(VideoEditorTest, AClipThatStartsLaterTakesItsSoundFromTheSameMoment) {
   double loudness = 0;
   for (std::size_t i = 2000; i < 6000; ++i) loudness += std::abs(tracks.sound[i]);
   EXPECT_GT(loudness / 4000, 3000) << "the tone of the clip's second, not the silence before it";
+}
+
+// Work done ahead gives the very file the job would write, with the same notifications, whether
+// it had finished or was still running; a changed setting or a new recording starts afresh; the
+// private file never shows beside the output and never outlives the editor.
+TEST_F(VideoEditorTest, WorkAheadGivesTheSameFileAndAnyChangeStartsAfresh) {
+  MakeRecording(Path("take.avi"), 6, 640, 480, 30);
+  ASSERT_EQ(Compress(Path("take.avi"), Path("plain.wmv"), kOutputFormatWmv, 30), std::nullopt);
+  const std::string plain = ReadFile(Path("plain.wmv"));
+
+  Forget();
+  CompressAhead(Path("take.avi"), kOutputFormatWmv, 30);
+  WaitUntilAheadIsReady();
+  EXPECT_EQ(AheadFiles().size(), 1u);
+  ASSERT_EQ(Compress(Path("take.avi"), Path("ready.wmv"), kOutputFormatWmv, 30), std::nullopt);
+  EXPECT_TRUE(ReadFile(Path("ready.wmv")) == plain);
+  ASSERT_EQ(progress_.size(), 1u) << "finished work tells its 100 % once";
+  EXPECT_EQ(progress_[0].first, progress_[0].second);
+  EXPECT_TRUE(AheadFiles().empty()) << "moved into place";
+
+  Forget();
+  CompressAhead(Path("take.avi"), kOutputFormatWmv, 30);
+  EXPECT_EQ(editor_.AheadState(), FfmpegVideoEditor::Ahead::kRunning);
+  ASSERT_EQ(Compress(Path("take.avi"), Path("running.wmv"), kOutputFormatWmv, 30), std::nullopt);
+  EXPECT_TRUE(ReadFile(Path("running.wmv")) == plain);
+  ASSERT_FALSE(progress_.empty());
+  EXPECT_EQ(progress_.back().first, progress_.back().second);
+  EXPECT_EQ(ends_.size(), 1u) << "one job, one end";
+
+  Forget();
+  CompressAhead(Path("take.avi"), kOutputFormatWmv, 30);
+  WaitUntilAheadIsReady();
+  ASSERT_EQ(Compress(Path("take.avi"), Path("slow.wmv"), kOutputFormatWmv, 10), std::nullopt);
+  EXPECT_NEAR(Probe(Path("slow.wmv")).video_frames, 60, 1) << "the job's own frame rate";
+
+  Forget();
+  CompressAhead(Path("take.avi"), kOutputFormatWmv, 30);
+  WaitUntilAheadIsReady();
+  MakeRecording(Path("take.avi"), 2, 640, 480, 30);
+  ASSERT_EQ(Compress(Path("take.avi"), Path("new.wmv"), kOutputFormatWmv, 30), std::nullopt);
+  EXPECT_NEAR(Probe(Path("new.wmv")).video_frames, 60, 1) << "the new recording";
+
+  CompressAhead(Path("take.avi"), kOutputFormatWmv, 30);
+  editor_.ForgetAhead();
+  EXPECT_EQ(editor_.AheadState(), FfmpegVideoEditor::Ahead::kNone);
+  {
+    FfmpegVideoEditor leaving;
+    leaving.SetOutputFormat(kOutputFormatWmv);
+    leaving.CompressAhead(Path("take.avi"));
+  }
+  EXPECT_TRUE(AheadFiles().empty());
+  for (const auto& entry : fs::directory_iterator(folder_))
+    EXPECT_EQ(entry.path().extension() == ".part", false) << entry.path();
 }
 
 TEST_F(VideoEditorTest, RefusesJobsItCannotRun) {

@@ -10,10 +10,10 @@ namespace moviletta {
 // One merge: the pictures and the sound of `input` between `start` and `end` seconds into
 // `output`, compressed as `format` describes.
 struct TranscodeJob {
-  std::string input;
+  std::string input{};
   double start = 0;
   double end = 0;
-  std::string output;
+  std::string output{};
   int32_t format = 0;  // kOutputFormatMpeg or kOutputFormatWmv
   int32_t fps = 0;     // output frame rate; 0 keeps the input's
   int32_t width = 0;   // output size (MPEG only); 0 keeps the input's

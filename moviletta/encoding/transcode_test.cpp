@@ -1,0 +1,76 @@
+#include "moviletta/encoding/transcode.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "moviletta/common/error.h"
+#include "moviletta/encoding/video_editor.h"
+#include "tests/fixtures/gif_files.h"
+#include "tests/fixtures/recordings.h"
+
+namespace moviletta::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TranscodeTest : public ::testing::Test {
+ protected:
+  TranscodeTest() { fs::create_directories(folder_); }
+  ~TranscodeTest() override { fs::remove_all(folder_); }
+  std::string Path(const std::string& name) const { return (folder_ / name).string(); }
+
+  fs::path folder_ =
+      fs::temp_directory_path() / ("moviletta-transcode-" + std::to_string(getpid()));
+};
+
+// The pipeline stays deterministic: whatever its threads do when, the file is the one that one
+// thread writes, for both formats, with the size, the rates and the span changed.
+TEST_F(TranscodeTest, ThePipelineWritesTheSameBytesAsOneThread) {
+  MakeRecording(Path("take.avi"), 4, 320, 240, 15);
+  TranscodeJob wmv{.input = Path("take.avi"), .end = 4, .format = kOutputFormatWmv, .fps = 15};
+  TranscodeJob mpeg{.input = Path("take.avi"),
+                    .start = 0.5,
+                    .end = 3.5,
+                    .format = kOutputFormatMpeg,
+                    .fps = 25,
+                    .width = 176,
+                    .height = 144,
+                    .sample_rate = 16000,
+                    .audio_bit_rate = 48000};
+  const std::atomic<bool> cancel{false};
+  for (TranscodeJob job : {wmv, mpeg}) {
+    std::string bytes[2];
+    for (int threads : {1, 0}) {
+      job.threads = threads;
+      job.output = Path("out-" + std::to_string(threads));
+      Transcode(job, cancel, [](double, double) {});
+      bytes[threads == 1] = ReadFile(job.output);
+    }
+    ASSERT_GT(bytes[0].size(), 10000u);
+    EXPECT_TRUE(bytes[0] == bytes[1]) << "format " << job.format << ": " << bytes[0].size()
+                                      << " bytes against " << bytes[1].size();
+  }
+}
+
+// A pipeline that is cancelled, or whose listener throws, ends every thread and leaves nothing.
+TEST_F(TranscodeTest, APipelineThatStopsHalfwayEndsAllItsThreadsAndLeavesNoFile) {
+  MakeRecording(Path("take.avi"), 4, 320, 240, 15);
+  const TranscodeJob job{.input = Path("take.avi"),
+                         .end = 4,
+                         .output = Path("out.wmv"),
+                         .format = kOutputFormatWmv,
+                         .fps = 15};
+  std::atomic<bool> cancel{false};
+  EXPECT_THROW(Transcode(job, cancel, [&](double, double) { cancel = true; }), Error);
+  cancel = false;
+  EXPECT_THROW(Transcode(job, cancel,
+                         [](double, double) { throw Error(err::kComponentFailed, "listener"); }),
+               Error);
+  EXPECT_FALSE(fs::exists(Path("out.wmv")));
+  EXPECT_FALSE(fs::exists(Path(".out.wmv.part")));
+}
+
+}  // namespace
+}  // namespace moviletta::testing
