@@ -122,6 +122,7 @@ class Transcoder {
         Write(*stream, *batch);
       }
     })();
+    pipeline.Abort();  // every piece of work is written; a worker without a stream waits still
     reader.join();
     pictures.join();
     sound.join();

@@ -39,8 +39,15 @@ TEST_F(TranscodeTest, ThePipelineWritesTheSameBytesAsOneThread) {
                     .height = 144,
                     .sample_rate = 16000,
                     .audio_bit_rate = 48000};
+  // A recording without sound leaves the sound worker without work.
+  ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i testsrc=s=160x120:r=15:d=2 -c:v mjpeg "
+                         "-an " +
+                         Path("silent.avi"))
+                            .c_str()),
+            0);
+  TranscodeJob silent{.input = Path("silent.avi"), .end = 2, .format = kOutputFormatWmv, .fps = 15};
   const std::atomic<bool> cancel{false};
-  for (TranscodeJob job : {wmv, mpeg}) {
+  for (TranscodeJob job : {wmv, mpeg, silent}) {
     std::string bytes[2];
     for (int threads : {1, 0}) {
       job.threads = threads;
@@ -48,7 +55,7 @@ TEST_F(TranscodeTest, ThePipelineWritesTheSameBytesAsOneThread) {
       Transcode(job, cancel, [](double, double) {});
       bytes[threads == 1] = ReadFile(job.output);
     }
-    ASSERT_GT(bytes[0].size(), 10000u);
+    ASSERT_GT(bytes[0].size(), 5000u);
     EXPECT_TRUE(bytes[0] == bytes[1]) << "format " << job.format << ": " << bytes[0].size()
                                       << " bytes against " << bytes[1].size();
   }
