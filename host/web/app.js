@@ -18,6 +18,7 @@ const page = {
   sending: false,
   lastSend: null,       // the arguments of the last send, for Try again
   outbox: [],           // the greetings not sent yet, as the control lists them
+  outboxTimer: 0,
   retryFromOutbox: false,  // the last send failed after its mail went: it waits in the outbox
   sendsStarted: 0,
   sendMark: 0,          // sendsStarted when the latest send was asked for
@@ -393,6 +394,9 @@ async function refreshOutbox() {
         run(ctl.OutboxDiscard(entry.id)).finally(refreshOutbox));
     return row;
   }));
+  // A send's result is told before the control has settled its entry: look again until it has.
+  clearTimeout(page.outboxTimer);
+  if (!page.sending && page.outbox.some((e) => e.sending)) page.outboxTimer = setTimeout(refreshOutbox, 300);
   follow();
 }
 
