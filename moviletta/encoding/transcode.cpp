@@ -80,8 +80,10 @@ class Transcoder {
     Channel<Batch> encoded_sound{128};
     Channel<Stream> order{256};
     void Abort() {
-      for (auto* c : {&pictures, &sound}) c->Abort();
-      for (auto* c : {&encoded_pictures, &encoded_sound}) c->Abort();
+      pictures.Abort();
+      sound.Abort();
+      encoded_pictures.Abort();
+      encoded_sound.Abort();
       order.Abort();
     }
   };
