@@ -218,8 +218,7 @@ function stop() {
 async function loadSkins() {
   let skins = [];
   try {
-    const response = await fetch("/skins", { headers: ctl.headers() });
-    if (response.ok) skins = await response.json();
+    skins = await ctl.skins();
   } catch (e) { /* the list stays short */ }
   const list = $("skin-list");
   const choices = [{ id: -1, name: "No skin" }, ...skins];
@@ -234,7 +233,7 @@ async function loadSkins() {
     label.append(input);
     if (skin.thumbnail) {
       const img = document.createElement("img");
-      img.src = skin.thumbnail + "?token=" + encodeURIComponent(token);
+      img.src = skin.thumbnail;
       img.alt = "";
       label.append(img);
     }
@@ -570,7 +569,7 @@ $("revoke-driver").addEventListener("click", () => revokeSite(page.driverOrigin)
 // ---- Wiring ----
 
 function showWindow(name) {
-  $("window").src = "/video/" + name + "?token=" + encodeURIComponent(token);
+  $("window").src = ctl.address("/video/" + name);
   $("window").alt = name === "player" ? "Your recorded greeting" : "Camera picture";
   $("stage").dataset.window = name;
 }

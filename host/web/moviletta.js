@@ -96,21 +96,24 @@ class Movilettas extends EventTarget {
     return reply.value;
   }
 
+  // The address of the host's `path` with this page's token, for what cannot send headers
+  // (pictures, the video windows).
+  address(path) {
+    return this.base + path + "?token=" + encodeURIComponent(this.token);
+  }
+
   // The skins a visitor may choose: [{id, name, thumbnail}], the thumbnail a picture's address.
   async skins() {
     const response = await fetch(this.base + "/skins", { headers: this.headers() });
     if (!response.ok) return [];
-    return (await response.json()).map((skin) => ({
-      ...skin,
-      thumbnail: this.base + skin.thumbnail + "?token=" + encodeURIComponent(this.token),
-    }));
+    return (await response.json()).map((skin) => ({ ...skin, thumbnail: this.address(skin.thumbnail) }));
   }
 
   // The capture window ("capture") or the player window ("player") as a new picture element
   // that shows the window's moving picture wherever the page places it.
   videoElement(name) {
     const picture = document.createElement("img");
-    picture.src = this.base + "/video/" + name + "?token=" + encodeURIComponent(this.token);
+    picture.src = this.address("/video/" + name);
     picture.alt = name === "player" ? "The recorded greeting" : "Camera picture";
     return picture;
   }
