@@ -27,7 +27,8 @@ int main() {
                         "Bob,555,bob@test",
                         std::string(2000, 'x'),
                         {"127.0.0.1:25", "studio@test", "", "drop@test"},
-                        {(sends / "Moviletta.mpg").string(), (sends / "Moviletta.jpg").string()}};
+                        {(sends / "Moviletta.mpg").string(), (sends / "Moviletta.jpg").string()},
+                        "Happy birthday"};
   Outbox outbox((root / "OUTBOX").string(), {});
   std::vector<double> keep, discard;
   for (int round = 0; round < 9; ++round) {

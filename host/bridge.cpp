@@ -397,16 +397,21 @@ void Bridge::StreamEvents(const Request& req, Response& res) {
   res.set_header("Cache-Control", "no-store");
   res.set_chunked_content_provider(
       "text/event-stream",
-      [this, after, first = std::move(first), origin, token](std::size_t,
-                                                             httplib::DataSink& sink) mutable {
+      [this, after, first = std::move(first), origin, token, greeted = false](
+          std::size_t, httplib::DataSink& sink) mutable {
+        // A short wait: the write that fails tells that a page is gone (a crashed window
+        // closes its connection without a word), and its claim is released within a second.
         const auto events =
-            first.empty() ? stream_.Next(after, std::chrono::seconds(15)) : std::move(first);
+            first.empty() ? stream_.Next(after, std::chrono::milliseconds(500)) : std::move(first);
         first.clear();
         if (stream_.closed() || !Admits(origin, token)) {
           sink.done();
           return false;
         }
-        std::string text = events.empty() ? ": still here\n\n" : "";
+        // After a restart of the studio the page's browser comes back within a second.
+        std::string text = greeted ? "" : "retry: 1000\n\n";
+        greeted = true;
+        if (events.empty() && text.empty()) text = ":\n\n";
         for (const auto& e : events)
           text +=
               "id: " + std::to_string(e.id) + "\nevent: " + e.name + "\ndata: " + e.json + "\n\n";

@@ -17,6 +17,12 @@ constexpr std::array<std::string_view, 10> kStateKinds = {
 
 }  // namespace
 
+EventStream::EventStream()
+    : first_id_(static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                          std::chrono::system_clock::now().time_since_epoch())
+                                          .count())),
+      next_id_(first_id_) {}
+
 void EventStream::Publish(std::string name, const nlohmann::json& data) {
   Add(std::move(name), JsonText(data), std::nullopt);
 }
@@ -62,10 +68,15 @@ std::vector<EventStream::Event> EventStream::Current(uint64_t& last_id) const {
 std::vector<EventStream::Event> EventStream::Next(uint64_t& after,
                                                   std::chrono::milliseconds timeout) {
   MutexLock lock(mutex_);
+  std::vector<Event> found;
+  if (!closed_ &&
+      (after + 1 < first_id_ || after >= next_id_)) {  // another process's id, or none of ours
+    found = CurrentLocked(after);
+    return found;
+  }
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!closed_ && next_id_ - 1 <= after)
     if (lock.WaitUntil(published_, deadline) == std::cv_status::timeout) break;
-  std::vector<Event> found;
   if (closed_) return found;
   if (!events_.empty() && events_.front().id > after + 1) {  // missed some: start afresh
     found = CurrentLocked(after);

@@ -20,9 +20,13 @@ namespace moviletta::web {
 // that reconnects misses nothing. A page that connects afresh (or too late to catch up) is
 // told the current state instead of the history: the last event of each state kind (start-up,
 // driver, status, message, panel, progress, front window, send start and result, no sound) and
-// the message boxes still waiting. Memory is bounded. Any thread.
+// the message boxes still waiting. Ids grow across the studio's processes (the first is the
+// microseconds since the epoch at construction), so that a page reconnecting with an id of an
+// earlier process, or an id this one never gave, starts afresh. Memory is bounded. Any thread.
 class EventStream {
  public:
+  EventStream();
+
   struct Event {
     uint64_t id;
     std::string name;
@@ -40,8 +44,8 @@ class EventStream {
   // the id after which its live events follow.
   std::vector<Event> Current(uint64_t& last_id) const;
   // The events after `after`, which moves to the last one returned; waits up to `timeout` when
-  // there are none. When events after it are no longer kept, returns the current state instead
-  // (see Current). Empty after Close.
+  // there are none. When events after it are no longer kept, or `after` is no id of this
+  // stream, returns the current state instead (see Current). Empty after Close.
   std::vector<Event> Next(uint64_t& after, std::chrono::milliseconds timeout);
   // Wakes every waiter for good.
   void Close();
@@ -56,7 +60,8 @@ class EventStream {
   std::deque<Event> events_ GUARDED_BY(mutex_);
   std::map<std::string, Event> state_ GUARDED_BY(mutex_);  // by kind
   std::map<uint64_t, Event> boxes_ GUARDED_BY(mutex_);     // open message boxes by box id
-  uint64_t next_id_ GUARDED_BY(mutex_) = 1;
+  const uint64_t first_id_;
+  uint64_t next_id_ GUARDED_BY(mutex_);
   bool closed_ GUARDED_BY(mutex_) = false;
 };
 

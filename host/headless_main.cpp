@@ -1,5 +1,7 @@
 // moviletta-cli: runs the control in a headless host with its real components, calls members by
-// name and prints what the control does.
+// name and prints what the control does. `--help` lists the options.
+#include <CLI/CLI.hpp>
+
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -17,17 +19,6 @@
 namespace {
 
 using namespace moviletta;
-
-int Usage() {
-  std::cerr
-      << "usage: moviletta-cli [--server URL] [--app-dir DIR] [--camera auto|synthetic|DEVICE]\n"
-         "                     [MEMBER[=ARG|ARG...]]...\n"
-         "  Creates the control (start-up against the greeting server at URL), calls each\n"
-         "  MEMBER in turn through the dispatch table and prints the events and results.\n"
-         "  Property reads: ClientStatus, ErrMsg, Miror, SkinPath; write: Miror=True.\n"
-         "  Wait=SECONDS processes the host's events for that long.\n";
-  return 2;
-}
 
 std::vector<Variant> SplitArguments(const std::string& text) {
   std::vector<Variant> args;
@@ -56,23 +47,31 @@ int main(int argc, char** argv) {
   ControlConfig config;
   CaptureOptions capture;
   std::vector<std::string> calls;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--server" && i + 1 < argc)
-      config.server_address = argv[++i];
-    else if (arg == "--app-dir" && i + 1 < argc)
-      config.app_directory = argv[++i];
-    else if (arg == "--camera" && i + 1 < argc) {
-      const std::string camera = argv[++i];
-      if (camera == "synthetic")
-        capture.source = CaptureOptions::Source::kSynthetic;
-      else if (camera != "auto")
-        capture.source = CaptureOptions::Source::kCamera, capture.camera.name = camera;
-    } else if (arg.starts_with("-"))
-      return Usage();
-    else
-      calls.push_back(arg);
+  CLI::App app(
+      "Creates the control (start-up against the greeting server), calls each MEMBER in turn "
+      "through the dispatch table and prints the events and results. Property reads: "
+      "ClientStatus, ErrMsg, Miror, SkinPath; write: Miror=True. Wait=SECONDS processes the "
+      "host's events for that long.",
+      "moviletta-cli");
+  app.set_version_flag("--version", std::string("moviletta-cli ") + MOVILETTA_VERSION);
+  app.failure_message(CLI::FailureMessage::help);
+  app.add_option("--server", config.server_address, "the greeting server's address")
+      ->capture_default_str();
+  app.add_option("--app-dir", config.app_directory, "the application folder")
+      ->capture_default_str();
+  std::string camera = "auto";
+  app.add_option("--camera", camera, "auto, synthetic (a test picture) or a device")
+      ->capture_default_str();
+  app.add_option("MEMBER", calls, "MEMBER, MEMBER=ARG or MEMBER=ARG|ARG|...");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;
   }
+  if (camera == "synthetic")
+    capture.source = CaptureOptions::Source::kSynthetic;
+  else if (camera != "auto")
+    capture.source = CaptureOptions::Source::kCamera, capture.camera.name = camera;
 
   HeadlessHost host;
   ModuleState module;

@@ -104,7 +104,7 @@ std::vector<std::string> SiteConsent::Origins() const {
 void SiteConsent::Keep(Tokens next) {
   nlohmann::json stored = nlohmann::json::object();
   for (const auto& [origin, token] : next) stored[origin] = token;
-  WriteFileWhole(file_, stored.dump(2), kSource, true);
+  WriteFileWhole(file_, stored.dump(2), kSource, /*sync_to_disk=*/true, /*owner_only=*/true);
   tokens_ = std::move(next);
 }
 

@@ -1,16 +1,14 @@
 // moviletta-studio: the web host. Creates the control on this thread, serves its page on
-// 127.0.0.1 and prints the page's address; runs until interrupted.
-//
-//   moviletta-studio [--server URL] [--app-dir DIR] [--camera auto|synthetic|DEVICE]
-//                    [--port N] [--bag FILE] [--web DIR]
-//   --port: 0 for any free port; by default the first free one of 47800-47809, where sites'
-//   pages look for the studio
-//                    [--outbox-entries N] [--outbox-mib N]
+// 127.0.0.1 and prints the page's address; runs until interrupted. `--help` lists the options.
+#include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include <pthread.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <csignal>
+#include <filesystem>
 #include <iostream>
 #include <thread>
 
@@ -26,40 +24,90 @@
 #include "moviletta/encoding/ffmpeg_video_editor.h"
 #include "moviletta/server/curl_http_client.h"
 
-int main(int argc, char** argv) {
-  using namespace moviletta;
-  using nlohmann::json;
+namespace {
+
+using namespace moviletta;
+
+// What the command line asks for.
+struct StudioOptions {
   ControlConfig config;
   CaptureOptions capture;
   std::optional<int> port;
   std::string bag = "moviletta-studio.bag.json";
   std::string web = MOVILETTA_WEB_ROOT;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string arg = argv[i], value = argv[i + 1];
-    if (arg == "--server")
-      config.server_address = value;
-    else if (arg == "--app-dir")
-      config.app_directory = value;
-    else if (arg == "--port")
-      port = std::stoi(value);
-    else if (arg == "--bag")
-      bag = value;
-    else if (arg == "--web")
-      web = value;
-    else if (arg == "--outbox-entries")
-      config.outbox_limits.entries = std::stoul(value);
-    else if (arg == "--outbox-mib")
-      config.outbox_limits.bytes = std::stoull(value) << 20;
-    else if (arg == "--camera") {
-      if (value == "synthetic")
-        capture.source = CaptureOptions::Source::kSynthetic;
-      else if (value != "auto")
-        capture.source = CaptureOptions::Source::kCamera, capture.camera.name = value;
-    } else {
-      std::cerr << "moviletta-studio: unknown option " << arg << "\n";
-      return 2;
-    }
+  bool new_token = false;
+};
+
+// Reads the command line into `options`; an exit status when the program ends here (after
+// --help, --version, or a usage error: 2).
+std::optional<int> ParseCommandLine(int argc, char** argv, StudioOptions& options) {
+  CLI::App app(
+      "Moviletta studio: serves the greeting studio's page on 127.0.0.1 and prints its "
+      "address; runs until interrupted.",
+      "moviletta-studio");
+  app.set_version_flag("--version", std::string("moviletta-studio ") + MOVILETTA_VERSION);
+  app.failure_message(CLI::FailureMessage::help);
+  ControlConfig& config = options.config;
+  app.add_option("--server", config.server_address, "the greeting server's address")
+      ->capture_default_str();
+  app.add_option("--app-dir", config.app_directory,
+                 "the studio's data folder: skins, the outbox, the allowed sites, the launch token")
+      ->capture_default_str();
+  std::string camera = "auto";
+  app.add_option("--camera", camera,
+                 "auto, synthetic (a test picture) or a device such as "
+                 "/dev/video0")
+      ->capture_default_str();
+  app.add_option("--port", options.port,
+                 "the port to listen on, 0 for any free one (default: the first free one of "
+                 "47800-47809, where greeting sites' pages look for the studio)")
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--bag", options.bag,
+                 "the file of the control's stored properties, \"\" for "
+                 "none")
+      ->capture_default_str();
+  app.add_option("--web", options.web, "the folder of the page's files")->capture_default_str();
+  app.add_option("--outbox-entries", config.outbox_limits.entries,
+                 "at most this many greetings kept unsent")
+      ->capture_default_str();
+  uint64_t outbox_mib = config.outbox_limits.bytes >> 20;
+  app.add_option("--outbox-mib", outbox_mib, "at most this many MiB of greetings kept unsent")
+      ->capture_default_str();
+  app.add_flag("--new-token", options.new_token,
+               "issue a new launch token: pages opened with the old address stop working");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int status = app.exit(e);
+    return status == 0 ? 0 : 2;
   }
+  config.outbox_limits.bytes = outbox_mib << 20;
+  if (camera == "synthetic")
+    options.capture.source = CaptureOptions::Source::kSynthetic;
+  else if (camera != "auto")
+    options.capture.source = CaptureOptions::Source::kCamera, options.capture.camera.name = camera;
+  return std::nullopt;
+}
+
+// Makes `folder` for its owner alone (0700) unless it exists.
+void MakeOwnFolder(const std::filesystem::path& folder) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(folder, ec)) return;
+  std::filesystem::create_directories(folder.parent_path(), ec);
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    throw Error(err::kPathFileAccess, "cannot make the folder " + folder.string(),
+                "moviletta-studio", errno);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using nlohmann::json;
+  StudioOptions options;
+  if (const std::optional<int> status = ParseCommandLine(argc, argv, options)) return *status;
+  const ControlConfig& config = options.config;
+  const CaptureOptions& capture = options.capture;
+  const std::optional<int>& port = options.port;
 
   // Signals are taken by a thread of their own, which asks the host to stop: the host thread
   // may be deep inside a yield of the control when one comes.
@@ -74,7 +122,7 @@ int main(int argc, char** argv) {
   web::FrameFeed player_feed;
   web::EventStream stream;
   ModuleState module;
-  web::WebHost host(stream, bag, module);
+  web::WebHost host(stream, options.bag, module);
   std::thread signal_watch([&] {
     int signal = 0;
     sigwait(&signals, &signal);
@@ -83,7 +131,17 @@ int main(int argc, char** argv) {
   ControlSite site(host, host.queue(), module);
   host.OnPropertyChanges([&site] { site.SaveProperties(); });
   web::SiteConsent sites(config.app_directory + "/allowed-sites.json");  // outlives the bridge
-  web::Bridge bridge(host, site, stream, {capture_feed, player_feed}, web, web::NewToken());
+  // The launch token outlives the process, so that an open page finds its way back after a
+  // restart and its address keeps working.
+  std::string token;
+  try {
+    MakeOwnFolder(config.app_directory);
+    token = web::KeptToken(config.app_directory + "/launch-token", options.new_token);
+  } catch (const Error& e) {
+    std::cerr << "moviletta-studio: " << e.description() << "\n";
+    return 1;
+  }
+  web::Bridge bridge(host, site, stream, {capture_feed, player_feed}, options.web, token);
 
   HttpOptions catalogue_options;
   catalogue_options.cancelled = [&host] { return host.StopRequested(); };

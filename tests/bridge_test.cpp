@@ -188,6 +188,35 @@ TEST_F(BridgeTest, OnePageDrivesTheControlAndAnotherMayTakeItOver) {
       << "a page loaded now learns who drives";
 }
 
+TEST_F(BridgeTest, APageWhoseWindowCrashedLetsAnotherDriveWithinTwoSeconds) {
+  // The crashed window's connection closes without a release or a last word.
+  const int sock = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(static_cast<uint16_t>(port_));
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(sock, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  const std::string request =
+      "GET /events?token=" + token_ + "&page=crashed HTTP/1.1\r\nHost: " + self_ + "\r\n\r\n";
+  ASSERT_EQ(write(sock, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+  char answer[256];
+  ASSERT_GT(read(sock, answer, sizeof answer), 0) << "the stream is open";
+  httplib::Client client("127.0.0.1", port_);
+  const auto claim = [&](const std::string& page) {
+    const auto res = client.Post("/claim?page=" + page, PageHeaders(), "", "text/plain");
+    return res ? res->status : -1;
+  };
+  ASSERT_EQ(claim("crashed"), 204);
+  ASSERT_EQ(claim("new-window"), 409);
+
+  close(sock);
+  const auto closed = std::chrono::steady_clock::now();
+  while (claim("new-window") != 204 &&
+         std::chrono::steady_clock::now() - closed < std::chrono::seconds(5))
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_LT(std::chrono::steady_clock::now() - closed, std::chrono::seconds(2));
+}
+
 TEST_F(BridgeTest, ARefusedGuardSetsTheMessageAndTellsThePage) {
   Call("RecordVideo");
   EXPECT_EQ(Call("ClientStatus", json::array(), "get"), (json{{"value", 3}}));
@@ -567,6 +596,28 @@ TEST_F(BridgeTest, TheStudiosOwnPageAllowsAndRevokesSites) {
 
 // The control's changed properties reach the bag file at the host's next turn, whatever call
 // changed them, and once for changes made together.
+TEST(EventStreamIds, APageThatReconnectsWithAnIdThisStudioNeverGaveStartsAfresh) {
+  uint64_t seen = 0;
+  {
+    web::EventStream earlier;  // the studio's process before a restart
+    for (int i = 0; i < 5; ++i) earlier.Publish("progress", {{"value", i * 20}});
+    earlier.Current(seen);
+  }
+  web::EventStream now;
+  now.Publish("StatusChanged", {{"ClientStatus", 1}});
+  for (uint64_t last_seen : {seen, seen + 1000000000}) {  // earlier, and one never given
+    uint64_t after = last_seen;
+    const auto start = std::chrono::steady_clock::now();
+    const auto events = now.Next(after, std::chrono::seconds(2));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << "at once";
+    ASSERT_EQ(events.size(), 1u) << "the current state";
+    EXPECT_EQ(events[0].name, "StatusChanged");
+    uint64_t current = 0;
+    now.Current(current);
+    EXPECT_EQ(after, current) << "and the live events follow";
+  }
+}
+
 TEST(WebHostProperties, ChangedPropertiesAreSavedAtTheHostsNextTurn) {
   GreetingServerFixture server;
   server.SetSettings(SettingsDocument(server.address()));

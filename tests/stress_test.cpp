@@ -54,7 +54,7 @@ class PageEvents {
   // One stream as long as it lasts; should it end, the next one goes on after the last event
   // seen, so that nothing is missed or counted twice.
   void Read() {
-    client_.set_read_timeout(20, 0);  // the stream says "still here" every 15 s
+    client_.set_read_timeout(20, 0);  // the stream says it is still there every half second
     while (!stop_) {
       std::string buffer;
       httplib::Headers headers;

@@ -1,5 +1,6 @@
 // The studio program as a person runs it: it stops at once on a signal, whatever it is doing.
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
@@ -152,6 +153,55 @@ TEST_F(StudioProcessTest, AFailedStartupIsSaidAndRetriedFromThePage) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(startup_state(), "ready");
   EXPECT_EQ(studio.Call("ClientStatus?kind=get").body, R"({"value":1})");
+}
+
+TEST_F(StudioProcessTest, KeepsItsLaunchTokenAcrossRestartsForItsOwnerAloneUntilANewOneIsAsked) {
+  std::string first;
+  {
+    StudioProcess studio(server_.address(), app_dir_);
+    ASSERT_GT(studio.port, 0);
+    first = studio.token;
+  }
+  const fs::path kept = fs::path(app_dir_) / "launch-token";
+  ASSERT_TRUE(fs::exists(kept));
+  EXPECT_EQ(fs::status(kept).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  {
+    StudioProcess again(server_.address(), app_dir_);
+    ASSERT_GT(again.port, 0);
+    EXPECT_EQ(again.token, first) << "an open page and its address work after a restart";
+    EXPECT_TRUE(again.Get("/hello"));
+  }
+  StudioProcess renewed(server_.address(), app_dir_, "", {"--new-token"});
+  ASSERT_GT(renewed.port, 0);
+  EXPECT_NE(renewed.token, first);
+  EXPECT_TRUE(renewed.Get("/hello"));
+  renewed.token = first;
+  EXPECT_FALSE(renewed.Get("/hello")) << "the old address no longer opens the studio";
+}
+
+TEST(StudioCommandLine, HelpAndVersionAnswerAndAMistakeStartsNothing) {
+  const auto run = [](const std::string& args) {
+    FILE* out = popen((std::string(MOVILETTA_STUDIO_BINARY) + " " + args + " 2>&1").c_str(), "r");
+    std::string text;
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, out)) > 0;) text.append(buffer, n);
+    const int status = pclose(out);
+    return std::pair{WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+  };
+  const auto [help_status, help] = run("--help");
+  EXPECT_EQ(help_status, 0);
+  EXPECT_NE(help.find("--new-token"), std::string::npos) << help;
+  EXPECT_EQ(help.find("Moviletta studio: http"), std::string::npos) << "nothing was started";
+  const auto [version_status, version] = run("--version");
+  EXPECT_EQ(version_status, 0);
+  EXPECT_TRUE(version.starts_with("moviletta-studio ")) << version;
+  for (const char* mistake : {"--bogus", "--port", "--port nine", "stray"}) {
+    const auto [status, said] = run(mistake);
+    EXPECT_EQ(status, 2) << mistake;
+    EXPECT_NE(said.find("Usage:"), std::string::npos) << mistake << ": " << said;
+    EXPECT_EQ(said.find("Moviletta studio: http"), std::string::npos) << mistake;
+  }
 }
 
 }  // namespace

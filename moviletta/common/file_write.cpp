@@ -4,8 +4,6 @@
 #include <unistd.h>
 #include <cerrno>
 
-#include <fstream>
-
 #include "moviletta/common/error.h"
 
 namespace moviletta {
@@ -24,14 +22,30 @@ void SyncToDisk(const fs::path& path) {
     throw Error(err::kPathFileAccess, "cannot save " + path.string(), "Moviletta", os_error);
 }
 
+namespace {
+
+// Writes `bytes` to a new file at `path` made with `mode`; the system's error number, or 0.
+int WriteNewFile(const fs::path& path, std::string_view bytes, mode_t mode) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return errno;
+  int os_error = 0;
+  while (os_error == 0 && !bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno != EINTR) os_error = errno;
+    if (written > 0) bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  if (::close(fd) != 0 && os_error == 0) os_error = errno;
+  return os_error;
+}
+
+}  // namespace
+
 void WriteFileWhole(const std::string& path, std::string_view bytes, const char* source,
-                    bool sync_to_disk) {
+                    bool sync_to_disk, bool owner_only) {
   const fs::path partial = PartialPath(path);
-  std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  int os_error = out ? 0 : errno;
   std::error_code ec;
+  fs::remove(partial, ec);  // a file left there would keep its own mode
+  int os_error = WriteNewFile(partial, bytes, owner_only ? 0600 : 0666);
   if (os_error == 0) {
     try {
       if (sync_to_disk) SyncToDisk(partial);

@@ -14,9 +14,10 @@ std::filesystem::path PartialPath(const std::filesystem::path& target);
 // PartialPath and renamed over it; with `sync_to_disk` they are on the disk before the rename, and
 // the rename too before it returns, so that a power loss also leaves one or the other. Throws
 // Error 75 naming the file and carrying the system's error number, from `source`, when that
-// fails, leaving the former file as it was and no partial one.
+// fails, leaving the former file as it was and no partial one. With `owner_only` the file is
+// created readable and writable by its owner alone (0600), never wider for a moment.
 void WriteFileWhole(const std::string& path, std::string_view bytes, const char* source,
-                    bool sync_to_disk = false);
+                    bool sync_to_disk = false, bool owner_only = false);
 
 // Waits until the file or folder at `path` (a folder: its list of names) is on the disk. Throws
 // Error 75 when that fails.

@@ -114,7 +114,8 @@ class Movilettas {
 
   // --- The outbox: greetings whose mail failed or whose result never came ---
   // Its entries as a JSON array, oldest first: {"id", "when" (seconds since 1970), "label",
-  // "recipients", "bytes", "sending", "explanation" (why the last send failed)}.
+  // "recipients", "message" (the sender's words), "bytes", "sending", "explanation" (why the
+  // last send failed)}.
   virtual std::string OutboxList() = 0;
   // Mails entry `id` again through a new mail sender, as a send does: refused outside status 1,
   // status 5 until its mail is on its way, the bar, the result's message box. A success removes

@@ -15,6 +15,7 @@ std::string MovilettasImpl::OutboxList() {
                     {"when", entry.when},
                     {"label", entry.mail.label},
                     {"recipients", entry.mail.recipients},
+                    {"message", entry.mail.message},
                     {"bytes", entry.bytes},
                     {"sending", entry.sending},
                     {"explanation", entry.explanation}});

@@ -91,7 +91,7 @@ void MovilettasImpl::SendGreeting(int32_t lUserID, const std::string& sSenderNam
       StopVideo();
       return;
     }
-    SendFile(send, {kGreetingLabel, sRecipList, body, RouteNow(), attachments});
+    SendFile(send, {kGreetingLabel, sRecipList, body, RouteNow(), attachments, sMsg});
     if (!send.mailing) DropUnsent(send.id, kNotStarted);
     SetStatus(STATUS_STOPPED);
     StopVideo();
@@ -128,7 +128,7 @@ void MovilettasImpl::SendByEmail(const std::string& SenderName, const std::strin
         BuildMobileBody(SenderName, SenderEmail, RecipName, MobilePhone, EmailList, Msg, context);
     const std::string recipients =
         RecipName + " (" + MobilePhone + ")" + (EmailList.empty() ? "" : ", " + EmailList);
-    SendFile(send, {MobileLabel(MobilePhone), recipients, body, RouteNow(), attachments});
+    SendFile(send, {MobileLabel(MobilePhone), recipients, body, RouteNow(), attachments, Msg});
     if (!send.mailing) DropUnsent(send.id, kNotStarted);
     SetStatus(STATUS_STOPPED);
   });

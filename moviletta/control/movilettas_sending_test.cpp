@@ -247,6 +247,7 @@ TEST_F(SendingTest, AFailedMailWaitsInTheOutboxAndAFullOutboxSaysWhatItDrops) {
   const std::string list = harness.control().OutboxList();
   EXPECT_EQ(list.find("Bob,555,B1"), std::string::npos) << list;
   EXPECT_NE(list.find("\"recipients\":\"Carl (556)\""), std::string::npos) << list;
+  EXPECT_NE(list.find("\"message\":\"Hi\""), std::string::npos) << list;
   EXPECT_NE(list.find("\"sending\":true"), std::string::npos) << "its mail is on its way";
 
   harness.mail->senders.back()->RaiseSendSuccesful();

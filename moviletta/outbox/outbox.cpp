@@ -30,6 +30,7 @@ json ToJson(const OutboxEntry& entry) {
           {"label", entry.mail.label},
           {"recipients", entry.mail.recipients},
           {"body", entry.mail.body},
+          {"message", entry.mail.message},
           {"server", entry.mail.route.server},
           {"from", entry.mail.route.from},
           {"to", entry.mail.route.to},
@@ -49,6 +50,7 @@ std::optional<OutboxEntry> FromJson(const std::string& text, const fs::path& fol
     entry.mail.label = j.at("label").get<std::string>();
     entry.mail.recipients = j.at("recipients").get<std::string>();
     entry.mail.body = j.at("body").get<std::string>();
+    entry.mail.message = j.value("message", "");  // not kept by earlier versions
     entry.mail.route.server = j.at("server").get<std::string>();
     entry.mail.route.from = j.at("from").get<std::string>();
     entry.mail.route.to = j.at("to").get<std::string>();

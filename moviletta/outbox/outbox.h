@@ -22,6 +22,7 @@ struct OutboxMail {
   std::string body;
   MailRoute route;
   std::vector<std::string> files;
+  std::string message;  // the sender's words, for the list of what was not sent
 };
 
 // One greeting whose mail has not been confirmed.

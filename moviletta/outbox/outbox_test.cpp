@@ -38,7 +38,8 @@ class OutboxTest : public ::testing::Test {
             "Bob,555,b@x",
             "<doc/>",
             {"127.0.0.1:25", "studio@x", "secret", "drop@x"},
-            {(sends_ / "Moviletta.mpg").string(), (sends_ / "Moviletta.jpg").string()}};
+            {(sends_ / "Moviletta.mpg").string(), (sends_ / "Moviletta.jpg").string()},
+            "Happy birthday"};
   }
   std::string folder() const { return (root_ / "OUTBOX").string(); }
 
@@ -63,6 +64,7 @@ TEST_F(OutboxTest, KeepsAMailWholeAcrossARestartAndANewTake) {
   EXPECT_EQ(entry.mail.label, "MovilettaStudio");
   EXPECT_EQ(entry.mail.recipients, "Bob,555,b@x");
   EXPECT_EQ(entry.mail.body, "<doc/>");
+  EXPECT_EQ(entry.mail.message, "Happy birthday");
   EXPECT_EQ(entry.mail.route.server, "127.0.0.1:25");
   EXPECT_EQ(entry.mail.route.to, "drop@x");
   EXPECT_EQ(entry.mail.route.password, "") << "the password is never written to disk";
