@@ -42,6 +42,14 @@ std::string TokenOf(const Request& req) {
                                 : req.get_header_value("X-Moviletta-Token");
 }
 
+std::optional<std::string> ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
 const char* ContentType(const std::string& file) {
   if (file.ends_with(".js")) return "text/javascript; charset=utf-8";
   if (file.ends_with(".css")) return "text/css; charset=utf-8";
@@ -202,6 +210,13 @@ void Bridge::Routes() {
     res.status = host_.Acknowledge(std::stoull(req.matches[1])) ? 204 : 404;
   });
   s.Get(R"(/video/(capture|player))", route(&Bridge::StreamVideo));
+  s.Get("/take/snapshot", [this](const Request&, Response& res) {
+    const std::optional<std::string> still =
+        snapshot_file_.empty() ? std::nullopt : ReadWhole(snapshot_file_);
+    if (!still) return void(res.status = 404);
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(*still, "image/jpeg");
+  });
   s.Get("/events", route(&Bridge::StreamEvents));
   s.Get("/sites", route(&Bridge::ManageSites));
   s.Post(R"(/sites/(allow|revoke))", route(&Bridge::ManageSites));
@@ -262,11 +277,9 @@ bool Bridge::Preflight(const Request& req, Response& res) const {
 }
 
 void Bridge::ServeFile(const std::string& name, Response& res) const {
-  std::ifstream in(web_root_ + "/" + name, std::ios::binary);
-  if (!in) return void(res.status = 404);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  res.set_content(bytes.str(), ContentType(name));
+  if (const std::optional<std::string> bytes = ReadWhole(web_root_ + "/" + name))
+    return res.set_content(*bytes, ContentType(name));
+  res.status = 404;
 }
 
 void Bridge::CallMember(const Request& req, Response& res) {

@@ -40,7 +40,9 @@ constexpr int kStudioPorts = 10;
 //   GET  /events?token=T           the page's events (server-sent events)
 //   POST /ack/<id>                 the page closed message box <id>
 //   GET  /video/capture?token=T, /video/player?token=T   the windows as MJPEG streams
-//   POST /claim?page=P[&takeover=1]  page P drives the control from now on (204), unless another
+//   GET  /take/snapshot?token=T    the still taken when the last recording began (see
+//   ServeSnapshot) POST /claim?page=P[&takeover=1]  page P drives the control from now on (204),
+//   unless another
 //                                  page does and P does not take over (409); event "driver"
 //                                  {"page": P, "origin": O}, O empty for the studio's own page
 //   POST /release?page=P           page P is going away: no page drives the control
@@ -90,6 +92,10 @@ class Bridge {
   // preflight), every other origin stays refused. `consent` must outlive the bridge; call
   // before Start.
   void ServeSites(SiteConsent& consent) { consent_ = &consent; }
+
+  // GET /take/snapshot answers the JPEG file at `file` (the control's snapshot of the recording
+  // it made last), 404 while there is none. Call before Start.
+  void ServeSnapshot(std::string file) { snapshot_file_ = std::move(file); }
 
   // POST /restart (from the driving page) runs `restart` on the host thread: the page's Retry
   // after a failed start-up. Without it /restart answers 404. Call before Start.
@@ -146,6 +152,7 @@ class Bridge {
   std::atomic<bool> listening_ended_{false};
   std::atomic<bool> starting_up_{false};
   std::function<void()> restart_;
+  std::string snapshot_file_;
   std::string catalogue_url_;
   HttpClientFactory* catalogue_http_ = nullptr;
   SiteConsent* consent_ = nullptr;

@@ -11,9 +11,9 @@ namespace {
 
 constexpr std::size_t kKept = 1000;
 constexpr std::size_t kMaxOpenBoxes = 100;
-constexpr std::array<std::string_view, 10> kStateKinds = {
-    "startup",  "driver", "StatusChanged", "ErrMsgChanged", "panel",
-    "progress", "front",  "sendstart",     "sendresult",    "nosound"};
+constexpr std::array<std::string_view, 11> kStateKinds = {
+    "startup", "driver",    "StatusChanged", "ErrMsgChanged", "panel", "progress",
+    "front",   "sendstart", "sendresult",    "nosound",       "skin"};
 
 }  // namespace
 

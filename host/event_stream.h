@@ -19,8 +19,8 @@ namespace moviletta::web {
 // What the page is told, as server-sent events: numbered, the recent ones kept so that a page
 // that reconnects misses nothing. A page that connects afresh (or too late to catch up) is
 // told the current state instead of the history: the last event of each state kind (start-up,
-// driver, status, message, panel, progress, front window, send start and result, no sound) and
-// the message boxes still waiting. Ids grow across the studio's processes (the first is the
+// driver, status, message, panel, progress, front window, send start and result, no sound, skin)
+// and the message boxes still waiting. Ids grow across the studio's processes (the first is the
 // microseconds since the epoch at construction), so that a page reconnecting with an id of an
 // earlier process, or an id this one never gave, starts afresh. Memory is bounded. Any thread.
 class EventStream {

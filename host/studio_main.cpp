@@ -198,6 +198,7 @@ int main(int argc, char** argv) {
     // The page is served while the control starts, which may wait for the greeting server.
     bridge.ServeSkinCatalogue(config.server_address + "/skinCatalogue.asp", catalogue_http);
     bridge.ServeSites(sites);
+    bridge.ServeSnapshot(config.app_directory + "/Moviletta.jpg");
     bridge.OnRestart([&] {
       if (!site.control() || site.control()->ClientStatus() == STATUS_STARTING) start_control();
     });

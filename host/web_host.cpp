@@ -48,6 +48,7 @@ Variant WebHost::ReadProperty(std::string_view name, const Variant& default_valu
 
 void WebHost::WriteProperty(std::string_view name, const Variant& value, const Variant&) {
   bag_.insert_or_assign(std::string(name), value);
+  if (name == "SkinPath") stream_.Publish("skin", {{"on", !value.ToText().empty()}});
   Save();
 }
 
@@ -56,7 +57,7 @@ void WebHost::Save() const {
   json stored = json::object();
   for (const auto& [name, value] : bag_) stored[name] = ToJsonValue(value);
   WriteFileWhole(bag_file_, stored.dump(2, ' ', false, json::error_handler_t::replace),
-                 "Moviletta.WebHost");
+                 "Moviletta.WebHost", /*sync_to_disk=*/false, /*owner_only=*/true);
 }
 
 void WebHost::PropertyChanged(std::string_view) {

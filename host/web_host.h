@@ -17,7 +17,8 @@ namespace moviletta::web {
 // The container of the control when a web page drives it: the host thread is the thread that
 // runs ProcessPendingEvents (the studio's main loop); page calls arrive on the queue; what the
 // control raises or shows goes to the page as events: StatusChanged and ErrMsgChanged carry
-// {"ClientStatus", "ErrMsg", "SecondsLimit" (the recording limit), "VideoWidth", "VideoHeight"}.
+// {"ClientStatus", "ErrMsg", "SecondsLimit" (the recording limit), "VideoWidth", "VideoHeight"};
+// "skin" {"on"} tells, each time the control stores its skin path, whether a skin is on.
 // The property bag lives in a small JSON file, saved on every write; the control's changed
 // properties are saved at the host's next turn (OnPropertyChanges). Host thread only, except
 // queue(), Acknowledge and the stream.

@@ -180,6 +180,38 @@ TEST_F(StudioProcessTest, KeepsItsLaunchTokenAcrossRestartsForItsOwnerAloneUntil
   EXPECT_FALSE(renewed.Get("/hello")) << "the old address no longer opens the studio";
 }
 
+TEST_F(StudioProcessTest, TellsThePageWhetherTheSkinItAskedForIsOn) {
+  server_.SetSettings(SettingsDocument(server_.address(), {{"ANIMPREVIEW", "0"}}));
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  const auto skin_on_becomes = [&](bool on) {
+    for (int i = 0; i < 50; ++i) {
+      const auto data = studio.FirstEvent("skin", std::chrono::milliseconds(200));
+      if (data && nlohmann::json::parse(*data)["on"] == on) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  };
+  EXPECT_EQ(studio.Call("LoadSkin", "[42]").status, 200);
+  EXPECT_TRUE(skin_on_becomes(true)) << "the cached skin is on";
+  EXPECT_EQ(studio.Call("LoadSkin", "[999]").body, R"({"value":null})")
+      << "a skin the greeting server does not have fails without a word from the control";
+  EXPECT_TRUE(skin_on_becomes(false)) << "but the page learns that no skin is on";
+}
+
+TEST_F(StudioProcessTest, ServesTheStillOfTheLastRecordingForItsReview) {
+  server_.SetSettings(SettingsDocument(server_.address(), {{"SECLIMIT", "1"}}));
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  EXPECT_FALSE(studio.Get("/take/snapshot")) << "nothing recorded yet";
+  EXPECT_EQ(studio.Call("RecordVideo").status, 200);
+  const std::optional<std::string> still = studio.Get("/take/snapshot");
+  ASSERT_TRUE(still);
+  EXPECT_TRUE(still->starts_with("\xFF\xD8")) << "a JPEG";
+  studio.token = "0123456789abcdef0123456789abcdef";
+  EXPECT_FALSE(studio.Get("/take/snapshot")) << "for the studio's pages only";
+}
+
 TEST(StudioCommandLine, HelpAndVersionAnswerAndAMistakeStartsNothing) {
   const auto run = [](const std::string& args) {
     FILE* out = popen((std::string(MOVILETTA_STUDIO_BINARY) + " " + args + " 2>&1").c_str(), "r");
