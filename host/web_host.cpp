@@ -1,7 +1,9 @@
 #include "host/web_host.h"
 
+#include <charconv>
 #include <fstream>
 #include <iostream>
+#include <regex>
 
 #include "host/json_variant.h"
 #include "moviletta/common/file_write.h"
@@ -21,6 +23,17 @@ const char* WindowName(SurfaceWindow window) {
       return "panel";
   }
   return "";
+}
+
+// The id of the skin at `path` (".../ml_skin_<id>/" or ".../ml_static_<id>.gif"), or nothing.
+std::optional<int32_t> SkinIdOf(const std::string& path) {
+  static const std::regex kSkinPath(R"(ml_(?:skin|static)_(-?\d+)(?:/|\.gif)$)");
+  std::smatch found;
+  int32_t id = 0;
+  if (!std::regex_search(path, found, kSkinPath) ||
+      std::from_chars(&*found[1].first, &*found[1].first + found[1].length(), id).ec != std::errc())
+    return std::nullopt;
+  return id;
 }
 
 }  // namespace
@@ -48,7 +61,11 @@ Variant WebHost::ReadProperty(std::string_view name, const Variant& default_valu
 
 void WebHost::WriteProperty(std::string_view name, const Variant& value, const Variant&) {
   bag_.insert_or_assign(std::string(name), value);
-  if (name == "SkinPath") stream_.Publish("skin", {{"on", !value.ToText().empty()}});
+  if (name == "SkinPath") {
+    const std::string path = value.ToText();
+    const std::optional<int32_t> id = SkinIdOf(path);
+    stream_.Publish("skin", {{"on", !path.empty()}, {"id", id ? json(*id) : json()}});
+  }
   Save();
 }
 

@@ -18,7 +18,8 @@ namespace moviletta::web {
 // runs ProcessPendingEvents (the studio's main loop); page calls arrive on the queue; what the
 // control raises or shows goes to the page as events: StatusChanged and ErrMsgChanged carry
 // {"ClientStatus", "ErrMsg", "SecondsLimit" (the recording limit), "VideoWidth", "VideoHeight"};
-// "skin" {"on"} tells, each time the control stores its skin path, whether a skin is on.
+// "skin" {"on", "id"} tells, each time the control stores its skin path, whether a skin is on and
+// which (null for none; a placeholder's id while a skin downloads).
 // The property bag lives in a small JSON file, saved on every write; the control's changed
 // properties are saved at the host's next turn (OnPropertyChanges). Host thread only, except
 // queue(), Acknowledge and the stream.

@@ -184,19 +184,20 @@ TEST_F(StudioProcessTest, TellsThePageWhetherTheSkinItAskedForIsOn) {
   server_.SetSettings(SettingsDocument(server_.address(), {{"ANIMPREVIEW", "0"}}));
   StudioProcess studio(server_.address(), app_dir_);
   ASSERT_GT(studio.port, 0);
-  const auto skin_on_becomes = [&](bool on) {
+  const auto skin_on_becomes = [&](const nlohmann::json& on) {
     for (int i = 0; i < 50; ++i) {
       const auto data = studio.FirstEvent("skin", std::chrono::milliseconds(200));
-      if (data && nlohmann::json::parse(*data)["on"] == on) return true;
+      if (data && nlohmann::json::parse(*data) == on) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return false;
   };
   EXPECT_EQ(studio.Call("LoadSkin", "[42]").status, 200);
-  EXPECT_TRUE(skin_on_becomes(true)) << "the cached skin is on";
+  EXPECT_TRUE(skin_on_becomes({{"on", true}, {"id", 42}})) << "the cached skin is on";
   EXPECT_EQ(studio.Call("LoadSkin", "[999]").body, R"({"value":null})")
       << "a skin the greeting server does not have fails without a word from the control";
-  EXPECT_TRUE(skin_on_becomes(false)) << "but the page learns that no skin is on";
+  EXPECT_TRUE(skin_on_becomes({{"on", false}, {"id", nullptr}}))
+      << "but the page learns that no skin is on";
 }
 
 TEST_F(StudioProcessTest, ServesTheStillOfTheLastRecordingForItsReview) {

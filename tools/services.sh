@@ -1,7 +1,8 @@
 # Sourced by demo.sh and studio.sh: a demo folder, the reference greeting server with the demo
 # skins, a local mail drop, and the cleanup that stops every process started here by its id.
 # Sets DEMO, SERVER (greeting server address), SERVER_PID, SITE (the sample greeting site's page,
-# on an origin of its own), MAIL_PORT, MAIL_PID. With REMOVE_DEMO set, the folder goes
+# on an origin of its own), MAIL_PORT, MAIL_PID; the mail drop answers "451" while the file
+# $DEMO/mail-refuses exists. With REMOVE_DEMO set, the folder goes
 # when the script ends.
 ROOT=${ROOT:-$(cd "$(dirname "$0")/.." && pwd)}
 BUILD=${BUILD:-$ROOT/build}
@@ -31,7 +32,8 @@ start() {
 
 mkdir -p "$DEMO/app/SKINS" "$DEMO/app/STATICS" "$DEMO/server" "$DEMO/mail"
 "$BUILD/tools/demo-skins" "$DEMO/server" > /dev/null
-start "$DEMO/mail.log" /usr/bin/python3 "$ROOT/tools/mail_drop.py" --folder "$DEMO/mail"
+start "$DEMO/mail.log" /usr/bin/python3 "$ROOT/tools/mail_drop.py" --folder "$DEMO/mail" \
+  --refuse-while "$DEMO/mail-refuses"
 MAIL_PORT=$PORT
 MAIL_PID=$!
 cat > "$DEMO/server/settings.xml" <<XML

@@ -1,6 +1,8 @@
 // The studio page: one stage at a time (starting, ready, countdown, recording, review, playing,
-// sending, outcome), buttons that follow it, errors in plain words with the technical text under
-// "Details", and one tab driving the control at a time.
+// sending, outcome), buttons that follow it and say why they are off, errors in plain words with
+// the technical text under "Details", and one tab driving the control at a time. A send always
+// sends the form and the recording as they are; a greeting kept in the outbox goes again only
+// from a button that says so.
 "use strict";
 
 const token = new URLSearchParams(location.search).get("token");
@@ -11,24 +13,33 @@ const $ = (id) => document.getElementById(id);
 
 const STATUS = { starting: 0, ready: 1, loadingSkin: 2, recording: 3, playing: 4, sending: 5 };
 const SKIN_LOAD_LIMIT_MS = 10000;
+const kept = (key, fallback) => JSON.parse(sessionStorage.getItem("moviletta." + key) || "null") ?? fallback;
+const keep = (key, value) => sessionStorage.setItem("moviletta." + key, JSON.stringify(value));
 
 const page = {
   stage: "starting",
-  hasRecording: sessionStorage.getItem("moviletta.recorded") === "1",  // kept over a reload
+  take: kept("take", null),  // the last recording: {seconds, at}, kept over a reload
   sending: false,
-  lastSend: null,       // the arguments of the last send, for Try again
-  outbox: [],           // the greetings not sent yet, as the control lists them
+  lastSend: null,            // {kind, to}: the last send asked for from the forms
+  keptId: "",                // the outbox entry of the last send that failed after its mail went
+  progress: null,            // the words of the running send's progress
+  lastFailure: "",           // the explanation of the last failed result
+  outbox: [],                // the greetings not sent yet, as the control lists them
   outboxTimer: 0,
-  retryFromOutbox: false,  // the last send failed after its mail went: it waits in the outbox
   sendsStarted: 0,
-  sendMark: 0,          // sendsStarted when the latest send was asked for
+  sendMark: 0,               // sendsStarted when the latest send was asked for
   startedAt: 0,
   timer: 0,
   skinTimer: 0,
+  skins: [],                 // the greeting server's catalogue
+  skinOn: -1,                // the skin that is on, -1 for none
+  skinAsked: null,           // the skin asked for, until the control says whether it is on
+  returnFocus: null,         // where focus goes back once the step it started has ended
   drives: false,
-  drivenBefore: false,  // this page has driven the control
-  takenOver: false,     // another page took the control from this one
-  driverOrigin: "",     // the site whose page drives the control, if one does
+  away: false,                // the studio program does not answer
+  drivenBefore: false,       // this page has driven the control
+  takenOver: false,          // another page took the control from this one
+  driverOrigin: "",          // the site whose page drives the control, if one does
 };
 // Every status the page has seen, in order (a short one might otherwise go unnoticed).
 const statusHistory = [];
@@ -43,7 +54,7 @@ const announce = (text) => { $("announce").textContent = text; };
 
 function plainError(e) {
   const number = e && e.number, text = (e && e.description) || String(e);
-  if (number === 0) return "The studio program is not running. Start it again, then reload this page.";
+  if (number === 0) return "The studio program is not running. Start it again; this page reconnects by itself.";
   if (number === 409) return "Another tab is using the studio.";
   if (number === 503) return "The studio program is closing.";
   if (/^Can't Record/.test(text)) return "Recording can start once the current step has finished.";
@@ -55,7 +66,7 @@ function plainError(e) {
 }
 
 // The mail library's explanations are technical; the control's own sentences are not.
-const isTechnical = (text) => /smtp|curl|connect|port \d|^\d{3}[ -]/i.test(text);
+const isTechnical = (text) => /smtp|curl|connect|port \d|\b[45]\d\d\b|https?:|server reply/i.test(text);
 // A server that could not be reached, in the words of libcurl and of the control.
 const unreachable = (text) => /connect|resolve|timed? ?out|reach/i.test(text);
 
@@ -67,6 +78,8 @@ function plainMailFailure(text) {
     return "The mail server did not accept the studio's login.";
   if (/^5\d\d|refus|reject|denied/i.test(text))
     return "The mail server refused the greeting.";
+  if (/\b4\d\d\b|try (again )?later/i.test(text))
+    return "The mail server could not take the greeting just now.";
   return "The greeting could not be sent.";
 }
 
@@ -104,23 +117,30 @@ const STAGE_TEXT = {
 
 function setStage(stage) {
   if (page.stage === stage) return;
+  const was = page.stage;
   page.stage = stage;
   $("stage").dataset.stage = stage;
   $("stage-name").textContent = STAGE_TEXT[stage];
   announce(STAGE_TEXT[stage]);
   $("rec").hidden = stage !== "recording";
-  $("review-mark").hidden = !(stage === "review" || stage === "playing");
   $("count").hidden = stage !== "countdown";
   clearInterval(page.timer);
+  page.startedAt = performance.now();
   if (stage === "recording") {
-    page.startedAt = performance.now();
     tick();
     page.timer = setInterval(tick, 250);
-    $("stop").disabled = false;
-    $("stop").focus();
+  } else if (stage === "playing") {
+    playTick();
+    page.timer = setInterval(playTick, 250);
+  }
+  if (was === "recording" && page.take) {
+    // Timed by the page from the status it was told, to the nearest second, within the limit.
+    page.take.seconds = Math.min(Math.round((performance.now() - page.take.since) / 1000), ctl.SecondsLimit || Infinity);
+    keep("take", page.take);
   }
   clearTimeout(page.skinTimer);
   if (stage === "loadingSkin") page.skinTimer = setTimeout(skinTooSlow, SKIN_LOAD_LIMIT_MS);
+  showTake();
   follow();
 }
 
@@ -132,39 +152,89 @@ function tick() {
   $("remaining").textContent = fmt(limit - elapsed);
 }
 
+function playTick() {
+  const total = page.take ? page.take.seconds : 0;
+  $("play-elapsed").textContent = fmt(Math.min((performance.now() - page.startedAt) / 1000, total));
+  $("play-total").textContent = fmt(total);
+}
+
+// In review the stage shows the take (its first moment) and its length; the live picture
+// comes back with Record.
+function showTake() {
+  const review = page.stage === "review" && !!page.take;
+  $("review-mark").hidden = !review;
+  $("play-time").hidden = page.stage !== "playing";
+  if (page.take) $("take-length").textContent = fmt(page.take.seconds);
+  const still = $("still");
+  if (review && still.dataset.at !== String(page.take.at)) {
+    still.dataset.at = page.take.at;
+    still.src = ctl.address("/take/snapshot") + "&at=" + page.take.at;
+  }
+  still.hidden = !review;
+}
+
 function skinTooSlow() {
   if (ctl.ClientStatus !== STATUS.loadingSkin) return;
   run(ctl.StopVideo());
-  showNotice("The skin could not be put on: the greeting server did not deliver it in time.",
-             ctl.ErrMsg);
+  skinFailed("the greeting server did not deliver it in time");
+}
+
+// Why a button is off, in words that its description carries to screen readers too.
+function explain(id, on, why) {
+  $(id).disabled = !on;
+  $(id + "-why").textContent = on ? "" : why;
+  $(id).title = on ? "" : why;
 }
 
 // Buttons and fields follow the stage: nothing that the control would refuse is offered.
 function follow() {
+  const focused = document.activeElement;
   const status = ctl.ClientStatus, idle = status === STATUS.ready && page.stage !== "countdown";
-  const usable = page.drives;
-  $("record").disabled = !usable || !idle || page.sending;
-  $("record").textContent = page.hasRecording ? "Record again" : "Record";
-  $("stop").disabled = !usable || !(status === STATUS.recording || status === STATUS.playing ||
-                                    status === STATUS.loadingSkin || page.stage === "countdown");
-  $("play").disabled = !usable || !idle || !page.hasRecording || page.sending;
-  $("play").textContent = page.stage === "review" && statusHistory.includes(STATUS.playing)
-                              ? "Play again" : "Play";
-  for (const id of ["send", "send-mobile"])
-    $(id).disabled = !usable || !idle || !page.hasRecording || page.sending;
+  const live = page.drives && !page.away;
+  const busy = page.away ? "The studio program is not running."
+      : !page.drives ? "Another tab or site is using the studio."
+      : page.stage === "starting" || page.stage === "failed" ? "The studio is not ready yet."
+      : page.sending || status === STATUS.sending ? "Wait until the greeting is sent."
+      : status === STATUS.recording || page.stage === "countdown" ? "Stop the recording first."
+      : status === STATUS.playing ? "Stop the playback first."
+      : status === STATUS.loadingSkin ? "Wait until the skin is on." : "";
+  const hasTake = !!page.take;
+  explain("record", !busy && idle, busy);
+  $("record").textContent = hasTake ? "Record again" : "Record";
+  const stoppable = status === STATUS.recording || status === STATUS.playing ||
+                    status === STATUS.loadingSkin || page.stage === "countdown";
+  explain("stop", live && stoppable, "Nothing is being recorded or played.");
+  const needsTake = hasTake ? busy : busy || "Record a greeting first.";
+  explain("play", !needsTake && idle, needsTake);
+  $("play").textContent = page.stage === "review" && statusHistory.includes(STATUS.playing) ? "Play again" : "Play";
+  for (const id of ["send", "send-mobile"]) explain(id, !needsTake && idle, needsTake);
   for (const button of document.querySelectorAll("#outbox-list .again"))
-    button.disabled = !usable || !idle || page.sending || button.closest("li").dataset.sending === "true";
-  for (const radio of document.querySelectorAll("#skin-list input")) radio.disabled = !usable || !idle;
-  $("mirror").disabled = !usable || status === STATUS.starting;
+    button.disabled = !live || !idle || page.sending || button.closest("li").dataset.sending === "true";
+  $("send-kept").disabled = !live || !idle || page.sending;
+  $("try-again").disabled = !live || !idle || page.sending;
+  for (const radio of document.querySelectorAll("#skin-list input")) radio.disabled = !live || !idle;
+  $("mirror").disabled = !live || status === STATUS.starting;
+  if (focused && focused !== document.body && (focused.disabled || !focused.isConnected)) rescueFocus();
+}
+
+// Focus that a step took away (its button turned off) goes back where the step began, else to
+// the control that now matters; it never falls to the page itself.
+function rescueFocus() {
+  if (document.querySelector("dialog[open]")) return;
+  const usable = (element) => element && element.isConnected && !element.disabled && element.offsetParent;
+  const next = usable(page.returnFocus) ? page.returnFocus
+      : ["countdown", "recording", "playing", "loadingSkin"].includes(page.stage) ? $("stop")
+      : page.stage === "review" ? $("play")
+      : page.stage === "sending" ? $("panel") : $("record");
+  if (usable(next) || next === $("panel")) next.focus();
+  if (usable(page.returnFocus) && document.activeElement === page.returnFocus) page.returnFocus = null;
 }
 
 function onStatus() {
   const status = ctl.ClientStatus;
   if (statusHistory[statusHistory.length - 1] !== status) statusHistory.push(status);
-  if (status === STATUS.recording) {
-    page.hasRecording = true;
-    sessionStorage.setItem("moviletta.recorded", "1");
-  }
+  if (status === STATUS.recording && page.stage !== "recording")
+    page.take = { seconds: 0, at: Date.now(), since: performance.now() };
   if (status !== STATUS.loadingSkin) clearTimeout(page.skinTimer);
   resizeStage();
   if (page.stage === "failed") return follow();
@@ -173,7 +243,7 @@ function onStatus() {
   else if (status === STATUS.playing) setStage("playing");
   else if (status === STATUS.loadingSkin) setStage("loadingSkin");
   else if (status === STATUS.sending) setStage("sending");
-  else if (page.stage !== "countdown") setStage(page.hasRecording ? "review" : "ready");
+  else if (page.stage !== "countdown") setStage(page.take ? "review" : "ready");
   follow();
 }
 
@@ -188,8 +258,10 @@ function resizeStage() {
 async function record() {
   clearNotice();
   $("outcome").hidden = true;
+  page.returnFocus = $("play");
   if ($("countdown").checked) {
     setStage("countdown");
+    $("stop").focus();
     for (const n of [3, 2, 1]) {
       $("count").textContent = n;
       announce(String(n));
@@ -198,38 +270,52 @@ async function record() {
     }
   }
   page.stage = "";  // the control's status events take over from here
-  run(ctl.RecordVideo()).finally(() => {
-    if (ctl.ClientStatus === STATUS.ready) onStatus();
-    $("play").focus();
-  });
+  const call = ctl.RecordVideo();
+  $("stop").focus();
+  run(call).finally(() => { if (ctl.ClientStatus === STATUS.ready) onStatus(); });
 }
 
 function stop() {
   clearNotice();
   if (page.stage === "countdown") {
-    setStage(page.hasRecording ? "review" : "ready");
+    page.returnFocus = $("record");
+    setStage(page.take ? "review" : "ready");
     return;
   }
   run(ctl.StopVideo());
 }
 
+function play() {
+  clearNotice();
+  page.returnFocus = $("play");
+  const call = ctl.PlayVideo();
+  $("stop").focus();
+  run(call);
+}
+
 // ---- Skins ----
 
 async function loadSkins() {
-  let skins = [];
+  let skins = [], note = "";
   try {
     skins = await ctl.skins();
-  } catch (e) { /* the list stays short */ }
-  const list = $("skin-list");
+    if (!skins.length) note = "This greeting server lists no skins.";
+  } catch (e) {
+    note = "The skins could not be fetched from the greeting server.";
+  }
+  $("skin-note").textContent = note;
+  $("skin-note").hidden = !note;
+  // The same list again keeps its buttons, and the one with focus.
+  if (JSON.stringify(skins) === JSON.stringify(page.skins) && $("skin-list").children.length) return;
+  page.skins = skins;
   const choices = [{ id: -1, name: "No skin" }, ...skins];
-  list.replaceChildren(...choices.map((skin, i) => {
+  $("skin-list").replaceChildren(...choices.map((skin) => {
     const label = document.createElement("label");
     label.className = "skin";
     const input = document.createElement("input");
     input.type = "radio";
     input.name = "skin";
     input.value = skin.id;
-    input.checked = i === 0;
     label.append(input);
     if (skin.thumbnail) {
       const img = document.createElement("img");
@@ -240,13 +326,48 @@ async function loadSkins() {
     label.append(document.createTextNode(skin.name));
     return label;
   }));
+  markSkinOn();
   follow();
+}
+
+// The list shows the skin that is on, whatever was picked last.
+function markSkinOn() {
+  const radio = document.querySelector(`#skin-list input[value="${page.skinOn}"]`) ||
+                document.querySelector("#skin-list input[value='-1']");
+  if (radio) radio.checked = true;
 }
 
 function chooseSkin(input) {
   clearNotice();
-  run(ctl.LoadSkin(Number(input.value)));
+  page.skinAsked = Number(input.value);
+  page.returnFocus = input;
+  run(ctl.LoadSkin(page.skinAsked).catch((e) => {
+    page.skinAsked = null;
+    markSkinOn();
+    throw e;
+  }));
 }
+
+function skinFailed(why) {
+  const skin = page.skins.find((s) => s.id === page.skinAsked);
+  page.skinAsked = null;
+  markSkinOn();
+  showNotice("The skin " + (skin ? "“" + skin.name + "” " : "") + "could not be put on: " + why +
+             ". Choose another one, or record without a skin.");
+}
+
+// The control tells which skin is on each time it changes; while the asked one downloads, a
+// placeholder is on.
+ctl.addEventListener("skin", (e) => {
+  const asked = page.skinAsked, on = e.detail.on ? e.detail.id : -1;
+  page.skinOn = on;
+  if (asked === null || on === asked) {
+    page.skinAsked = null;
+    markSkinOn();
+  } else if (on === -1) {
+    skinFailed("the greeting server did not deliver it");
+  }
+});
 
 $("skin-list").addEventListener("click", (e) => {
   // A pointer click chooses; the arrow keys only move the selection (their clicks have no detail).
@@ -273,10 +394,24 @@ function addRecipient() {
   return row;
 }
 
-// The fields' own checks, and no field may hold the list's separators.
+// The HTML standard's rule for one e-mail address.
+const EMAIL = /^[a-zA-Z0-9.!#$%&'*+/=?^_`{|}~-]+@[a-zA-Z0-9](?:[a-zA-Z0-9-]{0,61}[a-zA-Z0-9])?(?:\.[a-zA-Z0-9](?:[a-zA-Z0-9-]{0,61}[a-zA-Z0-9])?)*$/;
+const addressList = (text) => text.split(/[,;]/).map((a) => a.trim()).filter(Boolean);
+
+// The fields' own checks; no field may hold the list's separators, but a list of addresses
+// names each wrong one.
 function checked(inputs) {
   for (const input of inputs) {
-    input.setCustomValidity(/[,;]/.test(input.value) ? "Commas and semicolons cannot be used here." : "");
+    let problem = "";
+    if (input.name === "emails") {
+      const wrong = addressList(input.value).filter((a) => !EMAIL.test(a));
+      if (wrong.length)
+        problem = wrong.map((a) => "“" + a + "”").join(", ") +
+                  (wrong.length > 1 ? " are not e-mail addresses." : " is not an e-mail address.");
+    } else if (/[,;]/.test(input.value)) {
+      problem = "Commas and semicolons cannot be used here.";
+    }
+    input.setCustomValidity(problem);
     if (!input.checkValidity()) {
       input.reportValidity();
       input.focus();
@@ -286,53 +421,60 @@ function checked(inputs) {
   return true;
 }
 
-function senderFields() {
-  const f = $("greeting").elements;
-  return [f.name, f.email];
+const senderFields = () => [$("sender-name"), $("sender-email")];
+
+function recipientRows() {
+  return [...$("recipients").children].map((row) => {
+    const [name, mobile, email] = ["r-name", "r-mobile", "r-email"].map((n) => row.querySelector(`[name=${n}]`).value.trim());
+    return { name, mobile, email };
+  });
 }
 
-function recipientList() {
-  return [...$("recipients").children].map((row) =>
-    ["r-name", "r-mobile", "r-email"].map((n) => row.querySelector(`[name=${n}]`).value.trim()).join(","))
-    .join(";");
+// "Bob <bob@example.com>, Carol <carol@example.com>" from the control's list text.
+function namedRecipients(list) {
+  return list.split(";").filter(Boolean).map((entry) => {
+    const [name = "", , email = ""] = entry.split(",");
+    return email ? name + " <" + email + ">" : name;
+  }).join(", ");
 }
+
+// Who an outbox entry is for, in words.
+const entryRecipients = (entry) => entry.label === "MovilettaStudio" ? namedRecipients(entry.recipients) : entry.recipients;
 
 function send(kind) {
-  const g = $("greeting").elements, m = $("mobile").elements;
+  const m = $("mobile").elements;
   const fields = kind === "greeting"
       ? [...senderFields(), ...$("recipients").querySelectorAll("input")]
       : [...senderFields(), m.recipient, m.mobile, m.emails];
   if (!checked(fields)) return;
-  page.lastSend = kind === "greeting"
-      ? { kind, args: [0, g.name.value.trim(), g.email.value.trim(), recipientList(), g.message.value, "1", 0],
-          to: [...$("recipients").querySelectorAll("[name=r-name]")].map((i) => i.value.trim()).join(", ") }
-      : { kind, args: [g.name.value.trim(), g.email.value.trim(), m.recipient.value.trim(), m.mobile.value.trim(),
-                       m.emails.value.trim(), g.message.value],
-          to: m.recipient.value.trim() + " (" + m.mobile.value.trim() + ")" };
-  sendAgain();
-}
-
-async function sendAgain() {
-  if (page.retryFromOutbox) {
-    // That very greeting, as it was recorded, rather than the recording of now.
-    await refreshOutbox();
-    const kept = page.outbox.filter((e) => !e.sending);
-    if (kept.length) return sendFromOutbox(kept[kept.length - 1].id);
+  const [name, email, message] = [$("sender-name").value.trim(), $("sender-email").value.trim(), $("sender-message").value];
+  if (kind === "greeting") {
+    const list = recipientRows().map((r) => [r.name, r.mobile, r.email].join(",")).join(";");
+    page.lastSend = { kind, to: namedRecipients(list) };
+    startSend(() => ctl.SendGreeting(0, name, email, list, message, "1", 0), new MovilettaSendProgress());
+  } else {
+    const copies = addressList(m.emails.value);
+    page.lastSend = { kind, to: m.recipient.value.trim() + " (" + m.mobile.value.trim() + ")" +
+                               (copies.length ? ", " + copies.join(", ") : "") };
+    startSend(() => ctl.SendByEmail(name, email, m.recipient.value.trim(), m.mobile.value.trim(),
+                                    copies.join(";"), message), new MovilettaSendProgress());
   }
-  const { kind, args } = page.lastSend;
-  startSend(kind === "greeting" ? () => ctl.SendGreeting(...args) : () => ctl.SendByEmail(...args));
 }
 
 function sendFromOutbox(id) {
   const entry = page.outbox.find((e) => e.id === id);
-  page.lastSend = { ...page.lastSend, to: entry ? entry.recipients : "" };
-  startSend(() => ctl.OutboxSend(id));
+  page.lastSend = { kind: "outbox", to: entry ? entryRecipients(entry) : "" };
+  startSend(() => ctl.OutboxSend(id), new MovilettaSendProgress("Sending"));
 }
 
-function startSend(makeCall) {
+function startSend(makeCall, progress) {
   clearNotice();
   $("outcome").hidden = true;
   page.sending = true;
+  page.progress = progress;
+  $("bar").value = 0;
+  $("bar-label").textContent = progress.phase + " 0 %";
+  page.returnFocus = null;
   follow();
   const call = makeCall();
   const started = page.sendMark = page.sendsStarted;
@@ -343,26 +485,38 @@ function startSend(makeCall) {
   });
 }
 
-function showOutcome(result, mailWent = true) {
+// The one place that tells how a send ended, with the next step.
+async function showOutcome(result, mailWent = true) {
   page.sending = false;
-  page.retryFromOutbox = !result.sent && mailWent;
-  refreshOutbox();
+  page.lastFailure = result.sent ? "" : result.explanation;
   const to = page.lastSend ? page.lastSend.to : "";
   $("outcome").hidden = false;
   $("outcome").dataset.sent = result.sent;
   $("outcome-title").textContent = result.sent ? "Sent" : "Not sent";
   $("outcome-text").textContent = result.sent
       ? "Your greeting is on its way" + (to ? " to " + to : "") + "."
-      : plainMailFailure(result.explanation) + " Your recording is kept; you can try again.";
-  $("try-again").hidden = result.sent || !(page.lastSend || page.retryFromOutbox);
+      : plainMailFailure(result.explanation) + (to ? " It was for " + to + "." : "") +
+        (mailWent ? " It is kept below until it goes or you discard it." : " Your recording is kept.");
+  $("outcome-tech").textContent = result.sent ? "" : result.explanation;
+  $("outcome-details").hidden = result.sent || !isTechnical(result.explanation);
+  $("send-kept").hidden = true;
+  $("try-again").hidden = result.sent || mailWent || !page.lastSend || page.lastSend.kind === "outbox";
   announce(result.sent ? "Sent" : "Not sent");
   if (!$("box").open) $("outcome-title").focus();
   follow();
+  await refreshOutbox();
+  if (!result.sent && mailWent) {
+    const waiting = page.outbox.filter((e) => !e.sending);
+    page.keptId = waiting.length ? waiting[waiting.length - 1].id : "";
+    $("send-kept").hidden = !page.keptId;
+    follow();
+  }
 }
 
 // ---- The outbox ----
 
 const sizeText = (bytes) => bytes >= 1e6 ? (bytes / 1e6).toFixed(1) + " MB" : Math.ceil(bytes / 1e3) + " kB";
+const firstWords = (text) => text.length > 60 ? text.slice(0, 60).replace(/\s+\S*$/, "") + "…" : text;
 
 async function refreshOutbox() {
   try {
@@ -370,33 +524,58 @@ async function refreshOutbox() {
   } catch (e) {
     return;  // a control that is not running has nothing to show
   }
+  // The rows are made anew: the button that had focus keeps it.
+  const focused = document.activeElement.closest ? document.activeElement.closest("#outbox-list li") : null;
+  const focusClass = focused ? document.activeElement.className : "";
   $("outbox").hidden = !page.outbox.length;
   $("outbox-count").textContent = "(" + page.outbox.length + ")";
   $("outbox-list").replaceChildren(...page.outbox.map((entry) => {
     const row = $("outbox-row").content.firstElementChild.cloneNode(true);
     row.dataset.id = entry.id;
     row.dataset.sending = entry.sending;
-    row.querySelector(".label").textContent =
-        entry.label === "MovilettaStudio" ? "Greeting" : "Mobile e-mail";
-    row.querySelector(".to").textContent = entry.recipients.split(";")
-        .map((r) => r.split(",")[0]).join(", ");
+    const what = entry.label === "MovilettaStudio" ? "Greeting" : "Mobile e-mail";
+    row.querySelector(".label").textContent = what;
+    row.querySelector(".to").textContent = entryRecipients(entry);
+    row.querySelector(".words").textContent = entry.message ? "“" + firstWords(entry.message) + "”" : "";
     row.querySelector(".when").textContent = new Date(entry.when * 1000).toLocaleString();
     row.querySelector(".size").textContent = sizeText(entry.bytes);
     row.querySelector(".why").textContent = entry.sending ? "Sending…" : plainMailFailure(entry.explanation);
     row.querySelector(".why").title = entry.explanation;
-    const what = row.querySelector(".label").textContent + " to " + row.querySelector(".to").textContent;
-    row.querySelector(".again").setAttribute("aria-label", "Try again: " + what);
-    row.querySelector(".discard").setAttribute("aria-label", "Discard: " + what);
+    const named = what + " to " + entryRecipients(entry);
+    row.querySelector(".again").setAttribute("aria-label", "Try again: " + named);
+    row.querySelector(".discard").setAttribute("aria-label", "Discard: " + named);
     row.querySelector(".discard").disabled = entry.sending;
     row.querySelector(".again").addEventListener("click", () => sendFromOutbox(entry.id));
-    row.querySelector(".discard").addEventListener("click", () =>
-        run(ctl.OutboxDiscard(entry.id)).finally(refreshOutbox));
+    row.querySelector(".discard").addEventListener("click", () => discard(entry, named));
     return row;
   }));
+  if (focused) {
+    const again = document.querySelector(`#outbox-list li[data-id="${focused.dataset.id}"] button.${focusClass.split(" ").pop()}`);
+    if (again) again.focus();
+  }
+  if (!page.outbox.some((e) => e.id === page.keptId)) $("send-kept").hidden = true;
   // A send's result is told before the control has settled its entry: look again until it has.
   clearTimeout(page.outboxTimer);
   if (!page.sending && page.outbox.some((e) => e.sending)) page.outboxTimer = setTimeout(refreshOutbox, 300);
   follow();
+}
+
+// Asks first: a discarded greeting cannot be brought back.
+function discard(entry, named) {
+  $("discard-text").textContent = named + (entry.message ? ": “" + firstWords(entry.message) + "”" : "") +
+                                  ". Its video is deleted and it cannot be brought back.";
+  $("discard-box").returnValue = "";
+  $("discard-box").showModal();
+  $("discard-box").addEventListener("close", async () => {
+    if ($("discard-box").returnValue !== "discard") return;
+    const at = page.outbox.findIndex((e) => e.id === entry.id);
+    await run(ctl.OutboxDiscard(entry.id));
+    await refreshOutbox();
+    // Focus goes to the entry that took its place, else to the list, else to sending.
+    const left = [...document.querySelectorAll("#outbox-list li .again")];
+    const next = left[Math.min(at, left.length - 1)];
+    (next && !next.disabled ? next : $(left.length ? "outbox-title" : "send-title")).focus();
+  }, { once: true });
 }
 
 // ---- The sites the visitor allowed ----
@@ -448,17 +627,17 @@ ctl.addEventListener("startup", (e) => {
     setStage("failed");
     showNotice("The studio could not start." +
                (unreachable(detail) ? " The greeting server cannot be reached." : ""),
-               detail, [["Retry", () => { clearNotice(); ctl.restart(); }]]);
+               detail, [["Retry", () => { clearNotice(); page.stage = "starting"; ctl.restart(); }]]);
   } else {
+    if (page.stage === "failed") page.stage = "starting";
     onStatus();
     refreshOutbox();
+    loadSkins();  // the greeting server may have been down before
   }
 });
 ctl.addEventListener("progress", (e) => {
-  const text = e.detail.text || "";
-  const phase = /^Proccesing/.test(text) ? "Compressing" : /^Sending/.test(text) ? "Sending" : "Preparing";
   $("bar").value = e.detail.value;
-  $("bar-label").textContent = phase + " " + e.detail.value + " %";
+  $("bar-label").textContent = (page.progress || new MovilettaSendProgress()).text(e.detail);
 });
 ctl.addEventListener("panel", (e) => {
   $("panel").hidden = !e.detail.visible;
@@ -475,24 +654,33 @@ ctl.addEventListener("sendstart", () => {
   refreshOutbox();
   page.sendsStarted += 1;
   page.sending = true;
+  page.progress ||= new MovilettaSendProgress("Sending");  // a send another page started
   follow();
 });
 const loadedAt = Date.now();
 // A result from before this page was loaded is history, not news.
 ctl.addEventListener("sendresult", (e) => { if (e.detail.at >= loadedAt - 2000) showOutcome(e.detail); });
-// The control's message boxes, one at a time, shown only by the page that drives it.
+// The control's message boxes, one at a time, shown only by the page that drives it. The box
+// that tells a send's failure is said once, in the outcome.
 const boxes = [];
 ctl.addEventListener("messagebox", (e) => {
   refreshOutbox();  // a failed mail is in the outbox before its box opens
-  boxes.push({ ...e.detail, duringSend: page.sending, mailWent: page.sendsStarted !== page.sendMark });
+  const { id, text } = e.detail;
+  const mailWent = page.sendsStarted !== page.sendMark;
+  if (page.drives && page.sending && !mailWent) {
+    ctl.acknowledge(id);  // the send ended before its mail went: no result event follows
+    return showOutcome({ sent: false, explanation: text }, false);
+  }
+  if (page.drives && text === page.lastFailure) return ctl.acknowledge(id);
+  boxes.push({ id, text });
   showNextBox();
 });
 
 function showNextBox() {
   if (!page.drives || $("box").open || !boxes.length) return;
-  const { id, text, duringSend, mailWent } = boxes.shift();
+  const { id, text } = boxes.shift();
   const returnTo = document.activeElement;
-  $("box-title").textContent = duringSend ? "Not sent" : "Message";
+  $("box-title").textContent = "Message";
   $("box-text").textContent = plainMailFailure(text);
   $("box-tech").textContent = text;
   $("box-details").hidden = !isTechnical(text);
@@ -500,9 +688,8 @@ function showNextBox() {
   $("box-ok").focus();
   $("box").addEventListener("close", () => {
     ctl.acknowledge(id);
-    // A send that ends before its mail went (the compression failed) has no result event.
-    if (duringSend && !mailWent) showOutcome({ sent: false, explanation: text }, false);
-    if (returnTo && returnTo.focus) returnTo.focus();
+    if (returnTo && returnTo !== document.body && !returnTo.disabled) returnTo.focus();
+    else rescueFocus();
     showNextBox();
   }, { once: true });
 }
@@ -528,11 +715,22 @@ function showElsewhere() {
                        : "The studio is open in another tab or window.";
   if (!$("elsewhere").open) $("elsewhere").showModal();
 }
-ctl.addEventListener("connected", claim);
+
+// Back after the studio program was away (restarted, or the connection dropped): the page
+// takes the control again and reads what it shows afresh.
+ctl.addEventListener("connected", async () => {
+  page.away = false;
+  await claim();
+  page.sending = false;
+  await readStatus();
+  loadSkins();
+});
 addEventListener("pagehide", () => ctl.release());
 ctl.addEventListener("disconnected", () => {
-  if (ctl.events.readyState === EventSource.CLOSED || ctl.events.readyState === EventSource.CONNECTING)
-    showNotice("The studio program is not running. Start it again; this page reconnects by itself.");
+  if (ctl.events.readyState !== EventSource.CLOSED && ctl.events.readyState !== EventSource.CONNECTING) return;
+  page.away = true;
+  showNotice(plainError({ number: 0 }));
+  follow();
 });
 
 async function claim() {
@@ -574,25 +772,34 @@ function showWindow(name) {
   $("stage").dataset.window = name;
 }
 
+// The events tell the status too; a control that did not start refuses this read, and the
+// "startup" event says why.
+function readStatus() {
+  return ctl.call("ClientStatus", [], "get").then((status) => {
+    ctl.ClientStatus = status;
+    onStatus();
+    refreshOutbox();
+  }, (e) => { if (e.number === 0) showNotice(plainError(e), e.description); });
+}
+
 $("record").addEventListener("click", record);
 $("stop").addEventListener("click", stop);
-$("play").addEventListener("click", () => { clearNotice(); run(ctl.PlayVideo()).finally(() => $("play").focus()); });
+$("play").addEventListener("click", play);
 $("mirror").addEventListener("change", () => { clearNotice(); run(ctl.setMiror($("mirror").checked)); });
 $("add-recipient").addEventListener("click", () => addRecipient().querySelector("input").focus());
-$("try-again").addEventListener("click", sendAgain);
+$("send-kept").addEventListener("click", () => sendFromOutbox(page.keptId));
+$("try-again").addEventListener("click", () => send(page.lastSend.kind));
 for (const [form, kind] of [["greeting", "greeting"], ["mobile", "mobile"]]) {
   $(form).addEventListener("submit", (e) => { e.preventDefault(); send(kind); });
-  // Enter in a field does not send: only the send buttons do.
-  $(form).addEventListener("keydown", (e) => {
-    if (e.key === "Enter" && e.target.matches("input")) e.preventDefault();
-  });
 }
+// Enter in a field does not send: only the send buttons do.
+document.addEventListener("keydown", (e) => {
+  if (e.key === "Enter" && e.target.matches(".send input")) e.preventDefault();
+});
+$("panel").tabIndex = -1;
 
 addRecipient();
 showWindow("capture");
 loadSkins();
 refreshSites();
-// The events tell the status too; a control that did not start refuses this read, and the
-// "startup" event says why.
-ctl.call("ClientStatus", [], "get").then((status) => { ctl.ClientStatus = status; onStatus(); refreshOutbox(); })
-    .catch((e) => { if (e.number === 0) showNotice(plainError(e), e.description); });
+readStatus();

@@ -2,7 +2,7 @@
 // visitor allowed: the same members as the control, methods returning promises, ClientStatus and
 // ErrMsg mirrored from the events, StatusChanged and ErrMsgChanged as DOM events, and the host's
 // own events (startup, driver, progress, panel, messagebox, front, sendstart, sendresult, nosound,
-// sites) as DOM events too. Each page has an id of its own; claim() makes it the page that drives
+// sites, skin) as DOM events too. Each page has an id of its own; claim() makes it the page that drives
 // the control. A call that cannot reach the host fails with number 0.
 //
 // A site's page gets its object from Movilettas.connect(), which finds the studio on this
@@ -19,6 +19,24 @@ class MovilettaError extends Error {
 
 // Where the studio listens: the first free one of these ports on this computer.
 const MOVILETTA_PORTS = Array.from({ length: 10 }, (_, i) => 47800 + i);
+
+// The words for a send's "progress" events, one object per send: "Compressing 40 %", then
+// "Sending 70 %". A send from the outbox starts with sending (its greeting is compressed).
+class MovilettaSendProgress {
+  constructor(phase = "Compressing") {
+    this.phase = phase;
+  }
+
+  // The words for progress event `detail` ({value, text}).
+  text(detail) {
+    const words = detail.text || "", told = /(\d+)%$/.exec(words);
+    const percent = told ? Number(told[1]) : detail.value;
+    if (/^Sending/.test(words)) this.phase = "Sending";
+    else if (/^Proccesing/.test(words)) this.compressed ||= percent >= 100;
+    else if (this.compressed) this.phase = "Sending";  // the mail is being made
+    return this.phase + " " + percent + " %";
+  }
+}
 
 class Movilettas extends EventTarget {
   // `token`: the studio's launch token or a site's; `base`: the studio's address, "" on its own
@@ -48,7 +66,7 @@ class Movilettas extends EventTarget {
     forward("StatusChanged", mirror);
     forward("ErrMsgChanged", mirror);
     for (const name of ["startup", "driver", "progress", "panel", "messagebox", "front",
-                        "sendstart", "sendresult", "nosound", "sites"])
+                        "sendstart", "sendresult", "nosound", "sites", "skin"])
       forward(name);
     events.addEventListener("open", () => this.dispatchEvent(new Event("connected")));
     events.addEventListener("error", () => this.dispatchEvent(new Event("disconnected")));
