@@ -404,7 +404,7 @@ void Bridge::StreamEvents(const Request& req, Response& res) {
     after = std::strtoull(req.get_header_value("Last-Event-ID").c_str(), nullptr, 10);
   else
     first = stream_.Current(after);
-  // A site's stream ends at the first event after the visitor revoked the site.
+  // A site's stream ends with event "revoked" within a second of the visitor revoking the site.
   const std::string origin = req.get_header_value("Origin");
   const std::string token = TokenOf(req);
   res.set_header("Cache-Control", "no-store");
@@ -417,7 +417,13 @@ void Bridge::StreamEvents(const Request& req, Response& res) {
         const auto events =
             first.empty() ? stream_.Next(after, std::chrono::milliseconds(500)) : std::move(first);
         first.clear();
-        if (stream_.closed() || !Admits(origin, token)) {
+        if (stream_.closed()) {
+          sink.done();
+          return false;
+        }
+        if (!Admits(origin, token)) {  // the visitor revoked the site
+          const std::string last = "event: revoked\ndata: {}\n\n";
+          sink.write(last.data(), last.size());
           sink.done();
           return false;
         }

@@ -37,7 +37,8 @@ constexpr int kStudioPorts = 10;
 //   GET  /hello                    {"studio": "moviletta"}: a token works here
 //   POST /call/<Member>[?kind=get|put]  a member called on the host thread; JSON array of
 //                                  arguments in, {"value": ...} or {"error": {...}} out
-//   GET  /events?token=T           the page's events (server-sent events)
+//   GET  /events?token=T           the page's events (server-sent events); a site's stream
+//                                  ends with event "revoked" when the visitor revokes the site
 //   POST /ack/<id>                 the page closed message box <id>
 //   GET  /video/capture?token=T, /video/player?token=T   the windows as MJPEG streams
 //   GET  /take/snapshot?token=T    the still taken when the last recording began (see

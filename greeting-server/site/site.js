@@ -8,24 +8,62 @@ const STATUS = { starting: 0, ready: 1, loadingSkin: 2, recording: 3, playing: 4
 let ctl = null;
 let drives = false;
 let recorded = false;
+let countdown = 0;     // the number shown before the recording starts, 0 when none
+let timer = 0;
+let progress = null;   // the words of the running send's progress
 const windows = {};
 
 const say = (text) => { $("status").textContent = text; };
+const fmt = (seconds) => Math.floor(seconds / 60) + ":" + String(Math.floor(seconds % 60)).padStart(2, "0");
 
 function follow() {
-  const status = ctl ? ctl.ClientStatus : STATUS.starting, idle = drives && status === STATUS.ready;
+  const status = ctl ? ctl.ClientStatus : STATUS.starting;
+  const idle = drives && status === STATUS.ready && !countdown;
   $("record").disabled = !idle;
-  $("stop").disabled = !drives || ![STATUS.recording, STATUS.playing, STATUS.loadingSkin].includes(status);
+  $("stop").disabled = !drives || !(countdown || [STATUS.recording, STATUS.playing, STATUS.loadingSkin].includes(status));
   $("play").disabled = !idle || !recorded;
   $("send-button").disabled = !idle || !recorded;
   $("skin").disabled = !idle;
+  $("rec").hidden = status !== STATUS.recording;
   say(!drives ? "The studio is being used elsewhere."
-      : status === STATUS.recording ? "Recording…"
+      : countdown ? "Get ready… " + countdown
+      : status === STATUS.recording ? "Recording"
       : status === STATUS.playing ? "Playing your greeting"
-      : status === STATUS.sending ? "Sending…"
+      : status === STATUS.sending ? "Sending your greeting"
       : status === STATUS.loadingSkin ? "Putting on the skin…"
       : status === STATUS.ready ? (recorded ? "Recorded. Play it, or send it." : "Ready to record")
       : "The studio is starting…");
+}
+
+// The REC mark's time against the recording's limit.
+function onStatus() {
+  clearInterval(timer);
+  if (ctl.ClientStatus === STATUS.recording) {
+    recorded = true;
+    const since = performance.now();
+    const tick = () => { $("rec-time").textContent = fmt((performance.now() - since) / 1000) + " of " + fmt(ctl.SecondsLimit); };
+    tick();
+    timer = setInterval(tick, 250);
+  }
+  follow();
+}
+
+async function record() {
+  $("outcome").textContent = "";
+  for (const n of [3, 2, 1]) {
+    countdown = n;
+    follow();
+    await new Promise((r) => setTimeout(r, 1000));
+    if (!countdown) return follow();  // Stop during the countdown
+  }
+  countdown = 0;
+  act(ctl.RecordVideo());
+}
+
+function stop() {
+  if (countdown) countdown = 0;
+  else act(ctl.StopVideo());
+  follow();
 }
 
 const act = (promise) => promise.catch((e) => { $("outcome").textContent = e.description || String(e); });
@@ -60,17 +98,16 @@ async function connect() {
   show("capture");
   for (const skin of await ctl.skins().catch(() => [])) $("skin").add(new Option(skin.name, skin.id));
 
-  ctl.addEventListener("StatusChanged", () => {
-    if (ctl.ClientStatus === STATUS.recording) recorded = true;
-    follow();
-  });
+  ctl.addEventListener("StatusChanged", onStatus);
   ctl.addEventListener("front", (e) => { if (windows[e.detail.window]) show(e.detail.window); });
+  ctl.addEventListener("sendstart", () => { progress ||= new MovilettaSendProgress("Sending"); });
   ctl.addEventListener("progress", (e) => {
     $("progress").hidden = false;
-    $("progress").textContent = (e.detail.text || "Working") + " " + e.detail.value + " %";
+    $("progress").textContent = (progress ||= new MovilettaSendProgress()).text(e.detail);
   });
   ctl.addEventListener("panel", (e) => { $("progress").hidden = !e.detail.visible; });
   ctl.addEventListener("sendresult", (e) => {
+    progress = null;
     $("outcome").textContent = e.detail.sent ? "Your greeting is on its way."
                                              : "Not sent: " + e.detail.explanation;
   });
@@ -87,14 +124,19 @@ async function connect() {
     $("take-over").hidden = drives;
     follow();
   });
-  ctl.addEventListener("disconnected", () => {
-    if (ctl.events.readyState !== EventSource.CLOSED) return;
+  const lost = (why) => {
     drives = false;
     follow();
-    say("The studio no longer answers this page: it was closed, or this site was revoked.");
+    say(why);
     $("start").hidden = false;
     $("connect").disabled = false;
+  };
+  ctl.addEventListener("revoked", () => lost("This site is no longer allowed to use the studio."));
+  ctl.addEventListener("disconnected", () => {
+    if (ctl.events.readyState === EventSource.CLOSED) lost("The studio no longer answers this page.");
+    else say("The studio program on your computer is not running. This page reconnects when it is back.");
   });
+  ctl.addEventListener("connected", () => claim(false));
   addEventListener("pagehide", () => ctl.release());
   ctl.ClientStatus = await ctl.call("ClientStatus", [], "get").catch(() => STATUS.starting);
   await claim(false);
@@ -102,8 +144,8 @@ async function connect() {
 
 $("connect").addEventListener("click", connect);
 $("take-over").addEventListener("click", () => claim(true));
-$("record").addEventListener("click", () => act(ctl.RecordVideo()));
-$("stop").addEventListener("click", () => act(ctl.StopVideo()));
+$("record").addEventListener("click", record);
+$("stop").addEventListener("click", stop);
 $("play").addEventListener("click", () => act(ctl.PlayVideo()));
 $("skin").addEventListener("change", () => act(ctl.LoadSkin(Number($("skin").value))));
 $("send").addEventListener("submit", (e) => {
@@ -114,6 +156,7 @@ $("send").addEventListener("submit", (e) => {
     if (!input.reportValidity()) return;
   }
   $("outcome").textContent = "";
+  progress = new MovilettaSendProgress();
   const recipient = [f.friend.value.trim(), "", f.friendEmail.value.trim()].join(",");
   act(ctl.SendGreeting(0, f.name.value.trim(), f.email.value.trim(), recipient, f.message.value, "1", 0));
 });

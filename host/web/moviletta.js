@@ -2,7 +2,7 @@
 // visitor allowed: the same members as the control, methods returning promises, ClientStatus and
 // ErrMsg mirrored from the events, StatusChanged and ErrMsgChanged as DOM events, and the host's
 // own events (startup, driver, progress, panel, messagebox, front, sendstart, sendresult, nosound,
-// sites, skin) as DOM events too. Each page has an id of its own; claim() makes it the page that drives
+// sites, skin) as DOM events too, and "revoked" when the visitor revokes the site. Each page has an id of its own; claim() makes it the page that drives
 // the control. A call that cannot reach the host fails with number 0.
 //
 // A site's page gets its object from Movilettas.connect(), which finds the studio on this
@@ -69,6 +69,11 @@ class Movilettas extends EventTarget {
                         "sendstart", "sendresult", "nosound", "sites", "skin"])
       forward(name);
     events.addEventListener("open", () => this.dispatchEvent(new Event("connected")));
+    // The visitor revoked this site: the studio answers it no more.
+    events.addEventListener("revoked", () => {
+      events.close();
+      this.dispatchEvent(new Event("revoked"));
+    });
     events.addEventListener("error", () => this.dispatchEvent(new Event("disconnected")));
     this.events = events;
   }

@@ -101,8 +101,9 @@ try {
     const before = new Set(fs.readdirSync(mailFolder));
     await waitText(site, "#status", /Ready to record/, "the site before recording");
     await site.click("#record");
-    await waitText(site, "#status", /Recording/, "the site after Record");
-    await site.waitForTimeout(1500);
+    await waitText(site, "#status", /Get ready… 3/, "the site's countdown");
+    await waitText(site, "#status", /^Recording$/, "the site after the countdown");
+    await waitText(site, "#rec", /REC 0:01 of 0:03/, "the site's REC mark");
     await shot(site, "site-recording");
     await site.click("#stop");
     await waitText(site, "#status", /Recorded/, "the site after Stop");
@@ -112,6 +113,7 @@ try {
     await site.fill("[name=friendEmail]", "carla@example.com");
     await site.fill("[name=message]", "Hello from a greeting site");
     await site.click("#send-button");
+    await waitText(site, "#progress", /^(Compressing|Sending) \d+ %$/, "the site's send progress");
     await waitText(site, "#outcome", /on its way/, "the site after Send");
     await shot(site, "site-sent");
     const deadline = Date.now() + 15000;
@@ -169,8 +171,10 @@ try {
   });
 
   await step("revoking the site ends its event stream and refuses its next call", async () => {
+    const revoked = Date.now();
     await studio.click("#revoke-driver");
-    await waitText(site, "#status", /no longer answers/, "the site after the revoke");
+    await waitText(site, "#status", /This site is no longer allowed to use the studio/, "the site after the revoke");
+    if (Date.now() - revoked > 2000) fail("the site learned of the revoke after " + (Date.now() - revoked) + " ms");
     const next = await site.evaluate(() => ctl.call("ClientStatus", [], "get").then(() => "answered", (e) => e.number));
     if (next !== 0) fail("the revoked site's next call got " + next);
     await studio.waitForSelector("#elsewhere", { state: "hidden" });  // the studio's page drives again
