@@ -121,6 +121,7 @@ json Bridge::SkinCatalogue() {
   json skins = json::array();
   if (!catalogue_http_) return skins;
   const HttpResponse response = catalogue_http_->Create()->Get(catalogue_url_, {});
+  if (response.status == 404) return skins;  // a greeting server without a catalogue lists none
   if (!response.ok())
     throw Error(err::kHttpStatus, "HTTP status " + std::to_string(response.status));
   std::map<int32_t, std::string> pictures;

@@ -85,7 +85,8 @@ class Bridge {
   // Serves the greeting server's skin catalogue to the page: GET /skins answers JSON
   // [{"id", "name", "thumbnail"}] from `catalogue_url`, whose lines are "<id>,<name>,<picture
   // URL>", and GET /skins/<id>/picture the picture of a skin that the last catalogue named.
-  // Without a catalogue /skins is []. `http` must outlive the bridge; call before Start.
+  // Without a catalogue (none given, or the server has none: 404) /skins is []; a catalogue
+  // that does not come is 502. `http` must outlive the bridge; call before Start.
   void ServeSkinCatalogue(std::string catalogue_url, HttpClientFactory& http);
 
   // Pages of the sites `consent` allows may call too, each with its own token: their requests

@@ -132,11 +132,15 @@ try {
     if (!/could not start/.test(await late.textContent("#notice-text")))
       fail("the notice says: " + await late.textContent("#notice-text"));
     if (!(await late.isDisabled("#record"))) fail("Record is offered by a studio that did not start");
+    await late.waitForSelector("#skin-note:not([hidden])");
+    if (!/could not be fetched/.test(await late.textContent("#skin-note"))) fail("the skins' absence is not said");
     await shot(late, "start-failed");
     lateServer = spawn(greetingServer, ["--data", serverData, "--port", latePort], { stdio: ["ignore", "pipe", "inherit"] });
     await new Promise((resolve) => lateServer.stdout.on("data", (d) => { if (/READY/.test(d)) resolve(); }));
     await late.click("#notice-actions button");
     await stage(late, "ready", "after Retry");
+    await late.waitForSelector("#skin-list input[value='42']");  // the catalogue, fetched again
+    if (await late.isVisible("#skin-note")) fail("the skin note stays: " + await late.textContent("#skin-note"));
     await late.close();
   });
 
