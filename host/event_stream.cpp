@@ -69,8 +69,8 @@ std::vector<EventStream::Event> EventStream::Next(uint64_t& after,
                                                   std::chrono::milliseconds timeout) {
   MutexLock lock(mutex_);
   std::vector<Event> found;
-  if (!closed_ &&
-      (after + 1 < first_id_ || after >= next_id_)) {  // another process's id, or none of ours
+  // An id of another process, or one this stream never gave: start afresh.
+  if (!closed_ && (after + 1 < first_id_ || after >= next_id_)) {
     found = CurrentLocked(after);
     return found;
   }

@@ -54,17 +54,13 @@ std::optional<int> ParseCommandLine(int argc, char** argv, StudioOptions& option
                  "the studio's data folder: skins, the outbox, the allowed sites, the launch token")
       ->capture_default_str();
   std::string camera = "auto";
-  app.add_option("--camera", camera,
-                 "auto, synthetic (a test picture) or a device such as "
-                 "/dev/video0")
+  app.add_option("--camera", camera, "auto, synthetic (a test picture) or a device")
       ->capture_default_str();
   app.add_option("--port", options.port,
                  "the port to listen on, 0 for any free one (default: the first free one of "
                  "47800-47809, where greeting sites' pages look for the studio)")
       ->check(CLI::Range(0, 65535));
-  app.add_option("--bag", options.bag,
-                 "the file of the control's stored properties, \"\" for "
-                 "none")
+  app.add_option("--bag", options.bag, "the control's stored properties, \"\" for none")
       ->capture_default_str();
   app.add_option("--web", options.web, "the folder of the page's files")->capture_default_str();
   app.add_option("--outbox-entries", config.outbox_limits.entries,

@@ -37,8 +37,12 @@ function follow() {
 
 // The REC mark's time against the recording's limit.
 function onStatus() {
-  clearInterval(timer);
-  if (ctl.ClientStatus === STATUS.recording) {
+  const recording = ctl.ClientStatus === STATUS.recording;
+  if (!recording) {
+    clearInterval(timer);
+    timer = 0;
+  }
+  if (recording && !timer) {
     recorded = true;
     const since = performance.now();
     const tick = () => { $("rec-time").textContent = fmt((performance.now() - since) / 1000) + " of " + fmt(ctl.SecondsLimit); };

@@ -226,8 +226,8 @@ function rescueFocus() {
       : ["countdown", "recording", "playing", "loadingSkin"].includes(page.stage) ? $("stop")
       : page.stage === "review" ? $("play")
       : page.stage === "sending" ? $("panel") : $("record");
+  if (next === page.returnFocus) page.returnFocus = null;
   if (usable(next) || next === $("panel")) next.focus();
-  if (usable(page.returnFocus) && document.activeElement === page.returnFocus) page.returnFocus = null;
 }
 
 function onStatus() {

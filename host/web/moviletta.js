@@ -125,10 +125,11 @@ class Movilettas extends EventTarget {
     return this.base + path + "?token=" + encodeURIComponent(this.token);
   }
 
-  // The skins a visitor may choose: [{id, name, thumbnail}], the thumbnail a picture's address.
+  // The skins a visitor may choose: [{id, name, thumbnail}], the thumbnail a picture's address;
+  // rejects when the greeting server did not give its catalogue.
   async skins() {
     const response = await fetch(this.base + "/skins", { headers: this.headers() });
-    if (!response.ok) return [];
+    if (!response.ok) throw new MovilettaError(response.status, "the skins could not be fetched");
     return (await response.json()).map((skin) => ({ ...skin, thumbnail: this.address(skin.thumbnail) }));
   }
 

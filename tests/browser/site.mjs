@@ -178,7 +178,8 @@ try {
     const next = await site.evaluate(() => ctl.call("ClientStatus", [], "get").then(() => "answered", (e) => e.number));
     if (next !== 0) fail("the revoked site's next call got " + next);
     await studio.waitForSelector("#elsewhere", { state: "hidden" });  // the studio's page drives again
-    if (await studio.isVisible("#sites")) fail("the revoked site is still listed");
+    await studio.waitForSelector("#sites", { state: "hidden", timeout: 5000 })
+        .catch(() => fail("the revoked site is still listed"));
     await studio.waitForSelector("#record:not([disabled])");
     await shot(site, "site-revoked");
   });
