@@ -9,8 +9,9 @@
 // and /skinCatalogue.asp, the skins a visitor may choose: lines "<id>,<name>,<first picture's URL>"
 // for the skins DIR/skins/names.txt names (lines "<id>,<name>").
 // With --site, a greeting site's pages too, on a port (an origin) of their own: the files of the
-// site folder, and the studio's client script (moviletta.js of the client folder) as
-// /moviletta.js. Prints "SITE <port>" and then "READY <port>" once it listens.
+// site folder, the studio's client script (moviletta.js of the client folder) as /moviletta.js,
+// and the greeting service again (the site's origin is its greeting server). Prints "SITE <port>"
+// and then "READY <port>" once it listens.
 #include <httplib.h>
 
 #include <csignal>
@@ -77,52 +78,58 @@ int main(int argc, char** argv) {
     out << '\n';
   };
 
-  server.Get("/clientSettings.asp", [&](const httplib::Request&, httplib::Response& res) {
-    std::string settings = Read(data / "settings.xml");
-    for (std::size_t at; (at = settings.find("${SERVER}")) != std::string::npos;)
-      settings.replace(at, 9, address);
-    res.set_content(settings, "text/xml");
-  });
-  server.Get("/register.asp", [&](const httplib::Request& req, httplib::Response& res) {
-    log("register", req);
-    res.set_content("OK", "text/plain");
-  });
-  server.Get("/clientErrLog.asp", [&](const httplib::Request& req, httplib::Response& res) {
-    log("error", req);
-    res.set_content("OK", "text/plain");
-  });
-  server.Get("/log", [&](const httplib::Request&, httplib::Response& res) {
-    std::lock_guard lock(log_mutex);
-    res.set_content(Read(data / "log.txt"), "text/plain");
-  });
-  server.Get("/skinType.asp", [&](const httplib::Request& req, httplib::Response& res) {
-    const std::string id = req.get_param_value("lSkinID") + ",";
-    std::istringstream catalogue(Read(data / "skins" / "catalogue.txt"));
-    std::string answer = "NONE";
-    for (std::string line; std::getline(catalogue, line);)
-      if (line.rfind(id, 0) == 0) answer = line.substr(id.size());
-    res.set_content(answer, "text/plain");
-  });
-  server.Get("/skinCatalogue.asp", [&](const httplib::Request&, httplib::Response& res) {
-    std::map<std::string, std::string> answers;  // id: the skin-type answer
-    std::istringstream catalogue(Read(data / "skins" / "catalogue.txt"));
-    for (std::string line; std::getline(catalogue, line);)
-      if (const auto comma = line.find(','); comma != std::string::npos)
-        answers[line.substr(0, comma)] = line.substr(comma + 1);
-    std::istringstream names(Read(data / "skins" / "names.txt"));
-    std::string listed;
-    for (std::string line; std::getline(names, line);) {
-      const auto comma = line.find(',');
-      if (comma == std::string::npos || !answers.count(line.substr(0, comma))) continue;
-      const std::string& answer = answers[line.substr(0, comma)];  // SKIN,<path>,<n> or STATIC,<file>
-      const auto path_at = answer.find(',') + 1, path_end = answer.find(',', path_at);
-      const std::string picture = answer.substr(path_at, path_end - path_at) +
-                                  (answer.starts_with("SKIN,") ? "1.gif" : "");
-      listed += line + "," + address + "/skins/" + picture + "\n";
-    }
-    res.set_content(listed, "text/plain");
-  });
-  if (!server.set_mount_point("/skins", (data / "skins" / "files").string())) {
+  // The greeting service, on its own port and on the site's: a site's origin is its greeting
+  // server too.
+  const auto serve_greetings = [&](httplib::Server& s) {
+    s.Get("/clientSettings.asp", [&](const httplib::Request&, httplib::Response& res) {
+      std::string settings = Read(data / "settings.xml");
+      for (std::size_t at; (at = settings.find("${SERVER}")) != std::string::npos;)
+        settings.replace(at, 9, address);
+      res.set_content(settings, "text/xml");
+    });
+    s.Get("/register.asp", [&](const httplib::Request& req, httplib::Response& res) {
+      log("register", req);
+      res.set_content("OK", "text/plain");
+    });
+    s.Get("/clientErrLog.asp", [&](const httplib::Request& req, httplib::Response& res) {
+      log("error", req);
+      res.set_content("OK", "text/plain");
+    });
+    s.Get("/log", [&](const httplib::Request&, httplib::Response& res) {
+      std::lock_guard lock(log_mutex);
+      res.set_content(Read(data / "log.txt"), "text/plain");
+    });
+    s.Get("/skinType.asp", [&](const httplib::Request& req, httplib::Response& res) {
+      const std::string id = req.get_param_value("lSkinID") + ",";
+      std::istringstream catalogue(Read(data / "skins" / "catalogue.txt"));
+      std::string answer = "NONE";
+      for (std::string line; std::getline(catalogue, line);)
+        if (line.rfind(id, 0) == 0) answer = line.substr(id.size());
+      res.set_content(answer, "text/plain");
+    });
+    s.Get("/skinCatalogue.asp", [&](const httplib::Request&, httplib::Response& res) {
+      std::map<std::string, std::string> answers;  // id: the skin-type answer
+      std::istringstream catalogue(Read(data / "skins" / "catalogue.txt"));
+      for (std::string line; std::getline(catalogue, line);)
+        if (const auto comma = line.find(','); comma != std::string::npos)
+          answers[line.substr(0, comma)] = line.substr(comma + 1);
+      std::istringstream names(Read(data / "skins" / "names.txt"));
+      std::string listed;
+      for (std::string line; std::getline(names, line);) {
+        const auto comma = line.find(',');
+        if (comma == std::string::npos || !answers.count(line.substr(0, comma))) continue;
+        const std::string& answer =
+            answers[line.substr(0, comma)];  // SKIN,<path>,<n> or STATIC,<file>
+        const auto path_at = answer.find(',') + 1, path_end = answer.find(',', path_at);
+        const std::string picture = answer.substr(path_at, path_end - path_at) +
+                                    (answer.starts_with("SKIN,") ? "1.gif" : "");
+        listed += line + "," + address + "/skins/" + picture + "\n";
+      }
+      res.set_content(listed, "text/plain");
+    });
+    return s.set_mount_point("/skins", (data / "skins" / "files").string());
+  };
+  if (!serve_greetings(server)) {
     std::cerr << "greeting-server: no folder " << (data / "skins" / "files") << "\n";
     return 1;
   }
@@ -138,6 +145,7 @@ int main(int argc, char** argv) {
   httplib::Server site_server;
   std::thread site_thread;
   if (!site.empty()) {
+    serve_greetings(site_server);
     site_server.Get("/moviletta.js", [&](const httplib::Request&, httplib::Response& res) {
       res.set_content(Read(client / "moviletta.js"), "text/javascript; charset=utf-8");
     });

@@ -50,6 +50,15 @@ std::optional<std::string> ReadWhole(const std::string& path) {
   return bytes.str();
 }
 
+// What `event` says to a page of `viewer`: a site learns that another page drives the studio,
+// never which site's.
+std::string ForViewer(const EventStream::Event& event, const std::string& viewer) {
+  if (viewer.empty() || event.name != "driver") return event.json;
+  json driver = json::parse(event.json);
+  if (driver.value("origin", "") != viewer) driver["origin"] = "";
+  return JsonText(driver);
+}
+
 const char* ContentType(const std::string& file) {
   if (file.ends_with(".js")) return "text/javascript; charset=utf-8";
   if (file.ends_with(".css")) return "text/css; charset=utf-8";
@@ -112,15 +121,15 @@ std::string Bridge::PageUrl() const {
   return "http://127.0.0.1:" + std::to_string(port_) + "/?token=" + token_;
 }
 
-void Bridge::ServeSkinCatalogue(std::string catalogue_url, HttpClientFactory& http) {
+void Bridge::ServeSkinCatalogue(PlaceOf catalogue_url, HttpClientFactory& http) {
   catalogue_url_ = std::move(catalogue_url);
   catalogue_http_ = &http;
 }
 
-json Bridge::SkinCatalogue() {
+json Bridge::SkinCatalogue(const std::string& caller) {
   json skins = json::array();
   if (!catalogue_http_) return skins;
-  const HttpResponse response = catalogue_http_->Create()->Get(catalogue_url_, {});
+  const HttpResponse response = catalogue_http_->Create()->Get(catalogue_url_(caller), {});
   if (response.status == 404) return skins;  // a greeting server without a catalogue lists none
   if (!response.ok())
     throw Error(err::kHttpStatus, "HTTP status " + std::to_string(response.status));
@@ -142,7 +151,7 @@ json Bridge::SkinCatalogue() {
                      {"thumbnail", "/skins/" + std::to_string(id) + "/picture"}});
   }
   MutexLock lock(pictures_mutex_);
-  pictures_ = std::move(pictures);
+  pictures_[caller] = std::move(pictures);
   return skins;
 }
 
@@ -150,7 +159,11 @@ void Bridge::OnRestart(std::function<void()> restart) {
   restart_ = std::move(restart);
 }
 
-void Bridge::StartupBegins(const std::string& why) {
+void Bridge::StartupBegins(const std::string& why, const std::string& origin) {
+  {
+    MutexLock lock(driver_mutex_);
+    running_ = origin;
+  }
   starting_up_ = true;
   stream_.Publish("startup", {{"state", "starting"}, {"detail", why}});
 }
@@ -159,6 +172,45 @@ void Bridge::StartupEnded(const std::optional<Error>& failure) {
   stream_.Publish("startup", failure ? json{{"state", "failed"}, {"detail", failure->description()}}
                                      : json{{"state", "ready"}});
   starting_up_ = false;
+}
+
+void Bridge::OnSessions(std::function<void(const std::string&)> begin,
+                        std::function<void()> idle) {
+  begin_session_ = std::move(begin);
+  idle_session_ = std::move(idle);
+}
+
+void Bridge::SessionEnded(const std::string& origin) {
+  MutexLock lock(driver_mutex_);
+  if (running_ == origin) running_.reset();
+  if (session_ == origin) session_.reset();
+}
+
+bool Bridge::SessionOf(const std::string& caller, bool may_begin) {
+  if (!begin_session_) return true;
+  MutexLock lock(driver_mutex_);
+  if (session_ == caller) return true;
+  if (session_ || !may_begin) return false;
+  BeginSession(caller);
+  return true;
+}
+
+void Bridge::BeginSession(const std::string& caller) {
+  // Calls wait from now on for a session that starts, not only once the host thread gets to it.
+  if (session_ != caller) starting_up_ = true;
+  session_ = caller;
+  host_.queue().Post([this, caller] { begin_session_(caller); });
+}
+
+bool Bridge::RunsFor(const std::string& caller) {
+  MutexLock lock(driver_mutex_);
+  return running_ == caller;
+}
+
+std::string Bridge::Caller(const Request& req) const {
+  const std::string token = TokenOf(req);
+  if (SameSecret(token, token_) || !consent_) return "";
+  return consent_->OriginOf(token).value_or("");
 }
 
 void Bridge::Routes() {
@@ -188,9 +240,9 @@ void Bridge::Routes() {
         [this](const Request& req, Response& res) { ServeFile(req.matches[1], res); });
   s.Get(R"(/call/.*)", [](const Request&, Response& res) { res.status = 405; });
   s.Post(R"(/call/([A-Za-z]+))", route(&Bridge::CallMember));
-  s.Get("/skins", [this](const Request&, Response& res) {
+  s.Get("/skins", [this](const Request& req, Response& res) {
     try {
-      res.set_content(JsonText(SkinCatalogue()), "application/json");
+      res.set_content(JsonText(SkinCatalogue(Caller(req))), "application/json");
     } catch (const Error&) {
       res.status = 502;  // the greeting server did not give its catalogue
     }
@@ -199,7 +251,8 @@ void Bridge::Routes() {
   s.Post("/claim", route(&Bridge::Claim));
   s.Post("/restart", [this](const Request& req, Response& res) {
     if (!restart_) return void(res.status = 404);
-    if (!Drives(req.get_header_value("X-Moviletta-Page"))) return void(res.status = 409);
+    if (!Drives(req.get_header_value("X-Moviletta-Page")) || !SessionOf(Caller(req), false))
+      return void(res.status = 409);
     host_.queue().Post(restart_);
     res.status = 202;
   });
@@ -211,9 +264,9 @@ void Bridge::Routes() {
     res.status = host_.Acknowledge(std::stoull(req.matches[1])) ? 204 : 404;
   });
   s.Get(R"(/video/(capture|player))", route(&Bridge::StreamVideo));
-  s.Get("/take/snapshot", [this](const Request&, Response& res) {
+  s.Get("/take/snapshot", [this](const Request& req, Response& res) {
     const std::optional<std::string> still =
-        snapshot_file_.empty() ? std::nullopt : ReadWhole(snapshot_file_);
+        snapshot_file_ ? ReadWhole(snapshot_file_(Caller(req))) : std::nullopt;
     if (!still) return void(res.status = 404);
     res.set_header("Cache-Control", "no-store");
     res.set_content(*still, "image/jpeg");
@@ -230,7 +283,7 @@ bool Bridge::OwnPage(const std::string& origin) const {
 bool Bridge::Admits(const std::string& origin, const std::string& token) const {
   if (!OwnPage(origin)) return consent_ && consent_->Admits(origin, token);
   // Without an origin (a picture, a navigation) the request may come from an allowed site too.
-  return SameSecret(token, token_) || (origin.empty() && consent_ && consent_->Issued(token));
+  return SameSecret(token, token_) || (origin.empty() && consent_ && consent_->OriginOf(token));
 }
 
 bool Bridge::Refuse(const Request& req, Response& res) const {
@@ -289,7 +342,9 @@ void Bridge::CallMember(const Request& req, Response& res) {
   const MemberKind kind = kind_text == "get"   ? MemberKind::kPropertyGet
                           : kind_text == "put" ? MemberKind::kPropertyPut
                                                : MemberKind::kMethod;
-  if (kind != MemberKind::kPropertyGet && !Drives(req.get_header_value("X-Moviletta-Page"))) {
+  const std::string page = req.get_header_value("X-Moviletta-Page");
+  if ((kind != MemberKind::kPropertyGet && !Drives(page)) ||
+      !SessionOf(Caller(req), /*may_begin=*/page.empty())) {
     res.status = 409;
     return res.set_content(JsonText(ErrorReply(Error(409, "another page drives the studio"))),
                            "application/json");
@@ -301,14 +356,16 @@ void Bridge::CallMember(const Request& req, Response& res) {
     return res.set_content(JsonText(ErrorReply(error)), "application/json");
   }
   if (!args) return void(res.status = 400);
-  const std::optional<CallOutcome> result = CallOnHostThread(member, kind, std::move(*args));
+  const std::optional<CallOutcome> result =
+      CallOnHostThread(Caller(req), member, kind, std::move(*args));
   if (!result) return void(res.status = 503);
   res.set_content(JsonText(result->error ? ErrorReply(*result->error)
                                          : json{{"value", ToJsonValue(result->value)}}),
                   "application/json");
 }
 
-std::optional<CallOutcome> Bridge::CallOnHostThread(const std::string& member, MemberKind kind,
+std::optional<CallOutcome> Bridge::CallOnHostThread(const std::string& caller,
+                                                    const std::string& member, MemberKind kind,
                                                     std::vector<Variant> args) {
   // A call waits for the calls and the yielding operation ahead of it, however long they
   // take, and for the control's start-up, unless the host is closing.
@@ -320,7 +377,11 @@ std::optional<CallOutcome> Bridge::CallOnHostThread(const std::string& member, M
 
   auto answer = std::make_shared<std::promise<CallOutcome>>();
   std::future<CallOutcome> outcome = answer->get_future();
-  host_.queue().Post([this, member, kind, args = std::move(args), answer] {
+  host_.queue().Post([this, caller, member, kind, args = std::move(args), answer] {
+    if (begin_session_ && !RunsFor(caller)) {
+      answer->set_value({{}, Error(409, "another page drives the studio")});
+      return;
+    }
     if (!SafeForScripting(site_.control())) {
       answer->set_value({{},
                          Error(err::kPermissionDenied,
@@ -342,8 +403,9 @@ void Bridge::ServeSkinPicture(const Request& req, Response& res) {
     int32_t skin = 0;
     if (std::from_chars(id.data(), id.data() + id.size(), skin).ec != std::errc())
       return void(res.status = 404);
-    const auto found = pictures_.find(skin);
-    if (found == pictures_.end()) return void(res.status = 404);
+    const auto& listed = pictures_[Caller(req)];
+    const auto found = listed.find(skin);
+    if (found == listed.end()) return void(res.status = 404);
     url = found->second;
   }
   try {
@@ -359,14 +421,15 @@ void Bridge::ServeSkinPicture(const Request& req, Response& res) {
 void Bridge::Claim(const Request& req, Response& res) {
   const std::string page = req.get_param_value("page");
   if (page.empty() || page.size() > 64) return void(res.status = 400);
+  const std::string caller = Caller(req);
   MutexLock lock(driver_mutex_);
   if (!driver_.empty() && driver_ != page && req.get_param_value("takeover") != "1")
     return void(res.status = 409);
   if (driver_ != page) {
     driver_ = page;
-    const std::string origin = req.get_header_value("Origin");
-    stream_.Publish("driver", {{"page", page}, {"origin", OwnPage(origin) ? "" : origin}});
+    stream_.PublishTo(EventStream::kEveryPage, "driver", {{"page", page}, {"origin", caller}});
   }
+  if (begin_session_) BeginSession(caller);  // a page claims it again: the session goes on
   res.status = 204;
 }
 
@@ -399,24 +462,27 @@ void Bridge::StreamEvents(const Request& req, Response& res) {
   const std::string page = req.get_param_value("page");
   // A page that reconnects goes on after the last event it saw; a new one starts with the
   // current state.
+  // Each page hears its own origin's session only.
+  const std::string viewer = Caller(req);
   uint64_t after = 0;
   std::vector<EventStream::Event> first;
   if (req.has_header("Last-Event-ID"))
     after = std::strtoull(req.get_header_value("Last-Event-ID").c_str(), nullptr, 10);
   else
-    first = stream_.Current(after);
+    first = stream_.Current(after, viewer);
   // A site's stream ends with event "revoked" within a second of the visitor revoking the site.
   const std::string origin = req.get_header_value("Origin");
   const std::string token = TokenOf(req);
   res.set_header("Cache-Control", "no-store");
   res.set_chunked_content_provider(
       "text/event-stream",
-      [this, after, first = std::move(first), origin, token, greeted = false](
+      [this, after, first = std::move(first), origin, token, viewer, greeted = false](
           std::size_t, httplib::DataSink& sink) mutable {
         // A short wait: the write that fails tells that a page is gone (a crashed window
         // closes its connection without a word), and its claim is released within a second.
-        const auto events =
-            first.empty() ? stream_.Next(after, std::chrono::milliseconds(500)) : std::move(first);
+        const auto events = first.empty()
+                                ? stream_.Next(after, std::chrono::milliseconds(500), viewer)
+                                : std::move(first);
         first.clear();
         if (stream_.closed()) {
           sink.done();
@@ -433,8 +499,8 @@ void Bridge::StreamEvents(const Request& req, Response& res) {
         greeted = true;
         if (events.empty() && text.empty()) text = ":\n\n";
         for (const auto& e : events)
-          text +=
-              "id: " + std::to_string(e.id) + "\nevent: " + e.name + "\ndata: " + e.json + "\n\n";
+          text += "id: " + std::to_string(e.id) + "\nevent: " + e.name +
+                  "\ndata: " + ForViewer(e, viewer) + "\n\n";
         return sink.write(text.data(), text.size());
       },
       [this, page](bool) { Release(page); });
@@ -444,7 +510,8 @@ void Bridge::Release(const std::string& page) {
   MutexLock lock(driver_mutex_);
   if (page.empty() || driver_ != page) return;
   driver_.clear();
-  stream_.Publish("driver", {{"page", ""}, {"origin", ""}});
+  stream_.PublishTo(EventStream::kEveryPage, "driver", {{"page", ""}, {"origin", ""}});
+  if (idle_session_) host_.queue().Post(idle_session_);
 }
 
 bool Bridge::Drives(const std::string& page) {
@@ -471,7 +538,7 @@ void Bridge::ManageSites(const Request& req, Response& res) {
       return res.set_content(JsonText(ErrorReply(error)), "application/json");
     }
   }
-  stream_.Publish("sites", json::object());  // which sites: GET /sites, for the studio's page only
+  stream_.PublishTo("", "sites", json::object());  // which: GET /sites, the studio's page only
 }
 
 }  // namespace moviletta::web

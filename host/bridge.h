@@ -82,12 +82,16 @@ class Bridge {
   void Stop();
   std::string PageUrl() const;
 
+  // Where the caller of a request (the origin its token speaks for, "" for the studio's own
+  // page) finds a file or service of its own.
+  using PlaceOf = std::function<std::string(const std::string& origin)>;
+
   // Serves the greeting server's skin catalogue to the page: GET /skins answers JSON
-  // [{"id", "name", "thumbnail"}] from `catalogue_url`, whose lines are "<id>,<name>,<picture
-  // URL>", and GET /skins/<id>/picture the picture of a skin that the last catalogue named.
-  // Without a catalogue (none given, or the server has none: 404) /skins is []; a catalogue
-  // that does not come is 502. `http` must outlive the bridge; call before Start.
-  void ServeSkinCatalogue(std::string catalogue_url, HttpClientFactory& http);
+  // [{"id", "name", "thumbnail"}] from the caller's `catalogue_url`, whose lines are "<id>,<name>,
+  // <picture URL>", and GET /skins/<id>/picture the picture of a skin that the caller's last
+  // catalogue named. Without a catalogue (none given, or the server has none: 404) /skins is [];
+  // a catalogue that does not come is 502. `http` must outlive the bridge; call before Start.
+  void ServeSkinCatalogue(PlaceOf catalogue_url, HttpClientFactory& http);
 
   // Pages of the sites `consent` allows may call too, each with its own token: their requests
   // are answered with CORS headers for exactly their origin (and Chromium's private-network
@@ -95,17 +99,27 @@ class Bridge {
   // before Start.
   void ServeSites(SiteConsent& consent) { consent_ = &consent; }
 
-  // GET /take/snapshot answers the JPEG file at `file` (the control's snapshot of the recording
-  // it made last), 404 while there is none. Call before Start.
-  void ServeSnapshot(std::string file) { snapshot_file_ = std::move(file); }
+  // GET /take/snapshot answers the caller's JPEG file at `file` (the control's snapshot of the
+  // recording it made last), 404 while there is none. Call before Start.
+  void ServeSnapshot(PlaceOf file) { snapshot_file_ = std::move(file); }
+
+  // Page sessions: each origin drives a control of its own. `begin(origin)` runs on the host
+  // thread when a page of `origin` claims the studio, or calls it while no session runs (a
+  // script); `idle()` when the page that drives lets go or its event stream ends. Calls wait
+  // while a session starts; a call or property read of another origin than the session's is
+  // answered 409. Without sessions every page calls the one control. Call before Start.
+  void OnSessions(std::function<void(const std::string&)> begin, std::function<void()> idle);
+  // The session of `origin` ended (its control is gone). Any thread.
+  void SessionEnded(const std::string& origin);
 
   // POST /restart (from the driving page) runs `restart` on the host thread: the page's Retry
   // after a failed start-up. Without it /restart answers 404. Call before Start.
   void OnRestart(std::function<void()> restart);
 
   // The control's start-up has begun: the page is told so and why it waits (event "startup",
-  // {"state": "starting", "detail": `why`}), and calls wait until StartupEnded.
-  void StartupBegins(const std::string& why);
+  // {"state": "starting", "detail": `why`}), and calls wait until StartupEnded. With sessions,
+  // the control is the session of `origin`'s from now on. Host thread.
+  void StartupBegins(const std::string& why, const std::string& origin = "");
   // {"state": "ready"}, or {"state": "failed", "detail": the failure's description}; calls run.
   void StartupEnded(const std::optional<Error>& failure);
 
@@ -125,8 +139,11 @@ class Bridge {
   void CallMember(const httplib::Request& req, httplib::Response& res);
   // Runs a member call on the host thread once start-up has ended and waits for its outcome;
   // nothing when the host is closing first.
-  std::optional<CallOutcome> CallOnHostThread(const std::string& member, MemberKind kind,
+  std::optional<CallOutcome> CallOnHostThread(const std::string& caller,
+                                              const std::string& member, MemberKind kind,
                                               std::vector<Variant> args);
+  // Whether the control that exists now is the session of `caller`'s.
+  bool RunsFor(const std::string& caller);
   void ServeSkinPicture(const httplib::Request& req, httplib::Response& res);
   void Claim(const httplib::Request& req, httplib::Response& res);
   void StreamVideo(const httplib::Request& req, httplib::Response& res);
@@ -139,8 +156,16 @@ class Bridge {
   bool Drives(const std::string& page);
   // Page `page` no longer drives the control, if it did.
   void Release(const std::string& page);
-  // Fetches the catalogue and keeps its pictures' addresses; throws Error when it cannot.
-  nlohmann::json SkinCatalogue();
+  // Fetches `caller`'s catalogue and keeps its pictures' addresses; throws Error when it cannot.
+  nlohmann::json SkinCatalogue(const std::string& caller);
+  // The origin whose pages a request that passed the gate speaks for ("" the studio's own page):
+  // the one its token was given to.
+  std::string Caller(const httplib::Request& req) const;
+  // Whether `caller` may call the control now: its session runs (or starts), else none runs and
+  // `may_begin` (then it starts). Always true without sessions.
+  bool SessionOf(const std::string& caller, bool may_begin);
+  // Starts the session of `caller`, or keeps it going.
+  void BeginSession(const std::string& caller) REQUIRES(driver_mutex_);
 
   WebHost& host_;
   ControlSite& site_;
@@ -154,15 +179,21 @@ class Bridge {
   std::atomic<bool> listening_ended_{false};
   std::atomic<bool> starting_up_{false};
   std::function<void()> restart_;
-  std::string snapshot_file_;
-  std::string catalogue_url_;
+  PlaceOf snapshot_file_;
+  PlaceOf catalogue_url_;
   HttpClientFactory* catalogue_http_ = nullptr;
   SiteConsent* consent_ = nullptr;
   Mutex pictures_mutex_;
-  // Skin id: picture URL, from the last catalogue.
-  std::map<int32_t, std::string> pictures_ GUARDED_BY(pictures_mutex_);
+  // Skin id: picture URL, from each origin's last catalogue.
+  std::map<std::string, std::map<int32_t, std::string>> pictures_ GUARDED_BY(pictures_mutex_);
+  std::function<void(const std::string&)> begin_session_;
+  std::function<void()> idle_session_;
   Mutex driver_mutex_;
   std::string driver_ GUARDED_BY(driver_mutex_);  // the page that drives the control, or empty
+  // The origin of the session asked for or running, with sessions.
+  std::optional<std::string> session_ GUARDED_BY(driver_mutex_);
+  // The origin whose session's control exists now (set on the host thread).
+  std::optional<std::string> running_ GUARDED_BY(driver_mutex_);
 };
 
 }  // namespace moviletta::web

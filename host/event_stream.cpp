@@ -15,6 +15,11 @@ constexpr std::array<std::string_view, 11> kStateKinds = {
     "startup", "driver",    "StatusChanged", "ErrMsgChanged", "panel", "progress",
     "front",   "sendstart", "sendresult",    "nosound",       "skin"};
 
+// Whether pages of `viewer` are told `event`.
+bool Sees(std::string_view viewer, const EventStream::Event& event) {
+  return event.audience == viewer || event.audience == EventStream::kEveryPage;
+}
+
 }  // namespace
 
 EventStream::EventStream()
@@ -23,19 +28,32 @@ EventStream::EventStream()
                                           .count())),
       next_id_(first_id_) {}
 
+void EventStream::SetAudience(std::string audience) {
+  MutexLock lock(mutex_);
+  audience_ = std::move(audience);
+}
+
 void EventStream::Publish(std::string name, const nlohmann::json& data) {
-  Add(std::move(name), JsonText(data), std::nullopt);
+  Add(std::nullopt, std::move(name), JsonText(data), std::nullopt);
+}
+
+void EventStream::PublishTo(std::string_view audience, std::string name,
+                            const nlohmann::json& data) {
+  Add(audience, std::move(name), JsonText(data), std::nullopt);
 }
 
 void EventStream::OpenBox(uint64_t box, std::string_view text) {
-  Add("messagebox", JsonText({{"id", box}, {"text", std::string(text)}}), box);
+  Add(std::nullopt, "messagebox", JsonText({{"id", box}, {"text", std::string(text)}}), box);
 }
 
-void EventStream::Add(std::string name, std::string json, std::optional<uint64_t> box) {
+void EventStream::Add(std::optional<std::string_view> audience, std::string name,
+                      std::string json, std::optional<uint64_t> box) {
   {
     MutexLock lock(mutex_);
-    Event event{next_id_++, std::move(name), std::move(json)};
-    if (std::ranges::find(kStateKinds, event.name) != kStateKinds.end()) state_[event.name] = event;
+    Event event{next_id_++, std::move(name), std::move(json),
+                std::string(audience.value_or(audience_))};
+    if (std::ranges::find(kStateKinds, event.name) != kStateKinds.end())
+      state_[{event.audience, event.name}] = event;
     if (box) {
       boxes_[*box] = event;
       if (boxes_.size() > kMaxOpenBoxes) boxes_.erase(boxes_.begin());
@@ -51,27 +69,32 @@ void EventStream::CloseBox(uint64_t box) {
   boxes_.erase(box);
 }
 
-std::vector<EventStream::Event> EventStream::CurrentLocked(uint64_t& last_id) const {
+std::vector<EventStream::Event> EventStream::CurrentLocked(uint64_t& last_id,
+                                                           std::string_view viewer) const {
   std::vector<Event> current;
-  for (const auto& [kind, event] : state_) current.push_back(event);
-  for (const auto& [box, event] : boxes_) current.push_back(event);
+  for (const auto& [kind, event] : state_)
+    if (Sees(viewer, event)) current.push_back(event);
+  for (const auto& [box, event] : boxes_)
+    if (Sees(viewer, event)) current.push_back(event);
   std::ranges::sort(current, {}, &Event::id);
   last_id = next_id_ - 1;
   return current;
 }
 
-std::vector<EventStream::Event> EventStream::Current(uint64_t& last_id) const {
+std::vector<EventStream::Event> EventStream::Current(uint64_t& last_id,
+                                                     std::string_view viewer) const {
   MutexLock lock(mutex_);
-  return CurrentLocked(last_id);
+  return CurrentLocked(last_id, viewer);
 }
 
 std::vector<EventStream::Event> EventStream::Next(uint64_t& after,
-                                                  std::chrono::milliseconds timeout) {
+                                                  std::chrono::milliseconds timeout,
+                                                  std::string_view viewer) {
   MutexLock lock(mutex_);
   std::vector<Event> found;
   // An id of another process, or one this stream never gave: start afresh.
   if (!closed_ && (after + 1 < first_id_ || after >= next_id_)) {
-    found = CurrentLocked(after);
+    found = CurrentLocked(after, viewer);
     return found;
   }
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -79,12 +102,12 @@ std::vector<EventStream::Event> EventStream::Next(uint64_t& after,
     if (lock.WaitUntil(published_, deadline) == std::cv_status::timeout) break;
   if (closed_) return found;
   if (!events_.empty() && events_.front().id > after + 1) {  // missed some: start afresh
-    found = CurrentLocked(after);
+    found = CurrentLocked(after, viewer);
     return found;
   }
   for (const Event& e : events_)
-    if (e.id > after) found.push_back(e);
-  if (!found.empty()) after = found.back().id;
+    if (e.id > after && Sees(viewer, e)) found.push_back(e);
+  after = next_id_ - 1;
   return found;
 }
 

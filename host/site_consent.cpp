@@ -88,10 +88,12 @@ bool SiteConsent::Allowed(std::string_view origin) const {
   return tokens_.contains(origin);
 }
 
-bool SiteConsent::Issued(const std::string& token) const {
+std::optional<std::string> SiteConsent::OriginOf(const std::string& token) const {
   MutexLock lock(mutex_);
-  return std::ranges::any_of(tokens_,
-                             [&](const auto& entry) { return SameSecret(token, entry.second); });
+  const auto found = std::ranges::find_if(
+      tokens_, [&](const auto& entry) { return SameSecret(token, entry.second); });
+  if (found == tokens_.end()) return std::nullopt;
+  return found->first;
 }
 
 std::vector<std::string> SiteConsent::Origins() const {

@@ -32,8 +32,8 @@ class SiteConsent {
   // Whether `origin` is allowed and `token` is its token.
   bool Admits(std::string_view origin, const std::string& token) const;
   bool Allowed(std::string_view origin) const;
-  // Whether `token` is the token of an allowed origin.
-  bool Issued(const std::string& token) const;
+  // The allowed origin whose token `token` is, or nothing.
+  std::optional<std::string> OriginOf(const std::string& token) const;
   // The allowed origins, in order.
   std::vector<std::string> Origins() const;
 

@@ -14,7 +14,9 @@
 
 #include "host/bridge.h"
 #include "host/observed_mail_sender.h"
+#include "host/origin_places.h"
 #include "host/secret.h"
+#include "host/sessions.h"
 #include "moviletta/capture/alsa_audio_output.h"
 #include "moviletta/capture/ffmpeg_capture_device.h"
 #include "moviletta/capture/ffmpeg_player.h"
@@ -142,9 +144,13 @@ int main(int argc, char** argv) {
   HttpOptions catalogue_options;
   catalogue_options.cancelled = [&host] { return host.StopRequested(); };
   CurlHttpClientFactory catalogue_http(catalogue_options);
-  // The control's components, made anew for each start-up.
-  const auto make_components = [&] {
-    Components components;
+  // Each page session's control is made anew, with the components, folder and greeting server
+  // of the origin whose page drives the studio.
+  const web::OriginPlaces places(config.app_directory, config.server_address);
+  const MemoryPanel* panel_now = nullptr;  // the running session's panel: shown while a send is
+  const auto make_setup = [&](const std::string& origin) {
+    web::Sessions::Setup setup;
+    Components& components = setup.components;
     auto camera = std::make_unique<FfmpegCaptureDevice>(capture);
     camera->SetFrameListener([&](const BitmapHandle& frame) { capture_feed.Push(frame); });
     auto player =
@@ -160,6 +166,11 @@ int main(int argc, char** argv) {
     HttpOptions http;
     http.cancelled = [&host] { return host.StopRequested(); };
     components.http = std::make_unique<CurlHttpClientFactory>(http);
+    components.volume_serial = [origin]() -> std::optional<uint32_t> {
+      const std::optional<uint32_t> serial = RootVolumeSerial();
+      if (!serial) return std::nullopt;
+      return web::OriginPlaces::SerialFor(origin, *serial);
+    };
     auto progress = std::make_unique<MemoryProgressBar>();
     progress->on_change = [&stream, bar = progress.get()] {
       stream.Publish("progress", {{"value", bar->value}, {"text", bar->text}});
@@ -168,35 +179,35 @@ int main(int argc, char** argv) {
     panel->on_change = [&stream, shown = panel.get()] {
       stream.Publish("panel", {{"visible", shown->visible}});
     };
+    panel_now = panel.get();
+    setup.sending = [&panel_now] { return panel_now && panel_now->visible; };
     components.vbalProgressBar1 = std::move(progress);
     components.picGeneral = std::move(panel);
-    return components;
+    setup.config = config;
+    setup.config.server_address = places.Server(origin);
+    setup.config.app_directory = places.Folder(origin);
+    setup.bag_file = origin.empty() ? options.bag : setup.config.app_directory + "/properties.json";
+    if (!origin.empty()) MakeOwnFolder(config.app_directory + "/sites");
+    for (const char* below : {"", "/SKINS", "/STATICS"})
+      MakeOwnFolder(setup.config.app_directory + below);
+    return setup;
   };
-  // Starts the control on the host thread; the page is told what it waits for and how it ended.
-  const auto start_control = [&] {
-    bridge.StartupBegins("waiting for the greeting server at " + config.server_address);
-    std::optional<Error> failure;
-    try {
-      failure = site.Create(make_components(), config, /*new_instance=*/true);
-    } catch (const Error& e) {
-      failure = e;
-    }
-    if (failure) std::cerr << "start-up failed: " << failure->description() << "\n";
-    // The page may initialise the control only when it declares itself safe for that; the bag
-    // is read only then.
-    if (auto unread = site.RestoreProperties())
-      std::cerr << "the stored properties were not read: " << unread->description() << "\n";
-    bridge.StartupEnded(failure);
-  };
+  web::Sessions sessions(host, site, stream, bridge, make_setup);
 
   int status = 0;
   try {
     // The page is served while the control starts, which may wait for the greeting server.
-    bridge.ServeSkinCatalogue(config.server_address + "/skinCatalogue.asp", catalogue_http);
+    bridge.ServeSkinCatalogue(
+        [&](const std::string& origin) { return places.Server(origin) + "/skinCatalogue.asp"; },
+        catalogue_http);
     bridge.ServeSites(sites);
-    bridge.ServeSnapshot(config.app_directory + "/Moviletta.jpg");
+    bridge.ServeSnapshot(
+        [&](const std::string& origin) { return places.Folder(origin) + "/Moviletta.jpg"; });
+    bridge.OnSessions([&](const std::string& origin) { sessions.Begin(origin); },
+                      [&] { sessions.Idle(); });
     bridge.OnRestart([&] {
-      if (!site.control() || site.control()->ClientStatus() == STATUS_STARTING) start_control();
+      if (!site.control() || site.control()->ClientStatus() == STATUS_STARTING)
+        sessions.Restart();
     });
     const int listening =
         port ? bridge.Start(*port) : bridge.Start(web::kStudioPort, web::kStudioPorts);
@@ -205,14 +216,17 @@ int main(int argc, char** argv) {
       std::cerr << "ports " << web::kStudioPort << "-" << web::kStudioPort + web::kStudioPorts - 1
                 << " are all taken: sites' pages will not find the studio\n";
     std::cout << "Moviletta studio: " << bridge.PageUrl() << std::endl;
-    start_control();
-    while (!host.StopRequested()) host.ProcessPendingEvents(std::chrono::milliseconds(100));
+    // No control until a page drives the studio: the camera stays closed.
+    while (!host.StopRequested()) {
+      host.ProcessPendingEvents(std::chrono::milliseconds(100));
+      sessions.Tick();
+    }
   } catch (const std::exception& e) {
     std::cerr << "moviletta-studio: " << e.what() << "\n";
     status = 1;
   }
   bridge.Stop();
-  site.Destroy();  // joins the engines' threads while the feeds they push to still exist
+  sessions.End();  // joins the engines' threads while the feeds they push to still exist
   if (!host.StopRequested()) pthread_kill(signal_watch.native_handle(), SIGTERM);
   signal_watch.join();
   return status;

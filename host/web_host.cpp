@@ -42,6 +42,12 @@ WebHost::WebHost(EventStream& stream, std::string bag_file, const ModuleState& m
     : stream_(stream), module_(module), bag_file_(std::move(bag_file)), queue_([](const Error& e) {
         std::cerr << "studio: a notification failed: " << e.description() << "\n";
       }) {
+  UseBag(bag_file_);
+}
+
+void WebHost::UseBag(std::string bag_file) {
+  bag_file_ = std::move(bag_file);
+  bag_.clear();
   if (bag_file_.empty()) return;
   std::ifstream in(bag_file_);
   if (!in) return;

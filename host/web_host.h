@@ -30,6 +30,8 @@ class WebHost : public Host {
   WebHost(EventStream& stream, std::string bag_file, const ModuleState& module);
 
   EventQueue& queue() { return queue_; }
+  // The property bag is `bag_file` from now on (read at once; empty: none kept).
+  void UseBag(std::string bag_file);
   // Asks the host to close: every yield of the control ends, calls still waiting are answered
   // "unavailable". Any thread.
   void RequestStop();

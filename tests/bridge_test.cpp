@@ -134,7 +134,8 @@ TEST_F(BridgeTest, ThePageGetsTheGreetingServersSkinsAndOnlyTheirPictures) {
   CurlHttpClientFactory http(TestHttpOptions());
   web::Bridge bridge(host_, site_, stream_, {capture_feed_, player_feed_},
                      MOVILETTA_SOURCE_DIR "/host/web", token_);
-  bridge.ServeSkinCatalogue(server_.address() + "/skinCatalogue.asp", http);
+  bridge.ServeSkinCatalogue([&](const std::string&) { return server_.address() + "/skinCatalogue.asp"; },
+                            http);
   const int port = bridge.Start();
   httplib::Client other("127.0.0.1", port);
   const httplib::Headers headers = {{"X-Moviletta-Token", token_},

@@ -88,14 +88,17 @@ TEST_F(StudioProcessTest, ServesThePageAtOnceAndSaysWhatStartupWaitsFor) {
   const std::optional<std::string> page = studio.Get("/");
   ASSERT_TRUE(page);
   EXPECT_NE(page->find("<html"), std::string::npos);
+  EXPECT_FALSE(studio.FirstEvent("startup", std::chrono::milliseconds(300)))
+      << "no control starts before a page drives the studio";
+  // A call with no session starts one, as a page's claim does.
+  auto answer = std::async(std::launch::async, [&] { return studio.Call("ClientStatus?kind=get"); });
   const std::optional<std::string> starting =
       studio.FirstEvent("startup", std::chrono::milliseconds(1000));
   ASSERT_TRUE(starting) << "the page is told that the control is starting";
   EXPECT_NE(starting->find("\"starting\""), std::string::npos) << *starting;
   EXPECT_NE(starting->find(server_.address()), std::string::npos) << "and what it waits for";
 
-  const auto answer = studio.Call("ClientStatus?kind=get");
-  EXPECT_EQ(answer.status, 200) << "a call made during start-up is answered once it ends";
+  EXPECT_EQ(answer.get().status, 200) << "a call made during start-up is answered once it ends";
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
   const std::optional<std::string> ended =
       studio.FirstEvent("startup", std::chrono::milliseconds(1000));
@@ -140,11 +143,9 @@ TEST_F(StudioProcessTest, AFailedStartupIsSaidAndRetriedFromThePage) {
     const auto data = studio.FirstEvent("startup", std::chrono::milliseconds(500));
     return data ? nlohmann::json::parse(*data)["state"].get<std::string>() : "";
   };
-  for (int i = 0; i < 100 && startup_state() != "failed"; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  ASSERT_EQ(startup_state(), "failed") << "the greeting server is down";
   EXPECT_NE(studio.Call("ClientStatus?kind=get").body.find("\"number\":70"), std::string::npos)
       << "a control that did not start refuses its page";
+  ASSERT_EQ(startup_state(), "failed") << "the greeting server is down";
 
   GreetingServerFixture server(free_port);
   server.SetSettings(SettingsDocument(server.address()));
@@ -211,6 +212,29 @@ TEST_F(StudioProcessTest, ServesTheStillOfTheLastRecordingForItsReview) {
   EXPECT_TRUE(still->starts_with("\xFF\xD8")) << "a JPEG";
   studio.token = "0123456789abcdef0123456789abcdef";
   EXPECT_FALSE(studio.Get("/take/snapshot")) << "for the studio's pages only";
+}
+
+TEST_F(StudioProcessTest, WithNoPageDrivingItTheCameraIsClosedAndTheStudioRests) {
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  const int resting = studio.Threads();
+  EXPECT_EQ(studio.Post("/claim?page=p1").status, 204);
+  EXPECT_EQ(studio.Call("ClientStatus?kind=get").body, R"({"value":1})");
+  EXPECT_GT(studio.Threads(), resting) << "the session's camera and engines run";
+
+  EXPECT_EQ(studio.Post("/release?page=p1").status, 204);
+  for (int i = 0; i < 100 && studio.Threads() > resting; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(studio.Threads(), resting) << "the session ended 5 s after its page let go";
+  const auto before = studio.CpuTime();
+  std::this_thread::sleep_for(std::chrono::seconds(10));
+  EXPECT_LT((studio.CpuTime() - before).count(), 0.1) << "the studio rests";
+
+  const auto claimed = Clock::now();
+  EXPECT_EQ(studio.Post("/claim?page=p2").status, 204);
+  EXPECT_EQ(studio.Call("RecordVideo").status, 200);
+  EXPECT_LT(Clock::now() - claimed, std::chrono::seconds(1)) << "a page records again at once";
+  EXPECT_EQ(studio.Call("ClientStatus?kind=get").body, R"({"value":3})");
 }
 
 TEST(StudioCommandLine, HelpAndVersionAnswerAndAMistakeStartsNothing) {

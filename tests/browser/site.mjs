@@ -42,8 +42,8 @@ async function waitText(page, selector, pattern, what) {
                              [selector, pattern.source])
       .catch(async () => fail(what + ": " + selector + " says \"" + await text(page, selector) + "\""));
 }
-// What the studio's own page sees of the control.
-const studioStatus = (studio) => studio.evaluate(() => ctl.call("ClientStatus", [], "get"));
+// The status of the control of the site's session, as the site's page reads it.
+const sessionStatus = (site) => site.evaluate(() => ctl.call("ClientStatus", [], "get"));
 // A request as curl sends it, with whatever Origin it likes.
 function curl(pathAndQuery, headers) {
   const args = ["-s", "-o", "/dev/null", "-w", "%{http_code}", "-X", "POST", "--data", "[]"];
@@ -143,7 +143,7 @@ try {
       ];
     }, [studioBase, siteToken]);
     if (tried.some((t) => t !== "failed")) fail("a page of another origin got " + tried.join(", "));
-    if ((await studioStatus(studio)) !== 1) fail("the control is not idle after the other origin's calls");
+    if ((await sessionStatus(site)) !== 1) fail("the control is not idle after the other origin's calls");
     if (!(await site.isHidden("#take-over"))) fail("the other origin took the control from the site");
     await other.close();
   });
@@ -158,7 +158,7 @@ try {
       const status = curl("/call/RecordVideo", headers);
       if (status !== "403") fail("a forged call with " + what + " was answered " + status);
     }
-    if ((await studioStatus(studio)) !== 1) fail("a forged call changed the control");
+    if ((await sessionStatus(site)) !== 1) fail("a forged call changed the control");
   });
 
   await step("the studio's page takes the control back, then gives it to the site again", async () => {
