@@ -163,6 +163,7 @@ void Bridge::StartupBegins(const std::string& why, const std::string& origin) {
   {
     MutexLock lock(driver_mutex_);
     running_ = origin;
+    if (begin_session_) session_ = origin;
   }
   starting_up_ = true;
   stream_.Publish("startup", {{"state", "starting"}, {"detail", why}});
@@ -174,8 +175,7 @@ void Bridge::StartupEnded(const std::optional<Error>& failure) {
   starting_up_ = false;
 }
 
-void Bridge::OnSessions(std::function<void(const std::string&)> begin,
-                        std::function<void()> idle) {
+void Bridge::OnSessions(std::function<void(const std::string&)> begin, std::function<void()> idle) {
   begin_session_ = std::move(begin);
   idle_session_ = std::move(idle);
 }

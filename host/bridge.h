@@ -139,9 +139,8 @@ class Bridge {
   void CallMember(const httplib::Request& req, httplib::Response& res);
   // Runs a member call on the host thread once start-up has ended and waits for its outcome;
   // nothing when the host is closing first.
-  std::optional<CallOutcome> CallOnHostThread(const std::string& caller,
-                                              const std::string& member, MemberKind kind,
-                                              std::vector<Variant> args);
+  std::optional<CallOutcome> CallOnHostThread(const std::string& caller, const std::string& member,
+                                              MemberKind kind, std::vector<Variant> args);
   // Whether the control that exists now is the session of `caller`'s.
   bool RunsFor(const std::string& caller);
   void ServeSkinPicture(const httplib::Request& req, httplib::Response& res);

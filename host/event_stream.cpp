@@ -46,8 +46,8 @@ void EventStream::OpenBox(uint64_t box, std::string_view text) {
   Add(std::nullopt, "messagebox", JsonText({{"id", box}, {"text", std::string(text)}}), box);
 }
 
-void EventStream::Add(std::optional<std::string_view> audience, std::string name,
-                      std::string json, std::optional<uint64_t> box) {
+void EventStream::Add(std::optional<std::string_view> audience, std::string name, std::string json,
+                      std::optional<uint64_t> box) {
   {
     MutexLock lock(mutex_);
     Event event{next_id_++, std::move(name), std::move(json),

@@ -72,8 +72,8 @@ class EventStream {
   std::deque<Event> events_ GUARDED_BY(mutex_);
   std::string audience_ GUARDED_BY(mutex_);
   std::map<std::pair<std::string, std::string>, Event> state_
-      GUARDED_BY(mutex_);  // by audience and kind
-  std::map<uint64_t, Event> boxes_ GUARDED_BY(mutex_);     // open message boxes by box id
+      GUARDED_BY(mutex_);                               // by audience and kind
+  std::map<uint64_t, Event> boxes_ GUARDED_BY(mutex_);  // open message boxes by box id
   const uint64_t first_id_;
   uint64_t next_id_ GUARDED_BY(mutex_);
   bool closed_ GUARDED_BY(mutex_) = false;

@@ -28,8 +28,7 @@ std::string OriginPlaces::Folder(const std::string& origin) const {
     name += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ? c : '_';
   const auto digest = Sha256(origin);
   char tail[10];
-  std::snprintf(tail, sizeof tail, "-%02x%02x%02x%02x", digest[0], digest[1], digest[2],
-                digest[3]);
+  std::snprintf(tail, sizeof tail, "-%02x%02x%02x%02x", digest[0], digest[1], digest[2], digest[3]);
   return data_folder_ + "/sites/" + name + tail;
 }
 

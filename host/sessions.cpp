@@ -51,10 +51,9 @@ void Sessions::Idle() {
 }
 
 void Sessions::Restart() {
-  if (!origin_) return;
-  const std::string origin = *origin_;
-  End();
-  Start(origin);
+  if (!origin_ || ending_) return;
+  site_.Destroy();  // a control that did not start sends nothing
+  Start(*origin_);
 }
 
 void Sessions::Tick() {
@@ -71,8 +70,7 @@ void Sessions::End() {
   bridge_.SessionEnded(*origin_);
   origin_.reset();
   ending_ = false;
-  if (const std::optional<std::string> next = std::exchange(after_end_, std::nullopt))
-    Start(*next);
+  if (const std::optional<std::string> next = std::exchange(after_end_, std::nullopt)) Start(*next);
 }
 
 }  // namespace moviletta::web

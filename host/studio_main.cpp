@@ -206,8 +206,7 @@ int main(int argc, char** argv) {
     bridge.OnSessions([&](const std::string& origin) { sessions.Begin(origin); },
                       [&] { sessions.Idle(); });
     bridge.OnRestart([&] {
-      if (!site.control() || site.control()->ClientStatus() == STATUS_STARTING)
-        sessions.Restart();
+      if (!site.control() || site.control()->ClientStatus() == STATUS_STARTING) sessions.Restart();
     });
     const int listening =
         port ? bridge.Start(*port) : bridge.Start(web::kStudioPort, web::kStudioPorts);

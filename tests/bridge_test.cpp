@@ -134,8 +134,8 @@ TEST_F(BridgeTest, ThePageGetsTheGreetingServersSkinsAndOnlyTheirPictures) {
   CurlHttpClientFactory http(TestHttpOptions());
   web::Bridge bridge(host_, site_, stream_, {capture_feed_, player_feed_},
                      MOVILETTA_SOURCE_DIR "/host/web", token_);
-  bridge.ServeSkinCatalogue([&](const std::string&) { return server_.address() + "/skinCatalogue.asp"; },
-                            http);
+  bridge.ServeSkinCatalogue(
+      [&](const std::string&) { return server_.address() + "/skinCatalogue.asp"; }, http);
   const int port = bridge.Start();
   httplib::Client other("127.0.0.1", port);
   const httplib::Headers headers = {{"X-Moviletta-Token", token_},
@@ -513,10 +513,11 @@ TEST_F(BridgeTest, OnlyAllowedSitesWithTheirOwnTokenGetAnswersTheyCanRead) {
     httplib::Client listener("127.0.0.1", port);
     listener.set_read_timeout(20);
     std::string said;
-    listener.Get("/events?token=" + site_token, {{"Origin", site}}, [&](const char* data, std::size_t size) {
-      said.append(data, size);
-      return true;
-    });
+    listener.Get("/events?token=" + site_token, {{"Origin", site}},
+                 [&](const char* data, std::size_t size) {
+                   said.append(data, size);
+                   return true;
+                 });
     ended = true;
     return said;
   });

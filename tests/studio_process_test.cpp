@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/fixtures/greeting_server.h"
+#include "tests/fixtures/mail_drop.h"
 #include "tests/fixtures/media_probe.h"
 #include "tests/fixtures/studio_process.h"
 
@@ -91,7 +92,8 @@ TEST_F(StudioProcessTest, ServesThePageAtOnceAndSaysWhatStartupWaitsFor) {
   EXPECT_FALSE(studio.FirstEvent("startup", std::chrono::milliseconds(300)))
       << "no control starts before a page drives the studio";
   // A call with no session starts one, as a page's claim does.
-  auto answer = std::async(std::launch::async, [&] { return studio.Call("ClientStatus?kind=get"); });
+  auto answer =
+      std::async(std::launch::async, [&] { return studio.Call("ClientStatus?kind=get"); });
   const std::optional<std::string> starting =
       studio.FirstEvent("startup", std::chrono::milliseconds(1000));
   ASSERT_TRUE(starting) << "the page is told that the control is starting";
@@ -217,6 +219,8 @@ TEST_F(StudioProcessTest, ServesTheStillOfTheLastRecordingForItsReview) {
 TEST_F(StudioProcessTest, WithNoPageDrivingItTheCameraIsClosedAndTheStudioRests) {
   StudioProcess studio(server_.address(), app_dir_);
   ASSERT_GT(studio.port, 0);
+  EXPECT_TRUE(studio.Get("/hello"));  // the server's threads have all started
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const int resting = studio.Threads();
   EXPECT_EQ(studio.Post("/claim?page=p1").status, 204);
   EXPECT_EQ(studio.Call("ClientStatus?kind=get").body, R"({"value":1})");
@@ -235,6 +239,77 @@ TEST_F(StudioProcessTest, WithNoPageDrivingItTheCameraIsClosedAndTheStudioRests)
   EXPECT_EQ(studio.Call("RecordVideo").status, 200);
   EXPECT_LT(Clock::now() - claimed, std::chrono::seconds(1)) << "a page records again at once";
   EXPECT_EQ(studio.Call("ClientStatus?kind=get").body, R"({"value":3})");
+}
+
+// Two greeting sites, each its own greeting server and mail drop: each site's session sees and
+// touches only its own greetings, events and identity.
+TEST_F(StudioProcessTest, EachSiteHasAWorldOfItsOwn) {
+  MailDrop refusing({"--reject-rcpt"}), drop_b;
+  GreetingServerFixture server_a, server_b;
+  server_a.SetSettings(
+      SettingsDocument(server_a.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", refusing.host()}}));
+  server_b.SetSettings(
+      SettingsDocument(server_b.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", drop_b.host()}}));
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  const auto allow = [&](const std::string& origin) {
+    const auto answer = studio.Post("/sites/allow?origin=" + origin);
+    return StudioProcess::Caller{origin, nlohmann::json::parse(answer.body)["token"]};
+  };
+  const StudioProcess::Caller a = allow(server_a.address()), b = allow(server_b.address());
+  const auto id_of = [&](const StudioProcess::Caller& site) {
+    return nlohmann::json::parse(studio.CallAs(site, "GetInstallationID").body)["value"];
+  };
+
+  // Site A records, and its mobile e-mail is refused: it waits in A's outbox.
+  EXPECT_EQ(studio.PostAs(a, "/claim?page=a1").status, 204);
+  EXPECT_EQ(studio.CallAs(a, "RecordVideo").status, 200);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(studio
+                .CallAs(a, "SendByEmail",
+                        R"(["Ann", "ann@a.test", "Carl", "+41 555 0001", "", "words for Carl"])")
+                .status,
+            200);
+  std::string a_state;
+  for (int i = 0; i < 50 && (a_state = studio.StateAs(a)).find("messagebox") == std::string::npos;
+       ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const std::string head = "event: messagebox\ndata: ";
+  const auto box = a_state.find(head);
+  ASSERT_NE(box, std::string::npos) << a_state;
+  const auto data =
+      a_state.substr(box + head.size(), a_state.find('\n', box + head.size()) - box - head.size());
+  const auto box_id = nlohmann::json::parse(data)["id"];
+  EXPECT_EQ(studio.PostAs(a, "/ack/" + box_id.dump()).status, 204);
+  const auto a_list = nlohmann::json::parse(
+      nlohmann::json::parse(studio.CallAs(a, "OutboxList").body)["value"].get<std::string>());
+  ASSERT_EQ(a_list.size(), 1u);
+  const std::string a_entry = a_list[0]["id"];
+  const auto a_id = id_of(a);
+
+  // Site B takes the studio over: none of A's world reaches it.
+  EXPECT_EQ(studio.PostAs(b, "/claim?page=b1&takeover=1").status, 204);
+  EXPECT_EQ(studio.CallAs(b, "OutboxList").body, R"({"value":"[]"})");
+  EXPECT_NE(studio.CallAs(b, "OutboxSend", "[\"" + a_entry + "\"]").body.find("error"),
+            std::string::npos);
+  EXPECT_EQ(studio.CallAs(b, "OutboxDiscard", "[\"" + a_entry + "\"]").body, R"({"value":false})");
+  const std::string b_state = studio.StateAs(b);
+  for (const std::string& secret : {std::string("+41 555 0001"), std::string("Carl"),
+                                    server_a.address(), std::string("messagebox")})
+    EXPECT_EQ(b_state.find(secret), std::string::npos) << secret << " reached site B: " << b_state;
+  EXPECT_EQ(studio.CallAs(a, "ClientStatus?kind=get").status, 409) << "A's page reads B's control";
+  const auto b_id = id_of(b);
+  EXPECT_NE(b_id, a_id);
+
+  // A again: its greeting is still there and its identifier the same; the studio's page has its
+  // own.
+  EXPECT_EQ(studio.PostAs(a, "/claim?page=a2&takeover=1").status, 204);
+  EXPECT_EQ(id_of(a), a_id) << "stable across sessions";
+  EXPECT_NE(studio.CallAs(a, "OutboxList").body.find(a_entry), std::string::npos);
+  EXPECT_EQ(studio.Post("/claim?page=own&takeover=1").status, 204);
+  const auto own_id = id_of(studio.own());
+  EXPECT_NE(own_id, a_id);
+  EXPECT_NE(own_id, b_id);
 }
 
 TEST(StudioCommandLine, HelpAndVersionAnswerAndAMistakeStartsNothing) {
