@@ -370,7 +370,7 @@ std::optional<CallOutcome> Bridge::CallOnHostThread(const std::string& caller,
   // A call waits for the calls and the yielding operation ahead of it, however long they
   // take, and for the control's start-up, unless the host is closing.
   while (starting_up_)
-    if (host_.StopRequested())
+    if (host_.Closing())
       return std::nullopt;
     else
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -391,7 +391,7 @@ std::optional<CallOutcome> Bridge::CallOnHostThread(const std::string& caller,
     answer->set_value(site_.Call(member, kind, args));
   });
   while (outcome.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
-    if (host_.StopRequested()) return std::nullopt;
+    if (host_.Closing()) return std::nullopt;
   return outcome.get();
 }
 
@@ -519,14 +519,30 @@ bool Bridge::Drives(const std::string& page) {
   return page.empty() || page == driver_;
 }
 
+void Bridge::ServeSites(SiteConsent& consent, std::function<json(const std::string&)> describe,
+                        std::function<void(const std::string&)> forget) {
+  consent_ = &consent;
+  describe_site_ = std::move(describe);
+  forget_site_ = std::move(forget);
+}
+
 void Bridge::ManageSites(const Request& req, Response& res) {
-  if (!consent_ || !OwnPage(req.get_header_value("Origin")))
+  if (!consent_ || !OwnPage(req.get_header_value("Origin")) || !Caller(req).empty())
     return void(res.status = 403);  // a site cannot allow itself
-  if (req.method == "GET")
-    return res.set_content(JsonText(json{{"sites", consent_->Origins()}}), "application/json");
+  if (req.method == "GET") {
+    json sites = json::array();
+    for (const std::string& origin : consent_->Origins()) {
+      json site = describe_site_ ? describe_site_(origin) : json::object();
+      site["origin"] = origin;
+      sites.push_back(std::move(site));
+    }
+    return res.set_content(JsonText(json{{"sites", sites}}), "application/json");
+  }
   const std::string site = req.get_param_value("origin");
   if (req.matches[1] == "revoke") {
     res.status = consent_->Revoke(site) ? 204 : 404;
+    if (res.status == 204 && forget_site_ && req.get_param_value("forget") == "1")
+      host_.queue().Post([this, site] { forget_site_(site); });
   } else {
     const std::optional<std::string> canonical = SiteConsent::Canonical(site);
     if (!canonical) return void(res.status = 400);

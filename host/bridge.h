@@ -41,18 +41,17 @@ constexpr int kStudioPorts = 10;
 //                                  ends with event "revoked" when the visitor revokes the site
 //   POST /ack/<id>                 the page closed message box <id>
 //   GET  /video/capture?token=T, /video/player?token=T   the windows as MJPEG streams
-//   GET  /take/snapshot?token=T    the still taken when the last recording began (see
-//   ServeSnapshot) POST /claim?page=P[&takeover=1]  page P drives the control from now on (204),
-//   unless another
+//   GET  /take/snapshot?token=T    the still taken when the last recording began
+//   POST /claim?page=P[&takeover=1]  page P drives the control from now on (204), unless another
 //                                  page does and P does not take over (409); event "driver"
 //                                  {"page": P, "origin": O}, O empty for the studio's own page
 //   POST /release?page=P           page P is going away: no page drives the control
-//   GET /sites, POST /sites/allow?origin=O, POST /sites/revoke?origin=O   the allowed sites
-//                                  (see ServeSites), from the studio's own page only
+//   GET /sites, POST /sites/allow?origin=O, POST /sites/revoke?origin=O[&forget=1]   the
+//                                  allowed sites (see ServeSites), from the studio's own page
 // One page drives the control: a call naming a page (header X-Moviletta-Page) other than the
-// driver is answered 409, property reads excepted, and the driver is released when its event stream
-// (/events?page=P) ends. Every request but those of the page's script and style files and the
-// consent page needs the launch's token or an allowed site's (query "token" or header
+// driver is answered 409, property reads excepted, and the driver is released when its event
+// stream (/events?page=P) ends. Every request but those of the page's script and style files and
+// the consent page needs the launch's token or an allowed site's (query "token" or header
 // X-Moviletta-Token), and every request the host's own Host header (else 421); a POST needs the
 // host's own Origin or an allowed site's, and a GET that carries an Origin needs it too (else
 // 403). Only allowed sites get CORS headers. No page of the host may be shown in a frame. Calls are
@@ -95,9 +94,13 @@ class Bridge {
 
   // Pages of the sites `consent` allows may call too, each with its own token: their requests
   // are answered with CORS headers for exactly their origin (and Chromium's private-network
-  // preflight), every other origin stays refused. `consent` must outlive the bridge; call
-  // before Start.
-  void ServeSites(SiteConsent& consent) { consent_ = &consent; }
+  // preflight), every other origin stays refused. GET /sites lists each allowed site as
+  // {"origin", ...`describe(origin)`}; POST /sites/revoke with forget=1 runs `forget(origin)` on
+  // the host thread after the revoke (its greetings go). `consent` must outlive the bridge;
+  // call before Start.
+  void ServeSites(SiteConsent& consent,
+                  std::function<nlohmann::json(const std::string& origin)> describe = {},
+                  std::function<void(const std::string& origin)> forget = {});
 
   // GET /take/snapshot answers the caller's JPEG file at `file` (the control's snapshot of the
   // recording it made last), 404 while there is none. Call before Start.
@@ -182,6 +185,8 @@ class Bridge {
   PlaceOf catalogue_url_;
   HttpClientFactory* catalogue_http_ = nullptr;
   SiteConsent* consent_ = nullptr;
+  std::function<nlohmann::json(const std::string&)> describe_site_;
+  std::function<void(const std::string&)> forget_site_;
   Mutex pictures_mutex_;
   // Skin id: picture URL, from each origin's last catalogue.
   std::map<std::string, std::map<int32_t, std::string>> pictures_ GUARDED_BY(pictures_mutex_);

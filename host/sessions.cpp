@@ -14,13 +14,39 @@ Sessions::Sessions(WebHost& host, ControlSite& site, EventStream& stream, Bridge
 
 void Sessions::Begin(const std::string& origin) {
   idle_since_.reset();
-  if (ending_) {  // a claim that came while the last session settles its mail
-    after_end_ = origin;
-    return;
+  wanted_ = origin;
+  if (origin_ && origin_ != origin && !Sending()) host_.SetUnwinding(true);
+}
+
+void Sessions::Idle() {
+  if (origin_ && !idle_since_) idle_since_ = std::chrono::steady_clock::now();
+}
+
+void Sessions::Restart() {
+  restart_ = true;
+}
+
+void Sessions::Forget(const std::string& origin, std::function<void()> forget) {
+  forget_.emplace_back(origin, std::move(forget));
+  if (origin_ == origin && !Sending()) host_.SetUnwinding(true);
+}
+
+void Sessions::Tick() {
+  for (auto forgotten = std::exchange(forget_, {}); auto& [origin, forget] : forgotten) {
+    if (origin_ == origin) End();
+    forget();
   }
-  if (origin_ == origin) return;
-  End();
-  Start(origin);
+  if (idle_since_ && std::chrono::steady_clock::now() - *idle_since_ >= grace) End();
+  if (restart_ && origin_ && !wanted_) wanted_ = *origin_;
+  if (wanted_) {
+    const std::string origin = *std::exchange(wanted_, std::nullopt);
+    if (origin_ != origin || std::exchange(restart_, false)) {
+      End();
+      host_.SetUnwinding(false);
+      Start(origin);
+    }
+  }
+  host_.SetUnwinding(false);  // at the top of the loop nothing is left to unwind
 }
 
 void Sessions::Start(const std::string& origin) {
@@ -46,31 +72,20 @@ void Sessions::Start(const std::string& origin) {
   bridge_.StartupEnded(failure);
 }
 
-void Sessions::Idle() {
-  if (origin_ && !idle_since_) idle_since_ = std::chrono::steady_clock::now();
-}
-
-void Sessions::Restart() {
-  if (!origin_ || ending_) return;
-  site_.Destroy();  // a control that did not start sends nothing
-  Start(*origin_);
-}
-
-void Sessions::Tick() {
-  if (idle_since_ && std::chrono::steady_clock::now() - *idle_since_ >= grace) End();
+bool Sessions::Sending() {
+  Movilettas* control = site_.control();
+  return control && control->ClientStatus() == STATUS_SENDING;
 }
 
 void Sessions::End() {
   idle_since_.reset();
-  if (!origin_ || ending_) return;
-  ending_ = true;
-  while (site_.control() && sending_ && sending_() && !host_.StopRequested())
+  restart_ = false;
+  if (!origin_) return;
+  while (site_.control() && sending_ && sending_() && !host_.Closing())
     host_.ProcessPendingEvents(std::chrono::milliseconds(50));
   site_.Destroy();
   bridge_.SessionEnded(*origin_);
   origin_.reset();
-  ending_ = false;
-  if (const std::optional<std::string> next = std::exchange(after_end_, std::nullopt)) Start(*next);
 }
 
 }  // namespace moviletta::web

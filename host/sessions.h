@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/bridge.h"
 #include "host/event_stream.h"
@@ -16,9 +17,12 @@ namespace moviletta::web {
 // The page sessions of the studio. A session is the control made for the origin ("" for the
 // studio's own page) whose page drives the studio: begun when a page of that origin claims it,
 // ended when no page has driven it for `grace` (the page let go, or its event stream is gone) or
-// when a page of another origin claims it. A session ends only once the mail it sends has
-// settled; with no session there is no control, so the camera and the microphone are closed.
-// What a session publishes goes to its origin's pages only.
+// when a page of another origin claims it. What a session publishes goes to its origin's pages
+// only. With no session there is no control, so the camera and the microphone are closed.
+//
+// A control is made and destroyed only at the top of the host's loop (Tick), never inside one of
+// its own yields: a session that must end asks the control's yields to unwind (the host's
+// StopRequested; not while it sends), and lets the mail of a send under way settle first.
 // Threads: the host thread only (the bridge posts Begin, Idle and Restart to its queue).
 class Sessions {
  public:
@@ -27,7 +31,7 @@ class Sessions {
     Components components;  // the capture device opens with the control
     ControlConfig config;
     std::string bag_file;
-    std::function<bool()> sending;  // whether a send is under way (its mail not yet settled)
+    std::function<bool()> sending;  // whether a send's mail is not yet settled
   };
   using MakeSetup = std::function<Setup(const std::string& origin)>;
 
@@ -36,16 +40,19 @@ class Sessions {
            MakeSetup make_setup);
   ~Sessions() { End(); }
 
-  // A page of `origin` drives the studio: its session runs from now on, made anew when the
-  // session was another origin's (which ends first).
+  // A page of `origin` drives the studio: its session runs from the next Tick, made anew when the
+  // running session is another origin's (which ends first).
   void Begin(const std::string& origin);
   // No page drives the studio: the session ends once `grace` has passed, unless a page claims it.
   void Idle();
-  // Makes the session's control anew: the page's Retry after a failed start-up.
+  // Makes the session's control anew at the next Tick: the page's Retry after a failed start-up.
   void Restart();
-  // Ends a session whose grace is over; the host's loop calls it often.
+  // Runs `forget` at the next Tick, once the session of `origin` (if it runs) has ended.
+  void Forget(const std::string& origin, std::function<void()> forget);
+  // Carries out what was asked; the host's loop calls it often, at its top.
   void Tick();
-  // Ends the session, if any, once its mail has settled (events are processed meanwhile).
+  // Ends the session, if any, once its mail has settled (events are processed meanwhile). At the
+  // top of the host's loop only.
   void End();
 
   // The origin of the running session, or nothing.
@@ -55,6 +62,9 @@ class Sessions {
 
  private:
   void Start(const std::string& origin);
+  // Whether the control is in a send that must not be cut short (compressing or handing its
+  // mail over).
+  bool Sending();
 
   WebHost& host_;
   ControlSite& site_;
@@ -63,9 +73,10 @@ class Sessions {
   MakeSetup make_setup_;
   std::optional<std::string> origin_;
   std::function<bool()> sending_;
+  std::optional<std::string> wanted_;  // the origin whose session a page asked for
+  bool restart_ = false;
+  std::vector<std::pair<std::string, std::function<void()>>> forget_;
   std::optional<std::chrono::steady_clock::time_point> idle_since_;
-  bool ending_ = false;
-  std::optional<std::string> after_end_;  // asked for while the last one was ending
 };
 
 }  // namespace moviletta::web

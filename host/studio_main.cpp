@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
   web::Bridge bridge(host, site, stream, {capture_feed, player_feed}, options.web, token);
 
   HttpOptions catalogue_options;
-  catalogue_options.cancelled = [&host] { return host.StopRequested(); };
+  catalogue_options.cancelled = [&host] { return host.Closing(); };
   CurlHttpClientFactory catalogue_http(catalogue_options);
   // Each page session's control is made anew, with the components, folder and greeting server
   // of the origin whose page drives the studio.
@@ -200,7 +200,18 @@ int main(int argc, char** argv) {
     bridge.ServeSkinCatalogue(
         [&](const std::string& origin) { return places.Server(origin) + "/skinCatalogue.asp"; },
         catalogue_http);
-    bridge.ServeSites(sites);
+    bridge.ServeSites(
+        sites,
+        [&](const std::string& origin) {
+          const auto [kept, bytes] = Outbox::Tally(places.Folder(origin) + "/OUTBOX");
+          return json{{"server", places.Server(origin)}, {"kept", kept}, {"bytes", bytes}};
+        },
+        [&](const std::string& origin) {
+          sessions.Forget(origin, [&places, origin] {
+            std::error_code ec;
+            std::filesystem::remove_all(places.Folder(origin), ec);
+          });
+        });
     bridge.ServeSnapshot(
         [&](const std::string& origin) { return places.Folder(origin) + "/Moviletta.jpg"; });
     bridge.OnSessions([&](const std::string& origin) { sessions.Begin(origin); },
@@ -216,7 +227,7 @@ int main(int argc, char** argv) {
                 << " are all taken: sites' pages will not find the studio\n";
     std::cout << "Moviletta studio: " << bridge.PageUrl() << std::endl;
     // No control until a page drives the studio: the camera stays closed.
-    while (!host.StopRequested()) {
+    while (!host.Closing()) {
       host.ProcessPendingEvents(std::chrono::milliseconds(100));
       sessions.Tick();
     }
@@ -226,7 +237,7 @@ int main(int argc, char** argv) {
   }
   bridge.Stop();
   sessions.End();  // joins the engines' threads while the feeds they push to still exist
-  if (!host.StopRequested()) pthread_kill(signal_watch.native_handle(), SIGTERM);
+  if (!host.Closing()) pthread_kill(signal_watch.native_handle(), SIGTERM);
   signal_watch.join();
   return status;
 }

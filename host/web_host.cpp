@@ -130,6 +130,10 @@ void WebHost::RequestStop() {
   queue_.Wake();
 }
 
+void WebHost::SetUnwinding(bool on) {
+  if (unwinding_.exchange(on) != on && on) queue_.Wake();
+}
+
 bool WebHost::Acknowledge(uint64_t id) {
   MutexLock lock(boxes_mutex_);
   const auto box = open_boxes_.find(id);

@@ -35,7 +35,12 @@ class WebHost : public Host {
   // Asks the host to close: every yield of the control ends, calls still waiting are answered
   // "unavailable". Any thread.
   void RequestStop();
-  bool StopRequested() const override { return stop_requested_; }
+  // Whether the host closes. Any thread.
+  bool Closing() const { return stop_requested_; }
+  // While on, the control's yields end as when the host closes (StopRequested), so that its
+  // session can end at the top of the host's loop. Any thread.
+  void SetUnwinding(bool on);
+  bool StopRequested() const override { return stop_requested_ || unwinding_; }
   // The page acknowledged message box `id`; false when no such box is open. Any thread.
   bool Acknowledge(uint64_t id);
   // How long a message box waits for its acknowledgement.
@@ -71,6 +76,7 @@ class WebHost : public Host {
       GUARDED_BY(boxes_mutex_);  // the boxes shown now: acknowledged or not
   std::atomic<uint64_t> next_box_{1};
   std::atomic<bool> stop_requested_{false};
+  std::atomic<bool> unwinding_{false};
 };
 
 }  // namespace moviletta::web

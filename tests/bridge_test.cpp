@@ -566,7 +566,13 @@ TEST_F(BridgeTest, TheStudiosOwnPageAllowsAndRevokesSites) {
   web::SiteConsent consent(file);
   web::Bridge bridge(host_, site_, stream_, {capture_feed_, player_feed_},
                      MOVILETTA_SOURCE_DIR "/host/web", token_);
-  bridge.ServeSites(consent);
+  std::promise<std::string> forgotten;
+  bridge.ServeSites(
+      consent,
+      [](const std::string& origin) {
+        return json{{"server", origin + "/greetings"}};
+      },
+      [&](const std::string& origin) { forgotten.set_value(origin); });
   const int port = bridge.Start();
   const std::string own = "http://127.0.0.1:" + std::to_string(port);
   httplib::Client client("127.0.0.1", port);
@@ -583,7 +589,8 @@ TEST_F(BridgeTest, TheStudiosOwnPageAllowsAndRevokesSites) {
       client.Post("/sites/allow?origin=http://evil.example.org", studio, "", "text/plain")->status,
       400);
   EXPECT_EQ(json::parse(client.Get("/sites", studio)->body),
-            (json{{"sites", {"https://greetings.example.org"}}}));
+            json::parse(R"({"sites": [{"origin": "https://greetings.example.org",
+                                       "server": "https://greetings.example.org/greetings"}]})"));
 
   const httplib::Headers as_site = {{"Origin", "https://greetings.example.org"},
                                     {"X-Moviletta-Token", site_token}};
@@ -592,19 +599,21 @@ TEST_F(BridgeTest, TheStudiosOwnPageAllowsAndRevokesSites) {
             403);
   EXPECT_EQ(client.Get("/sites", as_site)->status, 403) << "nor learns which others are allowed";
 
-  EXPECT_EQ(
-      client.Post("/sites/revoke?origin=https://greetings.example.org", studio, "", "text/plain")
-          ->status,
-      204);
+  EXPECT_EQ(client
+                .Post("/sites/revoke?origin=https://greetings.example.org&forget=1", studio, "",
+                      "text/plain")
+                ->status,
+            204);
   EXPECT_FALSE(consent.Allowed("https://greetings.example.org"));
+  auto forgetting = forgotten.get_future();
+  ASSERT_EQ(forgetting.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+  EXPECT_EQ(forgetting.get(), "https://greetings.example.org") << "its greetings go too";
   EXPECT_EQ(client.Post("/call/ClientStatus?kind=get", as_site, "[]", "application/json")->status,
             403);
   bridge.Stop();
   std::remove(file.c_str());
 }
 
-// The control's changed properties reach the bag file at the host's next turn, whatever call
-// changed them, and once for changes made together.
 TEST(EventStreamIds, APageThatReconnectsWithAnIdThisStudioNeverGaveStartsAfresh) {
   uint64_t seen = 0;
   {
@@ -627,6 +636,8 @@ TEST(EventStreamIds, APageThatReconnectsWithAnIdThisStudioNeverGaveStartsAfresh)
   }
 }
 
+// The control's changed properties reach the bag file at the host's next turn, whatever call
+// changed them, and once for changes made together.
 TEST(WebHostProperties, ChangedPropertiesAreSavedAtTheHostsNextTurn) {
   GreetingServerFixture server;
   server.SetSettings(SettingsDocument(server.address()));

@@ -312,6 +312,27 @@ TEST_F(StudioProcessTest, EachSiteHasAWorldOfItsOwn) {
   EXPECT_NE(own_id, b_id);
 }
 
+TEST_F(StudioProcessTest, ASiteTakesTheStudioOverWhileTheStudiosPageIsInsideAYield) {
+  GreetingServerFixture server_b;
+  server_b.SetSettings(SettingsDocument(server_b.address()));
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  const auto allowed = studio.Post("/sites/allow?origin=" + server_b.address());
+  const StudioProcess::Caller b{server_b.address(), nlohmann::json::parse(allowed.body)["token"]};
+  // The animated skin's preview yields until something ends it.
+  EXPECT_EQ(studio.Post("/claim?page=own").status, 204);
+  auto preview = std::async(std::launch::async, [&] { return studio.Call("LoadSkin", "[42]"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_EQ(preview.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+
+  EXPECT_EQ(studio.PostAs(b, "/claim?page=b&takeover=1").status, 204);
+  EXPECT_EQ(studio.CallAs(b, "ClientStatus?kind=get").body, R"({"value":1})")
+      << "the site's own control, made once the other one's yield ended";
+  ASSERT_EQ(preview.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(preview.get().status, 200);
+  EXPECT_TRUE(studio.Alive());
+}
+
 TEST(StudioCommandLine, HelpAndVersionAnswerAndAMistakeStartsNothing) {
   const auto run = [](const std::string& args) {
     FILE* out = popen((std::string(MOVILETTA_STUDIO_BINARY) + " " + args + " 2>&1").c_str(), "r");

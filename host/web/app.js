@@ -560,14 +560,24 @@ async function refreshOutbox() {
   follow();
 }
 
+// Asks the person before a step that cannot be undone; resolves to whether they said yes.
+function confirmFirst(title, text, yes, no) {
+  $("confirm-title").textContent = title;
+  $("confirm-text").textContent = text;
+  $("confirm-yes").textContent = yes;
+  $("confirm-no").textContent = no;
+  $("confirm").returnValue = "";
+  $("confirm").showModal();
+  return new Promise((resolve) => $("confirm").addEventListener(
+      "close", () => resolve($("confirm").returnValue === "yes"), { once: true }));
+}
+
 // Asks first: a discarded greeting cannot be brought back.
 function discard(entry, named) {
-  $("discard-text").textContent = named + (entry.message ? ": “" + firstWords(entry.message) + "”" : "") +
-                                  ". Its video is deleted and it cannot be brought back.";
-  $("discard-box").returnValue = "";
-  $("discard-box").showModal();
-  $("discard-box").addEventListener("close", async () => {
-    if ($("discard-box").returnValue !== "discard") return;
+  const text = named + (entry.message ? ": “" + firstWords(entry.message) + "”" : "") +
+               ". Its video is deleted and it cannot be brought back.";
+  confirmFirst("Discard this greeting?", text, "Discard", "Keep it").then(async (yes) => {
+    if (!yes) return;
     const at = page.outbox.findIndex((e) => e.id === entry.id);
     await run(ctl.OutboxDiscard(entry.id));
     await refreshOutbox();
@@ -575,7 +585,7 @@ function discard(entry, named) {
     const left = [...document.querySelectorAll("#outbox-list li .again")];
     const next = left[Math.min(at, left.length - 1)];
     (next && !next.disabled ? next : $(left.length ? "outbox-title" : "send-title")).focus();
-  }, { once: true });
+  });
 }
 
 // ---- The sites the visitor allowed ----
@@ -589,26 +599,39 @@ async function refreshSites() {
     return;
   }
   $("sites").hidden = !sites.length;
-  $("site-list").replaceChildren(...sites.map((origin) => {
+  $("site-list").replaceChildren(...sites.map(({ origin, server, kept = 0, bytes = 0 }) => {
     const row = document.createElement("li");
-    const name = document.createElement("span");
-    name.textContent = origin;
-    const revoke = document.createElement("button");
-    revoke.type = "button";
-    revoke.className = "secondary";
-    revoke.textContent = "Revoke";
-    revoke.setAttribute("aria-label", "Revoke " + origin);
-    revoke.addEventListener("click", () => revokeSite(origin));
-    row.append(name, revoke);
+    const about = document.createElement("span");
+    about.textContent = origin + (server && server !== origin ? ", greetings through " + server : "") +
+                        (kept ? " — " + kept + (kept === 1 ? " greeting" : " greetings") + " kept, " + sizeText(bytes) : "");
+    const button = (label, name, act) => {
+      const b = document.createElement("button");
+      b.type = "button";
+      b.className = "secondary";
+      b.textContent = label;
+      b.setAttribute("aria-label", name);
+      b.addEventListener("click", act);
+      return b;
+    };
+    const actions = document.createElement("span");
+    actions.className = "actions";
+    actions.append(button("Revoke", "Revoke " + origin, () => revokeSite(origin)),
+                   button("Revoke and delete its greetings", "Revoke and delete its greetings: " + origin,
+                          () => confirmFirst("Revoke " + origin + " and delete its greetings?",
+                                             "Its kept greetings and skins on this computer are deleted; they cannot be brought back.",
+                                             "Revoke and delete", "Keep them")
+                              .then((yes) => yes && revokeSite(origin, true))));
+    row.append(about, actions);
     return row;
   }));
 }
 ctl.addEventListener("sites", refreshSites);
 
 // The site's open pages lose the studio at once; when one drove it, this page takes it back.
-const revokeSite = (origin) => {
+const revokeSite = (origin, forget = false) => {
   if (origin === page.driverOrigin) page.takenOver = false;
-  return fetch("/sites/revoke?origin=" + encodeURIComponent(origin), { method: "POST", headers: ctl.headers() })
+  return fetch("/sites/revoke?origin=" + encodeURIComponent(origin) + (forget ? "&forget=1" : ""),
+               { method: "POST", headers: ctl.headers() })
       .then(refreshSites, () => showNotice(plainError({ number: 0 })));
 };
 

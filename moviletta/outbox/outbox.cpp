@@ -80,6 +80,22 @@ uint64_t Outbox::SizeOf(const OutboxMail& mail) {
   return bytes;
 }
 
+std::pair<std::size_t, uint64_t> Outbox::Tally(const std::string& folder) {
+  std::pair<std::size_t, uint64_t> tally{0, 0};
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    if (!entry.is_directory(ec) || entry.path().filename().string().starts_with(".") ||
+        !fs::exists(entry.path() / kEntryFile, ec))
+      continue;  // half written or half removed
+    ++tally.first;
+    for (const auto& file : fs::directory_iterator(entry.path(), ec)) {
+      const uintmax_t size = file.file_size(ec);
+      if (!ec && file.path().filename() != kEntryFile) tally.second += size;
+    }
+  }
+  return tally;
+}
+
 void Outbox::Load(const std::string& interrupted) {
   entries_.clear();
   std::error_code ec;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace moviletta {
@@ -71,6 +72,9 @@ class Outbox {
 
   // The files of `mail` together; files that cannot be read count 0.
   static uint64_t SizeOf(const OutboxMail& mail);
+  // How many whole entries the outbox at `folder` holds, and their files' bytes, read without
+  // changing anything (its owner may be writing it meanwhile). Any thread.
+  static std::pair<std::size_t, uint64_t> Tally(const std::string& folder);
 
  private:
   void Save(const OutboxEntry& entry) const;

@@ -50,6 +50,8 @@ class OutboxTest : public ::testing::Test {
 TEST_F(OutboxTest, KeepsAMailWholeAcrossARestartAndANewTake) {
   Outbox outbox(folder(), {});
   const std::string id = outbox.Add(Mail());
+  fs::create_directories(fs::path(folder()) / ".17-1");  // another one being written
+  EXPECT_EQ(Outbox::Tally(folder()), (std::pair<std::size_t, uint64_t>{1, 5000 + 8}));
   // The next take writes new files under the same names.
   for (const char* name : {"Moviletta.mpg", "Moviletta.jpg"}) {
     fs::remove(sends_ / name);

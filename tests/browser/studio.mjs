@@ -362,13 +362,13 @@ try {
     await shot(page, "outbox");
     await page.focus("#outbox-list li:last-child .discard");
     await page.keyboard.press("Enter");
-    await page.waitForSelector("#discard-box[open]");
+    await page.waitForSelector("#confirm[open]");
     await page.keyboard.press("Escape");  // changed its mind
     await page.waitForTimeout(300);
     if ((await page.$$("#outbox-list li")).length !== 2) fail("Discard did not ask first");
     await page.focus("#outbox-list li:last-child .discard");
     await page.keyboard.press("Enter");
-    await page.click("#discard-box button[value=discard]");
+    await page.click("#confirm-yes");
     await page.waitForFunction(() => document.querySelectorAll("#outbox-list li").length === 1);
     await focusHeld(page, "after Discard");
   });
