@@ -547,10 +547,10 @@ void Bridge::ManageSites(const Request& req, Response& res) {
     const std::optional<std::string> canonical = SiteConsent::Canonical(site);
     if (!canonical) return void(res.status = 400);
     try {
-      const std::string token = consent_->Allow(*canonical);
+      const std::string token = consent_->Allow(*canonical, req.get_param_value("server"));
       res.set_content(JsonText(json{{"origin", *canonical}, {"token", token}}), "application/json");
     } catch (const Error& error) {
-      res.status = 500;
+      res.status = error.number() == err::kInvalidArgument ? 400 : 500;
       return res.set_content(JsonText(ErrorReply(error)), "application/json");
     }
   }

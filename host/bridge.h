@@ -46,8 +46,8 @@ constexpr int kStudioPorts = 10;
 //                                  page does and P does not take over (409); event "driver"
 //                                  {"page": P, "origin": O}, O empty for the studio's own page
 //   POST /release?page=P           page P is going away: no page drives the control
-//   GET /sites, POST /sites/allow?origin=O, POST /sites/revoke?origin=O[&forget=1]   the
-//                                  allowed sites (see ServeSites), from the studio's own page
+//   GET /sites, POST /sites/allow?origin=O[&server=S], POST /sites/revoke?origin=O[&forget=1]
+//                                  the allowed sites (see ServeSites), from the studio's own page
 // One page drives the control: a call naming a page (header X-Moviletta-Page) other than the
 // driver is answered 409, property reads excepted, and the driver is released when its event
 // stream (/events?page=P) ends. Every request but those of the page's script and style files and

@@ -29,8 +29,13 @@ SiteConsent::SiteConsent(std::string file) : file_(std::move(file)) {
   const nlohmann::json stored = nlohmann::json::parse(in, nullptr, /*allow_exceptions=*/false);
   if (!stored.is_object()) return;
   MutexLock lock(mutex_);
-  for (const auto& [origin, token] : stored.items())
-    if (token.is_string() && Canonical(origin) == origin) tokens_[origin] = token;
+  for (const auto& [origin, site] : stored.items()) {
+    if (Canonical(origin) != origin) continue;
+    if (site.is_string())  // as an earlier version kept it
+      tokens_[origin] = {site.get<std::string>(), ""};
+    else if (site.is_object() && site.value("token", nlohmann::json()).is_string())
+      tokens_[origin] = {site["token"], site.value("server", "")};
+  }
 }
 
 std::optional<std::string> SiteConsent::Canonical(std::string_view origin) {
@@ -54,16 +59,36 @@ std::optional<std::string> SiteConsent::Canonical(std::string_view origin) {
   return scheme + "://" + host + port;
 }
 
-std::string SiteConsent::Allow(std::string_view origin) {
+std::optional<std::string> SiteConsent::CanonicalServer(std::string_view server,
+                                                        std::string_view origin) {
+  if (server.empty()) return std::string();
+  if (server.size() > 500) return std::nullopt;
+  static const std::regex kServer(R"(^([A-Za-z]+://[^/?#\s]+)(/[A-Za-z0-9._~/-]*)?$)");
+  const std::string text(server);
+  std::smatch parts;
+  if (!std::regex_match(text, parts, kServer)) return std::nullopt;
+  const std::optional<std::string> at = Canonical(parts[1].str());
+  if (!at || (at->starts_with("http://") && !origin.starts_with("http://"))) return std::nullopt;
+  std::string path = parts[2];
+  while (path.ends_with("/")) path.pop_back();
+  return *at + path;
+}
+
+std::string SiteConsent::Allow(std::string_view origin, std::string_view server) {
   const std::optional<std::string> canonical = Canonical(origin);
   if (!canonical)
     throw Error(err::kInvalidArgument, "a site at " + std::string(origin) + " cannot be allowed",
                 kSource);
+  const std::optional<std::string> named = CanonicalServer(server, *canonical);
+  if (!named)
+    throw Error(err::kInvalidArgument,
+                "a site cannot send greetings through " + std::string(server), kSource);
   MutexLock lock(mutex_);
-  if (const auto found = tokens_.find(*canonical); found != tokens_.end()) return found->second;
-  const std::string token = NewToken();
+  const auto found = tokens_.find(*canonical);
+  if (found != tokens_.end() && found->second.server == *named) return found->second.token;
+  const std::string token = found != tokens_.end() ? found->second.token : NewToken();
   Tokens next = tokens_;
-  next[*canonical] = token;
+  next[*canonical] = {token, *named};
   Keep(std::move(next));
   return token;
 }
@@ -80,7 +105,7 @@ bool SiteConsent::Revoke(std::string_view origin) {
 bool SiteConsent::Admits(std::string_view origin, const std::string& token) const {
   MutexLock lock(mutex_);
   const auto found = tokens_.find(origin);
-  return found != tokens_.end() && SameSecret(token, found->second);
+  return found != tokens_.end() && SameSecret(token, found->second.token);
 }
 
 bool SiteConsent::Allowed(std::string_view origin) const {
@@ -91,7 +116,7 @@ bool SiteConsent::Allowed(std::string_view origin) const {
 std::optional<std::string> SiteConsent::OriginOf(const std::string& token) const {
   MutexLock lock(mutex_);
   const auto found = std::ranges::find_if(
-      tokens_, [&](const auto& entry) { return SameSecret(token, entry.second); });
+      tokens_, [&](const auto& entry) { return SameSecret(token, entry.second.token); });
   if (found == tokens_.end()) return std::nullopt;
   return found->first;
 }
@@ -99,13 +124,20 @@ std::optional<std::string> SiteConsent::OriginOf(const std::string& token) const
 std::vector<std::string> SiteConsent::Origins() const {
   MutexLock lock(mutex_);
   std::vector<std::string> origins;
-  for (const auto& [origin, token] : tokens_) origins.push_back(origin);
+  for (const auto& [origin, site] : tokens_) origins.push_back(origin);
   return origins;
+}
+
+std::string SiteConsent::ServerOf(std::string_view origin) const {
+  MutexLock lock(mutex_);
+  const auto found = tokens_.find(origin);
+  return found == tokens_.end() ? "" : found->second.server;
 }
 
 void SiteConsent::Keep(Tokens next) {
   nlohmann::json stored = nlohmann::json::object();
-  for (const auto& [origin, token] : next) stored[origin] = token;
+  for (const auto& [origin, site] : next)
+    stored[origin] = {{"token", site.token}, {"server", site.server}};
   WriteFileWhole(file_, stored.dump(2), kSource, /*sync_to_disk=*/true, /*owner_only=*/true);
   tokens_ = std::move(next);
 }

@@ -147,6 +147,9 @@ int main(int argc, char** argv) {
   // Each page session's control is made anew, with the components, folder and greeting server
   // of the origin whose page drives the studio.
   const web::OriginPlaces places(config.app_directory, config.server_address);
+  const auto server_of = [&](const std::string& origin) {
+    return places.Server(origin, sites.ServerOf(origin));
+  };
   const MemoryPanel* panel_now = nullptr;  // the running session's panel: shown while a send is
   const auto make_setup = [&](const std::string& origin) {
     web::Sessions::Setup setup;
@@ -184,7 +187,7 @@ int main(int argc, char** argv) {
     components.vbalProgressBar1 = std::move(progress);
     components.picGeneral = std::move(panel);
     setup.config = config;
-    setup.config.server_address = places.Server(origin);
+    setup.config.server_address = server_of(origin);
     setup.config.app_directory = places.Folder(origin);
     setup.bag_file = origin.empty() ? options.bag : setup.config.app_directory + "/properties.json";
     if (!origin.empty()) MakeOwnFolder(config.app_directory + "/sites");
@@ -198,13 +201,13 @@ int main(int argc, char** argv) {
   try {
     // The page is served while the control starts, which may wait for the greeting server.
     bridge.ServeSkinCatalogue(
-        [&](const std::string& origin) { return places.Server(origin) + "/skinCatalogue.asp"; },
+        [&](const std::string& origin) { return server_of(origin) + "/skinCatalogue.asp"; },
         catalogue_http);
     bridge.ServeSites(
         sites,
         [&](const std::string& origin) {
           const auto [kept, bytes] = Outbox::Tally(places.Folder(origin) + "/OUTBOX");
-          return json{{"server", places.Server(origin)}, {"kept", kept}, {"bytes", bytes}};
+          return json{{"server", server_of(origin)}, {"kept", kept}, {"bytes", bytes}};
         },
         [&](const std::string& origin) {
           sessions.Forget(origin, [&places, origin] {

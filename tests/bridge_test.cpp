@@ -588,6 +588,13 @@ TEST_F(BridgeTest, TheStudiosOwnPageAllowsAndRevokesSites) {
   EXPECT_EQ(
       client.Post("/sites/allow?origin=http://evil.example.org", studio, "", "text/plain")->status,
       400);
+  EXPECT_EQ(
+      client
+          .Post("/sites/allow?origin=https://greetings.example.org&server=http://mail.example.org",
+                studio, "", "text/plain")
+          ->status,
+      400)
+      << "a greeting server without https";
   EXPECT_EQ(json::parse(client.Get("/sites", studio)->body),
             json::parse(R"({"sites": [{"origin": "https://greetings.example.org",
                                        "server": "https://greetings.example.org/greetings"}]})"));

@@ -62,4 +62,36 @@ TEST(SiteConsent, AllowedSitesKeepTheirOwnTokensAcrossARestartUntilRevoked) {
 }
 
 }  // namespace
+TEST(SiteConsent, ASiteMayNameASecureGreetingServerKeptWithItsConsent) {
+  const auto server = [](std::string_view named, std::string_view origin) {
+    return SiteConsent::CanonicalServer(named, origin).value_or("<refused>");
+  };
+  EXPECT_EQ(server("", "https://a.example.org"), "") << "none named: its own origin";
+  EXPECT_EQ(server("https://Greetings.Example.net:443/api/", "https://a.example.org"),
+            "https://greetings.example.net/api");
+  EXPECT_EQ(server("http://greetings.example.net", "https://a.example.org"), "<refused>");
+  EXPECT_EQ(server("http://127.0.0.1:8080", "https://a.example.org"), "<refused>")
+      << "this machine only for a site on this machine";
+  EXPECT_EQ(server("http://127.0.0.1:8080", "http://localhost:9000"), "http://127.0.0.1:8080");
+  for (const char* bad : {"https://a.example.org/x?y=1", "https://a.example.org/#x",
+                          "ftp://a.example.org", "https://a b.example.org", "https://"})
+    EXPECT_EQ(server(bad, "https://a.example.org"), "<refused>") << bad;
+
+  const std::string file = ::testing::TempDir() + "consent-server-" + std::to_string(getpid());
+  std::ofstream(file) << R"({"https://old.example.org": "0123456789abcdef0123456789abcdef"})";
+  {
+    SiteConsent consent(file);
+    EXPECT_TRUE(consent.Admits("https://old.example.org", "0123456789abcdef0123456789abcdef"))
+        << "an earlier file is read";
+    const std::string token = consent.Allow("https://a.example.org", "https://greetings.example.net");
+    EXPECT_EQ(consent.Allow("https://a.example.org", "https://greetings.example.net"), token);
+    EXPECT_THROW(consent.Allow("https://b.example.org", "http://greetings.example.net"), Error);
+    EXPECT_FALSE(consent.Allowed("https://b.example.org"));
+  }
+  const SiteConsent again(file);
+  EXPECT_EQ(again.ServerOf("https://a.example.org"), "https://greetings.example.net");
+  EXPECT_EQ(again.ServerOf("https://old.example.org"), "");
+  std::remove(file.c_str());
+}
+
 }  // namespace moviletta::web

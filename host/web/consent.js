@@ -5,6 +5,7 @@
 
 const $ = (id) => document.getElementById(id);
 const asked = new URLSearchParams(location.search).get("origin") || "";
+const server = new URLSearchParams(location.search).get("server") || "";
 const studio = () => ({ "X-Moviletta-Token": localStorage.getItem("moviletta.token") || "" });
 
 // Only an origin as the browser writes it can receive the answer.
@@ -26,9 +27,14 @@ function answer(reply, said) {
 
 async function allow() {
   $("allow").disabled = true;
-  const response = await fetch("/sites/allow?origin=" + encodeURIComponent(asked),
+  const response = await fetch("/sites/allow?origin=" + encodeURIComponent(asked) +
+                               (server ? "&server=" + encodeURIComponent(server) : ""),
                                { method: "POST", headers: studio() }).catch(() => null);
   if (!response || response.status === 403) return show("closed");
+  if (response.status === 400) {
+    $("said").textContent = "The site cannot send greetings through " + server + ": a greeting server must use a secure (https) address.";
+    return;
+  }
   if (!response.ok) {
     $("said").textContent = "The studio could not keep your answer. Try again later.";
     return;
@@ -60,13 +66,16 @@ async function ask() {
   const response = await fetch("/sites", { headers: studio() }).catch(() => null);
   if (!response || !response.ok) return show("closed");
   const { sites } = await response.json();
-  if (sites.includes(asked)) return allow();  // asked and answered before
+  const before = sites.find((s) => s.origin === asked);
+  if (before && before.server === (server ? server.replace(/\/+$/, "") : asked)) return allow();  // asked and answered before
   if (site.protocol !== "https:" && !["localhost", "127.0.0.1", "[::1]"].includes(site.hostname)) {
     $("said").textContent = site.host + " cannot use the studio: a site must use a secure (https) address.";
     return;
   }
   $("site").textContent = site.host;
   $("origin").textContent = asked;
+  $("through").hidden = !server;
+  $("server").textContent = server;
   show("question");
   arm();
 }

@@ -144,9 +144,11 @@ class Movilettas extends EventTarget {
 
   // For a site's page: finds the studio on this computer (at `base`, else on MOVILETTA_PORTS) and
   // resolves to its page object. The first time, or after the visitor revoked the site, the
-  // studio asks the visitor in a window of its own, so call it from a click. Rejects with number
-  // 0 when no studio runs here, 70 when the visitor did not allow this site.
-  static async connect({ base = "", ports = MOVILETTA_PORTS } = {}) {
+  // studio asks the visitor in a window of its own, so call it from a click; `server` names the
+  // site's greeting server when it is not the site's own origin (https only), and the question
+  // names it too. Rejects with number 0 when no studio runs here, 70 when the visitor did not
+  // allow this site.
+  static async connect({ base = "", ports = MOVILETTA_PORTS, server = "" } = {}) {
     const candidates = base ? [base] : ports.map((port) => "http://127.0.0.1:" + port);
     const key = (at) => "moviletta.token@" + at;
     for (const at of candidates) {
@@ -161,7 +163,7 @@ class Movilettas extends EventTarget {
       }
     }
     if (!found) throw new MovilettaError(0, "The Moviletta studio is not running on this computer.");
-    const answer = await Movilettas.ask(found);
+    const answer = await Movilettas.ask(found, server);
     if (!answer.allowed)
       throw new MovilettaError(70, "The visitor did not allow this site to use the studio.");
     localStorage.setItem(key(found), answer.token);
@@ -175,8 +177,9 @@ class Movilettas extends EventTarget {
 
   // Opens the studio's question for this page's origin and waits for the visitor's answer:
   // {allowed, token}, or not allowed when the window is closed unanswered.
-  static ask(base) {
-    const question = window.open(base + "/consent?origin=" + encodeURIComponent(location.origin),
+  static ask(base, server = "") {
+    const question = window.open(base + "/consent?origin=" + encodeURIComponent(location.origin) +
+                                 (server ? "&server=" + encodeURIComponent(server) : ""),
                                  "moviletta-consent", "popup,width=520,height=420");
     if (!question)
       return Promise.reject(new MovilettaError(0, "The browser blocked the studio's question window."));

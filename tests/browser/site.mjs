@@ -84,6 +84,15 @@ try {
     if (!(await text(studio, "#site-list")).includes(siteOrigin)) fail("the studio does not list the site");
   });
 
+  await step("a site that names another greeting server: the question names it too", async () => {
+    const question = await open(context, studioBase + "/consent?origin=https://other.example.org" +
+                                         "&server=" + encodeURIComponent("https://greetings.example.net/api"));
+    await question.waitForSelector("#question:not([hidden])");
+    if ((await text(question, "#server")) !== "https://greetings.example.net/api" || await question.isHidden("#through"))
+      fail("the question does not name the greeting server");
+    await question.close();
+  });
+
   await step("the studio's page and the site's page each know which of them drives", async () => {
     await site.waitForSelector("#take-over:not([hidden])");
     await waitText(site, "#status", /elsewhere/, "the site while the studio's page drives");
