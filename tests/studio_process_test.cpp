@@ -333,6 +333,31 @@ TEST_F(StudioProcessTest, ASiteTakesTheStudioOverWhileTheStudiosPageIsInsideAYie
   EXPECT_TRUE(studio.Alive());
 }
 
+TEST_F(StudioProcessTest, ATakeOverWaitsForTheMailOfASendUnderWay) {
+  MailDrop slow({"--delay", "2", "--password", "secret"});
+  server_.SetSettings(
+      SettingsDocument(server_.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", slow.host()}}));
+  GreetingServerFixture server_b;
+  server_b.SetSettings(SettingsDocument(server_b.address()));
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  const auto allowed = studio.Post("/sites/allow?origin=" + server_b.address());
+  const StudioProcess::Caller b{server_b.address(), nlohmann::json::parse(allowed.body)["token"]};
+  EXPECT_EQ(studio.Post("/claim?page=own").status, 204);
+  EXPECT_EQ(studio.Call("RecordVideo").status, 200);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(studio.Call("SendByEmail", R"(["Ann", "a@x.test", "Carl", "555", "", "Hi"])").status,
+            200);
+
+  EXPECT_EQ(studio.PostAs(b, "/claim?page=b&takeover=1").status, 204);
+  EXPECT_EQ(studio.CallAs(b, "ClientStatus?kind=get").body, R"({"value":1})");
+  EXPECT_TRUE(slow.WaitForMail(1, std::chrono::seconds(1)))
+      << "the mail went before the site's session began";
+  EXPECT_EQ(studio.Post("/claim?page=own2&takeover=1").status, 204);
+  EXPECT_EQ(studio.Call("OutboxList").body, R"({"value":"[]"})")
+      << "its result was heard: nothing left waiting as if the studio had stopped";
+}
+
 TEST(StudioCommandLine, HelpAndVersionAnswerAndAMistakeStartsNothing) {
   const auto run = [](const std::string& args) {
     FILE* out = popen((std::string(MOVILETTA_STUDIO_BINARY) + " " + args + " 2>&1").c_str(), "r");

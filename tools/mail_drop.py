@@ -8,9 +8,10 @@ decoded), <n>.types (file name and content type, one a line). Prints
 "READY <port>" once it listens on 127.0.0.1. Options: --password P requires AUTH with password P;
 --reject-rcpt refuses every recipient; --silent accepts connections and never answers;
 --discard takes mails and keeps nothing (for benchmarks); --refuse-while FILE answers every mail
-with "451 try again later" while FILE exists.
+with "451 try again later" while FILE exists; --delay SECONDS takes that long over each mail.
 """
 import argparse
+import asyncio
 import email
 import email.header
 import email.policy
@@ -31,8 +32,9 @@ def free_port():
 
 
 class Drop:
-    def __init__(self, folder, reject_rcpt, discard, refuse_while=None):
+    def __init__(self, folder, reject_rcpt, discard, refuse_while=None, delay=0):
         self.folder = folder
+        self.delay = delay
         self.refuse_while = refuse_while
         self.reject_rcpt = reject_rcpt
         self.discard = discard
@@ -45,6 +47,7 @@ class Drop:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        await asyncio.sleep(self.delay)
         if self.refuse_while and os.path.exists(self.refuse_while):
             return "451 4.3.0 Try again later"
         if self.discard:
@@ -90,6 +93,7 @@ def main():
     parser.add_argument("--silent", action="store_true")
     parser.add_argument("--discard", action="store_true")
     parser.add_argument("--refuse-while")
+    parser.add_argument("--delay", type=float, default=0)
     args = parser.parse_args()
     os.makedirs(args.folder, exist_ok=True)
     port = args.port or free_port()
@@ -113,7 +117,7 @@ def main():
                           message="535 5.7.8 Authentication credentials invalid")
 
     controller = Controller(
-        Drop(args.folder, args.reject_rcpt, args.discard, args.refuse_while), hostname="127.0.0.1", port=port,
+        Drop(args.folder, args.reject_rcpt, args.discard, args.refuse_while, args.delay), hostname="127.0.0.1", port=port,
         authenticator=authenticate if args.password is not None else None,
         auth_required=args.password is not None, auth_require_tls=False,
         data_size_limit=200 * 1024 * 1024)
