@@ -50,18 +50,21 @@ void Sessions::Tick() {
 }
 
 void Sessions::Start(const std::string& origin) {
-  Setup setup = make_setup_(origin);
   origin_ = origin;
   idle_since_.reset();
-  sending_ = std::move(setup.sending);
   stream_.SetAudience(origin);
-  host_.UseBag(setup.bag_file);
-  bridge_.StartupBegins("waiting for the greeting server at " + setup.config.server_address,
-                        origin);
   std::optional<Error> failure;
+  bool told = false;  // the page was told what start-up waits for
   try {
+    Setup setup = make_setup_(origin);
+    sending_ = std::move(setup.sending);
+    host_.UseBag(setup.bag_file);
+    bridge_.StartupBegins("waiting for the greeting server at " + setup.config.server_address,
+                          origin);
+    told = true;
     failure = site_.Create(std::move(setup.components), setup.config, /*new_instance=*/true);
-  } catch (const Error& e) {
+  } catch (const Error& e) {  // its folder could not be made, or the control
+    if (!told) bridge_.StartupBegins("making the studio ready", origin);
     failure = e;
   }
   if (failure) std::cerr << "start-up failed: " << failure->description() << "\n";

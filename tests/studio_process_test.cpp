@@ -244,7 +244,7 @@ TEST_F(StudioProcessTest, WithNoPageDrivingItTheCameraIsClosedAndTheStudioRests)
 // Two greeting sites, each its own greeting server and mail drop: each site's session sees and
 // touches only its own greetings, events and identity.
 TEST_F(StudioProcessTest, EachSiteHasAWorldOfItsOwn) {
-  MailDrop refusing({"--reject-rcpt"}), drop_b;
+  MailDrop refusing({"--reject-rcpt"}), drop_b({"--password", "secret"});
   GreetingServerFixture server_a, server_b;
   server_a.SetSettings(
       SettingsDocument(server_a.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", refusing.host()}}));
@@ -300,6 +300,17 @@ TEST_F(StudioProcessTest, EachSiteHasAWorldOfItsOwn) {
   EXPECT_EQ(studio.CallAs(a, "ClientStatus?kind=get").status, 409) << "A's page reads B's control";
   const auto b_id = id_of(b);
   EXPECT_NE(b_id, a_id);
+  // B's greeting goes through B's own mail server.
+  EXPECT_EQ(studio.CallAs(b, "RecordVideo").status, 200);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(studio
+                .CallAs(b, "SendByEmail",
+                        R"(["Bea", "bea@b.test", "Dan", "+41 555 0002", "", "for Dan"])")
+                .status,
+            200);
+  const std::optional<std::string> b_mail = drop_b.WaitForMail(1, std::chrono::seconds(10));
+  ASSERT_TRUE(b_mail) << "B's mail went through B's mail server";
+  EXPECT_EQ(refusing.Count(), 0);
 
   // A again: its greeting is still there and its identifier the same; the studio's page has its
   // own.
