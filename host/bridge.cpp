@@ -215,6 +215,10 @@ std::string Bridge::Caller(const Request& req) const {
 
 void Bridge::Routes() {
   httplib::Server& s = *server_;
+  // One request a connection: after an answer the connection closes, so that the body of a
+  // refused request is never read (the library would take it for the next request's line and
+  // keep it all in memory).
+  s.set_keep_alive_max_count(1);
   s.set_keep_alive_timeout(1);  // an idle connection holds a server thread no longer than this
   s.set_read_timeout(2);        // nor does a request that is slow to arrive
   s.set_payload_max_length(kMaxBodyBytes);

@@ -1,5 +1,8 @@
 // The studio program as a person runs it: it stops at once on a signal, whatever it is doing.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
@@ -367,6 +370,39 @@ TEST_F(StudioProcessTest, ATakeOverWaitsForTheMailOfASendUnderWay) {
   EXPECT_EQ(studio.Post("/claim?page=own2&takeover=1").status, 204);
   EXPECT_EQ(studio.Call("OutboxList").body, R"({"value":"[]"})")
       << "its result was heard: nothing left waiting as if the studio had stopped";
+}
+
+// A refused request's body is never read, whoever sends it and however much it promises: the
+// whole body is sent, without reading the answer, as any web page may.
+TEST_F(StudioProcessTest, TheBodyOfARefusedRequestIsNeverRead) {
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  const std::size_t before = studio.PeakMemory();
+  const std::size_t promised = std::size_t{64} << 20;
+  for (const std::string& who : {std::string("Origin: https://evil.example.org\r\n"),  // 403
+                                 "Origin: " + studio.self() + "\r\nX-Moviletta-Token: " +
+                                     studio.token + "\r\n"}) {  // the page, too much: 413
+    const int sock = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(static_cast<uint16_t>(studio.port));
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(sock, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    const std::string head =
+        "POST /call/ClientStatus HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(studio.port) +
+        "\r\n" + who +
+        "Content-Type: application/json\r\nContent-Length: " + std::to_string(promised) +
+        "\r\n\r\n";
+    ASSERT_EQ(send(sock, head.data(), head.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(head.size()));
+    const std::string chunk(1 << 20, '[');
+    for (std::size_t sent = 0; sent < promised; sent += chunk.size())
+      if (send(sock, chunk.data(), chunk.size(), MSG_NOSIGNAL) < 0) break;  // closed on us
+    close(sock);
+  }
+  EXPECT_EQ(studio.Call("ClientStatus?kind=get").status, 200) << "the studio goes on";
+  EXPECT_LT(studio.PeakMemory(), before + (std::size_t{8} << 20))
+      << "peak " << (studio.PeakMemory() >> 20) << " MiB, from " << (before >> 20);
 }
 
 TEST(StudioCommandLine, HelpAndVersionAnswerAndAMistakeStartsNothing) {
