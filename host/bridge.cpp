@@ -237,6 +237,9 @@ void Bridge::Routes() {
   };
   s.Get("/", [this](const Request&, Response& res) { ServeFile("index.html", res); });
   s.Get("/consent", [this](const Request&, Response& res) { ServeFile("consent.html", res); });
+  s.Get("/identity", [](const Request&, Response& res) {
+    res.set_content(R"({"studio": "moviletta"})", "application/json");
+  });
   s.Get("/hello", [](const Request&, Response& res) {
     res.set_content(R"({"studio": "moviletta"})", "application/json");
   });
@@ -303,7 +306,12 @@ bool Bridge::Refuse(const Request& req, Response& res) const {
   const bool public_file =
       req.method == "GET" &&
       (req.path.starts_with("/web/") || req.path == "/favicon.ico" || req.path == "/consent");
-  if (req.get_header_value("Host") != self)
+  const bool own_host = req.get_header_value("Host") == self;
+  if (own_host && req.method == "GET" && req.path == "/identity") {
+    res.set_header("Access-Control-Allow-Origin", "*");  // any page may learn it is the studio
+    return false;
+  }
+  if (!own_host)
     res.status = 421;
   else if (!own_page && !allowed_site)
     res.status = 403;  // a site the visitor did not allow: no CORS headers, nothing to read
@@ -439,16 +447,21 @@ void Bridge::Claim(const Request& req, Response& res) {
 
 void Bridge::StreamVideo(const Request& req, Response& res) {
   FrameFeed& feed = req.matches[1] == "capture" ? windows_.capture : windows_.player;
+  const std::string origin = req.get_header_value("Origin"), token = TokenOf(req);
+  const std::string viewer = Caller(req);
   res.set_header("Cache-Control", "no-store");
   res.set_chunked_content_provider(
       "multipart/x-mixed-replace; boundary=frame",
-      [&feed, seen = uint64_t{0}](std::size_t, httplib::DataSink& sink) mutable {
+      [this, &feed, origin, token, viewer, seen = uint64_t{0}](std::size_t,
+                                                               httplib::DataSink& sink) mutable {
         const BitmapHandle frame = feed.Next(seen, std::chrono::seconds(1));
-        if (!frame && feed.closed()) {
+        // A revoked site's picture ends at once, as its events do.
+        if ((!frame && feed.closed()) || !Admits(origin, token)) {
           sink.done();
           return false;
         }
-        if (!frame) return sink.is_writable();  // nothing new yet; stop once the page is gone
+        // Nothing new yet, or the picture of another origin's session: stop once the page is gone.
+        if (!frame || (begin_session_ && !RunsFor(viewer))) return sink.is_writable();
         std::string part;
         try {
           const std::string jpeg = EncodeJpeg(*frame, 80);

@@ -34,6 +34,8 @@ constexpr int kStudioPorts = 10;
 // visitor allowed (see ServeSites):
 //   GET  /?token=T                 the page (files of `web_root`), GET /web/<file> its files
 //   GET  /consent?origin=O         the question whether site O may use the studio (consent.html)
+//   GET  /identity                 {"studio": "moviletta"}, to any page (how a site's page knows
+//                                  the studio before asking the visitor)
 //   GET  /hello                    {"studio": "moviletta"}: a token works here
 //   POST /call/<Member>[?kind=get|put]  a member called on the host thread; JSON array of
 //                                  arguments in, {"value": ...} or {"error": {...}} out

@@ -103,6 +103,8 @@ int main(int argc, char** argv) {
   using nlohmann::json;
   StudioOptions options;
   if (const std::optional<int> status = ParseCommandLine(argc, argv, options)) return *status;
+  // Whatever the studio writes is the visitor's alone: folders 0700, files 0600 from the start.
+  ::umask(077);
   const ControlConfig& config = options.config;
   const CaptureOptions& capture = options.capture;
   const std::optional<int>& port = options.port;

@@ -279,6 +279,19 @@ TEST_F(BridgeTest, TextsThatAreNotUtf8ReachThePageWithReplacementCharacters) {
             "cher voll");
 }
 
+// Any page may learn that the studio answers here, and nothing more.
+TEST_F(BridgeTest, AnyPageMayAskWhetherTheStudioAnswersHere) {
+  httplib::Client client("127.0.0.1", port_);
+  const auto answer = client.Get("/identity", {{"Origin", "https://anyone.example.org"}});
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, 200);
+  EXPECT_EQ(answer->get_header_value("Access-Control-Allow-Origin"), "*");
+  EXPECT_EQ(json::parse(answer->body), (json{{"studio", "moviletta"}}));
+  EXPECT_EQ(client.Get("/identity", {{"Host", "attacker.example.org"}})->status, 421)
+      << "not through another name";
+  EXPECT_EQ(client.Get("/hello", {{"Origin", "https://anyone.example.org"}})->status, 403);
+}
+
 TEST_F(BridgeTest, TheWindowsAreMjpegStreams) {
   Bitmap picture{16, 8, std::vector<uint8_t>(16 * 8 * 4, 200)};
   std::thread pusher([&] {
@@ -521,9 +534,28 @@ TEST_F(BridgeTest, OnlyAllowedSitesWithTheirOwnTokenGetAnswersTheyCanRead) {
     ended = true;
     return said;
   });
+  // Its page shows the camera's picture too (an <img>: no Origin, the token in the address).
+  std::atomic<bool> watching_ended{false};
+  auto watching = std::async(std::launch::async, [&] {
+    httplib::Client viewer("127.0.0.1", port);
+    viewer.set_read_timeout(20);
+    viewer.Get("/video/capture?token=" + site_token, [](const char*, std::size_t) { return true; });
+    watching_ended = true;
+  });
+  std::thread camera([&] {
+    const Bitmap picture{16, 8, std::vector<uint8_t>(16 * 8 * 4, 200)};
+    for (int i = 0; i < 250 && !watching_ended; ++i) {
+      capture_feed_.Push(std::make_shared<const Bitmap>(picture));
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_FALSE(ended) << "the site's page is listening";
+  EXPECT_FALSE(watching_ended) << "and watching";
   consent.Revoke(site);
+  EXPECT_EQ(watching.wait_for(std::chrono::seconds(1)), std::future_status::ready)
+      << "the picture ends with the revoke";
+  camera.join();
   ASSERT_EQ(events.wait_for(std::chrono::seconds(1)), std::future_status::ready);
   EXPECT_TRUE(events.get().ends_with("event: revoked\ndata: {}\n\n"));
   const auto after = call(site, site_token);

@@ -83,7 +83,8 @@ TEST(SiteConsent, ASiteMayNameASecureGreetingServerKeptWithItsConsent) {
     SiteConsent consent(file);
     EXPECT_TRUE(consent.Admits("https://old.example.org", "0123456789abcdef0123456789abcdef"))
         << "an earlier file is read";
-    const std::string token = consent.Allow("https://a.example.org", "https://greetings.example.net");
+    const std::string token =
+        consent.Allow("https://a.example.org", "https://greetings.example.net");
     EXPECT_EQ(consent.Allow("https://a.example.org", "https://greetings.example.net"), token);
     EXPECT_THROW(consent.Allow("https://b.example.org", "http://greetings.example.net"), Error);
     EXPECT_FALSE(consent.Allowed("https://b.example.org"));

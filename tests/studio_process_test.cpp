@@ -320,6 +320,15 @@ TEST_F(StudioProcessTest, EachSiteHasAWorldOfItsOwn) {
   EXPECT_EQ(studio.PostAs(a, "/claim?page=a2&takeover=1").status, 204);
   EXPECT_EQ(id_of(a), a_id) << "stable across sessions";
   EXPECT_NE(studio.CallAs(a, "OutboxList").body.find(a_entry), std::string::npos);
+  // What the studio wrote for the sites is theirs alone.
+  for (const auto& entry : fs::recursive_directory_iterator(fs::path(app_dir_) / "sites")) {
+    const auto allowed = entry.is_directory() ? fs::perms::owner_all
+                                              : fs::perms::owner_read | fs::perms::owner_write;
+    EXPECT_EQ(entry.status().permissions() & ~allowed & fs::perms::all, fs::perms::none)
+        << entry.path();
+  }
+  EXPECT_EQ(fs::status(fs::path(app_dir_) / "allowed-sites.json").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(studio.Post("/claim?page=own&takeover=1").status, 204);
   const auto own_id = id_of(studio.own());
   EXPECT_NE(own_id, a_id);

@@ -155,9 +155,12 @@ class Movilettas extends EventTarget {
       const token = localStorage.getItem(key(at));
       if (token && (await Movilettas.admits(at, token))) return new Movilettas(token, at);
     }
+    // Only the studio: another program listening on a port of these does not get the question.
     let found = "";
     for (const at of candidates) {
-      if (await fetch(at + "/web/style.css", { mode: "no-cors", cache: "no-store" }).then(() => true, () => false)) {
+      const answer = await fetch(at + "/identity", { cache: "no-store" })
+          .then((response) => response.ok ? response.json() : null).catch(() => null);
+      if (answer && answer.studio === "moviletta") {
         found = at;
         break;
       }
