@@ -46,8 +46,9 @@ MovilettasImpl::MovilettasImpl(Host& host, EventQueue& queue, ModuleState& modul
   editor.OnFailed([poster, this](EditJobId job, Error failure) {
     poster.Post([this, job, failure] { VideoEdit1_Failed(job, failure); });
   });
-  std::error_code ignored;  // the folders of sends a process before this one left behind
+  std::error_code ignored;  // the folders of sends and work ahead a process before left behind
   std::filesystem::remove_all(skins_.GetAppDirectory() + "/.sends", ignored);
+  std::filesystem::remove_all(skins_.GetAppDirectory() + "/" + VideoEditor::kAheadFolder, ignored);
   Trap(reporter_, "Outbox").Run([&] {
     outbox_.Load(
         "The studio closed before this greeting's mail was confirmed; it may not have "

@@ -1,8 +1,10 @@
 #include "moviletta/encoding/ffmpeg_video_editor.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "moviletta/common/constants.h"
@@ -118,10 +120,14 @@ void FfmpegVideoEditor::CompressAhead(const std::string& path) {
     ahead->job = job_;
     ahead->job.input = path;
     ahead->job.end = GetClipDuration(path);
+    // Beside the recording: the visitor's own folder, and the same file system, so that a send
+    // that takes the work moves it with a rename.
+    const fs::path folder = fs::path(path).parent_path() / kAheadFolder;
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+      throw Error(err::kPathFileAccess, "cannot make " + folder.string(), kSource, errno);
     static std::atomic<uint64_t> files{0};
     ahead->job.output =
-        (fs::temp_directory_path() /
-         ("moviletta-ahead-" + std::to_string(getpid()) + "-" + std::to_string(++files)))
+        (folder / ("moviletta-ahead-" + std::to_string(getpid()) + "-" + std::to_string(++files)))
             .string();
   } catch (...) {
     return;  // a recording that cannot be read now is compressed when it is asked for

@@ -71,13 +71,19 @@ class VideoEditorTest : public ::testing::Test {
     ends_.clear();
     progress_.clear();
   }
-  // The private files of work ahead of this process, wherever they are.
-  static std::vector<std::string> AheadFiles() {
+  // The private files of work ahead, beside the recordings; none in the shared temporary folder.
+  std::vector<std::string> AheadFiles() const {
     std::vector<std::string> found;
     const std::string mine = "moviletta-ahead-" + std::to_string(getpid()) + "-";
     for (const auto& entry : fs::directory_iterator(fs::temp_directory_path()))
       if (entry.path().filename().string().find(mine) != std::string::npos)
-        found.push_back(entry.path().string());
+        ADD_FAILURE() << "work ahead in the shared temporary folder: " << entry.path();
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder_ / VideoEditor::kAheadFolder, ec)) {
+      EXPECT_EQ(fs::status(folder_ / VideoEditor::kAheadFolder).permissions() & fs::perms::all,
+                fs::perms::owner_all);
+      found.push_back(entry.path().string());
+    }
     return found;
   }
   void End(std::optional<Error> failure) {

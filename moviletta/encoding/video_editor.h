@@ -56,9 +56,11 @@ class VideoEditor {
   // The recording at `path` has just ended: the component may compress it whole now, with the
   // output settings set now, in the background and at low priority, so that a SaveOutputFile of
   // the same recording with the same settings completes sooner (its notifications are the same).
-  // Nothing is written where anyone can see it, and nothing is told; a call the component cannot
-  // use changes nothing.
+  // The work is written in the hidden folder ".ahead" beside the recording (made owner-only),
+  // which whoever owns that folder sweeps when no work can run; nothing is told, and a call the
+  // component cannot use changes nothing.
   virtual void CompressAhead(const std::string& path) = 0;
+  static constexpr const char* kAheadFolder = ".ahead";
   // Drops what CompressAhead began (a new recording replaces the file): from now on the component
   // leaves the processor and the recording alone until asked.
   virtual void ForgetAhead() = 0;
