@@ -255,11 +255,8 @@ TEST_F(StudioProcessTest, EachSiteHasAWorldOfItsOwn) {
       SettingsDocument(server_b.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", drop_b.host()}}));
   StudioProcess studio(server_.address(), app_dir_);
   ASSERT_GT(studio.port, 0);
-  const auto allow = [&](const std::string& origin) {
-    const auto answer = studio.Post("/sites/allow?origin=" + origin);
-    return StudioProcess::Caller{origin, nlohmann::json::parse(answer.body)["token"]};
-  };
-  const StudioProcess::Caller a = allow(server_a.address()), b = allow(server_b.address());
+  const StudioProcess::Caller a = studio.AllowSite(server_a.address()),
+                              b = studio.AllowSite(server_b.address());
   const auto id_of = [&](const StudioProcess::Caller& site) {
     return nlohmann::json::parse(studio.CallAs(site, "GetInstallationID").body)["value"];
   };
@@ -340,8 +337,7 @@ TEST_F(StudioProcessTest, ASiteTakesTheStudioOverWhileTheStudiosPageIsInsideAYie
   server_b.SetSettings(SettingsDocument(server_b.address()));
   StudioProcess studio(server_.address(), app_dir_);
   ASSERT_GT(studio.port, 0);
-  const auto allowed = studio.Post("/sites/allow?origin=" + server_b.address());
-  const StudioProcess::Caller b{server_b.address(), nlohmann::json::parse(allowed.body)["token"]};
+  const StudioProcess::Caller b = studio.AllowSite(server_b.address());
   // The animated skin's preview yields until something ends it.
   EXPECT_EQ(studio.Post("/claim?page=own").status, 204);
   auto preview = std::async(std::launch::async, [&] { return studio.Call("LoadSkin", "[42]"); });
@@ -364,8 +360,7 @@ TEST_F(StudioProcessTest, ATakeOverWaitsForTheMailOfASendUnderWay) {
   server_b.SetSettings(SettingsDocument(server_b.address()));
   StudioProcess studio(server_.address(), app_dir_);
   ASSERT_GT(studio.port, 0);
-  const auto allowed = studio.Post("/sites/allow?origin=" + server_b.address());
-  const StudioProcess::Caller b{server_b.address(), nlohmann::json::parse(allowed.body)["token"]};
+  const StudioProcess::Caller b = studio.AllowSite(server_b.address());
   EXPECT_EQ(studio.Post("/claim?page=own").status, 204);
   EXPECT_EQ(studio.Call("RecordVideo").status, 200);
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -386,6 +381,8 @@ TEST_F(StudioProcessTest, ATakeOverWaitsForTheMailOfASendUnderWay) {
 TEST_F(StudioProcessTest, TheBodyOfARefusedRequestIsNeverRead) {
   StudioProcess studio(server_.address(), app_dir_);
   ASSERT_GT(studio.port, 0);
+  EXPECT_TRUE(studio.Get("/hello"));  // the server's threads have all started
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const std::size_t before = studio.PeakMemory();
   const std::size_t promised = std::size_t{64} << 20;
   for (const std::string& who : {std::string("Origin: https://evil.example.org\r\n"),  // 403
