@@ -31,7 +31,9 @@ void MovilettasImpl::OutboxSend(const std::string& id) {
     const OutboxEntry* entry = outbox_.Find(id);
     if (!entry || entry->sending) return;  // went meanwhile: told as a send that did not start
     OutboxMail mail = entry->mail;
-    mail.route.password = module_.ClientSettings.SMTPPWD;  // never kept on disk
+    // The password is never kept on disk, and goes only to the server it belongs to.
+    const ClientSettings& settings = module_.ClientSettings;
+    mail.route.password = mail.route.server == settings.SMTPHOST ? settings.SMTPPWD : "";
     SetStatus(STATUS_SENDING);
     components_.vbalProgressBar1->SetProgressValue(0);
     components_.vbalProgressBar1->SetProgressText("");

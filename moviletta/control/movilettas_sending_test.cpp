@@ -2,6 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -254,6 +256,31 @@ TEST_F(SendingTest, AFailedMailWaitsInTheOutboxAndAFullOutboxSaysWhatItDrops) {
   harness.host.ProcessPendingEvents();
   EXPECT_EQ(harness.control().OutboxList(), "[]");
   EXPECT_EQ(boxes.size(), 2u) << "the outbox adds no box of its own to a send's result";
+}
+
+// A kept greeting sent again after the settings moved to another mail server keeps its own
+// server, and the settings' password goes only to the server it belongs to.
+TEST_F(SendingTest, AGreetingSentAgainGivesThePasswordOnlyToItsOwnServer) {
+  FinishCompressionWith();
+  SendGreeting();
+  harness.mail->senders.back()->RaiseSendFailed("421 try later");
+  harness.host.ProcessPendingEvents();
+  const std::string id = nlohmann::json::parse(harness.control().OutboxList())[0]["id"];
+  const std::string kept_server = harness.module.ClientSettings.SMTPHOST;
+  const std::string password = harness.module.ClientSettings.SMTPPWD;
+  ASSERT_FALSE(password.empty());
+
+  harness.module.ClientSettings.SMTPHOST = "mail.elsewhere.example:25";
+  harness.control().OutboxSend(id);
+  EXPECT_EQ(harness.mail->senders.back()->Setting("SmtpHost"), kept_server);
+  EXPECT_EQ(harness.mail->senders.back()->Setting("SmtpPassword"), "")
+      << "the new server's password is not given to the old one";
+  harness.mail->senders.back()->RaiseSendFailed("421 try later");
+  harness.host.ProcessPendingEvents();
+
+  harness.module.ClientSettings.SMTPHOST = kept_server;
+  harness.control().OutboxSend(id);
+  EXPECT_EQ(harness.mail->senders.back()->Setting("SmtpPassword"), password);
 }
 
 TEST_F(SendingTest, AMailThatCannotBeStartedIsNotLostSilently) {
