@@ -35,6 +35,9 @@ inline constexpr std::string_view kDefaultSkinPath = "0";
 // Skin ids with a meaning of their own.
 inline constexpr int32_t kNoSkin = -1;
 inline constexpr int32_t kPlaceholderSkin = 100000;
+// The sizes SetVideoSize takes, a side.
+inline constexpr int32_t kMinVideoSide = 16;
+inline constexpr int32_t kMaxVideoSide = 4096;
 
 // Values passed to the capture component.
 inline constexpr int16_t kMirrorOn = -1;

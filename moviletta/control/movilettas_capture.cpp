@@ -124,6 +124,11 @@ void MovilettasImpl::StopVideo() {
 
 void MovilettasImpl::SetVideoSize(int32_t lWidth, int32_t lHeight) {
   host_thread_.Check(__func__);
+  // No window shows a picture outside these sizes: refused, so that the picture goes on.
+  const auto shown = [](int32_t side) { return side >= kMinVideoSide && side <= kMaxVideoSide; };
+  if (!shown(lWidth) || !shown(lHeight))
+    throw Error(err::kInvalidArgument, "A video size is " + std::to_string(kMinVideoSide) + " to " +
+                                           std::to_string(kMaxVideoSide) + " pixels a side");
   Trap(reporter_, "SetVideoSize").Run([&] {
     module_.VideoWidth = lWidth;
     module_.VideoHeight = lHeight;

@@ -213,6 +213,24 @@ TEST_F(RecordingTest, PlaybackStopAndVideoSize) {
   EXPECT_EQ(harness.module.VideoHeight, 240);
 }
 
+TEST_F(RecordingTest, AVideoSizeNoWindowCanShowIsRefusedAndThePictureGoesOn) {
+  Start();
+  Clear();
+  for (const auto& [width, height] : {std::pair{1, 1}, std::pair{100000, 100000}, std::pair{640, 0},
+                                      std::pair{15, 480}, std::pair{640, 4097}}) {
+    try {
+      harness.control().SetVideoSize(width, height);
+      ADD_FAILURE() << width << "x" << height << " was taken";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), err::kInvalidArgument);
+    }
+  }
+  EXPECT_TRUE(harness.capture->calls.empty()) << "the picture keeps its size";
+  EXPECT_EQ(harness.module.VideoWidth, 320);
+  harness.control().SetVideoSize(16, 4096);
+  EXPECT_THAT(harness.capture->calls, ElementsAre("SetDisplaySize(16,4096)"));
+}
+
 TEST_F(RecordingTest, AFailingStepOfStopVideoSkipsTheRest) {
   Start();
   harness.control().RecordVideo();
