@@ -226,7 +226,9 @@ void MovilettasImpl::KeepInOutbox(OutgoingSend& send, const OutboxMail& mail) {
     for (const OutboxEntry& old : outbox_.Crowding(Outbox::SizeOf(mail))) {
       host_.MessageBox("The outbox is full: the greeting \"" + old.mail.label + "\" to " +
                        old.mail.recipients + ", not sent, is removed to make room.");
-      outbox_.Discard(old.id);
+      // The box was a yield: the page may have sent that greeting again meanwhile.
+      const OutboxEntry* now = outbox_.Find(old.id);
+      if (now && !now->sending) outbox_.Discard(old.id);
     }
     send.outbox_entry = outbox_.Add(mail);
   });

@@ -283,6 +283,29 @@ TEST_F(SendingTest, AGreetingSentAgainGivesThePasswordOnlyToItsOwnServer) {
   EXPECT_EQ(harness.mail->senders.back()->Setting("SmtpPassword"), password);
 }
 
+// The box that names a greeting to be dropped is a yield: a page may send that very greeting again
+// meanwhile, and then it is not removed.
+TEST_F(SendingTest, AGreetingSentAgainWhileItsDropIsToldIsNotRemoved) {
+  FinishCompressionWith();
+  SendGreeting();
+  harness.mail->senders.back()->RaiseSendFailed("421 try later");
+  harness.host.ProcessPendingEvents();
+  const std::string first = nlohmann::json::parse(harness.control().OutboxList())[0]["id"];
+  harness.host.on_message_box = [&](std::string_view text) {
+    boxes.emplace_back(text);
+    if (text.find("outbox is full") == std::string_view::npos) return;
+    harness.control().StopVideo();  // not guarded: status 1 inside the box
+    harness.control().OutboxSend(first);
+  };
+  FinishCompressionWith();
+  harness.control().SendByEmail("Ann", "a@x", "Carl", "556", "", "Hi");
+  ASSERT_EQ(boxes.size(), 2u);
+  const auto list = nlohmann::json::parse(harness.control().OutboxList());
+  EXPECT_TRUE(std::ranges::any_of(list, [&](const auto& e) {
+    return e["id"] == first && e["sending"];
+  })) << list.dump();
+}
+
 TEST_F(SendingTest, AMailThatCannotBeStartedIsNotLostSilently) {
   harness.mail->fail_on = "Send";
   FinishCompressionWith();
