@@ -237,12 +237,12 @@ void Bridge::Routes() {
   };
   s.Get("/", [this](const Request&, Response& res) { ServeFile("index.html", res); });
   s.Get("/consent", [this](const Request&, Response& res) { ServeFile("consent.html", res); });
-  s.Get("/identity", [](const Request&, Response& res) {
+  // The same answer: to any page at /identity, to a page whose token works at /hello.
+  const auto studio = [](const Request&, Response& res) {
     res.set_content(R"({"studio": "moviletta"})", "application/json");
-  });
-  s.Get("/hello", [](const Request&, Response& res) {
-    res.set_content(R"({"studio": "moviletta"})", "application/json");
-  });
+  };
+  s.Get("/identity", studio);
+  s.Get("/hello", studio);
   s.Get(R"(/web/([a-z]+\.(js|css)))",
         [this](const Request& req, Response& res) { ServeFile(req.matches[1], res); });
   s.Get(R"(/call/.*)", [](const Request&, Response& res) { res.status = 405; });
@@ -355,8 +355,9 @@ void Bridge::CallMember(const Request& req, Response& res) {
                           : kind_text == "put" ? MemberKind::kPropertyPut
                                                : MemberKind::kMethod;
   const std::string page = req.get_header_value("X-Moviletta-Page");
+  const std::string caller = Caller(req);
   if ((kind != MemberKind::kPropertyGet && !Drives(page)) ||
-      !SessionOf(Caller(req), /*may_begin=*/page.empty())) {
+      !SessionOf(caller, /*may_begin=*/page.empty())) {
     res.status = 409;
     return res.set_content(JsonText(ErrorReply(Error(409, "another page drives the studio"))),
                            "application/json");
@@ -369,7 +370,7 @@ void Bridge::CallMember(const Request& req, Response& res) {
   }
   if (!args) return void(res.status = 400);
   const std::optional<CallOutcome> result =
-      CallOnHostThread(Caller(req), member, kind, std::move(*args));
+      CallOnHostThread(caller, member, kind, std::move(*args));
   if (!result) return void(res.status = 503);
   res.set_content(JsonText(result->error ? ErrorReply(*result->error)
                                          : json{{"value", ToJsonValue(result->value)}}),
@@ -478,8 +479,7 @@ void Bridge::StreamEvents(const Request& req, Response& res) {
   // The stream of the page that drives the control is its presence: when it ends, no page does.
   const std::string page = req.get_param_value("page");
   // A page that reconnects goes on after the last event it saw; a new one starts with the
-  // current state.
-  // Each page hears its own origin's session only.
+  // current state. Each page hears its own origin's events only.
   const std::string viewer = Caller(req);
   uint64_t after = 0;
   std::vector<EventStream::Event> first;

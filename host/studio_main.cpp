@@ -20,6 +20,7 @@
 #include "moviletta/capture/alsa_audio_output.h"
 #include "moviletta/capture/ffmpeg_capture_device.h"
 #include "moviletta/capture/ffmpeg_player.h"
+#include "moviletta/common/file_write.h"
 #include "moviletta/control/memory_panel.h"
 #include "moviletta/control/memory_progress_bar.h"
 #include "moviletta/dispatch/curl_mail_sender.h"
@@ -87,16 +88,6 @@ std::optional<int> ParseCommandLine(int argc, char** argv, StudioOptions& option
   return std::nullopt;
 }
 
-// Makes `folder` for its owner alone (0700) unless it exists.
-void MakeOwnFolder(const std::filesystem::path& folder) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(folder, ec)) return;
-  std::filesystem::create_directories(folder.parent_path(), ec);
-  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-    throw Error(err::kPathFileAccess, "cannot make the folder " + folder.string(),
-                "moviletta-studio", errno);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -135,7 +126,7 @@ int main(int argc, char** argv) {
   // restart and its address keeps working.
   std::string token;
   try {
-    MakeOwnFolder(config.app_directory);
+    MakeOwnFolder(config.app_directory, "moviletta-studio");
     token = web::KeptToken(config.app_directory + "/launch-token", options.new_token);
   } catch (const Error& e) {
     std::cerr << "moviletta-studio: " << e.description() << "\n";
@@ -192,9 +183,9 @@ int main(int argc, char** argv) {
     setup.config.server_address = server_of(origin);
     setup.config.app_directory = places.Folder(origin);
     setup.bag_file = origin.empty() ? options.bag : setup.config.app_directory + "/properties.json";
-    if (!origin.empty()) MakeOwnFolder(config.app_directory + "/sites");
+    if (!origin.empty()) MakeOwnFolder(config.app_directory + "/sites", "moviletta-studio");
     for (const char* below : {"", "/SKINS", "/STATICS"})
-      MakeOwnFolder(setup.config.app_directory + below);
+      MakeOwnFolder(setup.config.app_directory + below, "moviletta-studio");
     return setup;
   };
   web::Sessions sessions(host, site, stream, bridge, make_setup);

@@ -1,6 +1,7 @@
 #include "moviletta/common/file_write.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 
@@ -20,6 +21,14 @@ void SyncToDisk(const fs::path& path) {
   if (fd >= 0) ::close(fd);
   if (os_error != 0)
     throw Error(err::kPathFileAccess, "cannot save " + path.string(), "Moviletta", os_error);
+}
+
+void MakeOwnFolder(const fs::path& folder, const char* source) {
+  std::error_code ec;
+  if (fs::is_directory(folder, ec)) return;
+  fs::create_directories(folder.parent_path(), ec);
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    throw Error(err::kPathFileAccess, "cannot make the folder " + folder.string(), source, errno);
 }
 
 namespace {

@@ -19,6 +19,10 @@ std::filesystem::path PartialPath(const std::filesystem::path& target);
 void WriteFileWhole(const std::string& path, std::string_view bytes, const char* source,
                     bool sync_to_disk = false, bool owner_only = false);
 
+// Makes the folder `folder` for its owner alone (0700), its missing parents as the umask says,
+// unless it exists. Throws Error 75 naming the folder, from `source`, when it cannot.
+void MakeOwnFolder(const std::filesystem::path& folder, const char* source);
+
 // Waits until the file or folder at `path` (a folder: its list of names) is on the disk. Throws
 // Error 75 when that fails.
 void SyncToDisk(const std::filesystem::path& path);

@@ -44,6 +44,14 @@ class SendingTest : public ::testing::Test {
   void SendGreeting() {
     harness.control().SendGreeting(7, "Ann", "A1", "Bob,555,B1", "Hi", "1", 3);
   }
+  // Sends a greeting whose mail fails; the id of its entry in the outbox.
+  std::string KeepAFailedGreeting() {
+    FinishCompressionWith();
+    SendGreeting();
+    harness.mail->senders.back()->RaiseSendFailed("421 try later");
+    harness.host.ProcessPendingEvents();
+    return nlohmann::json::parse(harness.control().OutboxList())[0]["id"];
+  }
   std::vector<std::string> SenderCalls() const { return harness.mail->calls; }
   std::string Output(const std::string& name) const { return harness.app_directory + "/" + name; }
   std::string SendFolder(int send) const {
@@ -261,11 +269,7 @@ TEST_F(SendingTest, AFailedMailWaitsInTheOutboxAndAFullOutboxSaysWhatItDrops) {
 // A kept greeting sent again after the settings moved to another mail server keeps its own
 // server, and the settings' password goes only to the server it belongs to.
 TEST_F(SendingTest, AGreetingSentAgainGivesThePasswordOnlyToItsOwnServer) {
-  FinishCompressionWith();
-  SendGreeting();
-  harness.mail->senders.back()->RaiseSendFailed("421 try later");
-  harness.host.ProcessPendingEvents();
-  const std::string id = nlohmann::json::parse(harness.control().OutboxList())[0]["id"];
+  const std::string id = KeepAFailedGreeting();
   const std::string kept_server = harness.module.ClientSettings.SMTPHOST;
   const std::string password = harness.module.ClientSettings.SMTPPWD;
   ASSERT_FALSE(password.empty());
@@ -286,11 +290,7 @@ TEST_F(SendingTest, AGreetingSentAgainGivesThePasswordOnlyToItsOwnServer) {
 // The box that names a greeting to be dropped is a yield: a page may send that very greeting again
 // meanwhile, and then it is not removed.
 TEST_F(SendingTest, AGreetingSentAgainWhileItsDropIsToldIsNotRemoved) {
-  FinishCompressionWith();
-  SendGreeting();
-  harness.mail->senders.back()->RaiseSendFailed("421 try later");
-  harness.host.ProcessPendingEvents();
-  const std::string first = nlohmann::json::parse(harness.control().OutboxList())[0]["id"];
+  const std::string first = KeepAFailedGreeting();
   harness.host.on_message_box = [&](std::string_view text) {
     boxes.emplace_back(text);
     if (text.find("outbox is full") == std::string_view::npos) return;

@@ -1,10 +1,8 @@
 #include "moviletta/encoding/ffmpeg_video_editor.h"
 
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <filesystem>
 
 #include "moviletta/common/constants.h"
@@ -123,8 +121,7 @@ void FfmpegVideoEditor::CompressAhead(const std::string& path) {
     // Beside the recording: the visitor's own folder, and the same file system, so that a send
     // that takes the work moves it with a rename.
     const fs::path folder = fs::path(path).parent_path() / kAheadFolder;
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-      throw Error(err::kPathFileAccess, "cannot make " + folder.string(), kSource, errno);
+    MakeOwnFolder(folder, kSource);
     static std::atomic<uint64_t> files{0};
     ahead->job.output =
         (folder / ("moviletta-ahead-" + std::to_string(getpid()) + "-" + std::to_string(++files)))
