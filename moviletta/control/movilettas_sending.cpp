@@ -17,6 +17,7 @@ namespace fs = std::filesystem;
 constexpr const char* kGreetingLabel = "MovilettaStudio";
 constexpr const char* kNotCompressed =
     "The greeting was not sent: the video could not be compressed.";
+constexpr const char* kNotKept = "The greeting is larger than the outbox holds and was not kept.";
 constexpr const char* kNotStarted = "The greeting was not sent: the mail could not be started.";
 
 }  // namespace
@@ -47,8 +48,9 @@ void MovilettasImpl::RunSend(Trap& trap, const std::function<void(OutgoingSend&)
   const auto settle = [&] {
     if (send && !send->mailing && sends_.contains(send->id)) DropUnsent(send->id, kNotStarted);
   };
+  bool completed = false;
   try {
-    trap.Run([&] {
+    completed = trap.Run([&] {
       send = NewSend();
       body(*send);
     });
@@ -57,6 +59,8 @@ void MovilettasImpl::RunSend(Trap& trap, const std::function<void(OutgoingSend&)
     throw;
   }
   settle();
+  // A send that failed on its way (a full disk) leaves the studio ready for the next one.
+  if (!completed && m_Status == STATUS_SENDING) SetStatus(STATUS_STOPPED);
 }
 
 void MovilettasImpl::SendGreeting(int32_t lUserID, const std::string& sSenderName,
@@ -222,8 +226,13 @@ void MovilettasImpl::SendFile(OutgoingSend& send, const OutboxMail& mail) {
 }
 
 void MovilettasImpl::KeepInOutbox(OutgoingSend& send, const OutboxMail& mail) {
+  const uint64_t bytes = Outbox::SizeOf(mail);
+  if (!outbox_.Fits(bytes)) {
+    send.unkept = true;
+    return;
+  }
   Trap(reporter_, "Outbox").Run([&] {
-    for (const OutboxEntry& old : outbox_.Crowding(Outbox::SizeOf(mail))) {
+    for (const OutboxEntry& old : outbox_.Crowding(bytes)) {
       host_.MessageBox("The outbox is full: the greeting \"" + old.mail.label + "\" to " +
                        old.mail.recipients + ", not sent, is removed to make room.");
       // The box was a yield: the page may have sent that greeting again meanwhile.
@@ -273,7 +282,7 @@ void MovilettasImpl::poSendMail_SendFailed(uint64_t id, const std::string& Expla
     Trap(reporter_, "Outbox").Run([&] {
       outbox_.MarkFailed(found->second->outbox_entry, Explanation);
     });
-  host_.MessageBox(Explanation);
+  host_.MessageBox(found->second->unkept ? Explanation + " " + kNotKept : Explanation);
   CloseSend(id);
 }
 

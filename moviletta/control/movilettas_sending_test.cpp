@@ -11,6 +11,7 @@
 
 #include "moviletta/common/constants.h"
 #include "tests/fixtures/control_harness.h"
+#include "tests/fixtures/gif_files.h"
 #include "tests/fixtures/greeting_server.h"
 
 namespace moviletta::testing {
@@ -21,9 +22,10 @@ using ::testing::ElementsAre;
 
 class SendingTest : public ::testing::Test {
  protected:
-  SendingTest() {
+  explicit SendingTest(uint64_t outbox_bytes = uint64_t{500} << 20) {
     server.SetSettings(SettingsDocument(server.address(), {{"OUTPUT", "mpg"}}));
     harness.outbox_limits.entries = 1;  // room for one greeting not sent
+    harness.outbox_limits.bytes = outbox_bytes;
     EXPECT_EQ(harness.Start(), std::nullopt);
     harness.host.on_message_box = [this](std::string_view text) { boxes.emplace_back(text); };
     harness.events.clear();
@@ -32,12 +34,13 @@ class SendingTest : public ::testing::Test {
   }
   // Lets the fake editor finish (or fail) its job once the control has started it; a finished
   // job leaves its output, as the real component does.
-  void FinishCompressionWith(std::optional<Error> failure = std::nullopt) {
+  void FinishCompressionWith(std::optional<Error> failure = std::nullopt,
+                             std::string video = "the greeting") {
     harness.WhenReady([this] { return harness.editor->running(); },
-                      [this, failure] {
+                      [this, failure, video] {
                         harness.editor->RaiseProcessing(1, 2);
                         if (failure) return harness.editor->RaiseFailed(*failure);
-                        std::ofstream(Output("Moviletta.mpg"), std::ios::binary) << "the greeting";
+                        std::ofstream(Output("Moviletta.mpg"), std::ios::binary) << video;
                         harness.editor->RaiseComplete();
                       });
   }
@@ -304,6 +307,49 @@ TEST_F(SendingTest, AGreetingSentAgainWhileItsDropIsToldIsNotRemoved) {
   EXPECT_TRUE(std::ranges::any_of(list, [&](const auto& e) {
     return e["id"] == first && e["sending"];
   })) << list.dump();
+}
+
+// A disk that refuses to write the entry: the send does not start, is told once, and the studio
+// goes on; the entry stays whole and can be sent once the disk has room.
+TEST_F(SendingTest, AGreetingSentAgainOnAFullDiskIsToldOnceAndKept) {
+  const std::string id = KeepAFailedGreeting();
+  const std::filesystem::path entry = harness.app_directory + "/OUTBOX/" + id;
+  const std::string before = ReadFile((entry / "entry.json").string());
+  const std::filesystem::path blocker = entry / ".entry.json.part" / "x";
+  std::filesystem::create_directories(blocker);  // the whole-file write cannot be made
+  boxes.clear();
+  const auto mails = [&] { return std::ranges::count(harness.mail->calls, "Send"); };
+  const auto before_mails = mails();
+  harness.control().OutboxSend(id);
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(harness.control().ClientStatus(), STATUS_STOPPED);
+  EXPECT_EQ(mails(), before_mails) << "no mail started";
+  EXPECT_EQ(ReadFile((entry / "entry.json").string()), before);
+
+  std::filesystem::remove_all(blocker.parent_path());
+  harness.control().OutboxSend(id);
+  EXPECT_EQ(mails(), before_mails + 1);
+}
+
+// Room for one greeting of 30 bytes: the greeting and its snapshot take 24.
+class SmallOutboxTest : public SendingTest {
+ protected:
+  SmallOutboxTest() : SendingTest(30) {}
+};
+
+TEST_F(SmallOutboxTest, AGreetingLargerThanTheOutboxDropsNoneAndSaysItWasNotKept) {
+  const std::string kept = KeepAFailedGreeting();
+  FinishCompressionWith(std::nullopt, std::string(100, 'v'));
+  SendGreeting();
+  EXPECT_EQ(boxes.size(), 1u) << "nothing is dropped to make room for what can never fit";
+  harness.mail->senders.back()->RaiseSendFailed("421 try later");
+  harness.host.ProcessPendingEvents();
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1],
+            "421 try later The greeting is larger than the outbox holds and was not kept.");
+  const auto list = nlohmann::json::parse(harness.control().OutboxList());
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0]["id"], kept);
 }
 
 TEST_F(SendingTest, AMailThatCannotBeStartedIsNotLostSilently) {

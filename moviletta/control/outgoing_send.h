@@ -30,6 +30,7 @@ struct OutgoingSend {
   std::shared_ptr<const CompressionJob> job;
   bool mailing = false;      // Send was called and the result is due
   std::string outbox_entry;  // where its mail is kept until its result is a success
+  bool unkept = false;       // too large for the outbox: a failure says so
 };
 
 }  // namespace moviletta

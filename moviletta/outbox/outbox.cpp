@@ -54,8 +54,12 @@ std::optional<OutboxEntry> FromJson(const std::string& text, const fs::path& fol
     entry.mail.route.server = j.at("server").get<std::string>();
     entry.mail.route.from = j.at("from").get<std::string>();
     entry.mail.route.to = j.at("to").get<std::string>();
-    for (const json& file : j.at("files"))
-      entry.mail.files.push_back((folder / file.get<std::string>()).string());
+    for (const json& file : j.at("files")) {
+      const fs::path name = file.get<std::string>();
+      if (name != name.filename() || name == "." || name == ".." || name.empty())
+        return std::nullopt;  // a file outside its own folder is not part of an entry
+      entry.mail.files.push_back((folder / name).string());
+    }
     entry.sending = j.at("sending").get<bool>();
     entry.explanation = j.at("explanation").get<std::string>();
     entry.bytes = Outbox::SizeOf(entry.mail);
@@ -131,7 +135,12 @@ OutboxEntry* Outbox::FindEntry(const std::string& id) {
   return const_cast<OutboxEntry*>(std::as_const(*this).Find(id));
 }
 
+bool Outbox::Fits(uint64_t bytes) const {
+  return limits_.entries > 0 && bytes <= limits_.bytes;
+}
+
 std::vector<OutboxEntry> Outbox::Crowding(uint64_t bytes) const {
+  if (!Fits(bytes)) return {};
   std::size_t count = entries_.size() + 1;
   uint64_t total = bytes;
   for (const OutboxEntry& entry : entries_) total += entry.bytes;

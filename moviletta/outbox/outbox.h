@@ -53,14 +53,17 @@ class Outbox {
 
   // Reads the entries on disk, oldest first, and removes what a crash left half written or half
   // removed. An entry whose send was under way when its process ended gets `interrupted` as its
-  // explanation.
+  // explanation. A folder whose "entry.json" is damaged or names a file outside the folder is
+  // skipped and left in place.
   void Load(const std::string& interrupted);
 
   const std::vector<OutboxEntry>& entries() const { return entries_; }
   const OutboxEntry* Find(const std::string& id) const;
 
+  // Whether a mail of `bytes` can be kept at all, alone.
+  bool Fits(uint64_t bytes) const;
   // The entries that must go, oldest first, so that one more of `bytes` fits the limits; only
-  // entries that are not being sent are named.
+  // entries that are not being sent are named. None when such a mail cannot be kept at all.
   std::vector<OutboxEntry> Crowding(uint64_t bytes) const;
   // Keeps `mail` as a new entry whose send is under way; returns its id.
   std::string Add(const OutboxMail& mail);

@@ -91,9 +91,22 @@ TEST_F(OutboxTest, LeftoversOfACrashAreClearedAndForeignFoldersLeftAlone) {
   fs::create_directories(fs::path(folder()) / ".gone-16-1");  // one half removed
   fs::create_directories(fs::path(folder()) / "notes");
   Write(fs::path(folder()) / "notes" / "entry.json", "{\"when\": \"yesterday\"}");
+  // Entries that would carry files from elsewhere: their own folder's names only.
+  Outbox writer(folder(), {});
+  const std::string good = writer.Add(Mail());
+  const std::string text = ReadFile(fs::path(folder()) / good / "entry.json");
+  for (const std::string elsewhere : {"../../.sends/1/Moviletta.jpg", "/etc/passwd", ".."}) {
+    const fs::path hostile = fs::path(folder()) / ("9-" + std::to_string(elsewhere.size()));
+    fs::create_directories(hostile);
+    std::string changed = text;
+    changed.replace(changed.find("Moviletta.jpg"), 13, elsewhere);
+    Write(hostile / "entry.json", changed);
+  }
+  fs::remove_all(fs::path(folder()) / good);
   Outbox outbox(folder(), {});
   outbox.Load("");
   EXPECT_TRUE(outbox.entries().empty());
+  EXPECT_TRUE(fs::exists(fs::path(folder()) / "9-11" / "entry.json")) << "left in place";
   EXPECT_FALSE(fs::exists(fs::path(folder()) / ".17-1"));
   EXPECT_FALSE(fs::exists(fs::path(folder()) / ".gone-16-1"));
   EXPECT_TRUE(fs::exists(fs::path(folder()) / "notes")) << "not ours to remove";
@@ -110,6 +123,8 @@ TEST_F(OutboxTest, AFullOutboxNamesItsOldestFailedEntriesAndNeverOneUnderWay) {
   ASSERT_EQ(crowding.size(), 1u);
   EXPECT_EQ(crowding[0].id, first);
   EXPECT_EQ(outbox.Crowding(7000).size(), 2u) << "7000 bytes more fit only once both are gone";
+  EXPECT_FALSE(outbox.Fits(12001));
+  EXPECT_TRUE(outbox.Crowding(12001).empty()) << "one that can never fit drops nothing";
 }
 
 // A process killed at any moment while it keeps greetings leaves each entry whole or absent.
