@@ -17,6 +17,10 @@ ObservedMailSender::ObservedMailSender(std::unique_ptr<MailSender> inner, EventS
                                        std::shared_ptr<std::atomic<uint64_t>> sends)
     : inner_(std::move(inner)), stream_(stream), sends_(std::move(sends)) {}
 
+ObservedMailSender::~ObservedMailSender() {
+  inner_.reset();
+}
+
 void ObservedMailSender::OnProgress(std::function<void(int32_t)> progress) {
   inner_->OnProgress(std::move(progress));
 }

@@ -20,6 +20,8 @@ class ObservedMailSender : public MailSender {
  public:
   ObservedMailSender(std::unique_ptr<MailSender> inner, EventStream& stream,
                      std::shared_ptr<std::atomic<uint64_t>> sends);
+  // Destroys the wrapped sender (joining its worker, which may still report) first.
+  ~ObservedMailSender() override;
 
   void OnProgress(std::function<void(int32_t)> progress) override;
   void OnSendFailed(std::function<void(std::string)> send_failed) override;

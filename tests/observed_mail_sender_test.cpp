@@ -54,5 +54,31 @@ TEST(ObservedMailSender, EachSendIsNumberedAndItsResultPublishedBeforeTheControl
   EXPECT_GE(events[1].second["at"].get<int64_t>(), events[0].second["at"].get<int64_t>());
 }
 
+// A sender whose worker reports as it is joined, when the sender is destroyed mid-send.
+class ReportsAsItEnds : public FakeMailSender {
+ public:
+  using FakeMailSender::FakeMailSender;
+  ~ReportsAsItEnds() override { RaiseSendFailed("the transfer was cancelled"); }
+};
+
+TEST(ObservedMailSender, AReportWhileTheSenderIsDestroyedStillReadsAWholeWrapper) {
+  web::EventStream stream;
+  auto log = std::make_shared<FakeMailSender::Log>();
+  const MailSenderFactory make = web::ObservedMailSenders(
+      [log]() -> std::unique_ptr<MailSender> { return std::make_unique<ReportsAsItEnds>(log); },
+      stream);
+  std::unique_ptr<MailSender> sender = make();
+  std::string heard;
+  sender->OnSendFailed([&](std::string why) { heard = why; });
+  const std::string label = "A greeting for the whole family, with love";  // on the heap
+  sender->SetMailLabel(label);
+  sender->Send();
+  sender.reset();
+  EXPECT_EQ(heard, "the transfer was cancelled");
+  const auto events = Published(stream);
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[1].second["label"], label);
+}
+
 }  // namespace
 }  // namespace moviletta::testing
