@@ -1,4 +1,5 @@
 #include "moviletta/capture/device_source.h"
+#include "moviletta/common/start_thread.h"
 
 extern "C" {
 #include <libavdevice/avdevice.h>
@@ -113,10 +114,18 @@ DeviceSource::DeviceSource(const DeviceInput& camera, const DeviceInput& microph
   } catch (const Error&) {
     microphone_.reset();  // no microphone: the recording keeps a silent sound track
   }
-  camera_thread_ = std::thread([this, camera] { Read(camera.name, [this] { ReadCamera(); }); });
-  if (microphone_)
-    microphone_thread_ =
-        std::thread([this, microphone] { Read(microphone.name, [this] { ReadMicrophone(); }); });
+  camera_thread_ = StartThread([this, camera] { Read(camera.name, [this] { ReadCamera(); }); },
+                               "the camera", kSource);
+  try {
+    if (microphone_)
+      microphone_thread_ =
+          StartThread([this, microphone] { Read(microphone.name, [this] { ReadMicrophone(); }); },
+                      "the microphone", kSource);
+  } catch (const Error&) {
+    stop_ = true;
+    camera_thread_.join();
+    throw;
+  }
 }
 
 DeviceSource::~DeviceSource() {

@@ -1,4 +1,5 @@
 #include "moviletta/capture/ffmpeg_player.h"
+#include "moviletta/common/start_thread.h"
 
 #include <algorithm>
 #include <chrono>
@@ -132,7 +133,7 @@ void FfmpegPlayer::Play() {
   avcodec_flush_buffers(media_->decoder.get());
   if (media_->sound_decoder) avcodec_flush_buffers(media_->sound_decoder.get());
   stop_ = false;
-  playback_ = std::thread([this, media = media_.get()] { Run(*media); });
+  playback_ = StartThread([this, media = media_.get()] { Run(*media); }, "the playback", kSource);
 }
 
 void FfmpegPlayer::Run(Media& media) {

@@ -1,4 +1,5 @@
 #include "moviletta/dispatch/curl_mail_sender.h"
+#include "moviletta/common/start_thread.h"
 
 #include <algorithm>
 #include <cctype>
@@ -257,7 +258,7 @@ void CurlMailSender::OnSendSuccesful(std::function<void()> send_succesful) {
 
 void CurlMailSender::Send() {
   if (worker_.joinable()) throw Error(err::kComponentFailed, "a send is running", "Moviletta.Mail");
-  worker_ = std::thread([this] { Run(); });
+  worker_ = StartThread([this] { Run(); }, "the mail", "Moviletta.Mail");
 }
 
 void CurlMailSender::Disconnect() {

@@ -1,4 +1,5 @@
 #include "moviletta/encoding/ffmpeg_video_editor.h"
+#include "moviletta/common/start_thread.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -103,9 +104,14 @@ EditJobId FfmpegVideoEditor::SaveOutputFile(const std::string& path) {
   job.output = path;
   running_ = true;
   const EditJobId id = ++last_job_;
-  if (TakeOver(job, id)) return id;
-  ForgetAhead();
-  StartThread(std::move(job), nullptr, id);
+  try {
+    if (TakeOver(job, id)) return id;
+    ForgetAhead();
+    StartJob(std::move(job), nullptr, id);
+  } catch (...) {
+    running_ = false;  // no job runs: the next one is taken
+    throw;
+  }
   return id;
 }
 
@@ -133,7 +139,12 @@ void FfmpegVideoEditor::CompressAhead(const std::string& path) {
     MutexLock lock(mutex_);
     ahead_ = ahead;
   }
-  StartThread(ahead->job, ahead, 0);
+  try {
+    StartJob(ahead->job, ahead, 0);
+  } catch (const Error&) {  // no thread to spare: compressed when it is asked for
+    MutexLock lock(mutex_);
+    ahead_.reset();
+  }
 }
 
 FfmpegVideoEditor::Ahead FfmpegVideoEditor::AheadState() {
@@ -168,46 +179,50 @@ bool FfmpegVideoEditor::TakeOver(const TranscodeJob& wanted, EditJobId id) {
     ahead = ahead_;
   }
   JoinThread();
-  worker_ = std::thread([this, ahead, id] {
-    const double length = ahead->job.end - ahead->job.start;
-    try {
-      processing_(id, length, length);
-    } catch (...) {  // the progress is not the job's outcome
-    }
-    Finish(id, std::nullopt, ahead);
-  });
+  worker_ = StartThread(
+      [this, ahead, id] {
+        const double length = ahead->job.end - ahead->job.start;
+        try {
+          processing_(id, length, length);
+        } catch (...) {  // the progress is not the job's outcome
+        }
+        Finish(id, std::nullopt, ahead);
+      },
+      "the compression", kSource);
   return true;
 }
 
-void FfmpegVideoEditor::StartThread(TranscodeJob work, std::shared_ptr<AheadWork> ahead,
-                                    EditJobId id) {
+void FfmpegVideoEditor::StartJob(TranscodeJob work, std::shared_ptr<AheadWork> ahead,
+                                 EditJobId id) {
   JoinThread();
   cancel_ = false;
-  worker_ = std::thread([this, work = std::move(work), ahead = std::move(ahead), id] {
-    std::optional<Error> failure;
-    const auto taken_by = [&] {
-      MutexLock lock(mutex_);
-      return ahead->taken_by;
-    };
-    try {
-      // Work ahead yields to everything else on the machine (on Linux this thread only, and
-      // the threads it starts).
-      if (ahead) setpriority(PRIO_PROCESS, 0, kAheadNiceness);
-      Transcode(work, cancel_, [&](double done, double total) {
-        if (const EditJobId job = ahead ? taken_by() : id) processing_(job, done, total);
-      });
-    } catch (...) {
-      failure = Error::FromCurrent();
-    }
-    EditJobId job = id;
-    if (ahead) {
-      MutexLock lock(mutex_);
-      ahead->ended = true;
-      ahead->failure = failure;
-      job = ahead->taken_by;
-    }
-    if (job && !cancel_) Finish(job, std::move(failure), ahead);
-  });
+  worker_ = StartThread(
+      [this, work = std::move(work), ahead = std::move(ahead), id] {
+        std::optional<Error> failure;
+        const auto taken_by = [&] {
+          MutexLock lock(mutex_);
+          return ahead->taken_by;
+        };
+        try {
+          // Work ahead yields to everything else on the machine (on Linux this thread only, and
+          // the threads it starts).
+          if (ahead) setpriority(PRIO_PROCESS, 0, kAheadNiceness);
+          Transcode(work, cancel_, [&](double done, double total) {
+            if (const EditJobId job = ahead ? taken_by() : id) processing_(job, done, total);
+          });
+        } catch (...) {
+          failure = Error::FromCurrent();
+        }
+        EditJobId job = id;
+        if (ahead) {
+          MutexLock lock(mutex_);
+          ahead->ended = true;
+          ahead->failure = failure;
+          job = ahead->taken_by;
+        }
+        if (job && !cancel_) Finish(job, std::move(failure), ahead);
+      },
+      "the compression", kSource);
 }
 
 void FfmpegVideoEditor::Finish(EditJobId id, std::optional<Error> failure,

@@ -78,7 +78,7 @@ class FfmpegVideoEditor : public VideoEditor {
   };
 
   // Runs `work` on the job thread: `ahead` when it is work ahead, else job `id`.
-  void StartThread(TranscodeJob work, std::shared_ptr<AheadWork> ahead, EditJobId id);
+  void StartJob(TranscodeJob work, std::shared_ptr<AheadWork> ahead, EditJobId id);
   // Tells job `id`'s end: moves `ahead`'s file to the job's output first when it has one.
   void Finish(EditJobId id, std::optional<Error> failure, const std::shared_ptr<AheadWork>& ahead);
   // Takes the work ahead over for job `id` writing `output`, when it makes the same file.

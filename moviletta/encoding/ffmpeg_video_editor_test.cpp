@@ -12,6 +12,7 @@
 #include "tests/fixtures/gif_files.h"
 #include "tests/fixtures/media_probe.h"
 #include "tests/fixtures/recordings.h"
+#include "tests/fixtures/thread_limit.h"
 
 namespace moviletta::testing {
 namespace {
@@ -86,6 +87,33 @@ class VideoEditorTest : public ::testing::Test {
     }
     return found;
   }
+  // In a process of its own: jobs on a machine out of threads, then with threads again.
+  [[noreturn]] void CompressOutOfThreads() {
+    GiveToTheThreadLimitedUser(folder_.string());
+    AllowMoreThreads(0);
+    CompressAhead(Path("take.avi"), kOutputFormatMpeg, 15);
+    EXPECT_EQ(editor_.AheadState(), FfmpegVideoEditor::Ahead::kNone) << "nothing waits";
+    editor_.InitEditor();
+    editor_.AddVideoClip(Path("take.avi"), 0, 1, 0);
+    EXPECT_THROW(editor_.SaveOutputFile(Path("none.mpg")), Error);
+
+    AllowMoreThreads(1);  // the job's own thread, none for its pipeline
+    const std::optional<Error> failure =
+        Compress(Path("take.avi"), Path("first.mpg"), kOutputFormatMpeg, 15);
+    EXPECT_TRUE(failure.has_value());
+    if (failure) {
+      EXPECT_NE(failure->description().find("cannot start"), std::string::npos)
+          << failure->description();
+    }
+    EXPECT_FALSE(fs::exists(Path("first.mpg")));
+
+    AllowMoreThreads(64);
+    Forget();
+    EXPECT_EQ(Compress(Path("take.avi"), Path("second.mpg"), kOutputFormatMpeg, 15), std::nullopt);
+    EXPECT_TRUE(fs::exists(Path("second.mpg")));
+    fs::remove_all(folder_);
+    std::exit(HasFailure() ? 1 : 0);
+  }
   void End(std::optional<Error> failure) {
     std::lock_guard lock(mutex_);
     ends_.push_back(std::move(failure));
@@ -125,6 +153,14 @@ TEST_F(VideoEditorTest, WritesWindowsMediaWithWmv2AndWma2) {
                out_picture = DecodePicture(Path("out.wmv"), 20);
   for (int x : {20, 60, 100, 140, 180, 220, 260, 300})
     EXPECT_LT(PixelDistance(in, x, 40, out_picture, x, 40), 10) << "at x " << x;
+}
+
+// A machine out of threads: each job that cannot start its threads fails as a job does, nothing
+// ends the process, and the editor takes the next job once threads can start again.
+TEST_F(VideoEditorTest, AJobThatCannotStartItsThreadsFailsAndTheNextOneRuns) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  MakeRecording(Path("take.avi"), 1, 160, 120, 15);
+  EXPECT_EXIT(CompressOutOfThreads(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(VideoEditorTest, WritesMpegProgramStreamsMpeg2Where15FpsNeedsIt) {

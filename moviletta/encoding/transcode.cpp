@@ -1,4 +1,5 @@
 #include "moviletta/encoding/transcode.h"
+#include "moviletta/common/start_thread.h"
 
 extern "C" {
 #include <libavutil/audio_fifo.h>
@@ -105,15 +106,31 @@ class Transcoder {
         }
       };
     };
-    std::thread reader(guarded([this] { Read(); }));
-    std::thread pictures(guarded([this, &pipeline] {
-      while (auto work = pipeline.pictures.Pop())
-        if (!pipeline.encoded_pictures.Push(Pictures(*work)) || work->end) return;
-    }));
-    std::thread sound(guarded([this, &pipeline] {
-      while (auto work = pipeline.sound.Pop())
-        if (!pipeline.encoded_sound.Push(Sound(*work)) || work->end) return;
-    }));
+    std::vector<std::thread> workers;
+    const auto join_workers = [&] {
+      for (std::thread& worker : workers) worker.join();
+    };
+    try {
+      workers.push_back(StartThread(guarded([this] { Read(); }), "the compression", kSource));
+      workers.push_back(StartThread(guarded([this, &pipeline] {
+                                      while (auto work = pipeline.pictures.Pop())
+                                        if (!pipeline.encoded_pictures.Push(Pictures(*work)) ||
+                                            work->end)
+                                          return;
+                                    }),
+                                    "the compression", kSource));
+      workers.push_back(StartThread(guarded([this, &pipeline] {
+                                      while (auto work = pipeline.sound.Pop())
+                                        if (!pipeline.encoded_sound.Push(Sound(*work)) || work->end)
+                                          return;
+                                    }),
+                                    "the compression", kSource));
+    } catch (const Error&) {  // the machine has no thread to spare
+      pipeline.Abort();
+      join_workers();
+      pipeline_ = nullptr;
+      throw;
+    }
     guarded([&] {
       while (auto stream = pipeline.order.Pop()) {
         if (*stream == Stream::kDone) return;
@@ -125,9 +142,7 @@ class Transcoder {
       }
     })();
     pipeline.Abort();  // every piece of work is written; a worker without a stream waits still
-    reader.join();
-    pictures.join();
-    sound.join();
+    join_workers();
     pipeline_ = nullptr;
     if (failure) std::rethrow_exception(failure);
     if (cancel_) throw Error(err::kComponentFailed, "the compression was cancelled", kSource);
