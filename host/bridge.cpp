@@ -110,7 +110,8 @@ int Bridge::Start(int first_port, int count) {
 
 void Bridge::Stop() {
   if (!listener_.joinable()) return;
-  stream_.Close();  // ends the event and video streams, which would hold the server's threads
+  stopping_ = true;  // calls that wait give up, so the server's threads end
+  stream_.Close();   // ends the event and video streams, which would hold the server's threads
   windows_.capture.Close();
   windows_.player.Close();
   server_->stop();
@@ -383,7 +384,7 @@ std::optional<CallOutcome> Bridge::CallOnHostThread(const std::string& caller,
   // A call waits for the calls and the yielding operation ahead of it, however long they
   // take, and for the control's start-up, unless the host is closing.
   while (starting_up_)
-    if (host_.Closing())
+    if (GivingUp())
       return std::nullopt;
     else
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -404,7 +405,7 @@ std::optional<CallOutcome> Bridge::CallOnHostThread(const std::string& caller,
     answer->set_value(site_.Call(member, kind, args));
   });
   while (outcome.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
-    if (host_.Closing()) return std::nullopt;
+    if (GivingUp()) return std::nullopt;
   return outcome.get();
 }
 

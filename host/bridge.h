@@ -143,7 +143,9 @@ class Bridge {
   // The handlers of the routes listed above.
   void CallMember(const httplib::Request& req, httplib::Response& res);
   // Runs a member call on the host thread once start-up has ended and waits for its outcome;
-  // nothing when the host is closing first.
+  // nothing when the host closes or the bridge stops first.
+  // Whether a waiting call should give up: the host closes or the bridge stops.
+  bool GivingUp() const { return stopping_ || host_.Closing(); }
   std::optional<CallOutcome> CallOnHostThread(const std::string& caller, const std::string& member,
                                               MemberKind kind, std::vector<Variant> args);
   // Whether the control that exists now is the session of `caller`'s.
@@ -182,6 +184,7 @@ class Bridge {
   std::thread listener_;
   std::atomic<bool> listening_ended_{false};
   std::atomic<bool> starting_up_{false};
+  std::atomic<bool> stopping_{false};
   std::function<void()> restart_;
   PlaceOf snapshot_file_;
   PlaceOf catalogue_url_;

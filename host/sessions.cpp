@@ -63,9 +63,9 @@ void Sessions::Start(const std::string& origin) {
                           origin);
     told = true;
     failure = site_.Create(std::move(setup.components), setup.config, /*new_instance=*/true);
-  } catch (const Error& e) {  // its folder could not be made, or the control
+  } catch (...) {  // its folder could not be made, or the control, or anything else
     if (!told) bridge_.StartupBegins("making the studio ready", origin);
-    failure = e;
+    failure = Error::FromCurrent();
   }
   if (failure) std::cerr << "start-up failed: " << failure->description() << "\n";
   // The page may initialise the control only when it declares itself safe for that; the bag is

@@ -11,11 +11,13 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <functional>
 #include <future>
 #include <thread>
 
 #include "host/bridge.h"
 #include "host/secret.h"
+#include "host/sessions.h"
 #include "moviletta/server/curl_http_client.h"
 #include "tests/fixtures/control_harness.h"
 #include "tests/fixtures/gif_files.h"
@@ -124,6 +126,44 @@ TEST_F(BridgeTest, MembersAnswerAndEventsReachThePageInOrder) {
       << "with what a page needs to show the recording's time and the stage's size";
   EXPECT_EQ(events[4].first, "StatusChanged");
   EXPECT_EQ(events[4].second["ClientStatus"], 1);
+}
+
+// A start-up that fails with any exception says "failed" with its reason, and the page's calls
+// go on; calls that wait for a start-up still under way are answered when the bridge stops.
+TEST_F(BridgeTest, AStartUpFailingWithAnythingIsToldAndNoCallOutwaitsTheStop) {
+  web::Sessions sessions(host_, site_, stream_, bridge_,
+                         [](const std::string&) -> web::Sessions::Setup {
+                           throw std::runtime_error("no memory for the devices");
+                         });
+  const auto on_host_thread = [&](std::function<void()> step) {
+    auto done = std::make_shared<std::promise<void>>();
+    host_.queue().Post([step, done] {
+      step();
+      done->set_value();
+    });
+    done->get_future().wait();
+  };
+  on_host_thread([&] {
+    sessions.Begin("");
+    sessions.Tick();
+  });
+  const auto events = Events(3);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back(),
+            (std::pair<std::string, json>{
+                "startup", {{"state", "failed"}, {"detail", "no memory for the devices"}}}));
+  EXPECT_EQ(Call("ClientStatus", json::array(), "get"), (json{{"value", 1}}));
+  on_host_thread([&] { sessions.End(); });
+
+  on_host_thread([&] { bridge_.StartupBegins("waiting for ever"); });
+  auto waiting =
+      std::async(std::launch::async, [&] { return Call("ClientStatus", json::array(), "get"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  auto stopped = std::async(std::launch::async, [&] { bridge_.Stop(); });
+  const bool in_time = stopped.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  EXPECT_TRUE(in_time) << "the stop waits for a call that waits for the start-up";
+  if (!in_time) bridge_.StartupEnded(std::nullopt);  // lets the test end
+  EXPECT_EQ(waiting.get(), (json{{"status", 503}}));
 }
 
 TEST_F(BridgeTest, ThePageGetsTheGreetingServersSkinsAndOnlyTheirPictures) {
