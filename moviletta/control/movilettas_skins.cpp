@@ -44,16 +44,16 @@ void MovilettasImpl::AssignSkinPath(const std::string& path, bool animate) {
     capture.OverlayBitmap(nullptr, 0, 0, 0);
   } else if (path.find("STATICS") != std::string::npos) {
     m_StopPreview = true;
-    img_.SetPicture(1, LoadGifPicture(path));
+    img_.SetPicture(1, LoadGifPicture(path, img_.Room(1)));
     capture.OverlayBitmap(img_.Picture(1), 0, 0, module_.ClientSettings.TRANSCOLOR);
   } else if (path.find("SKINS") != std::string::npos) {
     const int16_t frames = FrameCount(skins_.NumberOfFiles(path));
     m_StopPreview = false;
-    img_.SetPicture(1, LoadGifPicture(path + "1.gif"));
+    img_.SetPicture(1, LoadGifPicture(path + "1.gif", img_.Room(1)));
     capture.OverlayBitmap(img_.Picture(1), 0, 0, module_.ClientSettings.TRANSCOLOR);
     for (int16_t i = 2; i <= frames; ++i) {
       if (!IsImageLoaded(i)) img_.Create(i);
-      img_.SetPicture(i, LoadGifPicture(path + std::to_string(i) + ".gif"));
+      img_.SetPicture(i, LoadGifPicture(path + std::to_string(i) + ".gif", img_.Room(i)));
       host_.ProcessPendingEvents();
     }
     if (settings.ANIMPREVIEW == 1 && animate) RunSkinPreview(frames, period);

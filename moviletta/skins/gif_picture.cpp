@@ -47,6 +47,7 @@ std::optional<int> ReadExtension(GifFileType* gif, const std::string& path) {
   return transparent;
 }
 
+// Decodes the picture row by row straight into a bitmap of the logical screen's size.
 Bitmap ReadPicture(GifFileType* gif, int transparent, const std::string& path) {
   if (DGifGetImageDesc(gif) != GIF_OK) Invalid(path, "truncated picture header");
   const GifImageDesc& desc = gif->Image;
@@ -56,10 +57,23 @@ Bitmap ReadPicture(GifFileType* gif, int transparent, const std::string& path) {
   const ColorMapObject* colours = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
   if (!colours || colours->ColorCount <= 0) Invalid(path, "no colour map");
 
-  std::vector<GifPixelType> raster(static_cast<std::size_t>(desc.Width) * desc.Height);
+  Bitmap bitmap{gif->SWidth, gif->SHeight, {}};
+  bitmap.rgba.assign(static_cast<std::size_t>(bitmap.width) * bitmap.height * 4, 0);
+  std::vector<GifPixelType> line(static_cast<std::size_t>(desc.Width));
   const auto read_row = [&](int row) {
-    if (DGifGetLine(gif, &raster[static_cast<std::size_t>(row) * desc.Width], desc.Width) != GIF_OK)
+    if (DGifGetLine(gif, line.data(), desc.Width) != GIF_OK)
       Invalid(path, "truncated picture data");
+    uint8_t* pixel = &bitmap.rgba[(static_cast<std::size_t>(desc.Top + row) * bitmap.width +
+                                   static_cast<std::size_t>(desc.Left)) *
+                                  4];
+    for (const GifPixelType index : line) {
+      if (index >= colours->ColorCount) Invalid(path, "colour index beyond the colour map");
+      if (index != transparent) {
+        const GifColorType& c = colours->Colors[index];
+        pixel[0] = c.Red, pixel[1] = c.Green, pixel[2] = c.Blue, pixel[3] = 255;
+      }
+      pixel += 4;
+    }
   };
   if (desc.Interlace) {
     constexpr std::array kOffsets{0, 4, 2, 1};
@@ -68,21 +82,6 @@ Bitmap ReadPicture(GifFileType* gif, int transparent, const std::string& path) {
       for (int row = kOffsets[pass]; row < desc.Height; row += kJumps[pass]) read_row(row);
   } else {
     for (int row = 0; row < desc.Height; ++row) read_row(row);
-  }
-
-  Bitmap bitmap{gif->SWidth, gif->SHeight, {}};
-  bitmap.rgba.assign(static_cast<std::size_t>(bitmap.width) * bitmap.height * 4, 0);
-  for (int y = 0; y < desc.Height; ++y) {
-    for (int x = 0; x < desc.Width; ++x) {
-      const int index = raster[static_cast<std::size_t>(y) * desc.Width + x];
-      if (index >= colours->ColorCount) Invalid(path, "colour index beyond the colour map");
-      if (index == transparent) continue;
-      const GifColorType& c = colours->Colors[index];
-      uint8_t* pixel = &bitmap.rgba[(static_cast<std::size_t>(desc.Top + y) * bitmap.width +
-                                     static_cast<std::size_t>(desc.Left + x)) *
-                                    4];
-      pixel[0] = c.Red, pixel[1] = c.Green, pixel[2] = c.Blue, pixel[3] = 255;
-    }
   }
   return bitmap;
 }
@@ -98,17 +97,18 @@ int ReadBytes(GifFileType* gif, GifByteType* into, int wanted) {
 
 }  // namespace
 
-BitmapHandle LoadGifPicture(const std::string& path) {
+BitmapHandle LoadGifPicture(const std::string& path, std::size_t max_bytes) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec))
     throw Error(err::kFileNotFound, "File not found: " + path, kSource);
   std::ifstream in(path, std::ios::binary);
   const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   if (!in && !in.eof()) Invalid(path, "cannot read");
-  return LoadGifPictureBytes(bytes, path);
+  return LoadGifPictureBytes(bytes, path, max_bytes);
 }
 
-BitmapHandle LoadGifPictureBytes(std::string_view bytes, const std::string& path) {
+BitmapHandle LoadGifPictureBytes(std::string_view bytes, const std::string& path,
+                                 std::size_t max_bytes) {
   int error = 0;
   GifFile gif(DGifOpen(&bytes, ReadBytes, &error));
   if (!gif) Invalid(path, GifErrorString(error) ? GifErrorString(error) : "cannot open");
@@ -116,6 +116,14 @@ BitmapHandle LoadGifPictureBytes(std::string_view bytes, const std::string& path
       gif->SHeight > kMaxGifSide)
     Invalid(path, "logical screen of " + std::to_string(gif->SWidth) + " x " +
                       std::to_string(gif->SHeight));
+  const int64_t pixels = int64_t{gif->SWidth} * gif->SHeight;
+  if (pixels > kMaxGifPixels)
+    Invalid(path, "logical screen of " + std::to_string(pixels) + " pixels");
+  if (static_cast<std::size_t>(pixels) * 4 > max_bytes)
+    throw Error(err::kOutOfMemory,
+                "Out of memory: " + path + " would take " + std::to_string((pixels * 4) >> 10) +
+                    " KiB, more than the " + std::to_string(max_bytes >> 10) + " KiB left",
+                kSource);
 
   int transparent = -1;
   for (;;) {

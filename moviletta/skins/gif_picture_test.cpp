@@ -6,6 +6,7 @@
 
 #include "moviletta/common/error.h"
 #include "tests/fixtures/gif_files.h"
+#include "tests/fixtures/process_memory.h"
 
 namespace moviletta::testing {
 namespace {
@@ -28,6 +29,42 @@ class GifPictureTest : public ::testing::Test {
 std::vector<uint8_t> Pixel(const Bitmap& b, int x, int y) {
   const auto at = b.rgba.begin() + (y * b.width + x) * 4;
   return {at, at + 4};
+}
+
+// However little the file, a picture costs its bitmap and little more: a header that promises
+// more pixels than the loader takes, or more bytes than are left, is refused before decoding.
+TEST_F(GifPictureTest, APictureCostsItsBitmapAndAHeaderPromisingMoreIsRefusedFirst) {
+  const auto write_solid = [&](const std::string& name, int side) {
+    TestGif gif{.width = side,
+                .height = side,
+                .pixels = std::vector<uint8_t>(static_cast<std::size_t>(side) * side, 1)};
+    return Write(name, GifBytes(gif));
+  };
+  const std::string huge = write_solid("huge.gif", 4096);
+  const std::string largest = write_solid("largest.gif", 2048);
+  ASSERT_LT(fs::file_size(huge), std::uintmax_t{64} << 10) << "a small file";
+  constexpr std::size_t kBitmap = std::size_t{2048} * 2048 * 4;
+
+  ResetPeakMemory();
+  const std::size_t before = ResidentMemory();
+  try {
+    LoadGifPicture(huge);
+    ADD_FAILURE() << "a 4096 x 4096 picture was taken";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), err::kInvalidPicture) << e.description();
+  }
+  try {
+    LoadGifPicture(largest, kBitmap - 1);
+    ADD_FAILURE() << "a picture larger than the room left was taken";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), err::kOutOfMemory) << e.description();
+  }
+  EXPECT_LT(PeakMemory(), before + (std::size_t{1} << 20)) << "refused before decoding";
+  const BitmapHandle picture = LoadGifPicture(largest, kBitmap);
+  EXPECT_EQ(picture->width, 2048);
+  EXPECT_EQ(Pixel(*picture, 2047, 2047), (std::vector<uint8_t>{255, 255, 255, 255}));
+  EXPECT_LT(PeakMemory(), before + kBitmap + (std::size_t{2} << 20))
+      << "peak " << ((PeakMemory() - before) >> 20) << " MiB for a 16 MiB bitmap";
 }
 
 TEST_F(GifPictureTest, DecodesColoursTransparencyPlacementAndInterlace) {
@@ -80,6 +117,7 @@ TEST_F(GifPictureTest, RefusesHostileFilesCleanly) {
       {"zero size", patched(6, {0, 0, 0, 0})},
       {"huge screen", patched(6, {0xFF, 0xFF, 0xFF, 0xFF})},
       {"just over the cap", patched(6, {0x01, 0x10, 0x04, 0x00})},
+      {"more pixels than the cap", patched(6, {0x01, 0x08, 0x00, 0x08})},
       {"truncated data", good.substr(0, good.size() - 6)},
       {"no picture", good.substr(0, 13 + 6) + ";"},
       {"unknown record", good.substr(0, 13 + 6) + "X"},

@@ -47,6 +47,10 @@ void PictureSlots::SetPicture(int32_t index, BitmapHandle picture) {
   slot->second = std::move(picture);
 }
 
+std::size_t PictureSlots::Room(int32_t index) const {
+  return budget_bytes_ - (bytes_ - SizeOf(Picture(index)));
+}
+
 BitmapHandle PictureSlots::Picture(int32_t index) const {
   const auto slot = slots_.find(index);
   if (slot == slots_.end()) Missing(index);

@@ -32,6 +32,9 @@ class PictureSlots {
   // beyond their budget (the slot keeps its picture).
   void SetPicture(int32_t index, BitmapHandle picture);
   std::size_t bytes() const { return bytes_; }
+  // The bytes a picture set into slot `index` may take within the budget. Throws Error 340 when
+  // the slot does not exist.
+  std::size_t Room(int32_t index) const;
   BitmapHandle Picture(int32_t index) const;
 
  private:

@@ -28,6 +28,8 @@ TEST(PictureSlots, DecodedPicturesStayWithinTheBudget) {
   }
   EXPECT_EQ(slots.Picture(4), nullptr) << "the slot keeps what it had";
   EXPECT_EQ(slots.bytes(), 1200u);
+  EXPECT_EQ(slots.Room(4), 0u) << "what a loader may decode for the slot";
+  EXPECT_EQ(slots.Room(2), 400u) << "a slot's own picture makes room when replaced";
 
   slots.SetPicture(2, Picture(5, 5));  // replacing counts only the new picture
   slots.SetPicture(4, Picture(7, 7));
