@@ -14,8 +14,7 @@ namespace moviletta {
 namespace {
 
 constexpr const char* kSource = "Moviletta.CaptureEngine";
-constexpr int32_t kPreviewFps = 15;          // when no frame rate is set
-constexpr std::size_t kPreparedKept = 1024;  // overlays kept prepared
+constexpr int32_t kPreviewFps = 15;  // when no frame rate is set
 
 }  // namespace
 
@@ -267,13 +266,30 @@ void FfmpegCaptureDevice::OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t 
   // An animated skin lays the same frames again and again: each is prepared once.
   std::shared_ptr<const PreparedOverlay> prepared;
   if (bitmap) {
-    const auto key = std::tuple(bitmap.get(), x, y, transparent);
+    int32_t width = 0, height = 0;
+    {
+      MutexLock lock(mutex_);
+      width = width_, height = height_;
+    }
+    const auto key = std::tuple(bitmap.get(), x, y, transparent, width, height);
     if (const auto found = prepared_.find(key); found != prepared_.end()) {
       prepared = found->second;
     } else {
-      if (prepared_.size() >= kPreparedKept) prepared_.clear();
-      prepared = std::make_shared<const PreparedOverlay>(std::move(bitmap), x, y, transparent);
-      prepared_.emplace(key, prepared);
+      std::erase_if(prepared_, [this](const auto& entry) {
+        const bool unheld = entry.second->bitmap().use_count() == 1;
+        if (unheld) prepared_bytes_ -= entry.second->bytes();
+        return unheld;
+      });
+      prepared = std::make_shared<const PreparedOverlay>(std::move(bitmap), x, y, transparent,
+                                                         width, height);
+      if (prepared_bytes_ + prepared->bytes() > options_.overlay_bytes) {
+        prepared_.clear();
+        prepared_bytes_ = 0;
+      }
+      if (prepared->bytes() <= options_.overlay_bytes) {
+        prepared_.emplace(key, prepared);
+        prepared_bytes_ += prepared->bytes();
+      }
     }
   }
   MutexLock lock(mutex_);

@@ -34,6 +34,9 @@ struct CaptureOptions {
   DeviceInput camera{"video4linux2", "/dev/video0", {}};
   DeviceInput microphone{"alsa", "default", {}};
   int sample_rate = 22050;
+  // The overlays made ready for compositing are kept, for an animated skin's frames, up to this
+  // many bytes beside their pictures.
+  std::size_t overlay_bytes = std::size_t{32} << 20;
 };
 
 // The capture engine on FFmpeg.
@@ -118,11 +121,13 @@ class FfmpegCaptureDevice : public CaptureDevice {
   std::unique_ptr<AviRecorder> recorder_ GUARDED_BY(record_mutex_);
   int64_t limit_frames_ GUARDED_BY(record_mutex_) = 0;  // 0: no limit
 
-  // Overlays prepared by OverlayBitmap, by picture and placement; host thread only. Each keeps
-  // its picture alive, so a key's address names the same picture while it is here.
-  std::map<std::tuple<const Bitmap*, int32_t, int32_t, int32_t>,
+  // Overlays prepared by OverlayBitmap, by picture, placement and frame size; host thread only.
+  // Each keeps its picture alive, so a key's address names the same picture while it is here.
+  // An overlay whose picture no one else holds (another skin has loaded) is forgotten.
+  std::map<std::tuple<const Bitmap*, int32_t, int32_t, int32_t, int32_t, int32_t>,
            std::shared_ptr<const PreparedOverlay>>
       prepared_;
+  std::size_t prepared_bytes_ = 0;
 
   std::thread engine_;
 };

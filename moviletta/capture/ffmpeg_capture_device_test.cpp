@@ -118,6 +118,29 @@ TEST_F(CaptureEngineTest, TheOverlayAndTheMirrorAreInTheRecordedPixels) {
   EXPECT_GT(PixelDistance(mirrored, 10, 20, SourcePicture(0), 10, 20), 60);
 }
 
+// An animated skin's overlays are made ready once and kept while its pictures are: once another
+// skin has loaded, the former skin's pictures are freed.
+TEST_F(CaptureEngineTest, TheOverlaysOfAFormerSkinAreForgotten) {
+  const auto skin = [](uint8_t shade) {
+    std::vector<BitmapHandle> frames;
+    for (int i = 0; i < 3; ++i)
+      frames.push_back(std::make_shared<const Bitmap>(
+          Bitmap{320, 240, std::vector<uint8_t>(320 * 240 * 4, shade)}));
+    return frames;
+  };
+  std::vector<BitmapHandle> first = skin(10);
+  for (int round = 0; round < 2; ++round)
+    for (const BitmapHandle& frame : first) engine_.OverlayBitmap(frame, 0, 0, 0);
+  const std::vector<std::weak_ptr<const Bitmap>> former(first.begin(), first.end());
+  first.clear();
+  const std::vector<BitmapHandle> second = skin(20);
+  for (const BitmapHandle& frame : second) engine_.OverlayBitmap(frame, 0, 0, 0);
+  ASSERT_EQ(Record("second.avi", 1), std::nullopt);  // frames go by with the second skin
+  for (const auto& picture : former) EXPECT_TRUE(picture.expired()) << "a former skin's picture";
+  const Bitmap shown = DecodePicture(Path("second.avi"), 3);
+  EXPECT_LT(PixelDistance(shown, 40, 20, *second.back(), 40, 20), 12) << "the last frame laid";
+}
+
 TEST_F(CaptureEngineTest, StopCaptureClosesTheFileAndTheSnapshotIsAJpeg) {
   engine_.SetTimeLimitEnabled(false);
   engine_.SetCaptureFileName(Path("stopped.avi"));

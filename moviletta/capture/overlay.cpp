@@ -5,7 +5,8 @@
 
 namespace moviletta {
 
-PreparedOverlay::PreparedOverlay(BitmapHandle bitmap, int32_t x, int32_t y, int32_t transparent)
+PreparedOverlay::PreparedOverlay(BitmapHandle bitmap, int32_t x, int32_t y, int32_t transparent,
+                                 int width, int height)
     : bitmap_(std::move(bitmap)), x_(x), y_(y) {
   const uint8_t key[3] = {static_cast<uint8_t>(transparent & 0xFF),
                           static_cast<uint8_t>((transparent >> 8) & 0xFF),
@@ -13,18 +14,24 @@ PreparedOverlay::PreparedOverlay(BitmapHandle bitmap, int32_t x, int32_t y, int3
   const auto shows = [&](const uint8_t* p) {
     return p[3] != 0 && !(p[0] == key[0] && p[1] == key[1] && p[2] == key[2]);
   };
-  for (int32_t row = 0; row < bitmap_->height; ++row) {
-    const uint8_t* pixels = &bitmap_->rgba[static_cast<std::size_t>(row) * bitmap_->width * 4];
-    for (int32_t col = 0; col < bitmap_->width;) {
+  const int64_t first_row = std::max<int64_t>(0, -int64_t{y});
+  const int64_t last_row = std::min<int64_t>(bitmap_->height, int64_t{height} - y);
+  const int64_t first_col = std::max<int64_t>(0, -int64_t{x});
+  const int64_t last_col = std::min<int64_t>(bitmap_->width, int64_t{width} - x);
+  for (int64_t row = first_row; row < last_row; ++row) {
+    const uint8_t* pixels = &bitmap_->rgba[static_cast<std::size_t>(row * bitmap_->width * 4)];
+    for (int64_t col = first_col; col < last_col;) {
       if (!shows(pixels + col * 4)) {
         ++col;
         continue;
       }
-      const int32_t begin = col;
-      while (col < bitmap_->width && shows(pixels + col * 4)) ++col;
-      spans_.push_back({row, begin, col});
+      const int64_t begin = col;
+      while (col < last_col && shows(pixels + col * 4)) ++col;
+      spans_.push_back(
+          {static_cast<int32_t>(row), static_cast<int32_t>(begin), static_cast<int32_t>(col)});
     }
   }
+  spans_.shrink_to_fit();
 }
 
 void PreparedOverlay::Composite(uint8_t* frame, int width, int height) const {

@@ -13,14 +13,19 @@ namespace moviletta {
 class PreparedOverlay {
  public:
   // Pixels with alpha 0, or whose colour is `transparent` (0x00BBGGRR, red in the low byte),
-  // stay see-through. `bitmap` must not be null.
-  PreparedOverlay(BitmapHandle bitmap, int32_t x, int32_t y, int32_t transparent);
+  // stay see-through. Only what falls on a picture of `width` x `height` is kept, the size of the
+  // frames it is laid over. `bitmap` must not be null.
+  PreparedOverlay(BitmapHandle bitmap, int32_t x, int32_t y, int32_t transparent, int width,
+                  int height);
 
   // Lays the overlay over `frame`, an RGBA picture of `width` x `height`, clipping at its edges.
   void Composite(uint8_t* frame, int width, int height) const;
 
   // Number of spans; tells how much work a frame costs.
   std::size_t spans() const { return spans_.size(); }
+  // The memory the spans take, beside the picture's own.
+  std::size_t bytes() const { return spans_.capacity() * sizeof(Span); }
+  const BitmapHandle& bitmap() const { return bitmap_; }
 
  private:
   struct Span {
