@@ -18,6 +18,9 @@ namespace moviletta::web {
 namespace {
 
 constexpr std::size_t kServerThreads = 64;
+// Calls that may wait for the host thread at once: the other server threads stay free for the
+// message boxes' acknowledgements and the streams.
+constexpr int kWaitingCalls = 24;
 constexpr std::size_t kMaxBodyBytes = std::size_t{1} << 20;  // a call's arguments need far less
 
 using httplib::Request;
@@ -370,9 +373,17 @@ void Bridge::CallMember(const Request& req, Response& res) {
     return res.set_content(JsonText(ErrorReply(error)), "application/json");
   }
   if (!args) return void(res.status = 400);
+  struct Waiting {
+    std::atomic<int>& calls;
+    ~Waiting() { --calls; }
+  } waiting{waiting_calls_};
   const std::optional<CallOutcome> result =
-      CallOnHostThread(caller, member, kind, std::move(*args));
-  if (!result) return void(res.status = 503);
+      ++waiting_calls_ > kWaitingCalls ? std::nullopt
+                                       : CallOnHostThread(caller, member, kind, std::move(*args));
+  if (!result) {
+    res.set_header("Retry-After", "1");
+    return void(res.status = 503);
+  }
   res.set_content(JsonText(result->error ? ErrorReply(*result->error)
                                          : json{{"value", ToJsonValue(result->value)}}),
                   "application/json");

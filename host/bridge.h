@@ -185,6 +185,7 @@ class Bridge {
   std::atomic<bool> listening_ended_{false};
   std::atomic<bool> starting_up_{false};
   std::atomic<bool> stopping_{false};
+  std::atomic<int> waiting_calls_{0};  // calls in CallMember
   std::function<void()> restart_;
   PlaceOf snapshot_file_;
   PlaceOf catalogue_url_;

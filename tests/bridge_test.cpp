@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <future>
+#include <map>
 #include <thread>
 
 #include "host/bridge.h"
@@ -258,6 +259,65 @@ TEST_F(BridgeTest, APageWhoseWindowCrashedLetsAnotherDriveWithinTwoSeconds) {
          std::chrono::steady_clock::now() - closed < std::chrono::seconds(5))
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_LT(std::chrono::steady_clock::now() - closed, std::chrono::seconds(2));
+}
+
+// However many calls a page leaves waiting, the answer to a message box still finds a server
+// thread: calls beyond a bound are turned away at once with 503, and the others are answered
+// once the host thread takes them.
+TEST_F(BridgeTest, WaitingCallsAreBoundedSoAMessageBoxCanAlwaysBeAnswered) {
+  auto on_host_thread = std::make_shared<std::promise<void>>();
+  host_.queue().Post([&, on_host_thread] {
+    bridge_.StartupBegins("calls wait from here");
+    on_host_thread->set_value();
+  });
+  on_host_thread->get_future().wait();
+  // More calls than the server has threads, one after another as a page's script makes them.
+  constexpr int kCalls = 72;
+  std::atomic<int> answered{0};
+  std::vector<std::future<int>> calls;
+  for (int i = 0; i < kCalls; ++i) {
+    calls.push_back(std::async(std::launch::async, [this, &answered] {
+      httplib::Client client("127.0.0.1", port_);
+      client.set_read_timeout(30, 0);
+      const auto res =
+          client.Post("/call/ClientStatus?kind=get", PageHeaders(), "[]", "application/json");
+      ++answered;
+      return res ? res->status : -1;
+    }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  for (int before = -1; before != answered;) {  // until those turned away have their answer
+    before = answered;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+
+  std::atomic<bool> closed{false};
+  host_.queue().Post([&] {
+    host_.MessageBox("The outbox is full");
+    closed = true;
+  });
+  std::optional<json> box;
+  for (int i = 0; i < 3 && !box; ++i) {
+    for (const auto& [name, data] : Events(1))
+      if (name == "messagebox") box = data;
+    if (!box) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_TRUE(box) << "the box reaches the page";
+  httplib::Client client("127.0.0.1", port_);
+  client.set_read_timeout(2, 0);
+  const auto ack =
+      client.Post(("/ack/" + (*box)["id"].dump()).c_str(), PageHeaders(), "", "text/plain");
+  EXPECT_EQ(ack ? ack->status : -1, 204) << "the box is answered";
+
+  host_.queue().Post([&] { bridge_.StartupEnded(std::nullopt); });
+  std::map<int, int> statuses;
+  for (auto& call : calls) ++statuses[call.get()];
+  EXPECT_GT(statuses[503], 0) << "calls beyond the bound are turned away";
+  EXPECT_GT(statuses[200], 0) << "the others are answered";
+  EXPECT_EQ(statuses[200] + statuses[503], kCalls) << "every call has an answer";
+  for (int i = 0; i < 100 && !closed; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(closed);
 }
 
 TEST_F(BridgeTest, ARefusedGuardSetsTheMessageAndTellsThePage) {
