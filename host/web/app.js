@@ -56,7 +56,7 @@ function plainError(e) {
   const number = e && e.number, text = (e && e.description) || String(e);
   if (number === 0) return "The studio program is not running. Start it again; this page reconnects by itself.";
   if (number === 409) return "Another tab is using the studio.";
-  if (number === 503) return "The studio program is closing.";
+  if (number === 503) return "The studio program is busy or closing. Try again in a moment.";
   if (/^Can't Record/.test(text)) return "Recording can start once the current step has finished.";
   if (/^Can't Play/.test(text)) return "Playback can start once the current step has finished.";
   if (/^Can't Load skin/.test(text)) return "A skin can be chosen once the current step has finished.";
