@@ -376,6 +376,31 @@ TEST_F(StudioProcessTest, ATakeOverWaitsForTheMailOfASendUnderWay) {
       << "its result was heard: nothing left waiting as if the studio had stopped";
 }
 
+// A stop while a greeting's mail waits for the server's answer ends the transfer at once; the
+// greeting stays in the outbox, told as one that may not have arrived.
+TEST_F(StudioProcessTest, AStopCutsAMailInFlightShortAndKeepsItsGreeting) {
+  MailDrop slow({"--delay", "20", "--password", "secret"});
+  server_.SetSettings(
+      SettingsDocument(server_.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", slow.host()}}));
+  {
+    StudioProcess studio(server_.address(), app_dir_);
+    ASSERT_GT(studio.port, 0);
+    EXPECT_EQ(studio.Post("/claim?page=own").status, 204);
+    EXPECT_EQ(studio.Call("RecordVideo").status, 200);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(studio.Call("SendByEmail", R"(["Ann", "a@x.test", "Carl", "555", "", "Hi"])").status,
+              200);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // the server holds the mail
+    studio.Signal(SIGTERM);
+    EXPECT_TRUE(studio.EndsWithin(std::chrono::seconds(2))) << "the stop waited for the mail";
+  }
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  const std::string kept =
+      nlohmann::json::parse(studio.Call("OutboxList").body)["value"].get<std::string>();
+  EXPECT_NE(kept.find("may not have arrived"), std::string::npos) << kept;
+}
+
 // A refused request's body is never read, whoever sends it and however much it promises: the
 // whole body is sent, without reading the answer, as any web page may.
 TEST_F(StudioProcessTest, TheBodyOfARefusedRequestIsNeverRead) {

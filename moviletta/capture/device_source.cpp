@@ -1,5 +1,4 @@
 #include "moviletta/capture/device_source.h"
-#include "moviletta/common/start_thread.h"
 
 extern "C" {
 #include <libavdevice/avdevice.h>
@@ -8,6 +7,7 @@ extern "C" {
 #include <algorithm>
 #include <cstring>
 
+#include "moviletta/common/start_thread.h"
 #include "moviletta/ffmpeg/handles.h"
 
 namespace moviletta {

@@ -1,11 +1,11 @@
 #include "moviletta/capture/ffmpeg_player.h"
-#include "moviletta/common/start_thread.h"
 
 #include <algorithm>
 #include <chrono>
 #include <optional>
 #include <vector>
 
+#include "moviletta/common/start_thread.h"
 #include "moviletta/ffmpeg/handles.h"
 
 namespace moviletta {

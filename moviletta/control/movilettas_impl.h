@@ -168,8 +168,10 @@ class MovilettasImpl final : public Movilettas {
   // false when it failed.
   bool CompressAndWait(OutgoingSend& send);
   // Keeps the mail in the outbox (unless the send comes from there), fills the send's mail
-  // sender and starts the send.
+  // sender and starts the send, unless the studio stops.
   void SendFile(OutgoingSend& send, const OutboxMail& mail);
+  // Why a send's mail did not start, as the person is told.
+  const char* Unstarted() const;
   // Keeps `mail` in the outbox for `send`, naming to the user each older entry it must drop to
   // make room. A failure to keep it is reported; the send goes on.
   void KeepInOutbox(OutgoingSend& send, const OutboxMail& mail);

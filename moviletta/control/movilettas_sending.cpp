@@ -19,6 +19,8 @@ constexpr const char* kNotCompressed =
     "The greeting was not sent: the video could not be compressed.";
 constexpr const char* kNotKept = "The greeting is larger than the outbox holds and was not kept.";
 constexpr const char* kNotStarted = "The greeting was not sent: the mail could not be started.";
+constexpr const char* kStoppedFirst =
+    "The greeting was not sent: the studio stopped before its mail started.";
 
 }  // namespace
 
@@ -46,7 +48,7 @@ Variant MovilettasImpl::GenerateMessageXML(int32_t lUserID, const std::string& s
 void MovilettasImpl::RunSend(Trap& trap, const std::function<void(OutgoingSend&)>& body) {
   std::shared_ptr<OutgoingSend> send;
   const auto settle = [&] {
-    if (send && !send->mailing && sends_.contains(send->id)) DropUnsent(send->id, kNotStarted);
+    if (send && !send->mailing && sends_.contains(send->id)) DropUnsent(send->id, Unstarted());
   };
   bool completed = false;
   try {
@@ -96,7 +98,7 @@ void MovilettasImpl::SendGreeting(int32_t lUserID, const std::string& sSenderNam
       return;
     }
     SendFile(send, {kGreetingLabel, sRecipList, body, RouteNow(), attachments, sMsg});
-    if (!send.mailing) DropUnsent(send.id, kNotStarted);
+    if (!send.mailing) DropUnsent(send.id, Unstarted());
     SetStatus(STATUS_STOPPED);
     StopVideo();
   });
@@ -133,7 +135,7 @@ void MovilettasImpl::SendByEmail(const std::string& SenderName, const std::strin
     const std::string recipients =
         RecipName + " (" + MobilePhone + ")" + (EmailList.empty() ? "" : ", " + EmailList);
     SendFile(send, {MobileLabel(MobilePhone), recipients, body, RouteNow(), attachments, Msg});
-    if (!send.mailing) DropUnsent(send.id, kNotStarted);
+    if (!send.mailing) DropUnsent(send.id, Unstarted());
     SetStatus(STATUS_STOPPED);
   });
 }
@@ -200,8 +202,13 @@ void MovilettasImpl::NotSent(uint64_t id, const std::string& why) {
   SetStatus(STATUS_STOPPED);
 }
 
+const char* MovilettasImpl::Unstarted() const {
+  return host_.StopRequested() ? kStoppedFirst : kNotStarted;
+}
+
 void MovilettasImpl::SendFile(OutgoingSend& send, const OutboxMail& mail) {
   if (send.outbox_entry.empty()) KeepInOutbox(send, mail);
+  if (host_.StopRequested()) return;  // the studio stops: no mail starts now
   Trap trap(reporter_, "SendFile");
   trap.Run([&] {
     MailSender& sender = *send.sender;

@@ -352,6 +352,26 @@ TEST_F(SmallOutboxTest, AGreetingLargerThanTheOutboxDropsNoneAndSaysItWasNotKept
   EXPECT_EQ(list[0]["id"], kept);
 }
 
+// A stop in the pause between the compression and the mail starts no mail: the greeting is
+// kept in the outbox, and the person is told why it was not sent.
+TEST_F(SendingTest, AStopBeforeTheMailStartsSendsNothingAndKeepsTheGreeting) {
+  FinishCompressionWith();
+  const auto compressed = [this] {
+    const std::vector<std::string>& texts = harness.progress->texts;
+    return std::find(texts.begin(), texts.end(), "Proccesing...  50%") != texts.end() &&
+           harness.progress->text().empty();
+  };
+  harness.WhenReady(compressed, [this] { harness.host.RequestStop(); });
+  SendGreeting();
+  EXPECT_THAT(SenderCalls(), ::testing::Not(Contains("Send")));
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_NE(boxes[0].find("stopped"), std::string::npos) << boxes[0];
+  const auto kept = nlohmann::json::parse(harness.control().OutboxList());
+  ASSERT_EQ(kept.size(), 1u) << "the greeting is kept";
+  EXPECT_EQ(kept[0]["explanation"], boxes[0]);
+  EXPECT_EQ(harness.control().ClientStatus(), STATUS_STOPPED);
+}
+
 TEST_F(SendingTest, AMailThatCannotBeStartedIsNotLostSilently) {
   harness.mail->fail_on = "Send";
   FinishCompressionWith();

@@ -1,5 +1,4 @@
 #include "moviletta/dispatch/curl_mail_sender.h"
-#include "moviletta/common/start_thread.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "moviletta/common/error.h"
+#include "moviletta/common/start_thread.h"
 #include "moviletta/curl/handles.h"
 
 namespace moviletta {
@@ -87,6 +87,7 @@ std::string MessageIdHeader() {
 
 struct Transfer {
   const std::atomic<bool>* cancel;
+  curl::Line* line;
   std::function<void(int32_t)> progress;
   int32_t last = -1;
   std::string last_reply;  // the server's last line, for the explanation
@@ -193,6 +194,7 @@ std::string Perform(const Mail& mail, const SmtpOptions& options, Transfer& tran
   set(CURLOPT_URL, url.c_str());
   set(CURLOPT_PROTOCOLS_STR, "smtp");
   set(CURLOPT_NOSIGNAL, 1L);
+  if (!transfer.line->Use(h)) throw Refused{"The mail cannot be prepared."};
   const bool must_encrypt =
       !mail.password.empty() && !(options.trust_loopback && IsLoopback(mail.host));
   set(CURLOPT_USE_SSL, static_cast<long>(must_encrypt ? CURLUSESSL_ALL : CURLUSESSL_TRY));
@@ -240,8 +242,7 @@ CurlMailSender::CurlMailSender(SmtpOptions options) : options_(options) {
 }
 
 CurlMailSender::~CurlMailSender() {
-  cancel_ = true;
-  if (worker_.joinable()) worker_.join();
+  Cut();
 }
 
 void CurlMailSender::OnProgress(std::function<void(int32_t)> progress) {
@@ -262,6 +263,14 @@ void CurlMailSender::Send() {
 }
 
 void CurlMailSender::Disconnect() {
+  Cut();
+  cancel_ = false;
+  line_.Reset();
+}
+
+void CurlMailSender::Cut() {
+  cancel_ = true;
+  line_.Cut();
   if (worker_.joinable()) worker_.join();
 }
 
@@ -297,7 +306,7 @@ std::string CurlMailSender::SubjectFor(const std::string& label) {
 }
 
 void CurlMailSender::Run() {
-  Transfer transfer{&cancel_, progress_.Get(), -1, {}, {}};
+  Transfer transfer{&cancel_, &line_, progress_.Get(), -1, {}, {}};
   const Mail mail{host_, from_, password_, to_, label_, body_, attachments_, delimiter_};
   std::string explanation;
   try {

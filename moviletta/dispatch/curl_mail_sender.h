@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "moviletta/common/shared_callback.h"
+#include "moviletta/curl/line.h"
 #include "moviletta/dispatch/mail_sender.h"
 
 namespace moviletta {
@@ -28,8 +29,9 @@ struct SmtpOptions {
 // refused with SendFailed.
 //
 // Threads: see MailSender. The send runs on the sender's own thread; Disconnect and the
-// destructor join it (the destructor cancels a send in progress first). Whatever fails on that
-// thread, a listener that throws included, ends the send with SendFailed.
+// destructor cut a send in progress short (its connection is shut down at once, whatever it
+// waits for) and join it. Whatever fails on that thread, a listener that throws included, ends
+// the send with SendFailed.
 class CurlMailSender : public MailSender {
  public:
   explicit CurlMailSender(SmtpOptions options = {});
@@ -58,6 +60,8 @@ class CurlMailSender : public MailSender {
 
  private:
   void Run();
+  // Ends the running send: no result is told, and its connection is shut down.
+  void Cut();
 
   const SmtpOptions options_;
   std::string delimiter_ = ";";
@@ -73,6 +77,7 @@ class CurlMailSender : public MailSender {
   SharedCallback<void(std::string)> failed_;
   SharedCallback<void()> succesful_;
   std::atomic<bool> cancel_{false};
+  curl::Line line_;  // the running send's connection, which Disconnect cuts
   std::thread worker_;
 };
 

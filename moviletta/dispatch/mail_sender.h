@@ -38,6 +38,8 @@ class MailSender {
   virtual void Send() = 0;
 
   // The two operations that end a send: close the connection, then free what the send held.
+  // Disconnect during a send ends it without a result (nothing is told) and returns once its
+  // thread has.
   virtual void Disconnect() = 0;
   virtual void Reset() = 0;
 };

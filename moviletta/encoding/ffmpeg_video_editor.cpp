@@ -1,5 +1,4 @@
 #include "moviletta/encoding/ffmpeg_video_editor.h"
-#include "moviletta/common/start_thread.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -9,6 +8,7 @@
 #include "moviletta/common/constants.h"
 #include "moviletta/common/file_identity.h"
 #include "moviletta/common/file_write.h"
+#include "moviletta/common/start_thread.h"
 #include "moviletta/ffmpeg/handles.h"
 
 namespace moviletta {

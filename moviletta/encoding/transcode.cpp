@@ -1,5 +1,4 @@
 #include "moviletta/encoding/transcode.h"
-#include "moviletta/common/start_thread.h"
 
 extern "C" {
 #include <libavutil/audio_fifo.h>
@@ -17,6 +16,7 @@ extern "C" {
 
 #include "moviletta/common/constants.h"
 #include "moviletta/common/file_write.h"
+#include "moviletta/common/start_thread.h"
 #include "moviletta/encoding/channel.h"
 #include "moviletta/encoding/video_editor.h"
 #include "moviletta/ffmpeg/encoder.h"
