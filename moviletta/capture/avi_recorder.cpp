@@ -1,5 +1,9 @@
 #include "moviletta/capture/avi_recorder.h"
 
+#include <sys/resource.h>
+#include <sys/statvfs.h>
+
+#include <algorithm>
 #include <cstring>
 
 #include "moviletta/ffmpeg/encoder.h"
@@ -9,6 +13,23 @@ namespace {
 
 constexpr const char* kSource = "Moviletta.AviRecorder";
 constexpr int kJpegQuantiser = 4;  // 2 (best) .. 31; 4 keeps skins crisp at a modest size
+// What finishing the file may take beyond the index: the encoders' last packets, the headers
+// written again, the buffer's slack.
+constexpr int64_t kFinishBytes = 16 << 10;
+constexpr int64_t kIndexBytesPerFrame = 32;  // a video and a sound chunk, 16 bytes each
+
+// The bytes the file at `path`, now `size` long, may still grow by: the free space of its disk
+// and the process's file size limit, whichever is less.
+int64_t RoomToGrow(const std::string& path, int64_t size) {
+  int64_t room = INT64_MAX;
+  struct statvfs disk {};
+  if (statvfs(path.c_str(), &disk) == 0)
+    room = static_cast<int64_t>(disk.f_bavail) * static_cast<int64_t>(disk.f_frsize);
+  rlimit limit{};
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+    room = std::min(room, static_cast<int64_t>(limit.rlim_cur) - size);
+  return room;
+}
 
 }  // namespace
 
@@ -26,6 +47,8 @@ struct AviRecorder::Impl {
   int height = 0;
   int64_t frames = 0;
   int64_t samples = 0;
+  int64_t largest_frame = 0;  // the most bytes one Write has added
+  std::string path;
   bool finished = false;
 
   // Sends `frame` (null to flush) and writes every packet the encoder gives back.
@@ -39,6 +62,7 @@ AviRecorder::AviRecorder(const std::string& path, int width, int height, int fps
   ffmpeg::QuietLogs();
   Impl& r = *impl_;
   r.width = width, r.height = height;
+  r.path = path;
   AVFormatContext* raw = nullptr;
   ffmpeg::Check(avformat_alloc_output_context2(&raw, nullptr, "avi", path.c_str()),
                 "cannot create " + path, kSource);
@@ -88,6 +112,10 @@ AviRecorder::~AviRecorder() {
 
 void AviRecorder::Write(const uint8_t* rgba, const int16_t* samples, int count) {
   Impl& r = *impl_;
+  const int64_t before = avio_tell(r.output->pb);
+  const int64_t needed = 2 * r.largest_frame + (r.frames + 2) * kIndexBytesPerFrame + kFinishBytes;
+  if (RoomToGrow(r.path, before) < needed)
+    throw Error(err::kDiskFull, "The disk is full: the recording ends here.", kSource);
   ffmpeg::Check(av_frame_make_writable(r.picture.get()), "cannot allocate a frame", kSource);
   const int stride = r.width * 4;
   sws_scale(r.scale.get(), &rgba, &stride, 0, r.height, r.picture->data, r.picture->linesize);
@@ -95,17 +123,19 @@ void AviRecorder::Write(const uint8_t* rgba, const int16_t* samples, int count) 
   r.picture->quality = r.video->global_quality;
   r.Encode(r.video.get(), r.video_stream, r.picture.get());
 
-  if (count <= 0) return;
-  av_frame_unref(r.sound.get());
-  r.sound->format = AV_SAMPLE_FMT_S16;
-  r.sound->sample_rate = r.audio->sample_rate;
-  r.sound->nb_samples = count;
-  av_channel_layout_copy(&r.sound->ch_layout, &r.audio->ch_layout);
-  ffmpeg::Check(av_frame_get_buffer(r.sound.get(), 0), "cannot allocate sound", kSource);
-  std::memcpy(r.sound->data[0], samples, static_cast<std::size_t>(count) * sizeof(int16_t));
-  r.sound->pts = r.samples;
-  r.samples += count;
-  r.Encode(r.audio.get(), r.audio_stream, r.sound.get());
+  if (count > 0) {
+    av_frame_unref(r.sound.get());
+    r.sound->format = AV_SAMPLE_FMT_S16;
+    r.sound->sample_rate = r.audio->sample_rate;
+    r.sound->nb_samples = count;
+    av_channel_layout_copy(&r.sound->ch_layout, &r.audio->ch_layout);
+    ffmpeg::Check(av_frame_get_buffer(r.sound.get(), 0), "cannot allocate sound", kSource);
+    std::memcpy(r.sound->data[0], samples, static_cast<std::size_t>(count) * sizeof(int16_t));
+    r.sound->pts = r.samples;
+    r.samples += count;
+    r.Encode(r.audio.get(), r.audio_stream, r.sound.get());
+  }
+  r.largest_frame = std::max(r.largest_frame, avio_tell(r.output->pb) - before);
 }
 
 void AviRecorder::Finish() {

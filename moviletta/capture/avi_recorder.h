@@ -20,6 +20,9 @@ class AviRecorder {
 
   // Appends one RGBA frame and the `count` samples of sound that go with it. Throws Error when
   // writing fails; the file then holds what was written before and Finish can still close it.
+  // Before the disk or the process's file size limit is full, refuses the frame (Error 61, "The
+  // disk is full") while there is still room to finish the file whole: its last frame complete,
+  // its index written.
   void Write(const uint8_t* rgba, const int16_t* samples, int count);
   // Flushes the encoders and writes the index. Throws Error when that fails. Idempotent.
   void Finish();

@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <future>
 
@@ -12,6 +13,7 @@
 #include "moviletta/capture/ffmpeg_player.h"
 #include "moviletta/capture/synthetic_source.h"
 #include "moviletta/common/constants.h"
+#include "tests/fixtures/gif_files.h"
 #include "tests/fixtures/media_probe.h"
 
 namespace moviletta::testing {
@@ -163,22 +165,33 @@ TEST_F(CaptureEngineTest, StopCaptureClosesTheFileAndTheSnapshotIsAJpeg) {
   EXPECT_THROW(engine_.SavePictureAsJpeg(frame, Path("missing/snap.jpg"), 90), Error);
 }
 
-TEST_F(CaptureEngineTest, AWriteFailureEndsTheCaptureWithAPlayableFile) {
+// A recording that fills the disk ends with a plain explanation and a whole file: its last
+// frame complete and its index written, as the RIFF header's size and the index tell.
+TEST_F(CaptureEngineTest, AFullDiskEndsTheCaptureWithAWholePlayableFile) {
   // A file size limit stands in for a full disk: writes past it fail with EFBIG.
   std::signal(SIGXFSZ, SIG_IGN);
   rlimit limit{};
   getrlimit(RLIMIT_FSIZE, &limit);
   const rlimit original = limit;
-  limit.rlim_cur = 150 * 1024;
+  limit.rlim_cur = 300 * 1024;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
   const auto started = std::chrono::steady_clock::now();
   const std::optional<Error> failure = Record("full.avi", 30);
   setrlimit(RLIMIT_FSIZE, &original);
   ASSERT_TRUE(failure) << "the end must carry the write failure";
+  EXPECT_EQ(failure->number(), err::kDiskFull) << failure->description();
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20))
       << "the failure ends the capture long before its limit";
   EXPECT_FALSE(engine_.IsCapturing());
-  EXPECT_GT(Probe(Path("full.avi")).video_frames, 3) << "what was written stays playable";
+  const std::string file = ReadFile(Path("full.avi"));
+  ASSERT_GT(file.size(), 12u);
+  uint32_t riff_size = 0;
+  std::memcpy(&riff_size, file.data() + 4, 4);
+  EXPECT_EQ(riff_size + 8u, file.size()) << "the RIFF header tells the whole file";
+  EXPECT_NE(file.find("idx1"), std::string::npos) << "the index is written";
+  const int frames = Probe(Path("full.avi")).video_frames;
+  EXPECT_GT(frames, 3) << "what was written stays playable";
+  EXPECT_EQ(DecodePicture(Path("full.avi"), frames - 1).width, 320) << "the last frame whole";
 }
 
 TEST_F(CaptureEngineTest, DestroyingAnEngineWhileItRecordsClosesTheFile) {

@@ -20,6 +20,7 @@ inline constexpr int32_t kTypeMismatch = 13;
 inline constexpr int32_t kInternal = 51;
 inline constexpr int32_t kFileNotFound = 53;
 inline constexpr int32_t kFileAlreadyExists = 58;
+inline constexpr int32_t kDiskFull = 61;
 inline constexpr int32_t kPermissionDenied = 70;
 inline constexpr int32_t kPathFileAccess = 75;
 inline constexpr int32_t kPathNotFound = 76;
