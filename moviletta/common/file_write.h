@@ -13,14 +13,17 @@ std::filesystem::path PartialPath(const std::filesystem::path& target);
 // Replaces the file at `path` with `bytes` as a whole or not at all: they are written under
 // PartialPath and renamed over it; with `sync_to_disk` they are on the disk before the rename, and
 // the rename too before it returns, so that a power loss also leaves one or the other. Throws
-// Error 75 naming the file and carrying the system's error number, from `source`, when that
-// fails, leaving the former file as it was and no partial one. With `owner_only` the file is
-// created readable and writable by its owner alone (0600), never wider for a moment.
+// Error 75 "cannot write <path>", carrying the system's error number, from `source`, when that
+// fails before the rename, leaving the former file as it was and no partial one; once renamed,
+// the new file is in place, and a folder that cannot be synced then throws Error 75 "<path> is
+// written, but ...". With `owner_only` the file is created readable and writable by its owner
+// alone (0600), never wider for a moment.
 void WriteFileWhole(const std::string& path, std::string_view bytes, const char* source,
                     bool sync_to_disk = false, bool owner_only = false);
 
 // Makes the folder `folder` for its owner alone (0700), its missing parents as the umask says,
-// unless it exists. Throws Error 75 naming the folder, from `source`, when it cannot.
+// unless it exists. Throws Error 75 naming the folder, from `source`, when it cannot (a file of
+// that name included).
 void MakeOwnFolder(const std::filesystem::path& folder, const char* source);
 
 // Waits until the file or folder at `path` (a folder: its list of names) is on the disk. Throws

@@ -13,6 +13,7 @@
 #include "tests/fixtures/media_probe.h"
 #include "tests/fixtures/recordings.h"
 #include "tests/fixtures/thread_limit.h"
+#include "tests/fixtures/unprivileged.h"
 
 namespace moviletta::testing {
 namespace {
@@ -89,7 +90,7 @@ class VideoEditorTest : public ::testing::Test {
   }
   // In a process of its own: jobs on a machine out of threads, then with threads again.
   [[noreturn]] void CompressOutOfThreads() {
-    GiveToTheThreadLimitedUser(folder_.string());
+    GiveToTheUnprivilegedUser(folder_.string());
     AllowMoreThreads(0);
     CompressAhead(Path("take.avi"), kOutputFormatMpeg, 15);
     EXPECT_EQ(editor_.AheadState(), FfmpegVideoEditor::Ahead::kNone) << "nothing waits";

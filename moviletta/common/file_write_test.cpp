@@ -1,0 +1,66 @@
+#include "moviletta/common/file_write.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "moviletta/common/error.h"
+#include "tests/fixtures/gif_files.h"
+#include "tests/fixtures/unprivileged.h"
+
+namespace moviletta::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileWriteTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::create_directories(folder_); }
+  void TearDown() override {
+    fs::permissions(folder_, fs::perms::owner_all);
+    fs::remove_all(folder_);
+  }
+  // In a process of its own: a folder whose names cannot be read (mode 0300) takes a new file
+  // and its rename, but cannot be synced to the disk afterwards.
+  [[noreturn]] void WriteIntoAnUnsyncableFolder() {
+    const std::string file = (folder_ / "entry.json").string();
+    GiveToTheUnprivilegedUser(folder_.string());
+    BecomeUnprivileged();
+    WriteFileWhole(file, "former", "test");
+    fs::permissions(folder_, fs::perms::owner_write | fs::perms::owner_exec);
+    try {
+      WriteFileWhole(file, "new", "test", /*sync_to_disk=*/true);
+      ADD_FAILURE() << "an unsynced folder was not told";
+    } catch (const Error& e) {
+      EXPECT_NE(e.description().find("is written"), std::string::npos) << e.description();
+      EXPECT_NE(e.os_error(), 0);
+    }
+    fs::permissions(folder_, fs::perms::owner_all);
+    EXPECT_EQ(ReadFile(file), "new") << "the rename was done";
+    std::exit(HasFailure() ? 1 : 0);
+  }
+
+  fs::path folder_ = fs::temp_directory_path() / ("moviletta-write-" + std::to_string(getpid()));
+};
+
+// Once the new file has taken the old one's name, the write has happened: a folder that then
+// cannot be synced is told as that, never as a write that left the former file.
+TEST_F(FileWriteTest, AFolderSyncThatFailsAfterTheRenameSaysTheFileIsWritten) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(WriteIntoAnUnsyncableFolder(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(FileWriteTest, AnOwnFolderWhoseNameAFileHoldsIsRefused) {
+  const fs::path taken = folder_ / "sites";
+  WriteFile(taken.string(), "a file");
+  EXPECT_THROW(MakeOwnFolder(taken, "test"), Error);
+  MakeOwnFolder(folder_ / "own", "test");
+  struct stat made {};
+  ASSERT_EQ(stat((folder_ / "own").c_str(), &made), 0);
+  EXPECT_EQ(made.st_mode & 0777, 0700u);
+}
+
+}  // namespace
+}  // namespace moviletta::testing
