@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "moviletta/common/file_system.h"
+
 namespace moviletta {
 
 // The hidden name beside `target` under which its new content is written before it is renamed
@@ -19,7 +21,8 @@ std::filesystem::path PartialPath(const std::filesystem::path& target);
 // written, but ...". With `owner_only` the file is created readable and writable by its owner
 // alone (0600), never wider for a moment.
 void WriteFileWhole(const std::string& path, std::string_view bytes, const char* source,
-                    bool sync_to_disk = false, bool owner_only = false);
+                    bool sync_to_disk = false, bool owner_only = false,
+                    FileSystem& files = LocalFileSystem());
 
 // Makes the folder `folder` for its owner alone (0700), its missing parents as the umask says,
 // unless it exists. Throws Error 75 naming the folder, from `source`, when it cannot (a file of
@@ -28,6 +31,6 @@ void MakeOwnFolder(const std::filesystem::path& folder, const char* source);
 
 // Waits until the file or folder at `path` (a folder: its list of names) is on the disk. Throws
 // Error 75 when that fails.
-void SyncToDisk(const std::filesystem::path& path);
+void SyncToDisk(const std::filesystem::path& path, FileSystem& files = LocalFileSystem());
 
 }  // namespace moviletta

@@ -8,6 +8,7 @@
 
 #include "moviletta/common/error.h"
 #include "tests/fixtures/gif_files.h"
+#include "tests/fixtures/power_loss_file_system.h"
 #include "tests/fixtures/unprivileged.h"
 
 namespace moviletta::testing {
@@ -50,6 +51,30 @@ class FileWriteTest : public ::testing::Test {
 TEST_F(FileWriteTest, AFolderSyncThatFailsAfterTheRenameSaysTheFileIsWritten) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(WriteIntoAnUnsyncableFolder(), ::testing::ExitedWithCode(0), "");
+}
+
+// A power loss at any point of a synced write leaves the former content or the new one, never an
+// empty or missing file; once the write has returned, the new one.
+TEST_F(FileWriteTest, APowerLossAtAnyPointLeavesTheFormerFileOrTheNewOne) {
+  const std::string file = (folder_ / "allowed-sites.json").string();
+  for (int calls = 0;; ++calls) {
+    WriteFileWhole(file, "former", "test", /*sync_to_disk=*/true);
+    PowerLossFileSystem disk(folder_ / "attic");
+    disk.FailAfter(calls);
+    bool written = false;
+    try {
+      WriteFileWhole(file, "new", "test", /*sync_to_disk=*/true, false, disk);
+      written = true;
+    } catch (const Error&) {
+    }
+    disk.PowerLoss();
+    const std::string left = ReadFile(file);
+    EXPECT_TRUE(left == "former" || left == "new") << "after " << calls << " calls: " << left;
+    if (written) {
+      EXPECT_EQ(left, "new") << "written, said the write after " << calls << " calls";
+      break;
+    }
+  }
 }
 
 TEST_F(FileWriteTest, AnOwnFolderWhoseNameAFileHoldsIsRefused) {

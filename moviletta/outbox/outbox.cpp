@@ -23,6 +23,11 @@ constexpr const char* kEntryFile = "entry.json";
   throw Error(err::kPathFileAccess, what, kSource, ec.value());
 }
 
+// Throws Error 75 `what` when a file-system call failed with `os_error`.
+void Check(int os_error, const std::string& what) {
+  if (os_error != 0) throw Error(err::kPathFileAccess, what, kSource, os_error);
+}
+
 json ToJson(const OutboxEntry& entry) {
   json files = json::array();
   for (const std::string& file : entry.mail.files) files.push_back(fs::path(file).filename());
@@ -71,8 +76,17 @@ std::optional<OutboxEntry> FromJson(const std::string& text, const fs::path& fol
 
 }  // namespace
 
-Outbox::Outbox(std::string folder, OutboxLimits limits)
-    : folder_(std::move(folder)), limits_(limits) {}
+Outbox::Outbox(std::string folder, OutboxLimits limits, FileSystem& files)
+    : folder_(std::move(folder)), files_(files), limits_(limits) {}
+
+void Outbox::MakeFolder() const {
+  std::error_code ec;
+  if (fs::is_directory(folder_, ec)) return;
+  const fs::path parent = fs::path(folder_).parent_path();
+  fs::create_directories(parent, ec);
+  Check(files_.CreateFolder(folder_, 0700), "cannot create " + folder_);
+  Check(files_.Sync(parent), "cannot create " + folder_);
+}
 
 uint64_t Outbox::SizeOf(const OutboxMail& mail) {
   uint64_t bytes = 0;
@@ -103,7 +117,7 @@ std::pair<std::size_t, uint64_t> Outbox::Tally(const std::string& folder) {
 void Outbox::Load(const std::string& interrupted) {
   entries_.clear();
   std::error_code ec;
-  fs::create_directories(folder_, ec);
+  MakeFolder();
   for (const fs::directory_entry& item : fs::directory_iterator(folder_, ec)) {
     const std::string name = item.path().filename().string();
     if (name.starts_with(".")) {  // half written or half removed
@@ -159,31 +173,32 @@ std::string Outbox::Add(const OutboxMail& mail) {
   entry.when = std::chrono::duration_cast<std::chrono::seconds>(
                    std::chrono::system_clock::now().time_since_epoch())
                    .count();
+  MakeFolder();
   std::error_code ec;
-  fs::create_directories(folder_, ec);
   do {
     entry.id = std::to_string(entry.when) + "-" + std::to_string(++next_);
   } while (fs::exists(fs::path(folder_) / entry.id, ec));
   const fs::path staging = fs::path(folder_) / ("." + entry.id);
   fs::remove_all(staging, ec);
-  if (!fs::create_directories(staging, ec)) Fail("cannot create " + staging.string(), ec);
+  Check(files_.CreateFolder(staging, 0700), "cannot create " + staging.string());
   try {
     entry.mail = mail;
     entry.mail.files.clear();
     for (const std::string& file : mail.files) {
       const fs::path kept = staging / fs::path(file).filename();
-      fs::create_hard_link(file, kept, ec);
-      if (ec && !fs::copy_file(file, kept, ec)) Fail("cannot keep " + file, ec);
-      SyncToDisk(kept);
+      if (files_.Link(file, kept) != 0 && !fs::copy_file(file, kept, ec))
+        Fail("cannot keep " + file, ec);
+      Check(files_.Sync(kept), "cannot keep " + file);
       entry.mail.files.push_back((fs::path(folder_) / entry.id / kept.filename()).string());
     }
     entry.sending = true;
     entry.bytes = SizeOf(mail);
-    WriteFileWhole((staging / kEntryFile).string(), ToJson(entry).dump(), kSource, true);
-    SyncToDisk(staging);
-    fs::rename(staging, fs::path(folder_) / entry.id, ec);
-    if (ec) Fail("cannot keep the greeting in " + folder_, ec);
-    SyncToDisk(folder_);
+    // Syncs the staging folder too, with the names of the files linked into it.
+    WriteFileWhole((staging / kEntryFile).string(), ToJson(entry).dump(), kSource, true, true,
+                   files_);
+    Check(files_.Rename(staging, fs::path(folder_) / entry.id),
+          "cannot keep the greeting in " + folder_);
+    Check(files_.Sync(folder_), "cannot keep the greeting in " + folder_);
   } catch (...) {
     fs::remove_all(staging, ec);
     throw;
@@ -194,7 +209,7 @@ std::string Outbox::Add(const OutboxMail& mail) {
 
 void Outbox::Save(const OutboxEntry& entry) const {
   WriteFileWhole((fs::path(folder_) / entry.id / kEntryFile).string(), ToJson(entry).dump(),
-                 kSource, true);
+                 kSource, true, true, files_);
 }
 
 void Outbox::MarkSending(const std::string& id) {
@@ -216,10 +231,9 @@ bool Outbox::Discard(const std::string& id) {
   const auto found = std::ranges::find(entries_, id, &OutboxEntry::id);
   if (found == entries_.end()) return false;
   const fs::path hidden = fs::path(folder_) / (".gone-" + id);
+  Check(files_.Rename(fs::path(folder_) / id, hidden), "cannot remove " + id + " from " + folder_);
+  Check(files_.Sync(folder_), "cannot remove " + id + " from " + folder_);
   std::error_code ec;
-  fs::rename(fs::path(folder_) / id, hidden, ec);
-  if (ec) Fail("cannot remove " + id + " from " + folder_, ec);
-  SyncToDisk(folder_);
   entries_.erase(found);
   fs::remove_all(hidden, ec);
   return true;

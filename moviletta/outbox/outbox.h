@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "moviletta/common/file_system.h"
+
 namespace moviletta {
 
 // Where a mail goes and as whom: the mail settings it was (or will be) sent with.
@@ -49,7 +51,8 @@ struct OutboxLimits {
 // afterwards), else copies. Host thread only; every failure to write is an Error.
 class Outbox {
  public:
-  Outbox(std::string folder, OutboxLimits limits);
+  // The entries are written through `files`, which must outlive the outbox.
+  Outbox(std::string folder, OutboxLimits limits, FileSystem& files = LocalFileSystem());
 
   // Reads the entries on disk, oldest first, and removes what a crash left half written or half
   // removed. An entry whose send was under way when its process ended gets `interrupted` as its
@@ -82,8 +85,11 @@ class Outbox {
  private:
   void Save(const OutboxEntry& entry) const;
   OutboxEntry* FindEntry(const std::string& id);
+  // Makes the outbox's folder, unless it exists, and its name in its parent on the disk.
+  void MakeFolder() const;
 
   std::string folder_;
+  FileSystem& files_;
   OutboxLimits limits_;
   std::vector<OutboxEntry> entries_;
   uint64_t next_ = 0;

@@ -12,7 +12,9 @@
 #include <random>
 #include <thread>
 
+#include "moviletta/common/error.h"
 #include "tests/fixtures/gif_files.h"
+#include "tests/fixtures/power_loss_file_system.h"
 
 namespace moviletta {
 namespace {
@@ -46,6 +48,61 @@ class OutboxTest : public ::testing::Test {
   fs::path root_ = fs::temp_directory_path() / ("outbox-test-" + std::to_string(getpid()));
   fs::path sends_ = root_ / ".sends" / "1";
 };
+
+// A power loss at any point of keeping or removing a greeting leaves it whole or absent, and once
+// Add or Discard has returned, as they said: the writes reach the disk in the order they sync.
+TEST_F(OutboxTest, APowerLossAtAnyPointLeavesWholeEntriesAndWhatWasDone) {
+  sync();  // the greeting's files are on the disk before the test's own power loss
+  const auto whole_entries = [&] {
+    Outbox read(folder(), {});
+    read.Load("interrupted");
+    std::size_t folders = 0;
+    std::error_code ec;
+    for (const auto& item : fs::directory_iterator(folder(), ec))
+      folders += !item.path().filename().string().starts_with(".");
+    EXPECT_EQ(folders, read.entries().size()) << "a damaged entry is left";
+    for (const OutboxEntry& entry : read.entries())
+      EXPECT_EQ(ReadFile(entry.mail.files.at(0)), std::string(5000, 'v'));
+    return read.entries().size();
+  };
+  for (int calls = 0;; ++calls) {
+    fs::remove_all(folder());
+    testing::PowerLossFileSystem disk(root_ / "attic");
+    disk.FailAfter(calls);
+    bool added = false;
+    try {
+      Outbox(folder(), {}, disk).Add(Mail());
+      added = true;
+    } catch (const Error&) {
+    }
+    disk.PowerLoss();
+    const std::size_t kept = whole_entries();
+    if (added) {
+      EXPECT_EQ(kept, 1u) << "kept, said Add after " << calls << " calls";
+      break;
+    }
+  }
+  for (int calls = 0;; ++calls) {
+    if (whole_entries() == 0) Outbox(folder(), {}).Add(Mail());
+    testing::PowerLossFileSystem disk(root_ / "attic");
+    Outbox outbox(folder(), {}, disk);
+    outbox.Load("");
+    disk.FailAfter(calls);
+    const bool removed = [&] {
+      try {
+        return outbox.Discard(outbox.entries().at(0).id);
+      } catch (const Error&) {
+        return false;
+      }
+    }();
+    disk.PowerLoss();
+    const std::size_t kept = whole_entries();
+    if (removed) {
+      EXPECT_EQ(kept, 0u) << "removed, said Discard after " << calls << " calls";
+      break;
+    }
+  }
+}
 
 TEST_F(OutboxTest, KeepsAMailWholeAcrossARestartAndANewTake) {
   Outbox outbox(folder(), {});
