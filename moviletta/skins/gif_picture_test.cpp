@@ -59,12 +59,16 @@ TEST_F(GifPictureTest, APictureCostsItsBitmapAndAHeaderPromisingMoreIsRefusedFir
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), err::kOutOfMemory) << e.description();
   }
-  EXPECT_LT(PeakMemory(), before + (std::size_t{1} << 20)) << "refused before decoding";
+  if (kMemoryMeasured) {
+    EXPECT_LT(PeakMemory(), before + (std::size_t{1} << 20)) << "refused before decoding";
+  }
   const BitmapHandle picture = LoadGifPicture(largest, kBitmap);
   EXPECT_EQ(picture->width, 2048);
   EXPECT_EQ(Pixel(*picture, 2047, 2047), (std::vector<uint8_t>{255, 255, 255, 255}));
-  EXPECT_LT(PeakMemory(), before + kBitmap + (std::size_t{2} << 20))
-      << "peak " << ((PeakMemory() - before) >> 20) << " MiB for a 16 MiB bitmap";
+  if (kMemoryMeasured) {
+    EXPECT_LT(PeakMemory(), before + kBitmap + (std::size_t{2} << 20))
+        << "peak " << ((PeakMemory() - before) >> 20) << " MiB for a 16 MiB bitmap";
+  }
 }
 
 TEST_F(GifPictureTest, DecodesColoursTransparencyPlacementAndInterlace) {
