@@ -1,10 +1,14 @@
 // moviletta-studio: the web host. Creates the control on this thread, serves its page on
-// 127.0.0.1 and prints the page's address; runs until interrupted. `--help` lists the options.
+// 127.0.0.1 and prints the page's address; runs until interrupted. One runs per user: another
+// one says where the first listens and ends. `--help` lists the options.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include <pthread.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -17,6 +21,8 @@
 #include "host/origin_places.h"
 #include "host/secret.h"
 #include "host/sessions.h"
+#include "host/studio_lock.h"
+#include "host/user_folders.h"
 #include "moviletta/capture/alsa_audio_output.h"
 #include "moviletta/capture/ffmpeg_capture_device.h"
 #include "moviletta/capture/ffmpeg_player.h"
@@ -31,15 +37,42 @@ namespace {
 
 using namespace moviletta;
 
-// What the command line asks for.
+// What the command line and the settings file ask for.
 struct StudioOptions {
   ControlConfig config;
   CaptureOptions capture;
   std::optional<int> port;
-  std::string bag = "moviletta-studio.bag.json";
-  std::string web = MOVILETTA_WEB_ROOT;
+  std::string bag;  // default: properties.json in the data folder
+  std::string web;
   bool new_token = false;
+  bool open = false;
 };
+
+// The page's files: installed beside the program (<prefix>/share/moviletta/web), else those of
+// the source tree it was built from.
+std::string WebFiles() {
+  std::error_code ec;
+  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+  const std::filesystem::path installed =
+      program.parent_path().parent_path() / "share/moviletta/web";
+  if (!ec && std::filesystem::is_regular_file(installed / "index.html", ec)) return installed;
+  return MOVILETTA_WEB_ROOT;
+}
+
+// Opens `url` in the user's browser without waiting for it; false when no opener starts.
+bool OpenPage(const std::string& url) {
+  std::string opener = "xdg-open", address = url;
+  char* argv[] = {opener.data(), address.data(), nullptr};
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, opener.c_str(), nullptr, nullptr, argv, environ) != 0) return false;
+  std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();  // reaps the opener when it ends
+  return true;
+}
+
+void ShowPage(const std::string& url, bool open) {
+  std::cout << "Moviletta studio: " << url << std::endl;
+  if (open && !OpenPage(url)) std::cout << "Open that address in your browser." << std::endl;
+}
 
 // Reads the command line into `options`; an exit status when the program ends here (after
 // --help, --version, or a usage error: 2).
@@ -51,11 +84,20 @@ std::optional<int> ParseCommandLine(int argc, char** argv, StudioOptions& option
   app.set_version_flag("--version", std::string("moviletta-studio ") + MOVILETTA_VERSION);
   app.failure_message(CLI::FailureMessage::help);
   ControlConfig& config = options.config;
+  const std::optional<web::UserFolders> folders = web::UserFoldersFrom(std::getenv);
+  if (folders) {
+    config.app_directory = folders->data;
+    app.set_config("--config", folders->settings_file,
+                   "the studio's settings: lines of option = value, for the options below; the "
+                   "command line wins");
+  }
   app.add_option("--server", config.server_address, "the greeting server's address")
       ->capture_default_str();
   app.add_option("--app-dir", config.app_directory,
-                 "the studio's data folder: skins, the outbox, the allowed sites, the launch token")
-      ->capture_default_str();
+                 "the studio's data folder: skins, the outbox, the allowed sites, the launch "
+                 "token, the stored properties")
+      ->capture_default_str()
+      ->required(!folders);
   std::string camera = "auto";
   app.add_option("--camera", camera, "auto, synthetic (a test picture) or a device")
       ->capture_default_str();
@@ -63,8 +105,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, StudioOptions& option
                  "the port to listen on, 0 for any free one (default: the first free one of "
                  "47800-47809, where greeting sites' pages look for the studio)")
       ->check(CLI::Range(0, 65535));
-  app.add_option("--bag", options.bag, "the control's stored properties, \"\" for none")
-      ->capture_default_str();
+  app.add_option("--bag", options.bag,
+                 "the control's stored properties, \"\" for none (default: properties.json in "
+                 "the data folder)");
+  options.web = WebFiles();
   app.add_option("--web", options.web, "the folder of the page's files")->capture_default_str();
   app.add_option("--outbox-entries", config.outbox_limits.entries,
                  "at most this many greetings kept unsent")
@@ -74,6 +118,8 @@ std::optional<int> ParseCommandLine(int argc, char** argv, StudioOptions& option
       ->capture_default_str();
   app.add_flag("--new-token", options.new_token,
                "issue a new launch token: pages opened with the old address stop working");
+  app.add_flag("--open", options.open,
+               "open the studio's page in the browser (the running studio's, when there is one)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -81,6 +127,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, StudioOptions& option
     return status == 0 ? 0 : 2;
   }
   config.outbox_limits.bytes = outbox_mib << 20;
+  if (app.count("--bag") == 0) options.bag = config.app_directory + "/properties.json";
   if (camera == "synthetic")
     options.capture.source = CaptureOptions::Source::kSynthetic;
   else if (camera != "auto")
@@ -99,6 +146,22 @@ int main(int argc, char** argv) {
   const ControlConfig& config = options.config;
   const CaptureOptions& capture = options.capture;
   const std::optional<int>& port = options.port;
+  // One studio per user: another one tells where the first listens.
+  std::optional<web::StudioLock> lock;
+  try {
+    MakeOwnFolder(config.app_directory, "moviletta-studio");
+    lock = web::StudioLock::Take(config.app_directory);
+  } catch (const Error& e) {
+    std::cerr << "moviletta-studio: " << e.description() << "\n";
+    return 1;
+  }
+  if (!lock) {
+    std::cout << "Moviletta studio is running already for " << config.app_directory << "."
+              << std::endl;
+    if (const std::optional<std::string> page = web::StudioLock::PageOf(config.app_directory))
+      ShowPage(*page, options.open);
+    return 0;
+  }
 
   // Signals are taken by a thread of their own, which asks the host to stop: the host thread
   // may be deep inside a yield of the control when one comes.
@@ -126,7 +189,6 @@ int main(int argc, char** argv) {
   // restart and its address keeps working.
   std::string token;
   try {
-    MakeOwnFolder(config.app_directory, "moviletta-studio");
     token = web::KeptToken(config.app_directory + "/launch-token", options.new_token);
   } catch (const Error& e) {
     std::cerr << "moviletta-studio: " << e.description() << "\n";
@@ -221,7 +283,8 @@ int main(int argc, char** argv) {
         (listening < web::kStudioPort || listening >= web::kStudioPort + web::kStudioPorts))
       std::cerr << "ports " << web::kStudioPort << "-" << web::kStudioPort + web::kStudioPorts - 1
                 << " are all taken: sites' pages will not find the studio\n";
-    std::cout << "Moviletta studio: " << bridge.PageUrl() << std::endl;
+    lock->Announce(bridge.PageUrl());
+    ShowPage(bridge.PageUrl(), options.open);
     // No control until a page drives the studio: the camera stays closed.
     while (!host.Closing()) {
       host.ProcessPendingEvents(std::chrono::milliseconds(100));

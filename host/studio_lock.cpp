@@ -1,0 +1,77 @@
+#include "host/studio_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <utility>
+
+#include "moviletta/common/error.h"
+#include "moviletta/common/file_write.h"
+
+namespace moviletta::web {
+namespace {
+
+std::string UrlFile(const std::string& folder) {
+  return folder + "/studio.url";
+}
+
+}  // namespace
+
+std::optional<StudioLock> StudioLock::Take(const std::string& folder) {
+  const std::string path = folder + "/studio.lock";
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) throw Error(err::kPathFileAccess, "cannot make " + path, "moviletta-studio", errno);
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::error_code ec;
+  std::filesystem::remove(UrlFile(folder), ec);  // an earlier studio's, which has ended
+  return StudioLock(fd, folder);
+}
+
+std::optional<std::string> StudioLock::PageOf(const std::string& folder) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (;;) {
+    std::string url;
+    if (std::ifstream(UrlFile(folder)) >> url) return url;
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+StudioLock::StudioLock(StudioLock&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), folder_(std::move(other.folder_)) {}
+
+StudioLock& StudioLock::operator=(StudioLock&& other) noexcept {
+  if (this != &other) {
+    Release();
+    fd_ = std::exchange(other.fd_, -1);
+    folder_ = std::move(other.folder_);
+  }
+  return *this;
+}
+
+StudioLock::~StudioLock() {
+  Release();
+}
+
+void StudioLock::Release() {
+  if (fd_ < 0) return;
+  std::error_code ec;
+  std::filesystem::remove(UrlFile(folder_), ec);
+  ::close(std::exchange(fd_, -1));
+}
+
+void StudioLock::Announce(const std::string& url) const {
+  WriteFileWhole(UrlFile(folder_), url + "\n", "moviletta-studio", /*sync_to_disk=*/false,
+                 /*owner_only=*/true);
+}
+
+}  // namespace moviletta::web

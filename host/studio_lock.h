@@ -1,0 +1,37 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace moviletta::web {
+
+// One studio per data folder: the first holds a lock on "<folder>/studio.lock" for as long as it
+// runs and tells where its page is in "<folder>/studio.url" (its owner's alone); another one
+// finds the lock held and reads where the first listens. The lock goes with the process,
+// however it ends. Threads: the host thread.
+class StudioLock {
+ public:
+  // Takes the lock of `folder`, which must exist; nothing when another process holds it. Throws
+  // Error when the lock file cannot be made.
+  static std::optional<StudioLock> Take(const std::string& folder);
+  // The page address the studio holding the lock of `folder` announced, waiting up to five
+  // seconds for it; nothing when none came.
+  static std::optional<std::string> PageOf(const std::string& folder);
+
+  StudioLock(StudioLock&& other) noexcept;
+  StudioLock& operator=(StudioLock&& other) noexcept;
+  ~StudioLock();
+
+  // Tells the studios started later that this one's page is at `url`. Throws Error when it
+  // cannot be written.
+  void Announce(const std::string& url) const;
+
+ private:
+  StudioLock(int fd, std::string folder) : fd_(fd), folder_(std::move(folder)) {}
+  void Release();
+
+  int fd_;
+  std::string folder_;
+};
+
+}  // namespace moviletta::web
