@@ -23,27 +23,24 @@ std::string UrlFile(const std::string& folder) {
 
 }  // namespace
 
-std::optional<StudioLock> StudioLock::Take(const std::string& folder) {
+std::optional<StudioLock> StudioLock::Take(const std::string& folder,
+                                           std::optional<std::string>& page) {
   const std::string path = folder + "/studio.lock";
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) throw Error(err::kPathFileAccess, "cannot make " + path, "moviletta-studio", errno);
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
-    return std::nullopt;
-  }
-  std::error_code ec;
-  std::filesystem::remove(UrlFile(folder), ec);  // an earlier studio's, which has ended
-  return StudioLock(fd, folder);
-}
-
-std::optional<std::string> StudioLock::PageOf(const std::string& folder) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  for (;;) {
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     std::string url;
-    if (std::ifstream(UrlFile(folder)) >> url) return url;
-    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    if (std::ifstream(UrlFile(folder)) >> url || std::chrono::steady_clock::now() >= deadline) {
+      ::close(fd);
+      if (!url.empty()) page = url;
+      return std::nullopt;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
+  StudioLock lock(fd, folder);
+  lock.Withdraw();  // an earlier studio's word, which has ended
+  return lock;
 }
 
 StudioLock::StudioLock(StudioLock&& other) noexcept
@@ -64,9 +61,13 @@ StudioLock::~StudioLock() {
 
 void StudioLock::Release() {
   if (fd_ < 0) return;
+  Withdraw();
+  ::close(std::exchange(fd_, -1));
+}
+
+void StudioLock::Withdraw() const {
   std::error_code ec;
   std::filesystem::remove(UrlFile(folder_), ec);
-  ::close(std::exchange(fd_, -1));
 }
 
 void StudioLock::Announce(const std::string& url) const {

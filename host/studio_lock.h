@@ -11,12 +11,12 @@ namespace moviletta::web {
 // however it ends. Threads: the host thread.
 class StudioLock {
  public:
-  // Takes the lock of `folder`, which must exist; nothing when another process holds it. Throws
-  // Error when the lock file cannot be made.
-  static std::optional<StudioLock> Take(const std::string& folder);
-  // The page address the studio holding the lock of `folder` announced, waiting up to five
-  // seconds for it; nothing when none came.
-  static std::optional<std::string> PageOf(const std::string& folder);
+  // Takes the lock of `folder`, which must exist. While another studio holds it, waits up to
+  // five seconds for that one to tell its page (it may be starting) or to end (it may be
+  // stopping): nothing when it goes on holding it, and `page` then holds the address it told,
+  // if any. Throws Error when the lock file cannot be made.
+  static std::optional<StudioLock> Take(const std::string& folder,
+                                        std::optional<std::string>& page);
 
   StudioLock(StudioLock&& other) noexcept;
   StudioLock& operator=(StudioLock&& other) noexcept;
@@ -25,6 +25,8 @@ class StudioLock {
   // Tells the studios started later that this one's page is at `url`. Throws Error when it
   // cannot be written.
   void Announce(const std::string& url) const;
+  // Stops telling it: this studio is stopping.
+  void Withdraw() const;
 
  private:
   StudioLock(int fd, std::string folder) : fd_(fd), folder_(std::move(folder)) {}

@@ -148,9 +148,10 @@ int main(int argc, char** argv) {
   const std::optional<int>& port = options.port;
   // One studio per user: another one tells where the first listens.
   std::optional<web::StudioLock> lock;
+  std::optional<std::string> running;
   try {
     MakeOwnFolder(config.app_directory, "moviletta-studio");
-    lock = web::StudioLock::Take(config.app_directory);
+    lock = web::StudioLock::Take(config.app_directory, running);
   } catch (const Error& e) {
     std::cerr << "moviletta-studio: " << e.description() << "\n";
     return 1;
@@ -158,8 +159,7 @@ int main(int argc, char** argv) {
   if (!lock) {
     std::cout << "Moviletta studio is running already for " << config.app_directory << "."
               << std::endl;
-    if (const std::optional<std::string> page = web::StudioLock::PageOf(config.app_directory))
-      ShowPage(*page, options.open);
+    if (running) ShowPage(*running, options.open);
     return 0;
   }
 
@@ -294,6 +294,7 @@ int main(int argc, char** argv) {
     std::cerr << "moviletta-studio: " << e.what() << "\n";
     status = 1;
   }
+  lock->Withdraw();
   bridge.Stop();
   sessions.End();  // joins the engines' threads while the feeds they push to still exist
   if (!host.Closing()) pthread_kill(signal_watch.native_handle(), SIGTERM);

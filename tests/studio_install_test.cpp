@@ -1,6 +1,7 @@
 // The studio as a visitor has it installed: its data in the user's own folder, its settings
 // from the user's settings file, one studio per user.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,6 +94,19 @@ TEST_F(StudioInstallTest, ASecondStudioForTheSameUserShowsTheFirstAndEnds) {
   EXPECT_EQ(ReadFile((home_ / "opened").string()), first.self() + "/?token=" + first.token + "\n")
       << "the first one's page is opened";
   EXPECT_TRUE(Ready(first)) << "the first one goes on";
+}
+
+TEST_F(StudioInstallTest, AStudioStartedWhileTheFormerOneStopsTakesOver) {
+  server_.SetSettings(SettingsDocument(server_.address()));
+  StudioProcess former(server_.address(), "", home_.string());
+  ASSERT_GT(former.port, 0);
+  former.Signal(SIGTERM);
+  StudioProcess next(server_.address(), "", home_.string());
+  ASSERT_GT(next.port, 0);
+  EXPECT_TRUE(former.EndsWithin(std::chrono::seconds(2)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_TRUE(next.Alive()) << "it is the studio now, not a second one";
+  EXPECT_TRUE(Ready(next));
 }
 
 TEST_F(StudioInstallTest, TheSettingsFileIsReadAndTheCommandLineWins) {
