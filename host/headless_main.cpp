@@ -57,8 +57,7 @@ int main(int argc, char** argv) {
   app.failure_message(CLI::FailureMessage::help);
   app.add_option("--server", config.server_address, "the greeting server's address")
       ->capture_default_str();
-  app.add_option("--app-dir", config.app_directory, "the application folder")
-      ->capture_default_str();
+  app.add_option("--app-dir", config.app_directory, "the application folder")->required();
   std::string camera = "auto";
   app.add_option("--camera", camera, "auto, synthetic (a test picture) or a device")
       ->capture_default_str();

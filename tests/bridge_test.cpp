@@ -36,7 +36,8 @@ class BridgeTest : public ::testing::Test {
     Components components = FakeComponents();
     components.http = std::make_unique<CurlHttpClientFactory>(TestHttpOptions());
     components.volume_serial = [] { return std::optional<uint32_t>(3000000000u); };
-    EXPECT_EQ(site_.Create(std::move(components), {.server_address = server_.address()}, true),
+    EXPECT_EQ(site_.Create(std::move(components),
+                           {.server_address = server_.address(), .app_directory = app_}, true),
               std::nullopt);
     site_.control()->DetachFromHostThread();  // made here, run by the host thread below
     port_ = bridge_.Start();
@@ -51,6 +52,9 @@ class BridgeTest : public ::testing::Test {
     stop_ = true;
     host_thread_.join();
     if (site_.control()) site_.control()->DetachFromHostThread();  // closed by this thread
+    site_.Destroy();
+    std::error_code ec;
+    std::filesystem::remove_all(app_, ec);
   }
 
   httplib::Headers PageHeaders() const {
@@ -86,6 +90,7 @@ class BridgeTest : public ::testing::Test {
     return events;
   }
 
+  std::string app_ = ::testing::TempDir() + "bridge-app-" + std::to_string(getpid());
   GreetingServerFixture server_;
   web::EventStream stream_;
   ModuleState module_;
@@ -792,7 +797,9 @@ TEST(WebHostProperties, ChangedPropertiesAreSavedAtTheHostsNextTurn) {
   });
   Components components = FakeComponents();
   components.http = std::make_unique<CurlHttpClientFactory>(TestHttpOptions());
-  ASSERT_EQ(site.Create(std::move(components), {.server_address = server.address()}, true),
+  const std::string app = bag + "-app";
+  ASSERT_EQ(site.Create(std::move(components),
+                        {.server_address = server.address(), .app_directory = app}, true),
             std::nullopt);
   site.Call("Miror", MemberKind::kPropertyPut, {Variant(true)});
   site.Call("Miror", MemberKind::kPropertyPut, {Variant(false)});
@@ -802,6 +809,7 @@ TEST(WebHostProperties, ChangedPropertiesAreSavedAtTheHostsNextTurn) {
   EXPECT_EQ(json::parse(ReadFile(bag)).value("Miror", json()), true);
   site.Destroy();
   std::remove(bag.c_str());
+  std::filesystem::remove_all(app);
 }
 
 }  // namespace

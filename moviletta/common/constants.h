@@ -19,10 +19,9 @@ inline constexpr int32_t kMaxFrameRate = 120;
 inline constexpr int kVersionMajor = 1;
 inline constexpr int kVersionMinor = 6;
 
-// Greeting server. The address and the application folder are production defaults that a host
-// may override when it creates the control.
+// Greeting server. The address is the production default that a host may override when it
+// creates the control.
 inline constexpr std::string_view kDefaultServerAddress = "http://greetings.movilettastudio.com";
-inline constexpr std::string_view kDefaultAppDirectory = "/opt/MovilettaStudio";
 inline constexpr std::string_view kSettingsPath = "/clientSettings.asp";
 inline constexpr std::string_view kErrorLogPath = "/clientErrLog.asp";
 inline constexpr std::string_view kServerPassword = "tk52Rm36P";

@@ -41,7 +41,9 @@ Components WithStandardComponents(Components components, HttpOptions http_option
 // Where the control finds its greeting server and keeps its files.
 struct ControlConfig {
   std::string server_address{kDefaultServerAddress};
-  std::string app_directory{kDefaultAppDirectory};
+  // The host's own folder for the control's files (skins, the outbox, the recording); a control
+  // without one does not start.
+  std::string app_directory{};
   // The most memory the decoded pictures of the skins may take.
   std::size_t skin_budget_bytes = PictureSlots::kDefaultBudgetBytes;
   // The most greetings, and bytes, the outbox keeps.

@@ -70,7 +70,8 @@ TEST(DispatchTable, CallsConvertArgumentsAndFailAsScriptErrors) {
 
   harness.site.Destroy();
   EXPECT_EQ(error_of("GetInstallationID", {}), err::kObjectNotSet) << "no control any more";
-  const std::optional<Error> incomplete = harness.site.Create({}, {}, true);
+  const std::optional<Error> incomplete =
+      harness.site.Create({}, {.app_directory = harness.app_directory}, true);
   ASSERT_TRUE(incomplete) << "a control without its components is refused, not a crash";
   EXPECT_EQ(incomplete->number(), err::kObjectNotSet);
   EXPECT_EQ(harness.site.control(), nullptr);

@@ -10,6 +10,8 @@ namespace moviletta {
 
 std::unique_ptr<Movilettas> Movilettas::Create(Host& host, EventQueue& queue, ModuleState& module,
                                                Components components, ControlConfig config) {
+  if (config.app_directory.empty())
+    throw Error(err::kPathNotFound, "Path not found: the host gave the control no folder");
   return std::make_unique<MovilettasImpl>(host, queue, module, std::move(components),
                                           std::move(config));
 }

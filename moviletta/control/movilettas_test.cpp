@@ -95,8 +95,9 @@ TEST_F(MovilettasTest, PersistedPropertiesLoadWithoutApplyingAndSaveAgainstDefau
     }
   } host;
   ModuleState module;
-  const auto fresh = Movilettas::Create(host, host.queue(), module, FakeComponents(),
-                                        {.server_address = server.address()});
+  const auto fresh = Movilettas::Create(
+      host, host.queue(), module, FakeComponents(),
+      {.server_address = server.address(), .app_directory = harness.app_directory});
   fresh->UserControl_InitProperties();
   fresh->UserControl_WriteProperties();
   EXPECT_THAT(host.writes, ElementsAre(Write{"SkinPath", Variant("0"), Variant("0")},
@@ -186,11 +187,25 @@ struct SteppingClockHost : HeadlessHost {
   std::chrono::steady_clock::time_point now{};
 };
 
+TEST_F(MovilettasTest, AControlWithoutAFolderOfItsOwnDoesNotStart) {
+  HeadlessHost host;
+  ModuleState module;
+  try {
+    Movilettas::Create(host, host.queue(), module, FakeComponents(),
+                       {.server_address = server.address()});
+    ADD_FAILURE() << "a control started without a folder";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), err::kPathNotFound) << e.description();
+  }
+  EXPECT_TRUE(server.RequestsTo("/clientSettings.asp").empty()) << "nothing was started";
+}
+
 TEST_F(MovilettasTest, WaitProcessesEventsUntilMoreThanTheTimeHasPassed) {
   SteppingClockHost host;
   ModuleState module;
-  const auto made = Movilettas::Create(host, host.queue(), module, FakeComponents(),
-                                       {.server_address = server.address()});
+  const auto made = Movilettas::Create(
+      host, host.queue(), module, FakeComponents(),
+      {.server_address = server.address(), .app_directory = harness.app_directory});
   Movilettas& control = *made;
   control.Wait(Variant(0));
   EXPECT_EQ(host.passes, 1);
