@@ -10,16 +10,12 @@
 #include "host/secret.h"
 #include "moviletta/common/error.h"
 #include "moviletta/common/file_write.h"
+#include "moviletta/common/loopback.h"
 
 namespace moviletta::web {
 namespace {
 
 constexpr const char* kSource = "Moviletta.SiteConsent";
-
-bool Loopback(const std::string& host) {
-  return host == "localhost" || host == "[::1]" ||
-         std::regex_match(host, std::regex(R"(127\.\d{1,3}\.\d{1,3}\.\d{1,3})"));
-}
 
 }  // namespace
 
@@ -48,7 +44,7 @@ std::optional<std::string> SiteConsent::Canonical(std::string_view origin) {
   std::smatch parts;
   if (!std::regex_match(text, parts, kOrigin)) return std::nullopt;
   const std::string scheme = parts[1], host = parts[2], port_text = parts[3];
-  if (scheme == "http" && !Loopback(host)) return std::nullopt;
+  if (scheme == "http" && !IsLoopbackHost(host)) return std::nullopt;
   std::string port;
   if (!port_text.empty()) {
     const int number = std::stoi(port_text);

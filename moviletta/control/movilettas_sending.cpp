@@ -239,7 +239,7 @@ void MovilettasImpl::KeepInOutbox(OutgoingSend& send, const OutboxMail& mail) {
     return;
   }
   Trap(reporter_, "Outbox").Run([&] {
-    for (const OutboxEntry& old : outbox_.Crowding(bytes)) {
+    for (const OutboxEntry& old : outbox_.EntriesToDrop(bytes)) {
       host_.MessageBox("The outbox is full: the greeting \"" + old.mail.label + "\" to " +
                        old.mail.recipients + ", not sent, is removed to make room.");
       // The box was a yield: the page may have sent that greeting again meanwhile.

@@ -1,5 +1,9 @@
 #include "moviletta/dispatch/curl_mail_sender.h"
 
+extern "C" {
+#include <libavutil/base64.h>
+}
+
 #include <algorithm>
 #include <cctype>
 #include <ctime>
@@ -8,6 +12,7 @@
 #include <vector>
 
 #include "moviletta/common/error.h"
+#include "moviletta/common/loopback.h"
 #include "moviletta/common/start_thread.h"
 #include "moviletta/curl/handles.h"
 
@@ -21,19 +26,12 @@ struct Refused {
   std::string explanation;
 };
 
+// The encoded words' text in Base64 (libavutil's encoder, linked already for the media).
 std::string Base64(std::string_view bytes) {
-  static constexpr char kDigits[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    uint32_t chunk = static_cast<uint8_t>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) chunk |= static_cast<uint8_t>(bytes[i + 1]) << 8;
-    if (i + 2 < bytes.size()) chunk |= static_cast<uint8_t>(bytes[i + 2]);
-    out += kDigits[(chunk >> 18) & 63];
-    out += kDigits[(chunk >> 12) & 63];
-    out += i + 1 < bytes.size() ? kDigits[(chunk >> 6) & 63] : '=';
-    out += i + 2 < bytes.size() ? kDigits[chunk & 63] : '=';
-  }
+  std::string out(AV_BASE64_SIZE(bytes.size()), '\0');
+  av_base64_encode(out.data(), static_cast<int>(out.size()),
+                   reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int>(bytes.size()));
+  out.resize(out.size() - 1);  // the terminating zero
   return out;
 }
 
@@ -121,10 +119,10 @@ int OnDebug(CURL*, curl_infotype type, char* data, std::size_t size, void* user)
   return 0;
 }
 
+// Whether the mail server "host" or "host:port" is on this machine.
 bool IsLoopback(const std::string& host) {
-  const std::string name =
-      host.starts_with("[") ? host.substr(0, host.find(']') + 1) : host.substr(0, host.find(':'));
-  return name == "localhost" || name.starts_with("127.") || name == "[::1]";
+  return IsLoopbackHost(host.starts_with("[") ? host.substr(0, host.find(']') + 1)
+                                              : host.substr(0, host.find(':')));
 }
 
 // What one send mails, as the sender was set up.

@@ -57,7 +57,7 @@ void FfmpegVideoEditor::OnFailed(std::function<void(EditJobId, Error)> failed) {
 void FfmpegVideoEditor::SetOutputFrameRate(int32_t fps) {
   if (fps < 0 || fps > kMaxFrameRate)
     throw Error(err::kInvalidArgument, "frame rate " + std::to_string(fps), kSource);
-  job_.fps = fps;
+  output_settings_.fps = fps;
 }
 
 void FfmpegVideoEditor::InitEditor() {
@@ -89,7 +89,7 @@ void FfmpegVideoEditor::AddAudioClip(const std::string& path, double start, doub
 
 EditJobId FfmpegVideoEditor::SaveOutputFile(const std::string& path) {
   if (running_) throw Error(err::kComponentFailed, "a compression is running", kSource);
-  if (job_.format != kOutputFormatMpeg && job_.format != kOutputFormatWmv)
+  if (output_settings_.format != kOutputFormatMpeg && output_settings_.format != kOutputFormatWmv)
     throw Error(err::kInvalidArgument, "no output format is set", kSource);
   if (!video_) throw Error(err::kInvalidArgument, "no video clip was added", kSource);
   if (audio_ && (audio_->path != video_->path || audio_->start != video_->start ||
@@ -97,7 +97,7 @@ EditJobId FfmpegVideoEditor::SaveOutputFile(const std::string& path) {
     throw Error(err::kInvalidArgument,
                 "pictures and sound must come from the same span of one file", kSource);
 
-  TranscodeJob job = job_;
+  TranscodeJob job = output_settings_;
   job.input = video_->path;
   job.start = video_->start;
   job.end = video_->end;
@@ -117,11 +117,13 @@ EditJobId FfmpegVideoEditor::SaveOutputFile(const std::string& path) {
 
 void FfmpegVideoEditor::CompressAhead(const std::string& path) {
   ForgetAhead();
-  if (running_ || (job_.format != kOutputFormatMpeg && job_.format != kOutputFormatWmv)) return;
+  if (running_ ||
+      (output_settings_.format != kOutputFormatMpeg && output_settings_.format != kOutputFormatWmv))
+    return;
   auto ahead = std::make_shared<AheadWork>();
   try {
     ahead->identity = FileIdentity(path);
-    ahead->job = job_;
+    ahead->job = output_settings_;
     ahead->job.input = path;
     ahead->job.end = GetClipDuration(path);
     // Beside the recording: the visitor's own folder, and the same file system, so that a send

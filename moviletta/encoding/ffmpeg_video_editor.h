@@ -36,13 +36,13 @@ class FfmpegVideoEditor : public VideoEditor {
   void OnComplete(std::function<void(EditJobId)> complete) override;
   void OnFailed(std::function<void(EditJobId, Error)> failed) override;
 
-  void SetOutputFormat(int32_t format) override { job_.format = format; }
-  void SetAudioSampleRate(int32_t rate) override { job_.sample_rate = rate; }
-  void SetAudioBitRate(int32_t rate) override { job_.audio_bit_rate = rate; }
+  void SetOutputFormat(int32_t format) override { output_settings_.format = format; }
+  void SetAudioSampleRate(int32_t rate) override { output_settings_.sample_rate = rate; }
+  void SetAudioBitRate(int32_t rate) override { output_settings_.audio_bit_rate = rate; }
   // The sample size of the sound in bits; the encoders take 16-bit sound whatever it says.
   void SetSampleSize(int32_t) override {}
-  void SetOutputHeight(int32_t height) override { job_.height = height; }
-  void SetOutputWidth(int32_t width) override { job_.width = width; }
+  void SetOutputHeight(int32_t height) override { output_settings_.height = height; }
+  void SetOutputWidth(int32_t width) override { output_settings_.width = width; }
   void SetOutputFrameRate(int32_t fps) override;
 
   void InitEditor() override;
@@ -85,7 +85,7 @@ class FfmpegVideoEditor : public VideoEditor {
   bool TakeOver(const TranscodeJob& wanted, EditJobId id) EXCLUDES(mutex_);
   void JoinThread();
 
-  TranscodeJob job_;
+  TranscodeJob output_settings_;  // format, size, rates: what each job starts from
   std::optional<Clip> video_;
   std::optional<Clip> audio_;
 

@@ -153,7 +153,7 @@ bool Outbox::Fits(uint64_t bytes) const {
   return limits_.entries > 0 && bytes <= limits_.bytes;
 }
 
-std::vector<OutboxEntry> Outbox::Crowding(uint64_t bytes) const {
+std::vector<OutboxEntry> Outbox::EntriesToDrop(uint64_t bytes) const {
   if (!Fits(bytes)) return {};
   std::size_t count = entries_.size() + 1;
   uint64_t total = bytes;

@@ -67,7 +67,7 @@ class Outbox {
   bool Fits(uint64_t bytes) const;
   // The entries that must go, oldest first, so that one more of `bytes` fits the limits; only
   // entries that are not being sent are named. None when such a mail cannot be kept at all.
-  std::vector<OutboxEntry> Crowding(uint64_t bytes) const;
+  std::vector<OutboxEntry> EntriesToDrop(uint64_t bytes) const;
   // Keeps `mail` as a new entry whose send is under way; returns its id.
   std::string Add(const OutboxMail& mail);
   // The entry's send is under way again, or failed with `explanation`.

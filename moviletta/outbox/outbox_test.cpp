@@ -173,15 +173,15 @@ TEST_F(OutboxTest, AFullOutboxNamesItsOldestFailedEntriesAndNeverOneUnderWay) {
   Outbox outbox(folder(), {.entries = 2, .bytes = 12000});
   const std::string first = outbox.Add(Mail("first"));
   const std::string second = outbox.Add(Mail("second"));
-  EXPECT_TRUE(outbox.Crowding(10).empty()) << "both are under way";
+  EXPECT_TRUE(outbox.EntriesToDrop(10).empty()) << "both are under way";
   outbox.MarkFailed(first, "x");
   outbox.MarkFailed(second, "y");
-  const auto crowding = outbox.Crowding(10);
-  ASSERT_EQ(crowding.size(), 1u);
-  EXPECT_EQ(crowding[0].id, first);
-  EXPECT_EQ(outbox.Crowding(7000).size(), 2u) << "7000 bytes more fit only once both are gone";
+  const auto to_drop = outbox.EntriesToDrop(10);
+  ASSERT_EQ(to_drop.size(), 1u);
+  EXPECT_EQ(to_drop[0].id, first);
+  EXPECT_EQ(outbox.EntriesToDrop(7000).size(), 2u) << "7000 bytes more fit only once both are gone";
   EXPECT_FALSE(outbox.Fits(12001));
-  EXPECT_TRUE(outbox.Crowding(12001).empty()) << "one that can never fit drops nothing";
+  EXPECT_TRUE(outbox.EntriesToDrop(12001).empty()) << "one that can never fit drops nothing";
 }
 
 // A process killed at any moment while it keeps greetings leaves each entry whole or absent.
