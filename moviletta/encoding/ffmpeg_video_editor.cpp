@@ -87,10 +87,14 @@ void FfmpegVideoEditor::AddAudioClip(const std::string& path, double start, doub
   audio_ = Clip{path, start, end};
 }
 
+bool FfmpegVideoEditor::WritesFormat() const {
+  return output_settings_.format == kOutputFormatMpeg ||
+         output_settings_.format == kOutputFormatWmv;
+}
+
 EditJobId FfmpegVideoEditor::SaveOutputFile(const std::string& path) {
   if (running_) throw Error(err::kComponentFailed, "a compression is running", kSource);
-  if (output_settings_.format != kOutputFormatMpeg && output_settings_.format != kOutputFormatWmv)
-    throw Error(err::kInvalidArgument, "no output format is set", kSource);
+  if (!WritesFormat()) throw Error(err::kInvalidArgument, "no output format is set", kSource);
   if (!video_) throw Error(err::kInvalidArgument, "no video clip was added", kSource);
   if (audio_ && (audio_->path != video_->path || audio_->start != video_->start ||
                  audio_->end != video_->end))
@@ -117,9 +121,7 @@ EditJobId FfmpegVideoEditor::SaveOutputFile(const std::string& path) {
 
 void FfmpegVideoEditor::CompressAhead(const std::string& path) {
   ForgetAhead();
-  if (running_ ||
-      (output_settings_.format != kOutputFormatMpeg && output_settings_.format != kOutputFormatWmv))
-    return;
+  if (running_ || !WritesFormat()) return;
   auto ahead = std::make_shared<AheadWork>();
   try {
     ahead->identity = FileIdentity(path);

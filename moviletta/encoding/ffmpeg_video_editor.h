@@ -84,6 +84,8 @@ class FfmpegVideoEditor : public VideoEditor {
   // Takes the work ahead over for job `id` writing `output`, when it makes the same file.
   bool TakeOver(const TranscodeJob& wanted, EditJobId id) EXCLUDES(mutex_);
   void JoinThread();
+  // Whether the output format set is one this editor writes.
+  bool WritesFormat() const;
 
   TranscodeJob output_settings_;  // format, size, rates: what each job starts from
   std::optional<Clip> video_;

@@ -110,21 +110,19 @@ class Transcoder {
     const auto join_workers = [&] {
       for (std::thread& worker : workers) worker.join();
     };
+    const auto start = [&](auto body) {
+      workers.push_back(StartThread(guarded(std::move(body)), "the compression", kSource));
+    };
     try {
-      workers.push_back(StartThread(guarded([this] { Read(); }), "the compression", kSource));
-      workers.push_back(StartThread(guarded([this, &pipeline] {
-                                      while (auto work = pipeline.pictures.Pop())
-                                        if (!pipeline.encoded_pictures.Push(Pictures(*work)) ||
-                                            work->end)
-                                          return;
-                                    }),
-                                    "the compression", kSource));
-      workers.push_back(StartThread(guarded([this, &pipeline] {
-                                      while (auto work = pipeline.sound.Pop())
-                                        if (!pipeline.encoded_sound.Push(Sound(*work)) || work->end)
-                                          return;
-                                    }),
-                                    "the compression", kSource));
+      start([this] { Read(); });
+      start([this, &pipeline] {
+        while (auto work = pipeline.pictures.Pop())
+          if (!pipeline.encoded_pictures.Push(Pictures(*work)) || work->end) return;
+      });
+      start([this, &pipeline] {
+        while (auto work = pipeline.sound.Pop())
+          if (!pipeline.encoded_sound.Push(Sound(*work)) || work->end) return;
+      });
     } catch (const Error&) {  // the machine has no thread to spare
       pipeline.Abort();
       join_workers();

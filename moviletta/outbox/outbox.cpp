@@ -1,6 +1,7 @@
 #include "moviletta/outbox/outbox.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -18,10 +19,6 @@ using nlohmann::json;
 
 constexpr const char* kSource = "Moviletta.Outbox";
 constexpr const char* kEntryFile = "entry.json";
-
-[[noreturn]] void Fail(const std::string& what, const std::error_code& ec) {
-  throw Error(err::kPathFileAccess, what, kSource, ec.value());
-}
 
 // Throws Error 75 `what` when a file-system call failed with `os_error`.
 void Check(int os_error, const std::string& what) {
@@ -187,7 +184,7 @@ std::string Outbox::Add(const OutboxMail& mail) {
     for (const std::string& file : mail.files) {
       const fs::path kept = staging / fs::path(file).filename();
       if (files_.Link(file, kept) != 0 && !fs::copy_file(file, kept, ec))
-        Fail("cannot keep " + file, ec);
+        Check(ec.value() ? ec.value() : EIO, "cannot keep " + file);
       Check(files_.Sync(kept), "cannot keep " + file);
       entry.mail.files.push_back((fs::path(folder_) / entry.id / kept.filename()).string());
     }

@@ -36,15 +36,13 @@ void PictureSlots::Remove(int32_t index) {
 }
 
 void PictureSlots::SetPicture(int32_t index, BitmapHandle picture) {
-  const auto slot = slots_.find(index);
-  if (slot == slots_.end()) Missing(index);
-  const std::size_t bytes = bytes_ - SizeOf(slot->second) + SizeOf(picture);
-  if (bytes > budget_bytes_)
+  if (SizeOf(picture) > Room(index))  // Error 340 for a slot that does not exist
     throw Error(err::kOutOfMemory, "the skin's pictures take more than the " +
                                        std::to_string(budget_bytes_ >> 20) +
                                        " MiB the control keeps for skins");
-  bytes_ = bytes;
-  slot->second = std::move(picture);
+  BitmapHandle& slot = slots_.at(index);
+  bytes_ = bytes_ - SizeOf(slot) + SizeOf(picture);
+  slot = std::move(picture);
 }
 
 std::size_t PictureSlots::Room(int32_t index) const {
