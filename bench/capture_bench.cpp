@@ -55,7 +55,7 @@ void Measure(int width, int height, int fps, int seconds, const fs::path& folder
   std::printf("== %d x %d at %d fps, animated skin of 10 frames\n", width, height, fps);
   const std::vector<BitmapHandle> skin = Skin(width, height);
   std::vector<PreparedOverlay> overlays;
-  for (const auto& frame : skin) overlays.emplace_back(frame, 0, 0, kKey, width, height);
+  for (const auto& frame : skin) overlays.emplace_back(*frame, 0, 0, kKey, width, height);
   SyntheticSource source(22050);
   std::vector<uint8_t> pixels(static_cast<std::size_t>(width) * height * 4);
 

@@ -4,8 +4,14 @@
 
 namespace moviletta {
 
-// `picture` at `width` x `height` (bilinear); the same handle when the size is already that or
-// the size asked for is not positive. Any thread.
-BitmapHandle ScaleBitmap(const BitmapHandle& picture, int width, int height);
+enum class Scaling {
+  kBilinear,
+  kNearest,  // keeps every colour as it is: for pictures with a transparent colour
+};
+
+// `picture` at `width` x `height`; the same handle when the size is already that or the size
+// asked for is not positive. Any thread.
+BitmapHandle ScaleBitmap(const BitmapHandle& picture, int width, int height,
+                         Scaling scaling = Scaling::kBilinear);
 
 }  // namespace moviletta

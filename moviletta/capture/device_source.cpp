@@ -5,6 +5,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "moviletta/common/start_thread.h"
@@ -50,6 +51,11 @@ std::unique_ptr<DeviceSource::Input> OpenInput(const DeviceInput& device, AVMedi
   raw->flags |= AVFMT_FLAG_NONBLOCK;  // a device with nothing to give must not hold its reader
   const int opened = avformat_open_input(&raw, device.name.c_str(), format, &options);
   av_dict_free(&options);
+  if (opened == AVERROR(EBUSY))
+    throw Error(err::kComponentFailed,
+                std::string(type == AVMEDIA_TYPE_VIDEO ? "The camera " : "The microphone ") +
+                    device.Title() + " is in use by another program.",
+                kSource, EBUSY);
   if (opened < 0)
     throw Error(err::kComponentFailed,
                 device.format + " device " + device.name +
@@ -114,13 +120,20 @@ DeviceSource::DeviceSource(const DeviceInput& camera, const DeviceInput& microph
   } catch (const Error&) {
     microphone_.reset();  // no microphone: the recording keeps a silent sound track
   }
-  camera_thread_ = StartThread([this, camera] { Read(camera.name, [this] { ReadCamera(); }); },
-                               "the camera", kSource);
+  const std::string camera_ended = "The camera " + camera.Title() +
+                                   " stopped delivering pictures (it may have been unplugged): "
+                                   "the recording ends here.";
+  const std::string microphone_ended = "The microphone " + microphone.Title() +
+                                       " stopped delivering sound (it may have been unplugged): "
+                                       "the recording ends here.";
+  camera_thread_ =
+      StartThread([this, camera_ended] { Read(camera_ended, [this] { ReadCamera(); }); },
+                  "the camera", kSource);
   try {
     if (microphone_)
-      microphone_thread_ =
-          StartThread([this, microphone] { Read(microphone.name, [this] { ReadMicrophone(); }); },
-                      "the microphone", kSource);
+      microphone_thread_ = StartThread(
+          [this, microphone_ended] { Read(microphone_ended, [this] { ReadMicrophone(); }); },
+          "the microphone", kSource);
   } catch (const Error&) {
     stop_ = true;
     camera_thread_.join();
@@ -135,15 +148,17 @@ DeviceSource::~DeviceSource() {
 }
 
 template <class Body>
-void DeviceSource::Read(const std::string& device, Body&& body) {
+void DeviceSource::Read(const std::string& ended, Body&& body) {
   std::optional<Error> failure;
   try {
     body();
-    if (!stop_) failure = Error(err::kComponentFailed, device + " stopped delivering", kSource);
+  } catch (const Error& e) {
+    failure = Error(e.number(), ended, kSource, e.os_error());
   } catch (...) {
     failure = Error::FromCurrent();
   }
-  if (!failure) return;
+  if (!failure && !stop_) failure = Error(err::kComponentFailed, ended, kSource);
+  if (!failure || stop_) return;
   MutexLock lock(mutex_);
   if (!failure_) failure_ = std::move(failure);
 }

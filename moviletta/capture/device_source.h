@@ -21,6 +21,9 @@ struct DeviceInput {
   std::string format;
   std::string name;
   std::map<std::string, std::string> options;
+  std::string title;  // what a person calls it, for messages; the name when empty
+
+  const std::string& Title() const { return title.empty() ? name : title; }
 };
 
 // A real camera and microphone, read through libavdevice.
@@ -37,8 +40,8 @@ struct DeviceInput {
 // reads cannot hold them.
 class DeviceSource : public FrameSource {
  public:
-  // Throws Error when the camera cannot be opened. A microphone that cannot be opened records
-  // silence.
+  // Throws Error when the camera cannot be opened ("The camera <title> is in use by another
+  // program." when another program holds it). A microphone that cannot be opened records silence.
   DeviceSource(const DeviceInput& camera, const DeviceInput& microphone, int sample_rate);
   ~DeviceSource() override;
 
@@ -47,7 +50,8 @@ class DeviceSource : public FrameSource {
   void Video(int64_t index, int width, int height, uint8_t* rgba) override;
   // The sound of the frame slot that ends now; silence where none has arrived.
   void Audio(int16_t* samples, int count) override;
-  // Set when a reader stopped before the source was destroyed: a read error, or a device gone.
+  // Set when a reader stopped before the source was destroyed (a read error, or a device gone),
+  // with a text for the person who was recording.
   std::optional<Error> Failure() const override;
 
   struct Input;  // one opened device
@@ -57,7 +61,7 @@ class DeviceSource : public FrameSource {
 
   // Runs a reader's body on its thread; whatever ends it early becomes the source's failure.
   template <class Body>
-  void Read(const std::string& device, Body&& body);
+  void Read(const std::string& ended, Body&& body);
   void ReadCamera();
   void ReadMicrophone();
 

@@ -152,10 +152,12 @@ TEST_P(DeviceOnFifos, SoundStaysWithThePictureThroughClockDriftAndStalls) {
         {.source = CaptureOptions::Source::kCamera,
          .camera = {"rawvideo",
                     (folder_ / "camera").string(),
-                    {{"video_size", "160x120"}, {"pixel_format", "gray"}, {"framerate", "30"}}},
+                    {{"video_size", "160x120"}, {"pixel_format", "gray"}, {"framerate", "30"}},
+                    "Test camera"},
          .microphone = {"f32le",
                         (folder_ / "microphone").string(),
-                        {{"sample_rate", std::to_string(kDeviceRate)}, {"channels", "2"}}},
+                        {{"sample_rate", std::to_string(kDeviceRate)}, {"channels", "2"}},
+                        "Test microphone"},
          .sample_rate = kRecordRate});
     engine.OnCaptureEnd([&](std::optional<Error> failure) {
       std::lock_guard lock(mutex);

@@ -15,6 +15,19 @@ namespace {
 
 constexpr const char* kSource = "Moviletta.CaptureEngine";
 constexpr int32_t kPreviewFps = 15;  // when no frame rate is set
+constexpr int kLevelsPerSecond = 10;
+
+// The source `options` name, opened.
+std::shared_ptr<FrameSource> OpenSource(const CaptureOptions& options) {
+  using Source = CaptureOptions::Source;
+  std::error_code ec;
+  const bool camera =
+      options.source == Source::kCamera ||
+      (options.source == Source::kAutomatic && std::filesystem::exists(options.camera.name, ec));
+  if (camera)
+    return std::make_shared<DeviceSource>(options.camera, options.microphone, options.sample_rate);
+  return std::make_shared<SyntheticSource>(options.sample_rate);
+}
 
 }  // namespace
 
@@ -38,15 +51,18 @@ void FfmpegCaptureDevice::Run() {
   int64_t index = 0;
   Clock::time_point next = Clock::now();
   MutexLock lock(mutex_);
+  const int rate = options_.sample_rate;
+  LevelMeter meter(rate / kLevelsPerSecond);
   for (;;) {
     while (!quit_ && !Active()) lock.Wait(wake_);
     if (quit_) return;
     const std::shared_ptr<FrameSource> source = source_;
-    const int width = width_, height = height_;
+    const auto [width, height] = FrameSize();
     const int fps = fps_ > 0 ? fps_ : kPreviewFps;
     const bool mirror = mirror_;
     const std::shared_ptr<const PreparedOverlay> overlay = overlay_;
     const auto listener = frame_listener_.Get();
+    const auto level_listener = level_listener_.Get();
     const int display_width = display_width_, display_height = display_height_;
     lock.Unlock();
 
@@ -72,11 +88,12 @@ void FfmpegCaptureDevice::Run() {
         // Sound follows the frames exactly: frame n carries samples n*rate/fps up to
         // (n+1)*rate/fps.
         const int64_t n = recorder_ ? recorder_->frames() : index;
-        const int64_t rate = options_.sample_rate;
         const int count = static_cast<int>((n + 1) * rate / fps - n * rate / fps);
         sound.resize(static_cast<std::size_t>(count));
         source->Audio(sound.data(), count);  // drained also while not recording
         if (recorder_ && !failure) recorder_->Write(pixels.data(), sound.data(), count);
+        if (const auto level = meter.Add(sound.data(), count); level && level_listener)
+          level_listener(*level);
       } catch (...) {
         if (!failure) failure = Error::FromCurrent();
       }
@@ -123,6 +140,44 @@ void FfmpegCaptureDevice::SetFrameListener(std::function<void(const BitmapHandle
   frame_listener_.Set(std::move(listener));
 }
 
+void FfmpegCaptureDevice::SetLevelListener(std::function<void(const SoundLevel&)> listener) {
+  level_listener_.Set(std::move(listener));
+}
+
+std::pair<int32_t, int32_t> FfmpegCaptureDevice::FrameSize() const {
+  if (options_.record_width > 0 && options_.record_height > 0)
+    return {options_.record_width, options_.record_height};
+  return {width_, height_};
+}
+
+void FfmpegCaptureDevice::SelectDevices(const CaptureOptions& choice) {
+  if (capturing_)
+    throw Error(err::kComponentFailed, "The devices cannot change while a recording runs.",
+                kSource);
+  CaptureOptions options;
+  bool connected = false;
+  {
+    MutexLock lock(mutex_);
+    options = options_;
+    connected = connected_;
+  }
+  options.source = choice.source;
+  options.camera = choice.camera;
+  options.microphone = choice.microphone;
+  options.record_width = choice.record_width, options.record_height = choice.record_height;
+  std::shared_ptr<FrameSource> source = connected ? OpenSource(options) : nullptr;
+  {
+    MutexLock lock(mutex_);
+    options_ = std::move(options);
+    if (connected_ && source) {
+      source_.swap(source);
+      latest_.reset();
+    }
+  }
+  wake_.notify_all();
+  std::apply([this](auto... laid) { OverlayBitmap(laid...); }, laid_);
+}
+
 void FfmpegCaptureDevice::OnCaptureEnd(std::function<void(std::optional<Error>)> capture_end) {
   capture_end_.Set(std::move(capture_end));
 }
@@ -135,8 +190,11 @@ void FfmpegCaptureDevice::SetCaptureSize(int32_t width, int32_t height) {
   if (width <= 0 || height <= 0 || width > 4096 || height > 4096 || width % 2 || height % 2)
     throw Error(err::kInvalidArgument,
                 "capture size " + std::to_string(width) + " x " + std::to_string(height), kSource);
-  MutexLock lock(mutex_);
-  width_ = width, height_ = height;
+  {
+    MutexLock lock(mutex_);
+    width_ = width, height_ = height;
+  }
+  std::apply([this](auto... laid) { OverlayBitmap(laid...); }, laid_);
 }
 
 void FfmpegCaptureDevice::SetFrameRate(int32_t fps) {
@@ -177,17 +235,12 @@ void FfmpegCaptureDevice::SetConnected(bool on) {
     MutexLock lock(mutex_);
     if (connected_) return;
   }
-  using Source = CaptureOptions::Source;
-  std::error_code ec;
-  const bool camera =
-      options_.source == Source::kCamera ||
-      (options_.source == Source::kAutomatic && std::filesystem::exists(options_.camera.name, ec));
-  std::shared_ptr<FrameSource> source;
-  if (camera)
-    source =
-        std::make_shared<DeviceSource>(options_.camera, options_.microphone, options_.sample_rate);
-  else
-    source = std::make_shared<SyntheticSource>(options_.sample_rate);
+  CaptureOptions options;
+  {
+    MutexLock lock(mutex_);
+    options = options_;
+  }
+  std::shared_ptr<FrameSource> source = OpenSource(options);
   {
     MutexLock lock(mutex_);
     source_ = std::move(source);
@@ -209,7 +262,7 @@ BitmapHandle FfmpegCaptureDevice::GrabFrame() {
   if (!latest_)
     throw Error(err::kComponentFailed, "no picture: the camera is not connected or not previewing",
                 kSource);
-  return latest_;
+  return ScaleBitmap(latest_, width_, height_);
 }
 
 int32_t FfmpegCaptureDevice::SavePictureAsJpeg(const BitmapHandle& picture, const std::string& path,
@@ -228,15 +281,18 @@ void FfmpegCaptureDevice::StartCapture() {
   std::string file;
   int width = 0, height = 0, fps = 0;
   int64_t limit = 0;
+  int sample_rate = 0;
   {
     MutexLock lock(mutex_);
+    sample_rate = options_.sample_rate;
     if (!connected_) throw Error(err::kComponentFailed, "the camera is not connected", kSource);
     if (fps_ <= 0) throw Error(err::kInvalidArgument, "no frame rate for the capture", kSource);
-    file = capture_file_, width = width_, height = height_, fps = fps_;
+    file = capture_file_, fps = fps_;
+    std::tie(width, height) = FrameSize();
     limit = time_limit_enabled_ && time_limit_ > 0 ? int64_t{time_limit_} * fps_ : 0;
   }
   if (capturing_) throw Error(err::kComponentFailed, "a capture is running", kSource);
-  auto recorder = std::make_unique<AviRecorder>(file, width, height, fps, options_.sample_rate);
+  auto recorder = std::make_unique<AviRecorder>(file, width, height, fps, sample_rate);
   {
     MutexLock recording(record_mutex_);
     recorder_ = std::move(recorder);
@@ -263,31 +319,43 @@ bool FfmpegCaptureDevice::IsCapturing() {
 
 void FfmpegCaptureDevice::OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t y,
                                         int32_t transparent) {
-  // An animated skin lays the same frames again and again: each is prepared once.
+  // An animated skin lays the same frames again and again: each is prepared once, scaled from
+  // the capture size to the pictures' size.
+  laid_ = {bitmap, x, y, transparent};
   std::shared_ptr<const PreparedOverlay> prepared;
   if (bitmap) {
-    int32_t width = 0, height = 0;
+    int32_t width = 0, height = 0, frame_width = 0, frame_height = 0;
+    std::size_t bound = 0;
     {
       MutexLock lock(mutex_);
-      width = width_, height = height_;
+      width = width_, height = height_, bound = options_.overlay_bytes;
+      std::tie(frame_width, frame_height) = FrameSize();
     }
-    const auto key = std::tuple(bitmap.get(), x, y, transparent, width, height);
+    const auto key =
+        std::tuple(bitmap.get(), x, y, transparent, width, height, frame_width, frame_height);
     if (const auto found = prepared_.find(key); found != prepared_.end()) {
-      prepared = found->second;
+      prepared = found->second.overlay;
     } else {
       std::erase_if(prepared_, [this](const auto& entry) {
-        const bool unheld = entry.second->bitmap().use_count() == 1;
-        if (unheld) prepared_bytes_ -= entry.second->bytes();
+        const bool unheld = entry.second.picture.use_count() == 1;
+        if (unheld) prepared_bytes_ -= entry.second.overlay->bytes();
         return unheld;
       });
-      prepared = std::make_shared<const PreparedOverlay>(std::move(bitmap), x, y, transparent,
-                                                         width, height);
-      if (prepared_bytes_ + prepared->bytes() > options_.overlay_bytes) {
+      const auto scaled = [](int32_t v, int32_t to, int32_t from) {
+        return static_cast<int32_t>(int64_t{v} * to / from);
+      };
+      const BitmapHandle picture =
+          ScaleBitmap(bitmap, scaled(bitmap->width, frame_width, width),
+                      scaled(bitmap->height, frame_height, height), Scaling::kNearest);
+      prepared = std::make_shared<const PreparedOverlay>(
+          *picture, scaled(x, frame_width, width), scaled(y, frame_height, height), transparent,
+          frame_width, frame_height);
+      if (prepared_bytes_ + prepared->bytes() > bound) {
         prepared_.clear();
         prepared_bytes_ = 0;
       }
-      if (prepared->bytes() <= options_.overlay_bytes) {
-        prepared_.emplace(key, prepared);
+      if (prepared->bytes() <= bound) {
+        prepared_.emplace(key, Prepared{std::move(bitmap), prepared});
         prepared_bytes_ += prepared->bytes();
       }
     }

@@ -13,6 +13,7 @@
 
 #include "moviletta/capture/capture_device.h"
 #include "moviletta/capture/device_source.h"
+#include "moviletta/capture/level_meter.h"
 #include "moviletta/capture/overlay.h"
 #include "moviletta/common/error.h"
 #include "moviletta/common/mutex.h"
@@ -31,8 +32,13 @@ struct CaptureOptions {
     kSynthetic,  // colour bars and a tone
   };
   Source source = Source::kAutomatic;
-  DeviceInput camera{"video4linux2", "/dev/video0", {}};
-  DeviceInput microphone{"alsa", "default", {}};
+  DeviceInput camera{"video4linux2", "/dev/video0", {}, ""};
+  DeviceInput microphone{"alsa", "default", {}, ""};
+  // The size pictures are taken and recorded at (the camera's); 0 x 0: the capture size the
+  // control sets. Skins, snapshots and the frame listener keep the control's sizes: a skin is
+  // scaled to the pictures.
+  int record_width = 0;
+  int record_height = 0;
   int sample_rate = 22050;
   // The overlays made ready for compositing are kept, for an animated skin's frames, up to this
   // many bytes beside their pictures.
@@ -58,6 +64,13 @@ class FfmpegCaptureDevice : public CaptureDevice {
   // Told of every composited frame, at the display size once SetDisplaySize gave one, on the
   // engine's thread. A listener that throws ends a running capture with that failure.
   void SetFrameListener(std::function<void(const BitmapHandle&)> listener);
+  // Told the sound's level about ten times a second while frames run, on the engine's thread.
+  void SetLevelListener(std::function<void(const SoundLevel&)> listener);
+  // Reads from now on the source, camera and microphone of `choice` and records at its record
+  // size (its other options are ignored); a connected engine opens them at once. Host thread.
+  // Throws Error while a capture runs or when the new camera cannot be opened (the former
+  // devices stay).
+  void SelectDevices(const CaptureOptions& choice);
 
   void OnCaptureEnd(std::function<void(std::optional<Error>)> capture_end) override;
   void SetSourceIndex(int16_t index) override;
@@ -85,15 +98,16 @@ class FfmpegCaptureDevice : public CaptureDevice {
  private:
   void Run();
   bool Active() const REQUIRES(mutex_) { return connected_ && (preview_ || capturing_); }
+  // The size of the pictures taken and recorded.
+  std::pair<int32_t, int32_t> FrameSize() const REQUIRES(mutex_);
   // Takes the running capture out and closes its file, adding a failure to close it to
   // `failure`; false when no capture was running. Any thread.
   bool FinishCapture(std::optional<Error>& failure) REQUIRES(record_mutex_);
   // Tells the host that the capture ended, with the failure that ended it if one did. Any thread.
   void TellCaptureEnd(std::optional<Error> failure) EXCLUDES(record_mutex_);
 
-  const CaptureOptions options_;
-
   mutable Mutex mutex_;
+  CaptureOptions options_ GUARDED_BY(mutex_);
   std::condition_variable wake_;
   bool quit_ GUARDED_BY(mutex_) = false;
   bool connected_ GUARDED_BY(mutex_) = false;
@@ -112,6 +126,7 @@ class FfmpegCaptureDevice : public CaptureDevice {
   std::condition_variable first_frame_;
   SharedCallback<void(std::optional<Error>)> capture_end_;
   SharedCallback<void(const BitmapHandle&)> frame_listener_;
+  SharedCallback<void(const SoundLevel&)> level_listener_;
   std::shared_ptr<FrameSource> source_ GUARDED_BY(mutex_);
   std::atomic<bool> capturing_{false};
 
@@ -121,13 +136,19 @@ class FfmpegCaptureDevice : public CaptureDevice {
   std::unique_ptr<AviRecorder> recorder_ GUARDED_BY(record_mutex_);
   int64_t limit_frames_ GUARDED_BY(record_mutex_) = 0;  // 0: no limit
 
-  // Overlays prepared by OverlayBitmap, by picture, placement and frame size; host thread only.
+  // Overlays prepared by OverlayBitmap, by picture, placement and frame sizes; host thread only.
   // Each keeps its picture alive, so a key's address names the same picture while it is here.
   // An overlay whose picture no one else holds (another skin has loaded) is forgotten.
-  std::map<std::tuple<const Bitmap*, int32_t, int32_t, int32_t, int32_t, int32_t>,
-           std::shared_ptr<const PreparedOverlay>>
+  struct Prepared {
+    BitmapHandle picture;
+    std::shared_ptr<const PreparedOverlay> overlay;
+  };
+  std::map<std::tuple<const Bitmap*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t>,
+           Prepared>
       prepared_;
   std::size_t prepared_bytes_ = 0;
+  // The overlay laid last, laid again when the pictures' size changes; host thread only.
+  std::tuple<BitmapHandle, int32_t, int32_t, int32_t> laid_;
 
   std::thread engine_;
 };

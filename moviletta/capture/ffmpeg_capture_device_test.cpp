@@ -265,7 +265,7 @@ TEST_F(CaptureEngineTest, ASnapshotThatCannotBeWrittenLeavesTheFormerOneWhole) {
 
 TEST(CaptureEngine, AMissingCameraIsAClearFailure) {
   FfmpegCaptureDevice engine({.source = CaptureOptions::Source::kCamera,
-                              .camera = {"video4linux2", "/dev/video-nowhere", {}}});
+                              .camera = {"video4linux2", "/dev/video-nowhere", {}, ""}});
   try {
     engine.SetConnected(true);
     FAIL() << "connected to a camera that does not exist";

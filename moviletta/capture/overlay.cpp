@@ -5,9 +5,9 @@
 
 namespace moviletta {
 
-PreparedOverlay::PreparedOverlay(BitmapHandle bitmap, int32_t x, int32_t y, int32_t transparent,
+PreparedOverlay::PreparedOverlay(const Bitmap& picture, int32_t x, int32_t y, int32_t transparent,
                                  int width, int height)
-    : bitmap_(std::move(bitmap)), x_(x), y_(y) {
+    : x_(x), y_(y) {
   const uint8_t key[3] = {static_cast<uint8_t>(transparent & 0xFF),
                           static_cast<uint8_t>((transparent >> 8) & 0xFF),
                           static_cast<uint8_t>((transparent >> 16) & 0xFF)};
@@ -15,11 +15,11 @@ PreparedOverlay::PreparedOverlay(BitmapHandle bitmap, int32_t x, int32_t y, int3
     return p[3] != 0 && !(p[0] == key[0] && p[1] == key[1] && p[2] == key[2]);
   };
   const int64_t first_row = std::max<int64_t>(0, -int64_t{y});
-  const int64_t last_row = std::min<int64_t>(bitmap_->height, int64_t{height} - y);
+  const int64_t last_row = std::min<int64_t>(picture.height, int64_t{height} - y);
   const int64_t first_col = std::max<int64_t>(0, -int64_t{x});
-  const int64_t last_col = std::min<int64_t>(bitmap_->width, int64_t{width} - x);
+  const int64_t last_col = std::min<int64_t>(picture.width, int64_t{width} - x);
   for (int64_t row = first_row; row < last_row; ++row) {
-    const uint8_t* pixels = &bitmap_->rgba[static_cast<std::size_t>(row * bitmap_->width * 4)];
+    const uint8_t* pixels = &picture.rgba[static_cast<std::size_t>(row * picture.width * 4)];
     for (int64_t col = first_col; col < last_col;) {
       if (!shows(pixels + col * 4)) {
         ++col;
@@ -27,11 +27,13 @@ PreparedOverlay::PreparedOverlay(BitmapHandle bitmap, int32_t x, int32_t y, int3
       }
       const int64_t begin = col;
       while (col < last_col && shows(pixels + col * 4)) ++col;
-      spans_.push_back(
-          {static_cast<int32_t>(row), static_cast<int32_t>(begin), static_cast<int32_t>(col)});
+      spans_.push_back({static_cast<int32_t>(row), static_cast<int32_t>(begin),
+                        static_cast<int32_t>(col), pixels_.size()});
+      pixels_.insert(pixels_.end(), pixels + begin * 4, pixels + col * 4);
     }
   }
   spans_.shrink_to_fit();
+  pixels_.shrink_to_fit();
 }
 
 void PreparedOverlay::Composite(uint8_t* frame, int width, int height) const {
@@ -42,7 +44,7 @@ void PreparedOverlay::Composite(uint8_t* frame, int width, int height) const {
     const int32_t end = std::min(x_ + span.end, width);
     if (begin >= end) continue;
     const uint8_t* source =
-        &bitmap_->rgba[(static_cast<std::size_t>(span.row) * bitmap_->width + (begin - x_)) * 4];
+        &pixels_[span.offset + static_cast<std::size_t>(begin - x_ - span.begin) * 4];
     std::memcpy(frame + (static_cast<std::size_t>(y) * width + begin) * 4, source,
                 static_cast<std::size_t>(end - begin) * 4);
   }

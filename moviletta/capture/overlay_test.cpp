@@ -22,7 +22,7 @@ BitmapHandle Checkerboard(int side) {
 // same pixels as it would whole.
 TEST(PreparedOverlay, KeepsOnlyWhatFallsOnTheFrame) {
   constexpr int kWidth = 32, kHeight = 24, kLeft = -5, kTop = -3;
-  const PreparedOverlay overlay(Checkerboard(2048), kLeft, kTop, 0, kWidth, kHeight);
+  const PreparedOverlay overlay(*Checkerboard(2048), kLeft, kTop, 0, kWidth, kHeight);
   EXPECT_EQ(overlay.spans(), std::size_t{kWidth} * kHeight / 2);
 
   std::vector<uint8_t> frame(std::size_t{kWidth} * kHeight * 4, 7);
