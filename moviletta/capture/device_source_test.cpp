@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "moviletta/capture/ffmpeg_capture_device.h"
@@ -113,6 +114,20 @@ class DeviceOnFifos : public ::testing::TestWithParam<double> {
     return WriteAll(fd, stereo.data(), stereo.size() * sizeof(float));
   }
 
+  // The engine's options for the two FIFOs.
+  CaptureOptions Devices() const {
+    return {.source = CaptureOptions::Source::kCamera,
+            .camera = {"rawvideo",
+                       (folder_ / "camera").string(),
+                       {{"video_size", "160x120"}, {"pixel_format", "gray"}, {"framerate", "30"}},
+                       "Test camera"},
+            .microphone = {"f32le",
+                           (folder_ / "microphone").string(),
+                           {{"sample_rate", std::to_string(kDeviceRate)}, {"channels", "2"}},
+                           "Test microphone"},
+            .sample_rate = kRecordRate};
+  }
+
   fs::path folder_ = fs::temp_directory_path() / ("moviletta-devices-" + std::to_string(getpid()));
   Clock::time_point start_ = Clock::now();
   int64_t pictures_ = 0;
@@ -148,17 +163,7 @@ TEST_P(DeviceOnFifos, SoundStaysWithThePictureThroughClockDriftAndStalls) {
   std::condition_variable ended;
   std::optional<std::optional<Error>> end;
   {
-    FfmpegCaptureDevice engine(
-        {.source = CaptureOptions::Source::kCamera,
-         .camera = {"rawvideo",
-                    (folder_ / "camera").string(),
-                    {{"video_size", "160x120"}, {"pixel_format", "gray"}, {"framerate", "30"}},
-                    "Test camera"},
-         .microphone = {"f32le",
-                        (folder_ / "microphone").string(),
-                        {{"sample_rate", std::to_string(kDeviceRate)}, {"channels", "2"}},
-                        "Test microphone"},
-         .sample_rate = kRecordRate});
+    FfmpegCaptureDevice engine(Devices());
     engine.OnCaptureEnd([&](std::optional<Error> failure) {
       std::lock_guard lock(mutex);
       end = std::move(failure);
@@ -201,6 +206,39 @@ TEST_P(DeviceOnFifos, SoundStaysWithThePictureThroughClockDriftAndStalls) {
 
 INSTANTIATE_TEST_SUITE_P(MicrophoneClock, DeviceOnFifos, ::testing::Values(1.01, 0.99),
                          [](const auto& param) { return param.param > 1 ? "Fast" : "Slow"; });
+
+using VanishingCamera = DeviceOnFifos;
+
+// A camera unplugged during a recording ends it with a text a person understands, and the take
+// so far is whole: every frame written decodes, sound and all.
+TEST_P(VanishingCamera, EndsTheRecordingWithAPlainTextAndKeepsTheTake) {
+  FifoWriter camera(folder_ / "camera", [this](int fd) { return Now() < 2.0 && WritePicture(fd); });
+  FifoWriter microphone(folder_ / "microphone", [this](int fd) { return WriteSound(fd); });
+  std::promise<std::optional<Error>> end;
+  FfmpegCaptureDevice engine(Devices());
+  engine.OnCaptureEnd([&](std::optional<Error> failure) { end.set_value(std::move(failure)); });
+  engine.SetCaptureSize(kWidth, kHeight);
+  engine.SetFrameRate(kFps);
+  engine.SetPreview(true);
+  engine.SetConnected(true);
+  engine.SetCaptureFileName((folder_ / "take.avi").string());
+  engine.StartCapture();
+  auto ended = end.get_future();
+  ASSERT_EQ(ended.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  const std::optional<Error> failure = ended.get();
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->description(),
+            "The camera Test camera stopped delivering pictures (it may have been unplugged): the "
+            "recording ends here.");
+  EXPECT_FALSE(engine.IsCapturing());
+
+  const Tracks tracks = DecodeTracks((folder_ / "take.avi").string());
+  EXPECT_GE(tracks.luma.size(), std::size_t{kFps / 2}) << "about a second went by recording";
+  EXPECT_NEAR(double(tracks.sound.size()) / kRecordRate, double(tracks.luma.size()) / kFps,
+              1.0 / kFps);
+}
+
+INSTANTIATE_TEST_SUITE_P(Unplugged, VanishingCamera, ::testing::Values(1.0));
 
 }  // namespace
 }  // namespace moviletta::testing

@@ -61,9 +61,9 @@ class CaptureEngineTest : public ::testing::Test {
     return ends_[capture - 1];
   }
   // The synthetic source's own picture for frame `index`.
-  static Bitmap SourcePicture(int index) {
-    Bitmap picture{320, 240, std::vector<uint8_t>(320 * 240 * 4)};
-    SyntheticSource(22050).Video(index, 320, 240, picture.rgba.data());
+  static Bitmap SourcePicture(int index, int width = 320, int height = 240) {
+    Bitmap picture{width, height, std::vector<uint8_t>(std::size_t{4} * width * height)};
+    SyntheticSource(22050).Video(index, width, height, picture.rgba.data());
     return picture;
   }
 
@@ -118,6 +118,61 @@ TEST_F(CaptureEngineTest, TheOverlayAndTheMirrorAreInTheRecordedPixels) {
   const Bitmap mirrored = DecodePicture(Path("mirror.avi"), 0);
   EXPECT_LT(PixelDistance(mirrored, 10, 20, SourcePicture(0), 309, 20), 12);
   EXPECT_GT(PixelDistance(mirrored, 10, 20, SourcePicture(0), 10, 20), 60);
+}
+
+// Chosen devices that give 1280 x 720 are recorded at that size, the skin laid at the control's
+// 320 x 240 scaled over the whole picture with no fringe of its transparent colour; the snapshot
+// and the window keep the control's sizes; the level of the sound is told ten times a second.
+TEST_F(CaptureEngineTest, RecordsAtTheChosenSizeWithTheSkinScaledAndTellsTheSoundLevel) {
+  std::mutex levels_mutex;
+  std::vector<SoundLevel> levels;
+  engine_.SetLevelListener([&](const SoundLevel& level) {
+    std::lock_guard lock(levels_mutex);
+    levels.push_back(level);
+  });
+  BitmapHandle window;
+  engine_.SetFrameListener([&](const BitmapHandle& frame) {
+    std::lock_guard lock(levels_mutex);
+    window = frame;
+  });
+  engine_.SetDisplaySize(160, 120);
+  // Red on the left half of the top rows, magenta (the key) elsewhere.
+  Bitmap skin{320, 240, std::vector<uint8_t>(320 * 240 * 4)};
+  for (int y = 0; y < 240; ++y)
+    for (int x = 0; x < 320; ++x) {
+      uint8_t* p = &skin.rgba[(y * 320 + x) * 4];
+      const bool red = y < 60 && x < 160;
+      p[0] = 255, p[1] = 0, p[2] = red ? 0 : 255, p[3] = 255;
+    }
+  engine_.OverlayBitmap(std::make_shared<const Bitmap>(skin), 0, 0, 0xFF00FF);
+  engine_.SelectDevices({.source = CaptureOptions::Source::kSynthetic,
+                         .record_width = 1280,
+                         .record_height = 720});
+  ASSERT_EQ(Record("hd.avi", 2), std::nullopt);
+
+  const MediaInfo info = Probe(Path("hd.avi"));
+  EXPECT_EQ(info.width, 1280);
+  EXPECT_EQ(info.height, 720);
+  const Bitmap recorded = DecodePicture(Path("hd.avi"), 3);
+  const Bitmap red{1, 1, {255, 0, 0, 255}};
+  EXPECT_LT(PixelDistance(recorded, 600, 170, red, 0, 0), 12) << "the skin reaches 640 x 180";
+  const Bitmap source = SourcePicture(3, 1280, 720);
+  for (const auto& [x, y] : {std::pair(700, 100), std::pair(300, 200), std::pair(641, 100)})
+    EXPECT_LT(PixelDistance(recorded, x, y, source, x, y), 12) << "the camera's at " << x;
+  EXPECT_GT(PixelDistance(source, 600, 170, red, 0, 0), 60) << "the test must tell them apart";
+  const BitmapHandle snapshot = engine_.GrabFrame();
+  EXPECT_EQ(std::pair(snapshot->width, snapshot->height), std::pair(320, 240));
+  {
+    std::lock_guard lock(levels_mutex);
+    ASSERT_TRUE(window);
+    EXPECT_EQ(std::pair(window->width, window->height), std::pair(160, 120));
+    // 2 s of recording and the preview before it: about 10 levels a second.
+    EXPECT_GE(levels.size(), 18u);
+    ASSERT_FALSE(levels.empty());
+    // The synthetic tone's amplitude is 8000 of 32768: -12.2 dBFS at its peak, 3 dB less mean.
+    EXPECT_NEAR(levels.back().peak_dbfs, -12.2, 0.3);
+    EXPECT_NEAR(levels.back().mean_dbfs, -15.3, 0.3);
+  }
 }
 
 // An animated skin's overlays are made ready once and kept while its pictures are: once another
