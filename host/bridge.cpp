@@ -283,6 +283,11 @@ void Bridge::Routes() {
     res.set_content(*still, "image/jpeg");
   });
   s.Get("/events", route(&Bridge::StreamEvents));
+  s.Get("/devices", [this](const Request&, Response& res) {
+    if (!describe_devices_) return void(res.status = 404);
+    res.set_content(JsonText(describe_devices_()), "application/json");
+  });
+  s.Post("/devices", route(&Bridge::ChooseDevices));
   s.Get("/sites", route(&Bridge::ManageSites));
   s.Post(R"(/sites/(allow|revoke))", route(&Bridge::ManageSites));
 }
@@ -584,6 +589,18 @@ void Bridge::ManageSites(const Request& req, Response& res) {
     }
   }
   stream_.PublishTo("", "sites", json::object());  // which: GET /sites, the studio's page only
+}
+
+void Bridge::ChooseDevices(const Request& req, Response& res) {
+  if (!choose_devices_) return void(res.status = 404);
+  if (!Drives(req.get_header_value("X-Moviletta-Page"))) return void(res.status = 409);
+  try {
+    choose_devices_(json::parse(req.body, nullptr, /*allow_exceptions=*/false));
+    res.status = 204;
+  } catch (const Error& error) {
+    res.status = error.number() == err::kInvalidArgument ? 400 : 500;
+    res.set_content(JsonText(ErrorReply(error)), "application/json");
+  }
 }
 
 }  // namespace moviletta::web

@@ -48,6 +48,8 @@ constexpr int kStudioPorts = 10;
 //                                  page does and P does not take over (409); event "driver"
 //                                  {"page": P, "origin": O}, O empty for the studio's own page
 //   POST /release?page=P           page P is going away: no page drives the control
+//   GET /devices, POST /devices    the cameras and microphones, and the visitor's choice of them
+//                                  (see ServeDevices)
 //   GET /sites, POST /sites/allow?origin=O[&server=S], POST /sites/revoke?origin=O[&forget=1]
 //                                  the allowed sites (see ServeSites), from the studio's own page
 // One page drives the control: a call naming a page (header X-Moviletta-Page) other than the
@@ -108,6 +110,13 @@ class Bridge {
   // recording it made last), 404 while there is none. Call before Start.
   void ServeSnapshot(PlaceOf file) { snapshot_file_ = std::move(file); }
 
+  // GET /devices answers `describe()`; POST /devices from the driving page runs `choose(body)`
+  // with its JSON body: 204, or 400 with {"error"} when it throws Error 5. Call before Start.
+  void ServeDevices(std::function<nlohmann::json()> describe,
+                    std::function<void(const nlohmann::json&)> choose) {
+    describe_devices_ = std::move(describe), choose_devices_ = std::move(choose);
+  }
+
   // Page sessions: each origin drives a control of its own. `begin(origin)` runs on the host
   // thread when a page of `origin` claims the studio, or calls it while no session runs (a
   // script); `idle()` when the page that drives lets go or its event stream ends. Calls wait
@@ -157,6 +166,7 @@ class Bridge {
   // GET /sites, POST /sites/allow?origin=O, POST /sites/revoke?origin=O: the studio's own page
   // manages the allowed sites (event "sites" after each change).
   void ManageSites(const httplib::Request& req, httplib::Response& res);
+  void ChooseDevices(const httplib::Request& req, httplib::Response& res);
   // Whether page `page` may call members: the page that claimed the control last, or a caller
   // that names no page (a script, a test).
   bool Drives(const std::string& page);
@@ -193,6 +203,8 @@ class Bridge {
   SiteConsent* consent_ = nullptr;
   std::function<nlohmann::json(const std::string&)> describe_site_;
   std::function<void(const std::string&)> forget_site_;
+  std::function<nlohmann::json()> describe_devices_;
+  std::function<void(const nlohmann::json&)> choose_devices_;
   Mutex pictures_mutex_;
   // Skin id: picture URL, from each origin's last catalogue.
   std::map<std::string, std::map<int32_t, std::string>> pictures_ GUARDED_BY(pictures_mutex_);

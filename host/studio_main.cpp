@@ -11,12 +11,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <thread>
 
 #include "host/bridge.h"
+#include "host/devices.h"
 #include "host/observed_mail_sender.h"
 #include "host/origin_places.h"
 #include "host/secret.h"
@@ -26,6 +28,7 @@
 #include "moviletta/capture/alsa_audio_output.h"
 #include "moviletta/capture/ffmpeg_capture_device.h"
 #include "moviletta/capture/ffmpeg_player.h"
+#include "moviletta/capture/system_device_lister.h"
 #include "moviletta/common/file_write.h"
 #include "moviletta/control/memory_panel.h"
 #include "moviletta/control/memory_progress_bar.h"
@@ -206,11 +209,24 @@ int main(int argc, char** argv) {
     return places.Server(origin, sites.ServerOf(origin));
   };
   const MemoryPanel* panel_now = nullptr;  // the running session's panel: shown while a send is
+  SystemDeviceLister lister;
+  web::Devices devices(lister, config.app_directory + "/devices.json", stream);
+  // The running session's camera and the devices' generation it reads.
+  FfmpegCaptureDevice* camera_now = nullptr;
+  uint64_t camera_generation = 0;
   const auto make_setup = [&](const std::string& origin) {
     web::Sessions::Setup setup;
     Components& components = setup.components;
-    auto camera = std::make_unique<FfmpegCaptureDevice>(capture);
+    camera_generation = devices.generation();
+    auto camera = std::make_unique<FfmpegCaptureDevice>(devices.Apply(capture));
     camera->SetFrameListener([&](const BitmapHandle& frame) { capture_feed.Push(frame); });
+    camera->SetLevelListener([&](const SoundLevel& level) {
+      if (host.LastStatus() == STATUS_PLAYING) return;
+      const auto tenths = [](double db) { return std::round(db * 10) / 10; };
+      stream.Publish("level",
+                     {{"peak", tenths(level.peak_dbfs)}, {"mean", tenths(level.mean_dbfs)}});
+    });
+    camera_now = camera.get();
     auto player =
         std::make_unique<FfmpegPlayer>([] { return std::make_unique<AlsaAudioOutput>(); });
     player->SetFrameListener([&](const BitmapHandle& frame) { player_feed.Push(frame); });
@@ -272,6 +288,8 @@ int main(int argc, char** argv) {
         });
     bridge.ServeSnapshot(
         [&](const std::string& origin) { return places.Folder(origin) + "/Moviletta.jpg"; });
+    bridge.ServeDevices([&] { return devices.Describe(); },
+                        [&](const json& choice) { devices.Choose(choice); });
     bridge.OnSessions([&](const std::string& origin) { sessions.Begin(origin); },
                       [&] { sessions.Idle(); });
     bridge.OnRestart([&] {
@@ -289,6 +307,17 @@ int main(int argc, char** argv) {
     while (!host.Closing()) {
       host.ProcessPendingEvents(std::chrono::milliseconds(100));
       sessions.Tick();
+      // A device chosen, plugged in or removed: the session's camera reads what is chosen and
+      // present now, once no recording runs.
+      if (site.control() && camera_now && camera_generation != devices.generation() &&
+          !camera_now->IsCapturing()) {
+        camera_generation = devices.generation();
+        try {
+          camera_now->SelectDevices(devices.Apply(capture));
+        } catch (const Error& e) {
+          stream.Publish("devicefailure", {{"detail", e.description()}});
+        }
+      }
     }
   } catch (const std::exception& e) {
     std::cerr << "moviletta-studio: " << e.what() << "\n";

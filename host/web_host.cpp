@@ -92,6 +92,7 @@ void WebHost::PropertyChanged(std::string_view) {
 }
 
 void WebHost::RaiseEvent(ControlEvent event, const EventSnapshot& now) {
+  last_status_ = now.ClientStatus;
   const json state = {{"ClientStatus", now.ClientStatus},
                       {"ErrMsg", now.ErrMsg},
                       {"SecondsLimit", module_.ClientSettings.SECLIMIT},

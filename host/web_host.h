@@ -57,6 +57,8 @@ class WebHost : public Host {
   void PropertyChanged(std::string_view name) override;
   bool UserMode() const override { return true; }
   void RaiseEvent(ControlEvent event, const EventSnapshot& now) override;
+  // The status the control told last (STATUS_STARTING before it told one). Any thread.
+  int32_t LastStatus() const { return last_status_; }
   void BringToFront(SurfaceWindow window) override;
   void MessageBox(std::string_view text) override;
   std::chrono::steady_clock::time_point Now() const override;
@@ -77,6 +79,7 @@ class WebHost : public Host {
   std::atomic<uint64_t> next_box_{1};
   std::atomic<bool> stop_requested_{false};
   std::atomic<bool> unwinding_{false};
+  std::atomic<int32_t> last_status_{STATUS_STARTING};
 };
 
 }  // namespace moviletta::web

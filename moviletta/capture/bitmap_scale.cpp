@@ -8,10 +8,9 @@ BitmapHandle ScaleBitmap(const BitmapHandle& picture, int width, int height, Sca
   if (!picture || width <= 0 || height <= 0 ||
       (picture->width == width && picture->height == height))
     return picture;
-  ffmpeg::ScaleContext scale(sws_getContext(picture->width, picture->height, AV_PIX_FMT_RGBA, width,
-                                            height, AV_PIX_FMT_RGBA,
-                                            scaling == Scaling::kNearest ? SWS_POINT : SWS_BILINEAR, nullptr, nullptr,
-                                            nullptr));
+  ffmpeg::ScaleContext scale(sws_getContext(
+      picture->width, picture->height, AV_PIX_FMT_RGBA, width, height, AV_PIX_FMT_RGBA,
+      scaling == Scaling::kNearest ? SWS_POINT : SWS_BILINEAR, nullptr, nullptr, nullptr));
   if (!scale) return picture;
   Bitmap scaled{width, height, std::vector<uint8_t>(static_cast<std::size_t>(width) * height * 4)};
   const uint8_t* from = picture->rgba.data();

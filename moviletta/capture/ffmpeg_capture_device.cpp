@@ -347,9 +347,9 @@ void FfmpegCaptureDevice::OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t 
       const BitmapHandle picture =
           ScaleBitmap(bitmap, scaled(bitmap->width, frame_width, width),
                       scaled(bitmap->height, frame_height, height), Scaling::kNearest);
-      prepared = std::make_shared<const PreparedOverlay>(
-          *picture, scaled(x, frame_width, width), scaled(y, frame_height, height), transparent,
-          frame_width, frame_height);
+      prepared = std::make_shared<const PreparedOverlay>(*picture, scaled(x, frame_width, width),
+                                                         scaled(y, frame_height, height),
+                                                         transparent, frame_width, frame_height);
       if (prepared_bytes_ + prepared->bytes() > bound) {
         prepared_.clear();
         prepared_bytes_ = 0;

@@ -145,9 +145,8 @@ TEST_F(CaptureEngineTest, RecordsAtTheChosenSizeWithTheSkinScaledAndTellsTheSoun
       p[0] = 255, p[1] = 0, p[2] = red ? 0 : 255, p[3] = 255;
     }
   engine_.OverlayBitmap(std::make_shared<const Bitmap>(skin), 0, 0, 0xFF00FF);
-  engine_.SelectDevices({.source = CaptureOptions::Source::kSynthetic,
-                         .record_width = 1280,
-                         .record_height = 720});
+  engine_.SelectDevices(
+      {.source = CaptureOptions::Source::kSynthetic, .record_width = 1280, .record_height = 720});
   ASSERT_EQ(Record("hd.avi", 2), std::nullopt);
 
   const MediaInfo info = Probe(Path("hd.avi"));

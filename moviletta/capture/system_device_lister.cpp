@@ -67,8 +67,8 @@ std::vector<CameraInfo> Cameras(const std::string& folder) {
                               ? capability.device_caps
                               : capability.capabilities;
     if (!(caps & V4L2_CAP_VIDEO_CAPTURE)) continue;  // metadata and output nodes
-    cameras.push_back({entry.path().string(),
-                       reinterpret_cast<const char*>(capability.card), FrameSizes(*fd)});
+    cameras.push_back(
+        {entry.path().string(), reinterpret_cast<const char*>(capability.card), FrameSizes(*fd)});
   }
   std::sort(cameras.begin(), cameras.end(),
             [](const auto& a, const auto& b) { return a.device < b.device; });
@@ -81,7 +81,8 @@ std::vector<MicrophoneInfo> Microphones() {
   if (snd_device_name_hint(-1, "pcm", &hints) < 0) return microphones;
   const std::unique_ptr<void*, int (*)(void**)> owned(hints, snd_device_name_free_hint);
   const auto text = [](void* hint, const char* id) {
-    const std::unique_ptr<char, void (*)(void*)> value(snd_device_name_get_hint(hint, id), std::free);
+    const std::unique_ptr<char, void (*)(void*)> value(snd_device_name_get_hint(hint, id),
+                                                       std::free);
     return value ? std::string(value.get()) : std::string();
   };
   for (void** hint = hints; *hint; ++hint) {

@@ -12,7 +12,8 @@ namespace moviletta {
 // included, describes with a hint). Devices that cannot be asked are left out.
 class SystemDeviceLister : public DeviceLister {
  public:
-  explicit SystemDeviceLister(std::string dev_folder = "/dev") : dev_folder_(std::move(dev_folder)) {}
+  explicit SystemDeviceLister(std::string dev_folder = "/dev")
+      : dev_folder_(std::move(dev_folder)) {}
   DeviceList List() override;
 
  private:
