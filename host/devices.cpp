@@ -157,15 +157,20 @@ CaptureOptions Devices::Apply(CaptureOptions base) const {
   using Source = CaptureOptions::Source;
   MutexLock lock(mutex_);
   const auto camera = std::ranges::find(present_.cameras, choice_.camera, &CameraInfo::device);
-  if (choice_.camera == kTestPicture && present_.cameras.empty()) {
-    base.source = Source::kSynthetic;
-  } else if (camera != present_.cameras.end()) {
+  if (camera != present_.cameras.end()) {
     base.source = Source::kCamera;
     base.camera = {"video4linux2", camera->device, {}, camera->name};
+  } else if (present_.cameras.empty() && base.source != Source::kCamera) {
+    base.source = Source::kSynthetic;
   }
+  const auto microphone =
+      std::ranges::find(present_.microphones, choice_.microphone, &MicrophoneInfo::device);
+  if (microphone != present_.microphones.end())
+    base.microphone = {"alsa", microphone->device, {}, microphone->description};
   if (base.source == Source::kSynthetic) {
     if (choice_.camera == kTestPicture && choice_.size)
       std::tie(base.record_width, base.record_height) = *choice_.size;
+    if (microphone != present_.microphones.end()) base.source = Source::kTestPicture;
   } else if (const auto shown =
                  std::ranges::find(present_.cameras, base.camera.name, &CameraInfo::device);
              shown != present_.cameras.end()) {
@@ -178,10 +183,6 @@ CaptureOptions Devices::Apply(CaptureOptions base) const {
           std::to_string(size->first) + "x" + std::to_string(size->second);
     }
   }
-  const auto microphone =
-      std::ranges::find(present_.microphones, choice_.microphone, &MicrophoneInfo::device);
-  if (microphone != present_.microphones.end())
-    base.microphone = {"alsa", microphone->device, {}, microphone->description};
   return base;
 }
 

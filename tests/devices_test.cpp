@@ -106,7 +106,8 @@ TEST_F(DevicesTest, AChoiceOfWhatIsNotThereIsRefusedAndChangesNothing) {
   EXPECT_EQ(Devices(lister_, file_, stream_).Describe()["camera"], "/dev/video0");
 }
 
-// Without a camera the test picture is offered, and records at the size chosen for it.
+// Without a camera the test picture is offered, records at the size chosen for it, and with the
+// microphone chosen.
 TEST_F(DevicesTest, TheTestPictureStandsInWhereNoCameraIs) {
   lister_.Set({{}, {}});
   Devices devices(lister_, file_, stream_);
@@ -114,8 +115,13 @@ TEST_F(DevicesTest, TheTestPictureStandsInWhereNoCameraIs) {
   EXPECT_EQ(devices.Apply(studio_).record_width, 0) << "the control's size";
   devices.Choose({{"camera", Devices::kTestPicture}, {"size", {1280, 720}}});
   const CaptureOptions options = devices.Apply(studio_);
-  EXPECT_EQ(options.source, Source::kSynthetic);
+  EXPECT_EQ(options.source, Source::kSynthetic) << "its tone with it";
   EXPECT_EQ(std::pair(options.record_width, options.record_height), std::pair(1280, 720));
+
+  lister_.Set({{}, {kHeadset}});
+  Devices with_microphone(lister_, file_, stream_);
+  with_microphone.Choose({{"camera", Devices::kTestPicture}, {"microphone", kHeadset.device}});
+  EXPECT_EQ(with_microphone.Apply(studio_).source, Source::kTestPicture) << "the headset's sound";
 }
 
 }  // namespace

@@ -3,11 +3,13 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -15,6 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/fixtures/fifo_writer.h"
 #include "tests/fixtures/greeting_server.h"
 #include "tests/fixtures/mail_drop.h"
 #include "tests/fixtures/media_probe.h"
@@ -217,6 +220,66 @@ TEST_F(StudioProcessTest, ServesTheStillOfTheLastRecordingForItsReview) {
   EXPECT_TRUE(still->starts_with("\xFF\xD8")) << "a JPEG";
   studio.token = "0123456789abcdef0123456789abcdef";
   EXPECT_FALSE(studio.Get("/take/snapshot")) << "for the studio's pages only";
+}
+
+// A microphone of the user's ALSA configuration (a capture device reading a FIFO: a tone of
+// -12 dBFS for 3 s, then silence) is listed by its description, chosen, and its level is what
+// the pages are told, with the test picture (no camera here).
+TEST_F(StudioProcessTest, AChosenMicrophoneIsListedAndItsLevelIsTold) {
+  const fs::path home = fs::path(app_dir_) / "home";
+  fs::create_directories(home);
+  const fs::path fifo = home / "microphone";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::ofstream(home / ".asoundrc")
+      << "pcm.testmic { type file; slave.pcm \"null\"; file \"/dev/null\"; infile \""
+      << fifo.string()
+      << "\"; format \"raw\"; hint { show on; description \"Test microphone\" } }\n";
+  constexpr int kRate = 48000;  // what FFmpeg asks of an ALSA device: 48 kHz stereo 16-bit
+  const auto opened = Clock::now();
+  int64_t written = 0;
+  FifoWriter microphone(fifo, [&](int fd) {
+    const int64_t due =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - opened).count() *
+            kRate / 1000 +
+        kRate / 10;
+    std::vector<int16_t> stereo;
+    for (; written < due; ++written) {
+      const bool tone = written < 3 * kRate;
+      const auto v =
+          static_cast<int16_t>(tone ? 8192 * std::sin(2 * M_PI * 440.0 * written / kRate) : 0);
+      stereo.push_back(v), stereo.push_back(v);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return WriteAll(fd, stereo.data(), stereo.size() * sizeof(int16_t));
+  });
+
+  StudioProcess studio(server_.address(), app_dir_, home.string());
+  ASSERT_GT(studio.port, 0);
+  const nlohmann::json devices = nlohmann::json::parse(studio.Get("/devices").value_or("null"));
+  EXPECT_EQ(devices["cameras"][0]["name"], "Test picture");
+  ASSERT_TRUE(devices["microphones"].is_array());
+  EXPECT_NE(
+      std::ranges::find(devices["microphones"],
+                        nlohmann::json{{"device", "testmic"}, {"description", "Test microphone"}}),
+      devices["microphones"].end())
+      << devices;
+  EXPECT_EQ(studio.Post("/devices", R"({"microphone": "nowhere"})").status, 400);
+  EXPECT_EQ(studio.Post("/devices", R"({"microphone": "testmic"})").status, 204);
+  EXPECT_EQ(studio.Post("/claim?page=p1").status, 204);
+  EXPECT_EQ(studio.Call("ClientStatus?kind=get").body, R"({"value":1})");
+
+  std::optional<double> tone, silence;
+  const auto deadline = Clock::now() + std::chrono::seconds(15);
+  while ((!tone || !silence) && Clock::now() < deadline) {
+    const std::optional<std::string> level = studio.FirstEvent("level", std::chrono::seconds(2));
+    if (!level) continue;
+    const double peak = nlohmann::json::parse(*level)["peak"];
+    if (!tone && peak > -40) tone = peak;
+    if (tone && peak < -50) silence = peak;
+  }
+  ASSERT_TRUE(tone) << "no level of the tone was told";
+  EXPECT_NEAR(*tone, -12.0, 3.0);
+  EXPECT_TRUE(silence) << "the silence after it was not told";
 }
 
 TEST_F(StudioProcessTest, WithNoPageDrivingItTheCameraIsClosedAndTheStudioRests) {

@@ -114,7 +114,7 @@ ffmpeg::SwrContext NewConverter(const AVFrame& frame, int rate) {
 DeviceSource::DeviceSource(const DeviceInput& camera, const DeviceInput& microphone,
                            int sample_rate)
     : sample_rate_(sample_rate) {
-  camera_ = OpenInput(camera, AVMEDIA_TYPE_VIDEO, stop_);
+  if (!camera.name.empty()) camera_ = OpenInput(camera, AVMEDIA_TYPE_VIDEO, stop_);
   try {
     microphone_ = OpenInput(microphone, AVMEDIA_TYPE_AUDIO, stop_);
   } catch (const Error&) {
@@ -126,9 +126,10 @@ DeviceSource::DeviceSource(const DeviceInput& camera, const DeviceInput& microph
   const std::string microphone_ended = "The microphone " + microphone.Title() +
                                        " stopped delivering sound (it may have been unplugged): "
                                        "the recording ends here.";
-  camera_thread_ =
-      StartThread([this, camera_ended] { Read(camera_ended, [this] { ReadCamera(); }); },
-                  "the camera", kSource);
+  if (camera_)
+    camera_thread_ =
+        StartThread([this, camera_ended] { Read(camera_ended, [this] { ReadCamera(); }); },
+                    "the camera", kSource);
   try {
     if (microphone_)
       microphone_thread_ = StartThread(
@@ -136,7 +137,7 @@ DeviceSource::DeviceSource(const DeviceInput& camera, const DeviceInput& microph
           "the microphone", kSource);
   } catch (const Error&) {
     stop_ = true;
-    camera_thread_.join();
+    if (camera_thread_.joinable()) camera_thread_.join();
     throw;
   }
 }

@@ -40,7 +40,8 @@ struct DeviceInput {
 // reads cannot hold them.
 class DeviceSource : public FrameSource {
  public:
-  // Throws Error when the camera cannot be opened ("The camera <title> is in use by another
+  // A camera without a name is none: the pictures stay black. Throws Error when the camera cannot
+  // be opened ("The camera <title> is in use by another
   // program." when another program holds it). A microphone that cannot be opened records silence.
   DeviceSource(const DeviceInput& camera, const DeviceInput& microphone, int sample_rate);
   ~DeviceSource() override;

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "moviletta/capture/ffmpeg_capture_device.h"
+#include "tests/fixtures/fifo_writer.h"
 #include "tests/fixtures/media_probe.h"
 
 namespace moviletta::testing {
@@ -38,43 +39,6 @@ bool Marked(double t, double length) {
 // The picture source stops delivering during these seconds (a stalled camera).
 bool PictureStalled(double t) {
   return t >= 19 && std::fmod(t - 19, 21.0) < 0.6;
-}
-
-// Writes into a FIFO from its own thread, in real time, until the reader goes away.
-class FifoWriter {
- public:
-  FifoWriter(const fs::path& path, std::function<bool(int fd)> tick)
-      : thread_([this, path, tick = std::move(tick)] {
-          int fd = -1;
-          while (fd < 0 && !stop_) {
-            fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);  // fails until a reader opens
-            if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-          }
-          if (fd < 0) return;
-          ::fcntl(fd, F_SETFL, 0);
-          while (!stop_ && tick(fd)) {
-          }
-          ::close(fd);
-        }) {}
-  ~FifoWriter() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
-bool WriteAll(int fd, const void* data, std::size_t size) {
-  const auto* bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t wrote = ::write(fd, bytes, size);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) return false;
-    bytes += wrote, size -= static_cast<std::size_t>(wrote);
-  }
-  return true;
 }
 
 // A camera and a microphone on FIFOs, read through the same code as real devices. The

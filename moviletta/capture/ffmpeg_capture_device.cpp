@@ -17,9 +17,27 @@ constexpr const char* kSource = "Moviletta.CaptureEngine";
 constexpr int32_t kPreviewFps = 15;  // when no frame rate is set
 constexpr int kLevelsPerSecond = 10;
 
+// The synthetic pictures with a microphone's sound.
+class TestPictureSource : public FrameSource {
+ public:
+  TestPictureSource(const DeviceInput& microphone, int sample_rate)
+      : pictures_(sample_rate), sound_({}, microphone, sample_rate) {}
+  void Video(int64_t index, int width, int height, uint8_t* rgba) override {
+    pictures_.Video(index, width, height, rgba);
+  }
+  void Audio(int16_t* samples, int count) override { sound_.Audio(samples, count); }
+  std::optional<Error> Failure() const override { return sound_.Failure(); }
+
+ private:
+  SyntheticSource pictures_;
+  DeviceSource sound_;
+};
+
 // The source `options` name, opened.
 std::shared_ptr<FrameSource> OpenSource(const CaptureOptions& options) {
   using Source = CaptureOptions::Source;
+  if (options.source == Source::kTestPicture)
+    return std::make_shared<TestPictureSource>(options.microphone, options.sample_rate);
   std::error_code ec;
   const bool camera =
       options.source == Source::kCamera ||

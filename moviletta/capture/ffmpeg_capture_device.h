@@ -29,7 +29,8 @@ struct CaptureOptions {
   enum class Source {
     kAutomatic,  // the camera when `camera` exists, else the synthetic source
     kCamera,     // the camera; a missing camera fails Connected
-    kSynthetic,  // colour bars and a tone
+    kSynthetic,    // colour bars and a tone
+    kTestPicture,  // colour bars and the microphone's sound
   };
   Source source = Source::kAutomatic;
   DeviceInput camera{"video4linux2", "/dev/video0", {}, ""};

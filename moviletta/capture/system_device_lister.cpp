@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
@@ -97,8 +99,28 @@ std::vector<MicrophoneInfo> Microphones() {
 
 }  // namespace
 
+std::vector<int64_t> SystemDeviceLister::Changes() const {
+  std::vector<std::string> paths{dev_folder_, dev_folder_ + "/snd", "/etc/asound.conf"};
+  if (const char* home = std::getenv("HOME")) paths.push_back(std::string(home) + "/.asoundrc");
+  std::vector<int64_t> changes;
+  for (const std::string& path : paths) {
+    struct stat status {};
+    changes.push_back(::stat(path.c_str(), &status) == 0
+                          ? int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec
+                          : -1);
+  }
+  return changes;
+}
+
 DeviceList SystemDeviceLister::List() {
-  return {Cameras(dev_folder_), Microphones()};
+  const auto now = std::chrono::steady_clock::now();
+  std::vector<int64_t> changes = Changes();
+  if (!listed_ || changes != listed_changes_) settled_ = now + std::chrono::seconds(3);
+  if (!listed_ || now < settled_) {
+    listed_ = DeviceList{Cameras(dev_folder_), Microphones()};
+    listed_changes_ = std::move(changes);
+  }
+  return *listed_;
 }
 
 }  // namespace moviletta
