@@ -214,6 +214,10 @@ function follow() {
   $("try-again").disabled = !live || !idle || page.sending;
   for (const radio of document.querySelectorAll("#skin-list input")) radio.disabled = !live || !idle;
   $("mirror").disabled = !live || status === STATUS.starting;
+  // A device chosen during a recording or a send would change under it.
+  const devicesHeld = !live || status === STATUS.recording || status === STATUS.sending || page.stage === "countdown";
+  for (const id of ["camera", "microphone"]) $(id).disabled = devicesHeld;
+  $("camera-size").disabled = devicesHeld || !$("camera").value;
   if (focused && focused !== document.body && (focused.disabled || !focused.isConnected)) rescueFocus();
 }
 

@@ -2,7 +2,8 @@
 // visitor allowed: the same members as the control, methods returning promises, ClientStatus and
 // ErrMsg mirrored from the events, StatusChanged and ErrMsgChanged as DOM events, and the host's
 // own events (startup, driver, progress, panel, messagebox, front, sendstart, sendresult, nosound,
-// sites, skin) as DOM events too, and "revoked" when the visitor revokes the site. Each page has an id of its own; claim() makes it the page that drives
+// sites, skin, devices, level, devicefailure) as DOM events too, and "revoked" when the visitor
+// revokes the site. Each page has an id of its own; claim() makes it the page that drives
 // the control. A call that cannot reach the host fails with number 0.
 //
 // A site's page gets its object from Movilettas.connect(), which finds the studio on this
@@ -66,7 +67,8 @@ class Movilettas extends EventTarget {
     forward("StatusChanged", mirror);
     forward("ErrMsgChanged", mirror);
     for (const name of ["startup", "driver", "progress", "panel", "messagebox", "front",
-                        "sendstart", "sendresult", "nosound", "sites", "skin"])
+                        "sendstart", "sendresult", "nosound", "sites", "skin", "devices", "level",
+                        "devicefailure"])
       forward(name);
     events.addEventListener("open", () => this.dispatchEvent(new Event("connected")));
     // The visitor revoked this site: the studio answers it no more.
@@ -131,6 +133,25 @@ class Movilettas extends EventTarget {
     const response = await fetch(this.base + "/skins", { headers: this.headers() });
     if (!response.ok) throw new MovilettaError(response.status, "the skins could not be fetched");
     return (await response.json()).map((skin) => ({ ...skin, thumbnail: this.address(skin.thumbnail) }));
+  }
+
+  // The cameras and microphones and the visitor's choice: {cameras: [{device, name, sizes}],
+  // microphones: [{device, description}], camera, size, microphone} ("" the studio's own).
+  async devices() {
+    const response = await fetch(this.base + "/devices", { headers: this.headers() });
+    if (!response.ok) throw new MovilettaError(response.status, "the devices could not be listed");
+    return response.json();
+  }
+
+  // Chooses {camera, size, microphone}; kept for the next time. Rejects with the studio's reason.
+  async chooseDevices(choice) {
+    const response = await fetch(this.base + "/devices", {
+      method: "POST", headers: this.headers({ "Content-Type": "application/json" }), body: JSON.stringify(choice),
+    }).catch(() => { throw new MovilettaError(0, "the studio program cannot be reached"); });
+    if (response.ok) return;
+    const reply = await response.json().catch(() => ({}));
+    throw new MovilettaError(reply.error ? reply.error.number : response.status,
+                             reply.error ? reply.error.description : "the choice was refused");
   }
 
   // The capture window ("capture") or the player window ("player") as a new picture element

@@ -18,8 +18,19 @@ SITE_STUDIO_URL=$(grep -o 'http://127.0.0.1:[0-9]*/?token=[0-9a-f]*' "$DEMO/site
 node "$ROOT/tests/browser/site.mjs" "$SITE_STUDIO_URL" "$SITE" "$DEMO/mail" "$BUILD/browser-test"
 kill "$SITE_STUDIO_PID"
 
-start "$DEMO/studio.log" "$BUILD/host/moviletta-studio" --server "$SERVER" --app-dir "$DEMO/app" \
-  --camera synthetic --bag "$DEMO/studio.bag.json" --port 0
+# The studio's microphone: ALSA's file plugin reading a FIFO that microphone.py feeds with a tone
+# and silence in turn, named in the .asoundrc of the studio's own home.
+mkdir -p "$DEMO/home"
+mkfifo "$DEMO/home/microphone"
+cat > "$DEMO/home/.asoundrc" <<ALSA
+pcm.testmic { type file; slave.pcm "null"; file "/dev/null"; infile "$DEMO/home/microphone"
+  format "raw"; hint { show on; description "Test microphone" } }
+ALSA
+/usr/bin/python3 "$ROOT/tests/browser/microphone.py" "$DEMO/home/microphone" &
+PIDS="$PIDS $!"
+
+start "$DEMO/studio.log" env HOME="$DEMO/home" "$BUILD/host/moviletta-studio" --server "$SERVER" \
+  --app-dir "$DEMO/app" --camera synthetic --bag "$DEMO/studio.bag.json" --port 0
 STUDIO_PID=$!
 STUDIO_PORT=$PORT
 URL=$(grep -o 'http://127.0.0.1:[0-9]*/?token=[0-9a-f]*' "$DEMO/studio.log")

@@ -1,7 +1,7 @@
 // Drives the studio page in Debian's Chromium as people do: by mouse, by keyboard only, in a narrow
-// window, from two tabs, through a refused send that the person corrects, and with the studio
-// program restarted under the open page; checks the mails in the drop and the page's accessibility
-// with axe-core. One screenshot per stage is kept.
+// window, with a microphone chosen and its meter, from two tabs, through a refused send that the
+// person corrects, and with the studio program restarted under the open page; checks the mails in
+// the drop and the page's accessibility with axe-core. One screenshot per stage is kept.
 // Usage: node studio.mjs PAGE_URL MAIL_FOLDER OUTPUT_FOLDER STUDIO_PID SERVER_PID
 //        LATE_PAGE_URL LATE_PORT GREETING_SERVER SERVER_DATA STUDIO_COMMAND_JSON
 // (the late studio's greeting server, on LATE_PORT, is started by the test itself, and so is the
@@ -198,6 +198,19 @@ try {
     for (const file of ["Moviletta.mpg", "Moviletta.jpg"])
       if (!fs.existsSync(path.join(parts, file)) || fs.statSync(path.join(parts, file)).size === 0)
         fail(file + " missing from the mail");
+  });
+
+  await step("a microphone chosen: the meter follows its sound, and a long silence is said", async () => {
+    await page.waitForSelector("#microphone option:text('Test microphone')", { state: "attached" });
+    await page.selectOption("#microphone", { label: "Test microphone" });
+    await page.waitForSelector("[role=meter][aria-label='Microphone level: Test microphone']");
+    // The test picture's own tone is steady; only the chosen microphone falls silent.
+    await until(page, "We can't hear you", () => !document.getElementById("not-heard").hidden);
+    if (Number(await page.getAttribute("[role=meter]", "aria-valuenow")) > -50) fail("the meter shows sound in the silence");
+    await shot(page, "not-heard");
+    await axe(page, "with the microphone unheard");
+    await until(page, "the tone heard again", () => document.getElementById("not-heard").hidden &&
+                Number(document.querySelector("[role=meter]").getAttribute("aria-valuenow")) > -20);
   });
 
   await step("fields are checked before anything is sent", async () => {
