@@ -282,6 +282,35 @@ TEST_F(StudioProcessTest, AChosenMicrophoneIsListedAndItsLevelIsTold) {
   EXPECT_TRUE(silence) << "the silence after it was not told";
 }
 
+// The test picture chosen at 1280 x 720: the recording is made at that size, the mailed greeting
+// at the settings' 320 x 240.
+TEST_F(StudioProcessTest, ARecordingAtTheChosenSizeIsMailedAtTheSettingsSize) {
+  MailDrop drop({"--password", "secret"});
+  server_.SetSettings(
+      SettingsDocument(server_.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", drop.host()}}));
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  EXPECT_EQ(studio.Post("/devices", R"({"camera": "synthetic", "size": [1280, 720]})").status, 204);
+  EXPECT_EQ(studio.Post("/devices", R"({"camera": "synthetic", "size": [1920, 1080]})").status,
+            400);
+  EXPECT_EQ(studio.Post("/claim?page=p1").status, 204);
+  EXPECT_EQ(studio.Call("RecordVideo").status, 200);
+  for (int i = 0; i < 50 && studio.Call("ClientStatus?kind=get").body != R"({"value":1})"; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const MediaInfo recorded = Probe(app_dir_ + "/Moviletta.avi");
+  EXPECT_EQ(std::pair(recorded.width, recorded.height), std::pair(1280, 720));
+
+  EXPECT_EQ(
+      studio.Call("SendByEmail", R"(["Ann", "ann@a.test", "Bob", "+41 555 0001", "", "in HD"])")
+          .status,
+      200);
+  const std::optional<std::string> mail = drop.WaitForMail(1, std::chrono::seconds(30));
+  ASSERT_TRUE(mail) << studio.StateAs(studio.own());
+  const MediaInfo mailed = Probe(*mail + ".parts/Moviletta.mpg");
+  EXPECT_EQ(std::pair(mailed.width, mailed.height), std::pair(320, 240));
+  EXPECT_GE(mailed.video_seconds, 0.9);
+}
+
 TEST_F(StudioProcessTest, WithNoPageDrivingItTheCameraIsClosedAndTheStudioRests) {
   StudioProcess studio(server_.address(), app_dir_);
   ASSERT_GT(studio.port, 0);
