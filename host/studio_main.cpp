@@ -226,6 +226,9 @@ int main(int argc, char** argv) {
       stream.Publish("level",
                      {{"peak", tenths(level.peak_dbfs)}, {"mean", tenths(level.mean_dbfs)}});
     });
+    camera->SetFailureListener([&stream](const Error& failure) {
+      stream.Publish("devicefailure", {{"detail", failure.description()}});
+    });
     camera_now = camera.get();
     auto player =
         std::make_unique<FfmpegPlayer>([] { return std::make_unique<AlsaAudioOutput>(); });

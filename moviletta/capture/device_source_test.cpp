@@ -179,7 +179,9 @@ TEST_P(VanishingCamera, EndsTheRecordingWithAPlainTextAndKeepsTheTake) {
   FifoWriter camera(folder_ / "camera", [this](int fd) { return Now() < 2.0 && WritePicture(fd); });
   FifoWriter microphone(folder_ / "microphone", [this](int fd) { return WriteSound(fd); });
   std::promise<std::optional<Error>> end;
+  std::string told;  // to the host, for the person
   FfmpegCaptureDevice engine(Devices());
+  engine.SetFailureListener([&](const Error& failure) { told = failure.description(); });
   engine.OnCaptureEnd([&](std::optional<Error> failure) { end.set_value(std::move(failure)); });
   engine.SetCaptureSize(kWidth, kHeight);
   engine.SetFrameRate(kFps);
@@ -194,6 +196,7 @@ TEST_P(VanishingCamera, EndsTheRecordingWithAPlainTextAndKeepsTheTake) {
   EXPECT_EQ(failure->description(),
             "The camera Test camera stopped delivering pictures (it may have been unplugged): the "
             "recording ends here.");
+  EXPECT_EQ(told, failure->description());
   EXPECT_FALSE(engine.IsCapturing());
 
   const Tracks tracks = DecodeTracks((folder_ / "take.avi").string());

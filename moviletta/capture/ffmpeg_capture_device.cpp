@@ -33,9 +33,11 @@ class TestPictureSource : public FrameSource {
   DeviceSource sound_;
 };
 
-// The source `options` name, opened.
-std::shared_ptr<FrameSource> OpenSource(const CaptureOptions& options) {
+// The source `options` name, opened; a camera is asked for `fps` pictures a second, when set.
+std::shared_ptr<FrameSource> OpenSource(CaptureOptions options, int32_t fps) {
   using Source = CaptureOptions::Source;
+  if (options.camera.format == "video4linux2" && fps > 0)
+    options.camera.options.try_emplace("framerate", std::to_string(fps));
   if (options.source == Source::kTestPicture)
     return std::make_shared<TestPictureSource>(options.microphone, options.sample_rate);
   std::error_code ec;
@@ -148,14 +150,23 @@ bool FfmpegCaptureDevice::FinishCapture(std::optional<Error>& failure) {
 }
 
 void FfmpegCaptureDevice::TellCaptureEnd(std::optional<Error> failure) {
+  // Whoever could not take the news, the capture has ended all the same.
+  try {
+    if (failure) failure_listener_(*failure);
+  } catch (...) {
+  }
   try {
     capture_end_(std::move(failure));
-  } catch (...) {  // the host could not take the news; the capture has ended all the same
+  } catch (...) {
   }
 }
 
 void FfmpegCaptureDevice::SetFrameListener(std::function<void(const BitmapHandle&)> listener) {
   frame_listener_.Set(std::move(listener));
+}
+
+void FfmpegCaptureDevice::SetFailureListener(std::function<void(const Error&)> listener) {
+  failure_listener_.Set(std::move(listener));
 }
 
 void FfmpegCaptureDevice::SetLevelListener(std::function<void(const SoundLevel&)> listener) {
@@ -174,16 +185,17 @@ void FfmpegCaptureDevice::SelectDevices(const CaptureOptions& choice) {
                 kSource);
   CaptureOptions options;
   bool connected = false;
+  int32_t fps = 0;
   {
     MutexLock lock(mutex_);
     options = options_;
-    connected = connected_;
+    connected = connected_, fps = fps_;
   }
   options.source = choice.source;
   options.camera = choice.camera;
   options.microphone = choice.microphone;
   options.record_width = choice.record_width, options.record_height = choice.record_height;
-  std::shared_ptr<FrameSource> source = connected ? OpenSource(options) : nullptr;
+  std::shared_ptr<FrameSource> source = connected ? OpenSource(options, fps) : nullptr;
   {
     MutexLock lock(mutex_);
     options_ = std::move(options);
@@ -254,11 +266,12 @@ void FfmpegCaptureDevice::SetConnected(bool on) {
     if (connected_) return;
   }
   CaptureOptions options;
+  int32_t fps = 0;
   {
     MutexLock lock(mutex_);
-    options = options_;
+    options = options_, fps = fps_;
   }
-  std::shared_ptr<FrameSource> source = OpenSource(options);
+  std::shared_ptr<FrameSource> source = OpenSource(std::move(options), fps);
   {
     MutexLock lock(mutex_);
     source_ = std::move(source);

@@ -27,8 +27,8 @@ class FrameSource;
 // Where the capture engine takes its pictures and sound from.
 struct CaptureOptions {
   enum class Source {
-    kAutomatic,  // the camera when `camera` exists, else the synthetic source
-    kCamera,     // the camera; a missing camera fails Connected
+    kAutomatic,    // the camera when `camera` exists, else the synthetic source
+    kCamera,       // the camera; a missing camera fails Connected
     kSynthetic,    // colour bars and a tone
     kTestPicture,  // colour bars and the microphone's sound
   };
@@ -65,6 +65,9 @@ class FfmpegCaptureDevice : public CaptureDevice {
   // Told of every composited frame, at the display size once SetDisplaySize gave one, on the
   // engine's thread. A listener that throws ends a running capture with that failure.
   void SetFrameListener(std::function<void(const BitmapHandle&)> listener);
+  // Told, before the capture-end callback, the failure that ended a capture (its text is for the
+  // person who recorded: a device unplugged, the disk full), on the thread that ended it.
+  void SetFailureListener(std::function<void(const Error&)> listener);
   // Told the sound's level about ten times a second while frames run, on the engine's thread.
   void SetLevelListener(std::function<void(const SoundLevel&)> listener);
   // Reads from now on the source, camera and microphone of `choice` and records at its record
@@ -128,6 +131,7 @@ class FfmpegCaptureDevice : public CaptureDevice {
   SharedCallback<void(std::optional<Error>)> capture_end_;
   SharedCallback<void(const BitmapHandle&)> frame_listener_;
   SharedCallback<void(const SoundLevel&)> level_listener_;
+  SharedCallback<void(const Error&)> failure_listener_;
   std::shared_ptr<FrameSource> source_ GUARDED_BY(mutex_);
   std::atomic<bool> capturing_{false};
 
