@@ -16,9 +16,9 @@
 #include <map>
 #include <thread>
 
-#include "host/bridge.h"
-#include "host/secret.h"
-#include "host/sessions.h"
+#include "host/studio/bridge.h"
+#include "host/access/secret.h"
+#include "host/studio/sessions.h"
 #include "moviletta/server/curl_http_client.h"
 #include "tests/fixtures/control_harness.h"
 #include "tests/fixtures/gif_files.h"

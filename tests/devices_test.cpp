@@ -1,4 +1,4 @@
-#include "host/devices.h"
+#include "host/studio/devices.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

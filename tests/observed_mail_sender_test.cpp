@@ -1,5 +1,5 @@
 // The studio tells its page how each send ends, from the sender's own notifications.
-#include "host/observed_mail_sender.h"
+#include "host/studio/observed_mail_sender.h"
 
 #include <gtest/gtest.h>
 

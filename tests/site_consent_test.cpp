@@ -1,5 +1,5 @@
 // The sites a visitor allowed: which origins may ever be allowed, and the consent kept on disk.
-#include "host/site_consent.h"
+#include "host/access/site_consent.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "host/user_folders.h"
+#include "host/studio/user_folders.h"
 #include "tests/fixtures/gif_files.h"
 #include "tests/fixtures/greeting_server.h"
 #include "tests/fixtures/studio_process.h"

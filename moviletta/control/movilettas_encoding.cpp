@@ -6,7 +6,7 @@
 #include "moviletta/common/file_identity.h"
 #include "moviletta/common/number_text.h"
 #include "moviletta/control/movilettas_impl.h"
-#include "moviletta/utils/trap.h"
+#include "moviletta/reporting/trap.h"
 
 namespace moviletta {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "moviletta/common/constants.h"
 #include "moviletta/common/error.h"
-#include "moviletta/utils/trap.h"
+#include "moviletta/reporting/trap.h"
 
 namespace moviletta {
 

@@ -22,8 +22,8 @@
 #include "moviletta/skins/picture_slots.h"
 #include "moviletta/skins/skin_cache.h"
 #include "moviletta/skins/skin_download.h"
-#include "moviletta/utils/error_reporter.h"
-#include "moviletta/utils/thread_checker.h"
+#include "moviletta/reporting/error_reporter.h"
+#include "moviletta/common/thread_checker.h"
 
 namespace moviletta {
 

@@ -3,7 +3,7 @@
 
 #include "moviletta/common/constants.h"
 #include "moviletta/control/movilettas_impl.h"
-#include "moviletta/utils/trap.h"
+#include "moviletta/reporting/trap.h"
 
 namespace moviletta {
 

@@ -6,7 +6,7 @@
 #include "moviletta/control/movilettas_impl.h"
 #include "moviletta/dispatch/mobile_body.h"
 #include "moviletta/server/message_xml.h"
-#include "moviletta/utils/trap.h"
+#include "moviletta/reporting/trap.h"
 #include "moviletta/xml/xml_text.h"
 
 namespace moviletta {

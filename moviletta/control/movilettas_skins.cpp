@@ -3,7 +3,7 @@
 #include "moviletta/control/frame_period.h"
 #include "moviletta/control/movilettas_impl.h"
 #include "moviletta/skins/gif_picture.h"
-#include "moviletta/utils/trap.h"
+#include "moviletta/reporting/trap.h"
 
 namespace moviletta {
 

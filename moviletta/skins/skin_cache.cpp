@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "moviletta/utils/trap.h"
+#include "moviletta/reporting/trap.h"
 
 namespace moviletta {
 namespace {

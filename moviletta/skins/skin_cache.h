@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "moviletta/utils/error_reporter.h"
+#include "moviletta/reporting/error_reporter.h"
 
 namespace moviletta {
 

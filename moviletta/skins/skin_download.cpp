@@ -5,7 +5,7 @@
 
 #include "moviletta/common/error.h"
 #include "moviletta/skins/skin_answer.h"
-#include "moviletta/utils/trap.h"
+#include "moviletta/reporting/trap.h"
 
 namespace moviletta {
 namespace {

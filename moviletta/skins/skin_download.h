@@ -7,7 +7,7 @@
 #include "moviletta/server/client_settings.h"
 #include "moviletta/server/greeting_server.h"
 #include "moviletta/skins/skin_cache.h"
-#include "moviletta/utils/error_reporter.h"
+#include "moviletta/reporting/error_reporter.h"
 
 namespace moviletta {
 

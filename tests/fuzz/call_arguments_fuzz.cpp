@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string_view>
 
-#include "host/json_variant.h"
+#include "host/studio/json_variant.h"
 #include "moviletta/common/error.h"
 #include "tests/fuzz/fuzz_check.h"
 

@@ -1,4 +1,4 @@
-#include "host/bridge.h"
+#include "host/studio/bridge.h"
 
 #include <httplib.h>
 
@@ -9,8 +9,7 @@
 #include <future>
 #include <sstream>
 
-#include "host/json_variant.h"
-#include "host/secret.h"
+#include "host/studio/json_variant.h"
 #include "moviletta/ffmpeg/jpeg_writer.h"
 #include "moviletta/safety/object_safety.h"
 
@@ -21,7 +20,6 @@ constexpr std::size_t kServerThreads = 64;
 // Calls that may wait for the host thread at once: the other server threads stay free for the
 // message boxes' acknowledgements and the streams.
 constexpr int kWaitingCalls = 24;
-constexpr std::size_t kMaxBodyBytes = std::size_t{1} << 20;  // a call's arguments need far less
 
 using httplib::Request;
 using httplib::Response;
@@ -37,12 +35,6 @@ bool SafeForScripting(Movilettas* control) {
 
 json ErrorReply(const Error& error) {
   return {{"error", {{"number", error.number()}, {"description", error.description()}}}};
-}
-
-// The launch's or a site's token, from the query ("token") or the header.
-std::string TokenOf(const Request& req) {
-  return req.has_param("token") ? req.get_param_value("token")
-                                : req.get_header_value("X-Moviletta-Token");
 }
 
 std::optional<std::string> ReadWhole(const std::string& path) {
@@ -85,7 +77,6 @@ Bridge::~Bridge() {
 }
 
 int Bridge::Start(int first_port, int count) {
-  Routes();
   // Without the library's SO_REUSEPORT: a second studio must not share a port with the first.
   server_->set_socket_options([](socket_t sock) {
     const int yes = 1;
@@ -95,6 +86,8 @@ int Bridge::Start(int first_port, int count) {
     if (server_->bind_to_port("127.0.0.1", port)) port_ = port;
   if (port_ <= 0) port_ = server_->bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw Error(err::kComponentFailed, "the studio cannot listen on 127.0.0.1");
+  gate_.emplace(port_, token_, consent_);
+  Routes();
   listener_ = std::thread([this] {
     try {
       server_->listen_after_bind();
@@ -212,9 +205,7 @@ bool Bridge::RunsFor(const std::string& caller) {
 }
 
 std::string Bridge::Caller(const Request& req) const {
-  const std::string token = TokenOf(req);
-  if (SameSecret(token, token_) || !consent_) return "";
-  return consent_->OriginOf(token).value_or("");
+  return gate_->Decide(Facts(req)).caller;
 }
 
 void Bridge::Routes() {
@@ -225,7 +216,7 @@ void Bridge::Routes() {
   s.set_keep_alive_max_count(1);
   s.set_keep_alive_timeout(1);  // an idle connection holds a server thread no longer than this
   s.set_read_timeout(2);        // nor does a request that is slow to arrive
-  s.set_payload_max_length(kMaxBodyBytes);
+  s.set_payload_max_length(Gate::kMaxBodyBytes);
   s.set_default_headers({{"Referrer-Policy", "no-referrer"},  // the page's address holds the token
                          {"X-Frame-Options", "DENY"},         // nobody's page may frame a question
                          {"Content-Security-Policy", "frame-ancestors 'none'"}});
@@ -233,8 +224,8 @@ void Bridge::Routes() {
   // box acknowledgement that ends the yield, and the streams, must still find a free one.
   s.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
   s.set_pre_routing_handler([this](const Request& req, Response& res) {
-    return Refuse(req, res) ? httplib::Server::HandlerResponse::Handled
-                            : httplib::Server::HandlerResponse::Unhandled;
+    return Answered(req, res) ? httplib::Server::HandlerResponse::Handled
+                              : httplib::Server::HandlerResponse::Unhandled;
   });
   const auto route = [this](void (Bridge::*handler)(const Request&, Response&)) {
     return [this, handler](const Request& req, Response& res) { (this->*handler)(req, res); };
@@ -292,63 +283,44 @@ void Bridge::Routes() {
   s.Post(R"(/sites/(allow|revoke))", route(&Bridge::ManageSites));
 }
 
-bool Bridge::OwnPage(const std::string& origin) const {
-  return origin.empty() || origin == "http://127.0.0.1:" + std::to_string(port_);
+RequestFacts Bridge::Facts(const Request& req) {
+  return {req.method,
+          req.path,
+          req.get_header_value("Host"),
+          req.get_header_value("Origin"),
+          req.has_param("token") ? req.get_param_value("token")
+                                 : req.get_header_value("X-Moviletta-Token"),
+          std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10)};
 }
 
-bool Bridge::Admits(const std::string& origin, const std::string& token) const {
-  if (!OwnPage(origin)) return consent_ && consent_->Admits(origin, token);
-  // Without an origin (a picture, a navigation) the request may come from an allowed site too.
-  return SameSecret(token, token_) || (origin.empty() && consent_ && consent_->OriginOf(token));
-}
-
-bool Bridge::Refuse(const Request& req, Response& res) const {
-  const std::string self = "127.0.0.1:" + std::to_string(port_);
-  const std::string origin = req.get_header_value("Origin");
-  const bool own_page = OwnPage(origin);
-  const bool allowed_site = !own_page && consent_ && consent_->Allowed(origin);
-  if (allowed_site) {
-    res.set_header("Access-Control-Allow-Origin", origin);
-    res.set_header("Vary", "Origin");
+bool Bridge::Answered(const Request& req, Response& res) const {
+  const Verdict verdict = gate_->Decide(Facts(req));
+  if (!verdict.allow_origin.empty()) {
+    res.set_header("Access-Control-Allow-Origin", verdict.allow_origin);
+    if (verdict.allow_origin != "*") res.set_header("Vary", "Origin");
   }
-  const std::string token = TokenOf(req);
-  const bool public_file =
-      req.method == "GET" &&
-      (req.path.starts_with("/web/") || req.path == "/favicon.ico" || req.path == "/consent");
-  const bool own_host = req.get_header_value("Host") == self;
-  if (own_host && req.method == "GET" && req.path == "/identity") {
-    res.set_header("Access-Control-Allow-Origin", "*");  // any page may learn it is the studio
-    return false;
+  switch (verdict.kind) {
+    case Verdict::Kind::kAdmit:
+      return false;
+    case Verdict::Kind::kPreflight:
+      res.set_header("Access-Control-Allow-Methods", "GET, POST");
+      res.set_header("Access-Control-Allow-Headers",
+                     "Content-Type, X-Moviletta-Token, X-Moviletta-Page");
+      // Chromium asks before a public site's page may reach this machine.
+      if (req.get_header_value("Access-Control-Request-Private-Network") == "true")
+        res.set_header("Access-Control-Allow-Private-Network", "true");
+      res.set_header("Access-Control-Max-Age", "600");
+      break;
+    case Verdict::Kind::kRefuse:
+      res.set_header("Connection", "close");  // a body it promised is never read
+      break;
   }
-  if (!own_host)
-    res.status = 421;
-  else if (!own_page && !allowed_site)
-    res.status = 403;  // a site the visitor did not allow: no CORS headers, nothing to read
-  else if (origin.empty() && req.method != "GET")
-    res.status = 403;  // whatever changes something says where it comes from
-  else if (allowed_site && req.method == "OPTIONS")
-    return Preflight(req, res);
-  else if (!public_file && !Admits(origin, token))
-    res.status = 403;  // the page's own script and style files are no secret
-  else if (std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) >
-           kMaxBodyBytes)
-    res.status = 413;
-  else
-    return false;
-  res.set_header("Connection", "close");  // a body it promised is never read
+  res.status = verdict.status;
   return true;
 }
 
-bool Bridge::Preflight(const Request& req, Response& res) const {
-  res.set_header("Access-Control-Allow-Methods", "GET, POST");
-  res.set_header("Access-Control-Allow-Headers",
-                 "Content-Type, X-Moviletta-Token, X-Moviletta-Page");
-  // Chromium asks before a public site's page may reach this machine.
-  if (req.get_header_value("Access-Control-Request-Private-Network") == "true")
-    res.set_header("Access-Control-Allow-Private-Network", "true");
-  res.set_header("Access-Control-Max-Age", "600");
-  res.status = 204;
-  return true;
+bool Bridge::StillAdmitted(const RequestFacts& facts) const {
+  return gate_->Decide(facts).kind == Verdict::Kind::kAdmit;
 }
 
 void Bridge::ServeFile(const std::string& name, Response& res) const {
@@ -465,16 +437,16 @@ void Bridge::Claim(const Request& req, Response& res) {
 
 void Bridge::StreamVideo(const Request& req, Response& res) {
   FrameFeed& feed = req.matches[1] == "capture" ? windows_.capture : windows_.player;
-  const std::string origin = req.get_header_value("Origin"), token = TokenOf(req);
+  const RequestFacts facts = Facts(req);
   const std::string viewer = Caller(req);
   res.set_header("Cache-Control", "no-store");
   res.set_chunked_content_provider(
       "multipart/x-mixed-replace; boundary=frame",
-      [this, &feed, origin, token, viewer, seen = uint64_t{0}](std::size_t,
-                                                               httplib::DataSink& sink) mutable {
+      [this, &feed, facts, viewer, seen = uint64_t{0}](std::size_t,
+                                                       httplib::DataSink& sink) mutable {
         const BitmapHandle frame = feed.Next(seen, std::chrono::seconds(1));
         // A revoked site's picture ends at once, as its events do.
-        if ((!frame && feed.closed()) || !Admits(origin, token)) {
+        if ((!frame && feed.closed()) || !StillAdmitted(facts)) {
           sink.done();
           return false;
         }
@@ -505,12 +477,11 @@ void Bridge::StreamEvents(const Request& req, Response& res) {
   else
     first = stream_.Current(after, viewer);
   // A site's stream ends with event "revoked" within a second of the visitor revoking the site.
-  const std::string origin = req.get_header_value("Origin");
-  const std::string token = TokenOf(req);
+  const RequestFacts facts = Facts(req);
   res.set_header("Cache-Control", "no-store");
   res.set_chunked_content_provider(
       "text/event-stream",
-      [this, after, first = std::move(first), origin, token, viewer, greeted = false](
+      [this, after, first = std::move(first), facts, viewer, greeted = false](
           std::size_t, httplib::DataSink& sink) mutable {
         // A short wait: the write that fails tells that a page is gone (a crashed window
         // closes its connection without a word), and its claim is released within a second.
@@ -522,7 +493,7 @@ void Bridge::StreamEvents(const Request& req, Response& res) {
           sink.done();
           return false;
         }
-        if (!Admits(origin, token)) {  // the visitor revoked the site
+        if (!StillAdmitted(facts)) {  // the visitor revoked the site
           const std::string last = "event: revoked\ndata: {}\n\n";
           sink.write(last.data(), last.size());
           sink.done();
@@ -561,7 +532,7 @@ void Bridge::ServeSites(SiteConsent& consent, std::function<json(const std::stri
 }
 
 void Bridge::ManageSites(const Request& req, Response& res) {
-  if (!consent_ || !OwnPage(req.get_header_value("Origin")) || !Caller(req).empty())
+  if (!consent_ || !gate_->OwnPage(req.get_header_value("Origin")) || !Caller(req).empty())
     return void(res.status = 403);  // a site cannot allow itself
   if (req.method == "GET") {
     json sites = json::array();

@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/event_stream.h"
+#include "host/studio/event_stream.h"
 #include "moviletta/capture/device_lister.h"
 #include "moviletta/capture/ffmpeg_capture_device.h"
 #include "moviletta/common/mutex.h"

@@ -1,4 +1,4 @@
-#include "host/origin_places.h"
+#include "host/studio/origin_places.h"
 
 #include <openssl/evp.h>
 

@@ -1,4 +1,4 @@
-#include "host/secret.h"
+#include "host/access/secret.h"
 
 #include <openssl/crypto.h>
 

@@ -1,4 +1,4 @@
-#include "host/site_consent.h"
+#include "host/access/site_consent.h"
 
 #include <nlohmann/json.hpp>
 
@@ -7,7 +7,7 @@
 #include <fstream>
 #include <regex>
 
-#include "host/secret.h"
+#include "host/access/secret.h"
 #include "moviletta/common/error.h"
 #include "moviletta/common/file_write.h"
 #include "moviletta/common/loopback.h"

@@ -1,4 +1,4 @@
-#include "moviletta/utils/thread_checker.h"
+#include "moviletta/common/thread_checker.h"
 
 #include <gtest/gtest.h>
 

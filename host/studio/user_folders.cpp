@@ -1,4 +1,4 @@
-#include "host/user_folders.h"
+#include "host/studio/user_folders.h"
 
 namespace moviletta::web {
 

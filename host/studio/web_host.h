@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "host/event_stream.h"
+#include "host/studio/event_stream.h"
 #include "moviletta/common/mutex.h"
 #include "moviletta/control/event_queue.h"
 #include "moviletta/control/host.h"

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "host/bridge.h"
-#include "host/event_stream.h"
-#include "host/web_host.h"
+#include "host/studio/bridge.h"
+#include "host/studio/event_stream.h"
+#include "host/studio/web_host.h"
 #include "moviletta/control/components.h"
 #include "moviletta/control/control_site.h"
 

@@ -1,10 +1,10 @@
-#include "host/event_stream.h"
+#include "host/studio/event_stream.h"
 
 #include <algorithm>
 #include <array>
 #include <string_view>
 
-#include "host/json_variant.h"
+#include "host/studio/json_variant.h"
 
 namespace moviletta::web {
 namespace {

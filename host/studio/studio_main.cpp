@@ -17,14 +17,14 @@
 #include <iostream>
 #include <thread>
 
-#include "host/bridge.h"
-#include "host/devices.h"
-#include "host/observed_mail_sender.h"
-#include "host/origin_places.h"
-#include "host/secret.h"
-#include "host/sessions.h"
-#include "host/studio_lock.h"
-#include "host/user_folders.h"
+#include "host/studio/bridge.h"
+#include "host/studio/devices.h"
+#include "host/studio/observed_mail_sender.h"
+#include "host/studio/origin_places.h"
+#include "host/access/secret.h"
+#include "host/studio/sessions.h"
+#include "host/studio/studio_lock.h"
+#include "host/studio/user_folders.h"
 #include "moviletta/capture/alsa_audio_output.h"
 #include "moviletta/capture/ffmpeg_capture_device.h"
 #include "moviletta/capture/ffmpeg_player.h"

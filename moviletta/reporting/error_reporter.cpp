@@ -1,4 +1,4 @@
-#include "moviletta/utils/error_reporter.h"
+#include "moviletta/reporting/error_reporter.h"
 
 #include <string>
 

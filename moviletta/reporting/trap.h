@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "moviletta/common/error.h"
-#include "moviletta/utils/error_reporter.h"
+#include "moviletta/reporting/error_reporter.h"
 
 namespace moviletta {
 

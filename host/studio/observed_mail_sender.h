@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "host/event_stream.h"
+#include "host/studio/event_stream.h"
 #include "moviletta/dispatch/mail_sender.h"
 
 namespace moviletta::web {

@@ -1,11 +1,11 @@
-#include "host/web_host.h"
+#include "host/studio/web_host.h"
 
 #include <charconv>
 #include <fstream>
 #include <iostream>
 #include <regex>
 
-#include "host/json_variant.h"
+#include "host/studio/json_variant.h"
 #include "moviletta/common/file_write.h"
 
 namespace moviletta::web {

@@ -1,4 +1,4 @@
-#include "host/sessions.h"
+#include "host/studio/sessions.h"
 
 #include <iostream>
 

@@ -1,4 +1,4 @@
-#include "host/devices.h"
+#include "host/studio/devices.h"
 
 #include <algorithm>
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "host/observed_mail_sender.h"
+#include "host/studio/observed_mail_sender.h"
 
 #include <chrono>
 

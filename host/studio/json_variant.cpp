@@ -1,4 +1,4 @@
-#include "host/json_variant.h"
+#include "host/studio/json_variant.h"
 
 #include <cstdint>
 

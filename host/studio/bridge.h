@@ -10,10 +10,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/event_stream.h"
-#include "host/frame_feed.h"
-#include "host/site_consent.h"
-#include "host/web_host.h"
+#include "host/access/gate.h"
+#include "host/access/site_consent.h"
+#include "host/studio/event_stream.h"
+#include "host/studio/frame_feed.h"
+#include "host/studio/web_host.h"
 #include "moviletta/common/mutex.h"
 #include "moviletta/control/control_site.h"
 #include "moviletta/server/http_client.h"
@@ -54,12 +55,10 @@ constexpr int kStudioPorts = 10;
 //                                  the allowed sites (see ServeSites), from the studio's own page
 // One page drives the control: a call naming a page (header X-Moviletta-Page) other than the
 // driver is answered 409, property reads excepted, and the driver is released when its event
-// stream (/events?page=P) ends. Every request but those of the page's script and style files and
-// the consent page needs the launch's token or an allowed site's (query "token" or header
-// X-Moviletta-Token), and every request the host's own Host header (else 421); a POST needs the
-// host's own Origin or an allowed site's, and a GET that carries an Origin needs it too (else
-// 403). Only allowed sites get CORS headers. No page of the host may be shown in a frame. Calls are
-// refused unless the control declares itself safe for scripting.
+// stream (/events?page=P) ends. Every request passes the Gate first (host/access/gate.h: host,
+// origin, token, size), and the streams ask it again as they go, so a revoked site's streams end.
+// No page of the host may be shown in a frame. Calls are refused unless the control declares
+// itself safe for scripting.
 //
 // Threads: requests are served on the server's threads; member calls are posted to the host's
 // queue and run on the host thread, their answer waited for (a call still waiting when the host
@@ -139,15 +138,11 @@ class Bridge {
 
  private:
   void Routes();
-  // Answers a request that fails the gate (host, origin, token, size) and tells so; answers the
-  // preflight of an allowed site's request too.
-  bool Refuse(const httplib::Request& req, httplib::Response& res) const;
-  // Whether `origin` is the studio's own page, or none was sent.
-  bool OwnPage(const std::string& origin) const;
-  // Whether a request from `origin` (empty: none sent) with `token` may pass the gate.
-  bool Admits(const std::string& origin, const std::string& token) const;
-  // Answers an allowed site's preflight; true.
-  bool Preflight(const httplib::Request& req, httplib::Response& res) const;
+  static RequestFacts Facts(const httplib::Request& req);
+  // Answers a request as the gate decides, unless it admits it (false); sets its CORS headers.
+  bool Answered(const httplib::Request& req, httplib::Response& res) const;
+  // Whether the gate admits a stream's request still (a revoked site's streams end).
+  bool StillAdmitted(const RequestFacts& facts) const;
   void ServeFile(const std::string& name, httplib::Response& res) const;
   // The handlers of the routes listed above.
   void CallMember(const httplib::Request& req, httplib::Response& res);
@@ -174,8 +169,7 @@ class Bridge {
   void Release(const std::string& page);
   // Fetches `caller`'s catalogue and keeps its pictures' addresses; throws Error when it cannot.
   nlohmann::json SkinCatalogue(const std::string& caller);
-  // The origin whose pages a request that passed the gate speaks for ("" the studio's own page):
-  // the one its token was given to.
+  // The origin whose pages a request that passed the gate speaks for ("" the studio's own page).
   std::string Caller(const httplib::Request& req) const;
   // Whether `caller` may call the control now: its session runs (or starts), else none runs and
   // `may_begin` (then it starts). Always true without sessions.
@@ -191,6 +185,7 @@ class Bridge {
   std::string token_;
   int port_ = 0;
   std::unique_ptr<httplib::Server> server_;
+  std::optional<Gate> gate_;  // from Start, when the port is known
   std::thread listener_;
   std::atomic<bool> listening_ended_{false};
   std::atomic<bool> starting_up_{false};

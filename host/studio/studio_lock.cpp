@@ -1,4 +1,4 @@
-#include "host/studio_lock.h"
+#include "host/studio/studio_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
