@@ -119,37 +119,7 @@ std::string Bridge::PageUrl() const {
 }
 
 void Bridge::ServeSkinCatalogue(PlaceOf catalogue_url, HttpClientFactory& http) {
-  catalogue_url_ = std::move(catalogue_url);
-  catalogue_http_ = &http;
-}
-
-json Bridge::SkinCatalogue(const std::string& caller) {
-  json skins = json::array();
-  if (!catalogue_http_) return skins;
-  const HttpResponse response = catalogue_http_->Create()->Get(catalogue_url_(caller), {});
-  if (response.status == 404) return skins;  // a greeting server without a catalogue lists none
-  if (!response.ok())
-    throw Error(err::kHttpStatus, "HTTP status " + std::to_string(response.status));
-  std::map<int32_t, std::string> pictures;
-  std::istringstream lines(response.body);
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const auto first = line.find(','), last = line.rfind(',');
-    if (first == std::string::npos || first == last) continue;
-    int32_t id = 0;
-    const auto [end, ec] = std::from_chars(line.data(), line.data() + first, id);
-    const std::string url = line.substr(last + 1);
-    if (ec != std::errc() || end != line.data() + first ||
-        !(url.starts_with("http://") || url.starts_with("https://")))
-      continue;
-    pictures[id] = url;
-    skins.push_back({{"id", id},
-                     {"name", line.substr(first + 1, last - first - 1)},
-                     {"thumbnail", "/skins/" + std::to_string(id) + "/picture"}});
-  }
-  MutexLock lock(pictures_mutex_);
-  pictures_[caller] = std::move(pictures);
-  return skins;
+  catalogue_.emplace(std::move(catalogue_url), http);
 }
 
 void Bridge::OnRestart(std::function<void()> restart) {
@@ -244,7 +214,8 @@ void Bridge::Routes() {
   s.Post(R"(/call/([A-Za-z]+))", route(&Bridge::CallMember));
   s.Get("/skins", [this](const Request& req, Response& res) {
     try {
-      res.set_content(JsonText(SkinCatalogue(Caller(req))), "application/json");
+      res.set_content(JsonText(catalogue_ ? catalogue_->List(Caller(req)) : json::array()),
+                      "application/json");
     } catch (const Error&) {
       res.status = 502;  // the greeting server did not give its catalogue
     }
@@ -398,23 +369,15 @@ std::optional<CallOutcome> Bridge::CallOnHostThread(const std::string& caller,
 }
 
 void Bridge::ServeSkinPicture(const Request& req, Response& res) {
-  std::string url;
-  {
-    MutexLock lock(pictures_mutex_);
-    const std::string id = req.matches[1];
-    int32_t skin = 0;
-    if (std::from_chars(id.data(), id.data() + id.size(), skin).ec != std::errc())
-      return void(res.status = 404);
-    const auto& listed = pictures_[Caller(req)];
-    const auto found = listed.find(skin);
-    if (found == listed.end()) return void(res.status = 404);
-    url = found->second;
-  }
+  const std::string id = req.matches[1];
+  int32_t skin = 0;
+  if (!catalogue_ || std::from_chars(id.data(), id.data() + id.size(), skin).ec != std::errc())
+    return void(res.status = 404);
   try {
-    const HttpResponse picture = catalogue_http_->Create()->Get(url, {});
-    if (!picture.ok() || !picture.body.starts_with("GIF8")) return void(res.status = 502);
+    const std::optional<std::string> picture = catalogue_->Picture(Caller(req), skin);
+    if (!picture) return void(res.status = 404);
     res.set_header("Cache-Control", "max-age=3600");
-    res.set_content(picture.body, "image/gif");
+    res.set_content(*picture, "image/gif");
   } catch (const Error&) {
     res.status = 502;
   }

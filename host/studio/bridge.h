@@ -14,6 +14,7 @@
 #include "host/access/site_consent.h"
 #include "host/studio/event_stream.h"
 #include "host/studio/frame_feed.h"
+#include "host/studio/skin_catalogue.h"
 #include "host/studio/web_host.h"
 #include "moviletta/common/mutex.h"
 #include "moviletta/control/control_site.h"
@@ -167,8 +168,6 @@ class Bridge {
   bool Drives(const std::string& page);
   // Page `page` no longer drives the control, if it did.
   void Release(const std::string& page);
-  // Fetches `caller`'s catalogue and keeps its pictures' addresses; throws Error when it cannot.
-  nlohmann::json SkinCatalogue(const std::string& caller);
   // The origin whose pages a request that passed the gate speaks for ("" the studio's own page).
   std::string Caller(const httplib::Request& req) const;
   // Whether `caller` may call the control now: its session runs (or starts), else none runs and
@@ -193,16 +192,12 @@ class Bridge {
   std::atomic<int> waiting_calls_{0};  // calls in CallMember
   std::function<void()> restart_;
   PlaceOf snapshot_file_;
-  PlaceOf catalogue_url_;
-  HttpClientFactory* catalogue_http_ = nullptr;
+  std::optional<SkinCatalogue> catalogue_;
   SiteConsent* consent_ = nullptr;
   std::function<nlohmann::json(const std::string&)> describe_site_;
   std::function<void(const std::string&)> forget_site_;
   std::function<nlohmann::json()> describe_devices_;
   std::function<void(const nlohmann::json&)> choose_devices_;
-  Mutex pictures_mutex_;
-  // Skin id: picture URL, from each origin's last catalogue.
-  std::map<std::string, std::map<int32_t, std::string>> pictures_ GUARDED_BY(pictures_mutex_);
   std::function<void(const std::string&)> begin_session_;
   std::function<void()> idle_session_;
   Mutex driver_mutex_;

@@ -17,11 +17,11 @@
 #include <iostream>
 #include <thread>
 
+#include "host/access/secret.h"
 #include "host/studio/bridge.h"
 #include "host/studio/devices.h"
 #include "host/studio/observed_mail_sender.h"
 #include "host/studio/origin_places.h"
-#include "host/access/secret.h"
 #include "host/studio/sessions.h"
 #include "host/studio/studio_lock.h"
 #include "host/studio/user_folders.h"
