@@ -12,6 +12,13 @@ fs::path PartialPath(const fs::path& target) {
   return target.parent_path() / ("." + target.filename().string() + ".part");
 }
 
+int LinkOrCopy(const fs::path& from, const fs::path& to, FileSystem& files) {
+  if (files.Link(from, to) == 0) return 0;
+  std::error_code ec;
+  if (fs::copy_file(from, to, ec)) return 0;
+  return ec.value() ? ec.value() : EIO;
+}
+
 void SyncToDisk(const fs::path& path, FileSystem& files) {
   if (const int os_error = files.Sync(path))
     throw Error(err::kPathFileAccess, "cannot save " + path.string(), "Moviletta", os_error);

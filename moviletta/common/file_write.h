@@ -29,6 +29,12 @@ void WriteFileWhole(const std::string& path, std::string_view bytes, const char*
 // that name included).
 void MakeOwnFolder(const std::filesystem::path& folder, const char* source);
 
+// Makes `to` (which must not exist) a second name of the file `from` or, where no link can be
+// made (another file system), a copy of it. Returns the system's error number of what stopped
+// both, 0 on success; `to` is not synced.
+int LinkOrCopy(const std::filesystem::path& from, const std::filesystem::path& to,
+               FileSystem& files = LocalFileSystem());
+
 // Waits until the file or folder at `path` (a folder: its list of names) is on the disk. Throws
 // Error 75 when that fails.
 void SyncToDisk(const std::filesystem::path& path, FileSystem& files = LocalFileSystem());

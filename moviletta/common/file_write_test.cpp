@@ -87,5 +87,22 @@ TEST_F(FileWriteTest, AnOwnFolderWhoseNameAFileHoldsIsRefused) {
   EXPECT_EQ(made.st_mode & 0777, 0700u);
 }
 
+// A second name where the file system allows one, a copy where it does not (the shared memory
+// folder is another file system), and the error of a file that is not there.
+TEST_F(FileWriteTest, LinkOrCopyLinksWithinAFileSystemAndCopiesAcrossOnes) {
+  const fs::path from = folder_ / "greeting.mpg";
+  WriteFileWhole(from.string(), "pictures", "test");
+  ASSERT_EQ(LinkOrCopy(from, folder_ / "linked.mpg"), 0);
+  EXPECT_EQ(fs::hard_link_count(from), 2u);
+  const fs::path shared = "/dev/shm/moviletta-copy-" + std::to_string(getpid());
+  if (fs::is_directory("/dev/shm")) {
+    ASSERT_EQ(LinkOrCopy(from, shared), 0);
+    EXPECT_EQ(ReadFile(shared.string()), "pictures");
+    fs::remove(shared);
+  }
+  EXPECT_EQ(LinkOrCopy(folder_ / "none.mpg", folder_ / "other.mpg"), ENOENT);
+  EXPECT_FALSE(fs::exists(folder_ / "other.mpg"));
+}
+
 }  // namespace
 }  // namespace moviletta::testing

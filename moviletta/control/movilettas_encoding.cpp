@@ -4,6 +4,7 @@
 
 #include "moviletta/common/constants.h"
 #include "moviletta/common/file_identity.h"
+#include "moviletta/common/file_write.h"
 #include "moviletta/common/number_text.h"
 #include "moviletta/control/movilettas_impl.h"
 #include "moviletta/reporting/trap.h"
@@ -18,8 +19,7 @@ void FreezeOutput(const CompressionJob& job, const OutgoingSend& send) {
   const fs::path target = fs::path(send.folder) / fs::path(job.output).filename();
   std::error_code ec;
   fs::remove(target, ec);
-  fs::create_hard_link(job.output, target, ec);
-  if (ec) fs::copy_file(job.output, target, ec);
+  LinkOrCopy(job.output, target);  // a greeting missing from the folder fails its mail, said so
 }
 
 std::shared_ptr<CompressionJob> FailedJob() {

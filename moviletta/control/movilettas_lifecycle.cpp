@@ -4,8 +4,8 @@
 
 #include "moviletta/common/constants.h"
 #include "moviletta/control/movilettas_impl.h"
-#include "moviletta/server/registration.h"
 #include "moviletta/reporting/trap.h"
+#include "moviletta/server/registration.h"
 
 namespace moviletta {
 

@@ -5,8 +5,8 @@
 #include "moviletta/common/constants.h"
 #include "moviletta/control/movilettas_impl.h"
 #include "moviletta/dispatch/mobile_body.h"
-#include "moviletta/server/message_xml.h"
 #include "moviletta/reporting/trap.h"
+#include "moviletta/server/message_xml.h"
 #include "moviletta/xml/xml_text.h"
 
 namespace moviletta {

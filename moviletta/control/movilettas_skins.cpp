@@ -2,8 +2,8 @@
 #include "moviletta/common/constants.h"
 #include "moviletta/control/frame_period.h"
 #include "moviletta/control/movilettas_impl.h"
-#include "moviletta/skins/gif_picture.h"
 #include "moviletta/reporting/trap.h"
+#include "moviletta/skins/gif_picture.h"
 
 namespace moviletta {
 

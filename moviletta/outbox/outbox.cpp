@@ -183,8 +183,7 @@ std::string Outbox::Add(const OutboxMail& mail) {
     entry.mail.files.clear();
     for (const std::string& file : mail.files) {
       const fs::path kept = staging / fs::path(file).filename();
-      if (files_.Link(file, kept) != 0 && !fs::copy_file(file, kept, ec))
-        Check(ec.value() ? ec.value() : EIO, "cannot keep " + file);
+      Check(LinkOrCopy(file, kept, files_), "cannot keep " + file);
       Check(files_.Sync(kept), "cannot keep " + file);
       entry.mail.files.push_back((fs::path(folder_) / entry.id / kept.filename()).string());
     }
