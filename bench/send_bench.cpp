@@ -13,6 +13,7 @@
 #include "moviletta/capture/fake_audio_output.h"
 #include "moviletta/capture/ffmpeg_player.h"
 #include "moviletta/dispatch/curl_mail_sender.h"
+#include "moviletta/encoding/editor_testing.h"
 #include "moviletta/encoding/ffmpeg_video_editor.h"
 #include "tests/fixtures/mail_drop.h"
 #include "tests/fixtures/recordings.h"
@@ -107,7 +108,7 @@ void PlayWhileCompressingAhead(const std::string& recording) {
   player.Play();
   editor.CompressAhead(recording);
   const double ahead = bench::Seconds([&] {
-    while (editor.AheadState() == FfmpegVideoEditor::Ahead::kRunning)
+    while (EditorTesting::Running(editor))
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
   });
   std::this_thread::sleep_for(std::chrono::seconds(1));

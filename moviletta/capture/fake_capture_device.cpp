@@ -55,6 +55,7 @@ void FakeCaptureDevice::OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t y,
 
 void FakeCaptureDevice::SetDisplaySize(int32_t width, int32_t height) {
   Record("SetDisplaySize(" + std::to_string(width) + "," + std::to_string(height) + ")");
+  display_width = width, display_height = height;
 }
 
 }  // namespace moviletta

@@ -18,6 +18,8 @@ class FakeCaptureDevice : public CaptureDevice {
   std::string fail_on;
   std::vector<BitmapHandle> overlaid;
   bool capturing = false;
+  int32_t display_width = 0;  // the window's size
+  int32_t display_height = 0;
   BitmapHandle frame = std::make_shared<const Bitmap>(Bitmap{2, 1, std::vector<uint8_t>(8, 7)});
 
   // Ends the capture as the component would: from a thread of its own, through the callback.

@@ -174,22 +174,25 @@ TEST_F(RecordingTest, ARestoredSkinPathWithoutLoadedFramesFailsAtTheFirstOverlay
   EXPECT_EQ(harness.control().ClientStatus(), STATUS_RECORDING);
 }
 
-TEST_F(RecordingTest, PlaybackStopAndVideoSize) {
+// What the person sees: the take plays in its window at the size the page set, until the end of
+// the playback (and only then) or Stop, which brings the camera's window back at that size.
+TEST_F(RecordingTest, PlaybackShowsTheTakeAtTheVideoSizeUntilItEndsOrStops) {
   Start();
+  const FakeVideoPlayer& player = *harness.player;
   harness.control().PlayVideo();
-  EXPECT_TRUE(harness.player->calls.empty()) << "no recording yet";
+  EXPECT_TRUE(player.file.empty()) << "nothing to play before a recording";
   EXPECT_EQ(harness.control().ClientStatus(), STATUS_STOPPED);
 
   harness.control().RecordVideo();
   harness.capture->RaiseCaptureEnd();
   harness.host.ProcessPendingEvents();
   harness.control().SetVideoSize(640, 480);
-  Clear();
   harness.control().PlayVideo();
   EXPECT_EQ(harness.control().ClientStatus(), STATUS_PLAYING);
-  EXPECT_THAT(harness.brought_to_front, ElementsAre(SurfaceWindow::VideoCapX2));
-  EXPECT_THAT(harness.player->calls, ElementsAre("OpenFile(" + Output("Moviletta.avi") + ")",
-                                                 "Play", "SetDisplaySize(640,480)"));
+  EXPECT_EQ(harness.brought_to_front.back(), SurfaceWindow::VideoCapX2);
+  EXPECT_EQ(player.file, Output("Moviletta.avi"));
+  EXPECT_TRUE(player.playing);
+  EXPECT_EQ(std::pair(player.display_width, player.display_height), std::pair(640, 480));
   harness.player->RaisePlayerChangeState(2);
   harness.host.ProcessPendingEvents();
   EXPECT_EQ(harness.control().ClientStatus(), STATUS_PLAYING) << "only state 0 means stopped";
@@ -200,9 +203,12 @@ TEST_F(RecordingTest, PlaybackStopAndVideoSize) {
   harness.control().PlayVideo();
   Clear();
   harness.control().StopVideo();
-  EXPECT_THAT(harness.player->calls, ElementsAre("StopPlayback", "CloseFile"));
-  EXPECT_THAT(harness.capture->calls, ElementsAre("StopCapture", "SetDisplaySize(640,480)"));
-  EXPECT_THAT(harness.brought_to_front, ElementsAre(SurfaceWindow::VideoCapX1));
+  EXPECT_FALSE(player.playing);
+  EXPECT_TRUE(player.file.empty()) << "the take is no longer held open";
+  EXPECT_FALSE(harness.capture->capturing);
+  EXPECT_EQ(harness.brought_to_front.back(), SurfaceWindow::VideoCapX1);
+  EXPECT_EQ(std::pair(harness.capture->display_width, harness.capture->display_height),
+            std::pair(640, 480));
   harness.control().StopVideo();
   EXPECT_THAT(harness.events, ElementsAre(SeenEvent{ControlEvent::StatusChanged, 1, ""},
                                           SeenEvent{ControlEvent::StatusChanged, 1, ""}))

@@ -126,12 +126,6 @@ class MovilettasImpl final : public Movilettas {
   // reviews it. It changes nothing anyone sees, so a failure is not reported.
   void CompressAhead();
 
-  // The sends whose result has not arrived yet.
-  std::size_t SendsInProgress() const {
-    host_thread_.Check(__func__);
-    return sends_.size();
-  }
-
  private:
   // Notification handlers of the components, run on the host thread. Notifications of a job or
   // a send that is no longer the control's are dropped.

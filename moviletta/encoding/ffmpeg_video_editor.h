@@ -57,11 +57,13 @@ class FfmpegVideoEditor : public VideoEditor {
   void CompressAhead(const std::string& path) override;
   void ForgetAhead() override;
 
+ private:
+  friend class EditorTesting;  // the tests' way to where the work ahead stands
+
   enum class Ahead { kNone, kRunning, kReady };
   // Where the work ahead stands: none (or taken over by a job), running, or waiting to be taken.
   Ahead AheadState() EXCLUDES(mutex_);
 
- private:
   struct Clip {
     std::string path;
     double start = 0;

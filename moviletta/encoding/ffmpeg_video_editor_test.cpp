@@ -1,4 +1,5 @@
 #include "moviletta/encoding/ffmpeg_video_editor.h"
+#include "moviletta/encoding/editor_testing.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -65,9 +66,9 @@ class VideoEditorTest : public ::testing::Test {
     editor_.CompressAhead(input);
   }
   void WaitUntilAheadIsReady() {
-    for (int i = 0; i < 600 && editor_.AheadState() == FfmpegVideoEditor::Ahead::kRunning; ++i)
+    for (int i = 0; i < 600 && EditorTesting::Running(editor_); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_EQ(editor_.AheadState(), FfmpegVideoEditor::Ahead::kReady);
+    ASSERT_TRUE(EditorTesting::Ready(editor_));
   }
   void Forget() {
     ends_.clear();
@@ -93,7 +94,7 @@ class VideoEditorTest : public ::testing::Test {
     GiveToTheUnprivilegedUser(folder_.string());
     AllowMoreThreads(0);
     CompressAhead(Path("take.avi"), kOutputFormatMpeg, 15);
-    EXPECT_EQ(editor_.AheadState(), FfmpegVideoEditor::Ahead::kNone) << "nothing waits";
+    EXPECT_TRUE(EditorTesting::None(editor_)) << "nothing waits";
     editor_.InitEditor();
     editor_.AddVideoClip(Path("take.avi"), 0, 1, 0);
     EXPECT_THROW(editor_.SaveOutputFile(Path("none.mpg")), Error);
@@ -268,7 +269,7 @@ TEST_F(VideoEditorTest, WorkAheadGivesTheSameFileAndAnyChangeStartsAfresh) {
 
   Forget();
   CompressAhead(Path("take.avi"), kOutputFormatWmv, 30);
-  EXPECT_EQ(editor_.AheadState(), FfmpegVideoEditor::Ahead::kRunning);
+  EXPECT_TRUE(EditorTesting::Running(editor_));
   ASSERT_EQ(Compress(Path("take.avi"), Path("running.wmv"), kOutputFormatWmv, 30), std::nullopt);
   EXPECT_TRUE(ReadFile(Path("running.wmv")) == plain);
   ASSERT_FALSE(progress_.empty());
@@ -290,7 +291,7 @@ TEST_F(VideoEditorTest, WorkAheadGivesTheSameFileAndAnyChangeStartsAfresh) {
 
   CompressAhead(Path("take.avi"), kOutputFormatWmv, 30);
   editor_.ForgetAhead();
-  EXPECT_EQ(editor_.AheadState(), FfmpegVideoEditor::Ahead::kNone);
+  EXPECT_TRUE(EditorTesting::None(editor_));
   {
     FfmpegVideoEditor leaving;
     leaving.SetOutputFormat(kOutputFormatWmv);

@@ -21,7 +21,6 @@ class PictureSlots {
 
   // Number of slots that exist.
   int32_t Count() const { return static_cast<int32_t>(slots_.size()); }
-  bool Exists(int32_t index) const { return slots_.contains(index); }
 
   // Throws Error 360 when the slot exists already.
   void Create(int32_t index);
