@@ -142,7 +142,7 @@ void MovilettasImpl::VideoEdit1_Complete(EditJobId job) {
   Trap(reporter_, "VideoEdit1_Complete").Run([&] {
     ended->done = true;
     // Before anything else runs: the next recording or job may replace the file.
-    for (const auto& [id, send] : sends_)
+    for (const auto& send : sends_.UnderWay())
       if (send->job == ended) FreezeOutput(*ended, *send);
     components_.vbalProgressBar1->SetProgressValue(0);
     components_.vbalProgressBar1->SetProgressText("");

@@ -29,7 +29,8 @@ MovilettasImpl::MovilettasImpl(Host& host, EventQueue& queue, ModuleState& modul
       skins_(config_.app_directory, reporter_),
       downloader_(server_, *components_.streams, module_.ClientSettings, skins_, reporter_),
       img_(config_.skin_budget_bytes),
-      outbox_(config_.app_directory + "/OUTBOX", config_.outbox_limits) {
+      outbox_(config_.app_directory + "/OUTBOX", config_.outbox_limits),
+      sends_(host_, components_, outbox_, reporter_, config_.app_directory) {
   if (!components_.VideoCapX1 || !components_.VideoCapX2 || !components_.VideoEdit1)
     throw Error(err::kObjectNotSet, "the control needs its capture, player and editing components");
   const NotificationPoster poster = Notifications();

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "moviletta/common/thread_checker.h"
 #include "moviletta/common/variant.h"
 #include "moviletta/control/components.h"
 #include "moviletta/control/event_queue.h"
@@ -15,15 +16,15 @@
 #include "moviletta/control/module_state.h"
 #include "moviletta/control/movilettas.h"
 #include "moviletta/control/outgoing_send.h"
+#include "moviletta/control/sends.h"
 #include "moviletta/outbox/outbox.h"
+#include "moviletta/reporting/error_reporter.h"
 #include "moviletta/safety/object_safety.h"
 #include "moviletta/server/greeting_server.h"
 #include "moviletta/server/identity.h"
 #include "moviletta/skins/picture_slots.h"
 #include "moviletta/skins/skin_cache.h"
 #include "moviletta/skins/skin_download.h"
-#include "moviletta/reporting/error_reporter.h"
-#include "moviletta/common/thread_checker.h"
 
 namespace moviletta {
 
@@ -153,6 +154,8 @@ class MovilettasImpl final : public Movilettas {
   void RunSkinPreview(int16_t frames, double period);
   // A new send with its own mail sender (which becomes poSendMail) and folder.
   std::shared_ptr<OutgoingSend> NewSend();
+  // A send begins: status 5, the bar at its start.
+  void BeginSending();
   // The output file and the snapshot in the send's folder. The snapshot is frozen now; the
   // output when its compression completes.
   std::vector<std::string> AttachmentList(OutgoingSend& send);
@@ -161,25 +164,11 @@ class MovilettasImpl final : public Movilettas {
   // Shows the panel, compresses and yields until the send's compression has ended. Returns
   // false when it failed.
   bool CompressAndWait(OutgoingSend& send);
-  // Keeps the mail in the outbox (unless the send comes from there), fills the send's mail
-  // sender and starts the send, unless the studio stops.
-  void SendFile(OutgoingSend& send, const OutboxMail& mail);
-  // Why a send's mail did not start, as the person is told.
-  const char* Unstarted() const;
-  // Keeps `mail` in the outbox for `send`, naming to the user each older entry it must drop to
-  // make room. A failure to keep it is reported; the send goes on.
-  void KeepInOutbox(OutgoingSend& send, const OutboxMail& mail);
   // Runs the body of a send procedure; a send that ends without its mail started tells the user
-  // once and is dropped.
+  // once and is settled.
   void RunSend(Trap& trap, const std::function<void(OutgoingSend&)>& body);
-  // A send that could not go out: tells the user, hides the panel and drops the send.
-  void DropUnsent(uint64_t send, const std::string& why);
-  // DropUnsent, then leaves the sending state.
+  // A send that could not go out: tells the user, settles it and leaves the sending state.
   void NotSent(uint64_t send, const std::string& why);
-  // Ends the send: its sender's two ending operations, then the sender and the folder go.
-  void EndSend(uint64_t send);
-  // EndSend, then hides the panel when the send was the latest or no other send is under way.
-  void CloseSend(uint64_t send);
   // The recording and the output settings a compression would use now.
   std::string CompressionKey() const;
 
@@ -207,9 +196,7 @@ class MovilettasImpl final : public Movilettas {
   bool m_StopPreview = false;
   int32_t m_Status = STATUS_STARTING;
   std::shared_ptr<CompressionJob> running_job_;  // the editing component's job, while it runs
-  std::map<uint64_t, std::shared_ptr<OutgoingSend>> sends_;
-  uint64_t last_send_ = 0;
-  MailSender* poSendMail = nullptr;  // the sender of the latest send, owned by that send
+  Sends sends_;
 };
 
 }  // namespace moviletta

@@ -49,9 +49,7 @@ void MovilettasImpl::UserControl_Terminate() {
   Trap(reporter_, "UserControl_Terminate").Run([&] {
     components_.VideoCapX1->SetPreview(false);
     components_.VideoCapX1->SetConnected(false);
-    std::vector<uint64_t> sends;
-    for (const auto& [id, send] : sends_) sends.push_back(id);
-    for (uint64_t id : sends) EndSend(id);
+    sends_.EndAll();
     running_job_.reset();
     const int32_t count = img_.Count();
     for (int32_t index = 2; index < count; ++index) img_.Remove(index);

@@ -34,14 +34,12 @@ void MovilettasImpl::OutboxSend(const std::string& id) {
     // The password is never kept on disk, and goes only to the server it belongs to.
     const ClientSettings& settings = module_.ClientSettings;
     mail.route.password = mail.route.server == settings.SMTPHOST ? settings.SMTPPWD : "";
-    SetStatus(STATUS_SENDING);
-    components_.vbalProgressBar1->SetProgressValue(0);
-    components_.vbalProgressBar1->SetProgressText("");
+    BeginSending();
     components_.picGeneral->SetVisible(true);
     trap.section = "send file";
     send.outbox_entry = id;
     outbox_.MarkSending(id);
-    SendFile(send, mail);
+    sends_.Mail(send, mail);
     SetStatus(STATUS_STOPPED);
   });
 }
