@@ -10,7 +10,6 @@
 #include <sstream>
 
 #include "host/studio/json_variant.h"
-#include "moviletta/ffmpeg/jpeg_writer.h"
 #include "moviletta/safety/object_safety.h"
 
 namespace moviletta::web {
@@ -43,15 +42,6 @@ std::optional<std::string> ReadWhole(const std::string& path) {
   std::ostringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
-}
-
-// What `event` says to a page of `viewer`: a site learns that another page drives the studio,
-// never which site's.
-std::string ForViewer(const EventStream::Event& event, const std::string& viewer) {
-  if (viewer.empty() || event.name != "driver") return event.json;
-  json driver = json::parse(event.json);
-  if (driver.value("origin", "") != viewer) driver["origin"] = "";
-  return JsonText(driver);
 }
 
 const char* ContentType(const std::string& file) {
@@ -396,82 +386,6 @@ void Bridge::Claim(const Request& req, Response& res) {
   }
   if (begin_session_) BeginSession(caller);  // a page claims it again: the session goes on
   res.status = 204;
-}
-
-void Bridge::StreamVideo(const Request& req, Response& res) {
-  FrameFeed& feed = req.matches[1] == "capture" ? windows_.capture : windows_.player;
-  const RequestFacts facts = Facts(req);
-  const std::string viewer = Caller(req);
-  res.set_header("Cache-Control", "no-store");
-  res.set_chunked_content_provider(
-      "multipart/x-mixed-replace; boundary=frame",
-      [this, &feed, facts, viewer, seen = uint64_t{0}](std::size_t,
-                                                       httplib::DataSink& sink) mutable {
-        const BitmapHandle frame = feed.Next(seen, std::chrono::seconds(1));
-        // A revoked site's picture ends at once, as its events do.
-        if ((!frame && feed.closed()) || !StillAdmitted(facts)) {
-          sink.done();
-          return false;
-        }
-        // Nothing new yet, or the picture of another origin's session: stop once the page is gone.
-        if (!frame || (begin_session_ && !RunsFor(viewer))) return sink.is_writable();
-        std::string part;
-        try {
-          const std::string jpeg = EncodeJpeg(*frame, 80);
-          part = "--frame\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-                 std::to_string(jpeg.size()) + "\r\n\r\n" + jpeg + "\r\n";
-        } catch (const Error&) {
-          return true;
-        }
-        return sink.write(part.data(), part.size());
-      });
-}
-
-void Bridge::StreamEvents(const Request& req, Response& res) {
-  // The stream of the page that drives the control is its presence: when it ends, no page does.
-  const std::string page = req.get_param_value("page");
-  // A page that reconnects goes on after the last event it saw; a new one starts with the
-  // current state. Each page hears its own origin's events only.
-  const std::string viewer = Caller(req);
-  uint64_t after = 0;
-  std::vector<EventStream::Event> first;
-  if (req.has_header("Last-Event-ID"))
-    after = std::strtoull(req.get_header_value("Last-Event-ID").c_str(), nullptr, 10);
-  else
-    first = stream_.Current(after, viewer);
-  // A site's stream ends with event "revoked" within a second of the visitor revoking the site.
-  const RequestFacts facts = Facts(req);
-  res.set_header("Cache-Control", "no-store");
-  res.set_chunked_content_provider(
-      "text/event-stream",
-      [this, after, first = std::move(first), facts, viewer, greeted = false](
-          std::size_t, httplib::DataSink& sink) mutable {
-        // A short wait: the write that fails tells that a page is gone (a crashed window
-        // closes its connection without a word), and its claim is released within a second.
-        const auto events = first.empty()
-                                ? stream_.Next(after, std::chrono::milliseconds(500), viewer)
-                                : std::move(first);
-        first.clear();
-        if (stream_.closed()) {
-          sink.done();
-          return false;
-        }
-        if (!StillAdmitted(facts)) {  // the visitor revoked the site
-          const std::string last = "event: revoked\ndata: {}\n\n";
-          sink.write(last.data(), last.size());
-          sink.done();
-          return false;
-        }
-        // After a restart of the studio the page's browser comes back within a second.
-        std::string text = greeted ? "" : "retry: 1000\n\n";
-        greeted = true;
-        if (events.empty() && text.empty()) text = ":\n\n";
-        for (const auto& e : events)
-          text += "id: " + std::to_string(e.id) + "\nevent: " + e.name +
-                  "\ndata: " + ForViewer(e, viewer) + "\n\n";
-        return sink.write(text.data(), text.size());
-      },
-      [this, page](bool) { Release(page); });
 }
 
 void Bridge::Release(const std::string& page) {
