@@ -253,4 +253,6 @@ class Movilettas extends EventTarget {
   async OutboxList() { return JSON.parse(await this.call("OutboxList")); }
   OutboxSend(id) { return this.call("OutboxSend", [id]); }
   OutboxDiscard(id) { return this.call("OutboxDiscard", [id]); }
+  // Sends only the take's part from `start` to `end` seconds (0: its end).
+  TrimTake(start, end = 0) { return this.call("TrimTake", [start, end]); }
 }

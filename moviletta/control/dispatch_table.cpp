@@ -20,6 +20,9 @@ std::string S(const Args& a, std::size_t i) {
 int32_t L(const Args& a, std::size_t i) {
   return a[i].ToLong();
 }
+double D(const Args& a, std::size_t i) {
+  return a[i].ToDouble();
+}
 
 constexpr std::array kTable{
     DispatchMember{"StatusChanged", dispid::StatusChanged, K::kMethod, 0,
@@ -74,6 +77,8 @@ constexpr std::array kTable{
                    [](Movilettas& c, Args& a) { return c.OutboxSend(S(a, 0)), Variant(); }},
     DispatchMember{"OutboxDiscard", dispid::OutboxDiscard, K::kMethod, 1,
                    [](Movilettas& c, Args& a) { return Variant(c.OutboxDiscard(S(a, 0))); }},
+    DispatchMember{"TrimTake", dispid::TrimTake, K::kMethod, 2,
+                   [](Movilettas& c, Args& a) { return c.TrimTake(D(a, 0), D(a, 1)), Variant(); }},
 };
 
 }  // namespace

@@ -32,7 +32,8 @@ TEST(DispatchTable, HoldsTheWholeSurfaceWithItsIdentifiers) {
                                                       {"GenerateMessageXML", 0x60030057},
                                                       {"OutboxList", 0x60030058},
                                                       {"OutboxSend", 0x60030059},
-                                                      {"OutboxDiscard", 0x6003005A}};
+                                                      {"OutboxDiscard", 0x6003005A},
+                                                      {"TrimTake", 0x6003005B}};
   const auto table = DispatchTable();
   ASSERT_EQ(table.size(), std::size(expected));
   for (std::size_t i = 0; i < table.size(); ++i) {

@@ -47,6 +47,7 @@ inline constexpr int32_t GenerateMessageXML = 0x60030057;
 inline constexpr int32_t OutboxList = 0x60030058;
 inline constexpr int32_t OutboxSend = 0x60030059;
 inline constexpr int32_t OutboxDiscard = 0x6003005A;
+inline constexpr int32_t TrimTake = 0x6003005B;
 
 // Events of the event interface.
 inline constexpr int32_t EventStatusChanged = 1;
@@ -123,6 +124,14 @@ class Movilettas {
   virtual void OutboxSend(const std::string& id) = 0;
   // Removes entry `id`; false when there is none or its send is under way.
   virtual bool OutboxDiscard(const std::string& id) = 0;
+
+  // --- Trimming the take in review ---
+  // Sends from now on only the recording's part from `start` to `end` seconds (`end` 0: its
+  // end), sound and pictures alike; the work ahead starts again with it. Refused outside status 1
+  // (ErrMsg "Can't Trim while in status: N"); throws Error 53 without a recording and Error 5 for
+  // a part outside the recording or shorter than half a second, changing nothing. A new
+  // recording has no trim.
+  virtual void TrimTake(double start, double end) = 0;
 
   // --- Safety answers for the host (see safety/object_safety.h) ---
   virtual HResult GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,

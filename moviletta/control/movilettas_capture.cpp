@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "moviletta/common/constants.h"
+#include "moviletta/common/number_text.h"
 #include "moviletta/control/frame_period.h"
 #include "moviletta/control/movilettas_impl.h"
 #include "moviletta/reporting/trap.h"
@@ -40,6 +41,7 @@ void MovilettasImpl::RecordVideo() {
 
     trap.section = "delete old jpeg and avi files";
     components_.VideoEdit1->ForgetAhead();  // it may be reading the old recording
+    trim_start_ = trim_end_ = 0;
     DeleteIfPresent(recording);
     DeleteIfPresent(output + "Moviletta." + settings.OUTPUT);
 
@@ -120,6 +122,27 @@ void MovilettasImpl::StopVideo() {
     components_.VideoCapX1->SetDisplaySize(module_.VideoWidth, module_.VideoHeight);
     SetStatus(STATUS_STOPPED);
   });
+}
+
+void MovilettasImpl::TrimTake(double start, double end) {
+  host_thread_.Check(__func__);
+  if (!AcceptInStoppedStatus(kRefuseTrim)) return;
+  const std::string recording =
+      skins_.GetOutputDirectory() + "Moviletta" + module_.CaptureExtension;
+  std::error_code ec;
+  if (!fs::is_regular_file(recording, ec))
+    throw Error(err::kFileNotFound, "There is no recording to trim.");
+  const double length = components_.VideoEdit1->GetClipDuration(recording);
+  const double to = end == 0 ? length : end;
+  constexpr double kFrameSlack = 1e-3;  // a page may name the end as it showed it, rounded
+  if (!(start >= 0) || !(to <= length + kFrameSlack) || !(to - start >= kShortestTake))
+    throw Error(err::kInvalidArgument, "A take is trimmed to a part of it at least " +
+                                           DoubleToText(kShortestTake) + " s long, within its " +
+                                           DoubleToText(length) + " s.");
+  if (start == trim_start_ && (to >= length ? 0 : to) == trim_end_) return;
+  trim_start_ = start;
+  trim_end_ = to >= length ? 0 : to;
+  CompressAhead();  // the work ahead starts again with the part that is sent
 }
 
 void MovilettasImpl::SetVideoSize(int32_t lWidth, int32_t lHeight) {

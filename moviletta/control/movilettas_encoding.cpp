@@ -33,8 +33,8 @@ std::shared_ptr<CompressionJob> FailedJob() {
 std::string MovilettasImpl::CompressionKey() const {
   const ClientSettings& s = module_.ClientSettings;
   const std::string input = skins_.GetOutputDirectory() + "Moviletta" + module_.CaptureExtension;
-  std::string key =
-      FileIdentity(input) + "|" + input + "|" + s.OUTPUT + "|" + std::to_string(s.FPS);
+  std::string key = FileIdentity(input) + "|" + input + "|" + DoubleToText(trim_start_) + "|" +
+                    DoubleToText(trim_end_) + "|" + s.OUTPUT + "|" + std::to_string(s.FPS);
   if (s.OUTPUT == "mpg")
     for (int32_t value :
          {s.AUDIOSAMPLERATE, s.AUDIOBITRATE, s.SAMPLESIZE, s.FILEHEIGHT, s.FILEWIDTH})
@@ -80,9 +80,9 @@ std::shared_ptr<const CompressionJob> MovilettasImpl::MergeVideo() {
 
     trap.section = "ad video+audio";
     const std::string input = output + "Moviletta" + module_.CaptureExtension;
-    const double duration = editor.GetClipDuration(input);
-    editor.AddVideoClip(input, 0.0, duration, 0);
-    editor.AddAudioClip(input, 0.0, duration);
+    const double end = trim_end_ > 0 ? trim_end_ : editor.GetClipDuration(input);
+    editor.AddVideoClip(input, trim_start_, end, 0);
+    editor.AddAudioClip(input, trim_start_, end);
 
     job->output = output + "Moviletta." + settings.OUTPUT;
     trap.section = "save file: " + job->output;
@@ -117,8 +117,9 @@ void MovilettasImpl::CompressAhead() {
   try {
     std::string section;
     SetOutputSettings(section);
-    components_.VideoEdit1->CompressAhead(skins_.GetOutputDirectory() + "Moviletta" +
-                                          module_.CaptureExtension);
+    components_.VideoEdit1->CompressAhead(
+        skins_.GetOutputDirectory() + "Moviletta" + module_.CaptureExtension, trim_start_,
+        trim_end_);
   } catch (const Error&) {  // the send compresses it then, and tells what fails
   }
 }

@@ -2,6 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <algorithm>
 
 #include "moviletta/common/constants.h"
@@ -12,6 +14,16 @@ namespace moviletta::testing {
 namespace {
 
 using ::testing::ElementsAre;
+
+// The number of the Error `call` throws, 0 when it throws none.
+int32_t ErrorOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const Error& e) {
+    return e.number();
+  }
+  return 0;
+}
 
 class CompressionTest : public ::testing::Test {
  protected:
@@ -44,6 +56,52 @@ TEST_F(CompressionTest, MpegSetsEveryParameterInOrderBeforeTheJob) {
   EXPECT_THAT(harness.brought_to_front, ::testing::Contains(SurfaceWindow::picGeneral));
   EXPECT_FALSE(job->failed);
   EXPECT_TRUE(Reports().empty());
+}
+
+// A trimmed take is what the work ahead and a send compress, sound and pictures alike; a part
+// outside the take or too short is refused and changes nothing; the next recording is whole.
+TEST_F(CompressionTest, ATrimmedTakeIsWhatIsCompressedUntilTheNextRecording) {
+  Start("mpg");
+  EXPECT_EQ(ErrorOf([&] { harness.control().TrimTake(0, 1); }), err::kFileNotFound);
+  harness.control().RecordVideo();
+  EXPECT_EQ(harness.control().ClientStatus(), STATUS_RECORDING);
+  harness.control().TrimTake(1, 2);
+  EXPECT_EQ(harness.control().ErrMsg(), "Can't Trim while in status: 3");
+  harness.capture->RaiseCaptureEnd();
+  harness.host.ProcessPendingEvents();
+  const std::string input = Output("Moviletta.avi");
+  const auto clips = [&] {
+    harness.editor->calls.clear();
+    harness.insides().MergeVideo();
+    std::vector<std::string> added;
+    for (const std::string& call : harness.editor->calls)
+      if (call.starts_with("Add")) added.push_back(call);
+    return added;
+  };
+
+  harness.editor->ahead.clear();
+  harness.control().TrimTake(1, 2);
+  EXPECT_EQ(harness.control().ErrMsg(), "");
+  EXPECT_THAT(harness.editor->ahead, ElementsAre("CompressAhead(" + input + ",1,2)"));
+  EXPECT_THAT(clips(),
+              ElementsAre("AddVideoClip(" + input + ",1,2,0)", "AddAudioClip(" + input + ",1,2)"));
+  for (const auto& [start, end] :
+       {std::pair(-0.1, 1.0), std::pair(1.0, 3.0), std::pair(1.0, 1.4), std::pair(2.2, 0.0)})
+    EXPECT_EQ(ErrorOf([&] { harness.control().TrimTake(start, end); }), err::kInvalidArgument)
+        << start << " to " << end;
+  EXPECT_THAT(clips(),
+              ElementsAre("AddVideoClip(" + input + ",1,2,0)", "AddAudioClip(" + input + ",1,2)"))
+      << "a refused trim changes nothing";
+  harness.control().TrimTake(0.5, 0);
+  EXPECT_THAT(clips(), ElementsAre("AddVideoClip(" + input + ",0.5,2.5,0)",
+                                   "AddAudioClip(" + input + ",0.5,2.5)"));
+
+  harness.control().RecordVideo();
+  harness.capture->RaiseCaptureEnd();
+  harness.host.ProcessPendingEvents();
+  EXPECT_THAT(clips(), ElementsAre("AddVideoClip(" + input + ",0,2.5,0)",
+                                   "AddAudioClip(" + input + ",0,2.5)"))
+      << "a new recording is sent whole";
 }
 
 TEST_F(CompressionTest, WmvSetsOnlyTheFormatAndTheFrameRate) {

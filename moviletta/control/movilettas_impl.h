@@ -92,6 +92,7 @@ class MovilettasImpl final : public Movilettas {
   std::string OutboxList() override;
   void OutboxSend(const std::string& id) override;
   bool OutboxDiscard(const std::string& id) override;
+  void TrimTake(double start, double end) override;
 
   HResult GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,
                                     uint32_t* pdwEnabledOptions) const override;
@@ -197,6 +198,9 @@ class MovilettasImpl final : public Movilettas {
   int32_t m_Status = STATUS_STARTING;
   std::shared_ptr<CompressionJob> running_job_;  // the editing component's job, while it runs
   Sends sends_;
+  // The part of the recording a send compresses, in seconds; end 0: to its end.
+  double trim_start_ = 0;
+  double trim_end_ = 0;
 };
 
 }  // namespace moviletta

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "moviletta/common/number_text.h"
 #include "moviletta/encoding/video_editor.h"
 
 namespace moviletta {
@@ -47,8 +48,10 @@ class FakeVideoEditor : public VideoEditor {
   void AddVideoClip(const std::string& path, double start, double end, int16_t flags) override;
   void AddAudioClip(const std::string& path, double start, double end) override;
   EditJobId SaveOutputFile(const std::string& path) override;
-  void CompressAhead(const std::string& path) override {
-    ahead.push_back("CompressAhead(" + path + ")");
+  void CompressAhead(const std::string& path, double start = 0, double end = 0) override {
+    ahead.push_back("CompressAhead(" + path +
+                    (start || end ? "," + DoubleToText(start) + "," + DoubleToText(end) : "") +
+                    ")");
   }
   void ForgetAhead() override { ahead.push_back("Forget"); }
 

@@ -119,7 +119,7 @@ EditJobId FfmpegVideoEditor::SaveOutputFile(const std::string& path) {
   return id;
 }
 
-void FfmpegVideoEditor::CompressAhead(const std::string& path) {
+void FfmpegVideoEditor::CompressAhead(const std::string& path, double start, double end) {
   ForgetAhead();
   if (running_ || !WritesFormat()) return;
   auto ahead = std::make_shared<AheadWork>();
@@ -127,7 +127,8 @@ void FfmpegVideoEditor::CompressAhead(const std::string& path) {
     ahead->identity = FileIdentity(path);
     ahead->job = output_settings_;
     ahead->job.input = path;
-    ahead->job.end = GetClipDuration(path);
+    ahead->job.start = start;
+    ahead->job.end = end > 0 ? end : GetClipDuration(path);
     // Beside the recording: the visitor's own folder, and the same file system, so that a send
     // that takes the work moves it with a rename.
     const fs::path folder = fs::path(path).parent_path() / kAheadFolder;

@@ -54,7 +54,7 @@ class FfmpegVideoEditor : public VideoEditor {
   // and the sound come from different files or spans.
   EditJobId SaveOutputFile(const std::string& path) override;
 
-  void CompressAhead(const std::string& path) override;
+  void CompressAhead(const std::string& path, double start = 0, double end = 0) override;
   void ForgetAhead() override;
 
  private:

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <condition_variable>
 #include <csignal>
@@ -44,16 +45,16 @@ class VideoEditorTest : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return (folder_ / name).string(); }
 
-  // Compresses `input` from `start` on as the control does (which starts at 0) and waits for
-  // the job's end; returns its failure.
+  // Compresses `input` from `start` to `end` (0: its end) as the control does and waits for the
+  // job's end; returns its failure.
   std::optional<Error> Compress(const std::string& input, const std::string& output, int format,
-                                int fps, double start = 0) {
+                                int fps, double start = 0, double end = 0) {
     editor_.SetOutputFormat(format);
     editor_.SetOutputFrameRate(fps);
     editor_.InitEditor();
-    const double duration = editor_.GetClipDuration(input);
-    editor_.AddVideoClip(input, start, duration, 0);
-    editor_.AddAudioClip(input, start, duration);
+    const double to = end > 0 ? end : editor_.GetClipDuration(input);
+    editor_.AddVideoClip(input, start, to, 0);
+    editor_.AddAudioClip(input, start, to);
     std::unique_lock lock(mutex_);
     job_ = editor_.SaveOutputFile(output);
     EXPECT_TRUE(ended_.wait_for(lock, std::chrono::seconds(60), [&] { return !ends_.empty(); }));
@@ -300,6 +301,28 @@ TEST_F(VideoEditorTest, WorkAheadGivesTheSameFileAndAnyChangeStartsAfresh) {
   EXPECT_TRUE(AheadFiles().empty());
   for (const auto& entry : fs::directory_iterator(folder_))
     EXPECT_EQ(entry.path().extension() == ".part", false) << entry.path();
+}
+
+// Work ahead of a part of the take serves a job of that part, and only that part.
+TEST_F(VideoEditorTest, WorkAheadOfATrimmedTakeServesThatPartOnly) {
+  MakeRecording(Path("take.avi"), 4, 320, 240, 15);
+  editor_.SetOutputFormat(kOutputFormatWmv);
+  editor_.SetOutputFrameRate(15);
+  editor_.CompressAhead(Path("take.avi"), 1.0, 2.5);
+  WaitUntilAheadIsReady();
+  ASSERT_EQ(AheadFiles().size(), 1u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const auto asked = fs::file_time_type::clock::now();
+  ASSERT_EQ(Compress(Path("take.avi"), Path("part.wmv"), kOutputFormatWmv, 15, 1.0, 2.5),
+            std::nullopt);
+  EXPECT_LT(fs::last_write_time(Path("part.wmv")), asked) << "the work ahead, written before";
+  EXPECT_NEAR(Probe(Path("part.wmv")).video_seconds, 1.5, 1.0 / 15);
+
+  Forget();
+  editor_.CompressAhead(Path("take.avi"), 1.0, 2.5);
+  WaitUntilAheadIsReady();
+  ASSERT_EQ(Compress(Path("take.avi"), Path("whole.wmv"), kOutputFormatWmv, 15), std::nullopt);
+  EXPECT_NEAR(Probe(Path("whole.wmv")).video_seconds, 4, 1.0 / 15) << "compressed afresh, whole";
 }
 
 TEST_F(VideoEditorTest, RefusesJobsItCannotRun) {

@@ -59,7 +59,9 @@ class VideoEditor {
   // The work is written in the hidden folder ".ahead" beside the recording (made owner-only),
   // which whoever owns that folder sweeps when no work can run; nothing is told, and a call the
   // component cannot use changes nothing.
-  virtual void CompressAhead(const std::string& path) = 0;
+  // Only the part from `start` to `end` seconds (`end` 0: to the end) is compressed, as a
+  // SaveOutputFile with those clips would.
+  virtual void CompressAhead(const std::string& path, double start = 0, double end = 0) = 0;
   static constexpr const char* kAheadFolder = ".ahead";
   // Drops what CompressAhead began (a new recording replaces the file): from now on the component
   // leaves the processor and the recording alone until asked.
