@@ -1,6 +1,8 @@
 // A greeting from recording to mail drop with every real component on the synthetic camera.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <nlohmann/json.hpp>
 
 #include "moviletta/capture/ffmpeg_capture_device.h"
@@ -19,10 +21,11 @@ namespace {
 
 // A harness with every real component, its mail going to `smtp_host`.
 struct RealControl {
-  explicit RealControl(const std::string& smtp_host) {
-    server.SetSettings(SettingsDocument(
-        server.address(),
-        {{"SECLIMIT", "1"}, {"FPS", "15"}, {"OUTPUT", "mpg"}, {"SMTPHOST", smtp_host}}));
+  explicit RealControl(const std::string& smtp_host, int seconds = 1) {
+    server.SetSettings(SettingsDocument(server.address(), {{"SECLIMIT", std::to_string(seconds)},
+                                                           {"FPS", "15"},
+                                                           {"OUTPUT", "mpg"},
+                                                           {"SMTPHOST", smtp_host}}));
     harness.customize = [](Components& c) {
       c.VideoCapX1 = std::make_unique<FfmpegCaptureDevice>(
           CaptureOptions{.source = CaptureOptions::Source::kSynthetic});
@@ -85,6 +88,44 @@ TEST(GreetingEndToEnd, RecordedCompressedAndMailedWithBothAttachments) {
 
 // A greeting whose mail could not go waits in the outbox with its own files, whatever is recorded
 // next, and goes exactly once when the person sends it again.
+// Where the synthetic picture's moving box starts in `picture` (it moves 4 pixels a frame), by
+// its grey on the middle row; -1 when it is not there.
+int BoxLeft(const Bitmap& picture) {
+  const int y = picture.height / 2;
+  for (int x = 0; x + 8 < picture.width; ++x) {
+    bool grey = true;
+    for (int i = 0; i < 8 && grey; ++i) {
+      const uint8_t* p = &picture.rgba[(static_cast<std::size_t>(y) * picture.width + x + i) * 4];
+      grey = std::abs(p[0] - 128) < 24 && std::abs(p[1] - 128) < 24 && std::abs(p[2] - 128) < 24;
+    }
+    if (grey) return x;
+  }
+  return -1;
+}
+
+// A take trimmed to 1.0 - 2.5 s is mailed as those 1.5 s: its first picture is the recording's
+// picture at 1 s, its sound as long as its pictures.
+TEST(GreetingEndToEnd, ATrimmedTakeIsMailedFromItsStartToItsEnd) {
+  MailDrop drop({"--password", "secret"});
+  RealControl control(drop.host(), 3);
+  ControlHarness& harness = control.harness;
+  ASSERT_TRUE(control.Record());
+  harness.control().TrimTake(1.0, 2.5);
+  EXPECT_EQ(harness.control().ErrMsg(), "");
+  harness.control().SendByEmail("Ann", "ann@test", "Bob", "+41 79", "bob@test", "Hi");
+  ASSERT_TRUE(control.Await([&] { return !harness.panel->visible; }));
+  const auto mail = drop.WaitForMail(1, std::chrono::seconds(10));
+  ASSERT_TRUE(mail);
+  const std::string greeting = *mail + ".parts/Moviletta.mpg";
+  constexpr double kFrame = 1.0 / 15;
+  EXPECT_NEAR(Probe(greeting).video_seconds, 1.5, kFrame);
+  const Tracks tracks = DecodeTracks(greeting);
+  EXPECT_NEAR(double(tracks.sound.size()) / 22050, 1.5, kFrame);
+  const int recorded = BoxLeft(DecodePicture(harness.app_directory + "/Moviletta.avi", 15));
+  ASSERT_GE(recorded, 0) << "the test must find the box";
+  EXPECT_NEAR(BoxLeft(DecodePicture(greeting, 0)), recorded, 4) << "within a frame of 1 s";
+}
+
 TEST(GreetingEndToEnd, AGreetingNotMailedWaitsInTheOutboxAndGoesOnceWhenSentAgain) {
   const std::string address = UnusedLocalAddress();
   const std::string port = address.substr(address.rfind(':') + 1);
