@@ -61,6 +61,7 @@ function plainError(e) {
   if (/^Can't Play/.test(text)) return "Playback can start once the current step has finished.";
   if (/^Can't Load skin/.test(text)) return "A skin can be chosen once the current step has finished.";
   if (/^Can't Send/.test(text)) return "Sending can start once the current step has finished.";
+  if (/^Can't Trim/.test(text)) return "The take can be trimmed once the current step has finished.";
   if (number === 53 || number === 76) return "There is no recording to use yet. Record a greeting first.";
   return "Something went wrong: " + text;
 }
@@ -164,13 +165,15 @@ function showTake() {
   const review = page.stage === "review" && !!page.take;
   $("review-mark").hidden = !review;
   $("play-time").hidden = page.stage !== "playing";
-  if (page.take) $("take-length").textContent = fmt(page.take.seconds);
+  const trim = page.take && page.take.trim;
+  if (page.take) $("take-length").textContent = fmt(trim ? trim.end - trim.start : page.take.seconds);
   const still = $("still");
   if (review && still.dataset.at !== String(page.take.at)) {
     still.dataset.at = page.take.at;
     still.src = ctl.address("/take/snapshot") + "&at=" + page.take.at;
   }
   still.hidden = !review;
+  document.dispatchEvent(new Event("takechanged"));
 }
 
 function skinTooSlow() {

@@ -11,7 +11,7 @@ import { chromium } from "playwright-core";
 import fs from "node:fs";
 import path from "node:path";
 import { createRequire } from "node:module";
-import { spawn } from "node:child_process";
+import { execFileSync, spawn } from "node:child_process";
 
 const [pageUrl, mailFolder, output, studioPid, serverPid, latePageUrl, latePort,
        greetingServer, serverData, studioCommand] = process.argv.slice(2);
@@ -384,6 +384,39 @@ try {
     await page.click("#confirm-yes");
     await page.waitForFunction(() => document.querySelectorAll("#outbox-list li").length === 1);
     await focusHeld(page, "after Discard");
+  });
+
+  await step("trimming in review, by keyboard and by mouse: the length shown and the mail follow", async () => {
+    await page.click("#record");  // a take of the whole 3 s
+    await stage(page, "recording");
+    await stage(page, "review", "after the time limit");
+    await page.waitForSelector("#trim:not([hidden])");
+    if ((await page.getAttribute("#trim-end", "max")) !== "3") fail("the take is not 3 s long");
+    await page.focus("#trim-start");
+    for (let i = 0; i < 10; i++) await page.keyboard.press("ArrowRight");
+    await until(page, "the start at 1.0 s read out",
+                () => document.getElementById("trim-start").getAttribute("aria-valuetext") === "1.0 s");
+    await until(page, "the trimmed length shown", () => document.getElementById("take-length").textContent === "0:02");
+    // The end handle by mouse: a click at 80 % of its track.
+    const track = await page.locator("#trim-end").boundingBox();
+    await page.mouse.click(track.x + track.width * 0.8, track.y + track.height / 2);
+    await until(page, "the end moved by the mouse", () => Number(document.getElementById("trim-end").value) < 2.9);
+    const end = Number(await page.inputValue("#trim-end"));
+    await page.waitForTimeout(300);  // the studio has the last trim before the send is asked
+    if (await page.isVisible("#notice")) fail("trimming said: " + await page.textContent("#notice-text"));
+    await axe(page, "with the trim shown");
+    await shot(page, "trim");
+    const before = mailsNow().length;
+    await page.fill("[name=recipient]", "Bob");
+    await page.fill("[name=mobile]", "+41 79 555 01 01");
+    await page.click("#send-mobile");
+    await page.waitForSelector("#outcome:not([hidden])");
+    await mails(before + 1);
+    const [last] = mailsNow().sort().slice(-1);
+    const greeting = path.join(mailFolder, last.replace(/\.eml$/, ".parts"), "Moviletta.mpg");
+    const seconds = Number(execFileSync("ffprobe", ["-v", "error", "-show_entries", "format=duration",
+                                                    "-of", "csv=p=0", greeting]).toString());
+    if (Math.abs(seconds - (end - 1.0)) > 0.15) fail(`the mailed greeting lasts ${seconds} s, not ${end - 1.0} s`);
   });
 
   await step("the greeting server gone: a skin that cannot come is said plainly and is not shown as on", async () => {
