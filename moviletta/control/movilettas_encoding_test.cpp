@@ -85,10 +85,11 @@ TEST_F(CompressionTest, ATrimmedTakeIsWhatIsCompressedUntilTheNextRecording) {
   EXPECT_THAT(harness.editor->ahead, ElementsAre("CompressAhead(" + input + ",1,2)"));
   EXPECT_THAT(clips(),
               ElementsAre("AddVideoClip(" + input + ",1,2,0)", "AddAudioClip(" + input + ",1,2)"));
-  for (const auto& [start, end] :
+  for (const std::pair<double, double>& part :
        {std::pair(-0.1, 1.0), std::pair(1.0, 3.0), std::pair(1.0, 1.4), std::pair(2.2, 0.0)})
-    EXPECT_EQ(ErrorOf([&] { harness.control().TrimTake(start, end); }), err::kInvalidArgument)
-        << start << " to " << end;
+    EXPECT_EQ(ErrorOf([&] { harness.control().TrimTake(part.first, part.second); }),
+              err::kInvalidArgument)
+        << part.first << " to " << part.second;
   EXPECT_THAT(clips(),
               ElementsAre("AddVideoClip(" + input + ",1,2,0)", "AddAudioClip(" + input + ",1,2)"))
       << "a refused trim changes nothing";
