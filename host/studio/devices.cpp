@@ -24,6 +24,10 @@ std::optional<std::pair<int, int>> SizeOf(const json& value) {
   return std::nullopt;
 }
 
+json SizeJson(const std::optional<std::pair<int, int>>& size) {
+  return size ? json{size->first, size->second} : json();
+}
+
 std::string TextOf(const json& choice, const char* key) {
   const json value = choice.value(key, json());
   if (value.is_null()) return "";
@@ -112,11 +116,10 @@ json Devices::DescribeLocked() const {
   }
   for (const MicrophoneInfo& microphone : present_.microphones)
     microphones.push_back({{"device", microphone.device}, {"description", microphone.description}});
-  const json size = choice_.size ? json{choice_.size->first, choice_.size->second} : json();
   return {{"cameras", cameras},
           {"microphones", microphones},
           {"camera", choice_.camera},
-          {"size", size},
+          {"size", SizeJson(choice_.size)},
           {"microphone", choice_.microphone}};
 }
 
@@ -145,9 +148,9 @@ void Devices::Choose(const json& choice) {
           present_.microphones.end())
     throw Error(err::kInvalidArgument, "There is no microphone " + chosen.microphone + ".",
                 kSource);
-  const json size = chosen.size ? json{chosen.size->first, chosen.size->second} : json();
-  const json stored = {
-      {"camera", chosen.camera}, {"size", size}, {"microphone", chosen.microphone}};
+  const json stored = {{"camera", chosen.camera},
+                       {"size", SizeJson(chosen.size)},
+                       {"microphone", chosen.microphone}};
   WriteFileWhole(file_, stored.dump(), kSource, /*sync_to_disk=*/false, /*owner_only=*/true);
   choice_ = std::move(chosen);
   ++generation_;

@@ -40,8 +40,10 @@ std::optional<std::string> SkinCatalogue::Picture(const std::string& origin, int
   {
     MutexLock lock(mutex_);
     const auto listed = pictures_.find(origin);
-    if (listed == pictures_.end() || !listed->second.contains(id)) return std::nullopt;
-    url = listed->second.at(id);
+    if (listed == pictures_.end()) return std::nullopt;
+    const auto found = listed->second.find(id);
+    if (found == listed->second.end()) return std::nullopt;
+    url = found->second;
   }
   HttpResponse picture = http_.Create()->Get(url, {});
   if (!picture.ok() || !picture.body.starts_with("GIF8"))

@@ -205,7 +205,7 @@ void FfmpegCaptureDevice::SelectDevices(const CaptureOptions& choice) {
     }
   }
   wake_.notify_all();
-  std::apply([this](auto... laid) { OverlayBitmap(laid...); }, laid_);
+  LayAgain();
 }
 
 void FfmpegCaptureDevice::OnCaptureEnd(std::function<void(std::optional<Error>)> capture_end) {
@@ -224,7 +224,7 @@ void FfmpegCaptureDevice::SetCaptureSize(int32_t width, int32_t height) {
     MutexLock lock(mutex_);
     width_ = width, height_ = height;
   }
-  std::apply([this](auto... laid) { OverlayBitmap(laid...); }, laid_);
+  LayAgain();
 }
 
 void FfmpegCaptureDevice::SetFrameRate(int32_t fps) {
@@ -346,6 +346,10 @@ void FfmpegCaptureDevice::StopCapture() {
 
 bool FfmpegCaptureDevice::IsCapturing() {
   return capturing_;
+}
+
+void FfmpegCaptureDevice::LayAgain() {
+  std::apply([this](auto... laid) { OverlayBitmap(laid...); }, laid_);
 }
 
 void FfmpegCaptureDevice::OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t y,

@@ -107,6 +107,8 @@ class FfmpegCaptureDevice : public CaptureDevice {
   // Takes the running capture out and closes its file, adding a failure to close it to
   // `failure`; false when no capture was running. Any thread.
   bool FinishCapture(std::optional<Error>& failure) REQUIRES(record_mutex_);
+  // Prepares the overlay laid last for the sizes of now. Host thread.
+  void LayAgain();
   // Tells the host that the capture ended, with the failure that ended it if one did. Any thread.
   void TellCaptureEnd(std::optional<Error> failure) EXCLUDES(record_mutex_);
 
@@ -152,7 +154,7 @@ class FfmpegCaptureDevice : public CaptureDevice {
            Prepared>
       prepared_;
   std::size_t prepared_bytes_ = 0;
-  // The overlay laid last, laid again when the pictures' size changes; host thread only.
+  // The overlay laid last, laid again (LayAgain) when the pictures' size changes; host thread only.
   std::tuple<BitmapHandle, int32_t, int32_t, int32_t> laid_;
 
   std::thread engine_;

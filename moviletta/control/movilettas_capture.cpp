@@ -37,7 +37,7 @@ void MovilettasImpl::RecordVideo() {
 
     trap.section = "set init params";
     const std::string output = skins_.GetOutputDirectory();
-    const std::string recording = output + "Moviletta" + module_.CaptureExtension;
+    const std::string recording = RecordingPath();
 
     trap.section = "delete old jpeg and avi files";
     components_.VideoEdit1->ForgetAhead();  // it may be reading the old recording
@@ -97,8 +97,7 @@ void MovilettasImpl::PlayVideo() {
   Trap trap(reporter_, "PlayVideo");
   trap.Run([&] {
     trap.section = "set output directory";
-    const std::string recording =
-        skins_.GetOutputDirectory() + "Moviletta" + module_.CaptureExtension;
+    const std::string recording = RecordingPath();
     std::error_code ec;
     if (!fs::is_regular_file(recording, ec)) return;
     trap.section = "play recorded video " + recording;
@@ -127,8 +126,7 @@ void MovilettasImpl::StopVideo() {
 void MovilettasImpl::TrimTake(double start, double end) {
   host_thread_.Check(__func__);
   if (!AcceptInStoppedStatus(kRefuseTrim)) return;
-  const std::string recording =
-      skins_.GetOutputDirectory() + "Moviletta" + module_.CaptureExtension;
+  const std::string recording = RecordingPath();
   std::error_code ec;
   if (!fs::is_regular_file(recording, ec))
     throw Error(err::kFileNotFound, "There is no recording to trim.");

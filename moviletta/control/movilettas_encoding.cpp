@@ -32,7 +32,7 @@ std::shared_ptr<CompressionJob> FailedJob() {
 
 std::string MovilettasImpl::CompressionKey() const {
   const ClientSettings& s = module_.ClientSettings;
-  const std::string input = skins_.GetOutputDirectory() + "Moviletta" + module_.CaptureExtension;
+  const std::string input = RecordingPath();
   std::string key = FileIdentity(input) + "|" + input + "|" + DoubleToText(trim_start_) + "|" +
                     DoubleToText(trim_end_) + "|" + s.OUTPUT + "|" + std::to_string(s.FPS);
   if (s.OUTPUT == "mpg")
@@ -79,7 +79,7 @@ std::shared_ptr<const CompressionJob> MovilettasImpl::MergeVideo() {
     editor.InitEditor();
 
     trap.section = "ad video+audio";
-    const std::string input = output + "Moviletta" + module_.CaptureExtension;
+    const std::string input = RecordingPath();
     const double end = trim_end_ > 0 ? trim_end_ : editor.GetClipDuration(input);
     editor.AddVideoClip(input, trim_start_, end, 0);
     editor.AddAudioClip(input, trim_start_, end);
@@ -117,9 +117,7 @@ void MovilettasImpl::CompressAhead() {
   try {
     std::string section;
     SetOutputSettings(section);
-    components_.VideoEdit1->CompressAhead(
-        skins_.GetOutputDirectory() + "Moviletta" + module_.CaptureExtension, trim_start_,
-        trim_end_);
+    components_.VideoEdit1->CompressAhead(RecordingPath(), trim_start_, trim_end_);
   } catch (const Error&) {  // the send compresses it then, and tells what fails
   }
 }

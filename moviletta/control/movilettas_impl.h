@@ -170,6 +170,10 @@ class MovilettasImpl final : public Movilettas {
   void RunSend(Trap& trap, const std::function<void(OutgoingSend&)>& body);
   // A send that could not go out: tells the user, settles it and leaves the sending state.
   void NotSent(uint64_t send, const std::string& why);
+  // The file the recording is made in.
+  std::string RecordingPath() const {
+    return skins_.GetOutputDirectory() + "Moviletta" + module_.CaptureExtension;
+  }
   // The recording and the output settings a compression would use now.
   std::string CompressionKey() const;
 

@@ -41,8 +41,7 @@ Variant MovilettasImpl::GenerateMessageXML(int32_t lUserID, const std::string& s
 void MovilettasImpl::RunSend(Trap& trap, const std::function<void(OutgoingSend&)>& body) {
   std::shared_ptr<OutgoingSend> send;
   const auto settle = [&] {
-    if (send && !send->mailing && sends_.Find(send->id))
-      sends_.Settle(send->id, {SendOutcome::Kind::kNotStarted, sends_.Unstarted()});
+    if (send && !send->mailing && sends_.Find(send->id)) sends_.SettleUnstarted(send->id);
   };
   bool completed = false;
   try {
@@ -90,7 +89,7 @@ void MovilettasImpl::SendGreeting(int32_t lUserID, const std::string& sSenderNam
       return;
     }
     sends_.Mail(send, {kGreetingLabel, sRecipList, body, RouteNow(), attachments, sMsg});
-    if (!send.mailing) sends_.Settle(send.id, {SendOutcome::Kind::kNotStarted, sends_.Unstarted()});
+    if (!send.mailing) sends_.SettleUnstarted(send.id);
     SetStatus(STATUS_STOPPED);
     StopVideo();
   });
@@ -125,7 +124,7 @@ void MovilettasImpl::SendByEmail(const std::string& SenderName, const std::strin
     const std::string recipients =
         RecipName + " (" + MobilePhone + ")" + (EmailList.empty() ? "" : ", " + EmailList);
     sends_.Mail(send, {MobileLabel(MobilePhone), recipients, body, RouteNow(), attachments, Msg});
-    if (!send.mailing) sends_.Settle(send.id, {SendOutcome::Kind::kNotStarted, sends_.Unstarted()});
+    if (!send.mailing) sends_.SettleUnstarted(send.id);
     SetStatus(STATUS_STOPPED);
   });
 }

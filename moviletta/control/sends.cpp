@@ -93,8 +93,8 @@ void Sends::Mail(OutgoingSend& send, const OutboxMail& mail) {
   });
 }
 
-std::string Sends::Unstarted() const {
-  return host_.StopRequested() ? kStoppedFirst : kNotStarted;
+void Sends::SettleUnstarted(uint64_t id) {
+  Settle(id, {SendOutcome::Kind::kNotStarted, host_.StopRequested() ? kStoppedFirst : kNotStarted});
 }
 
 void Sends::Settle(uint64_t id, const SendOutcome& outcome) {

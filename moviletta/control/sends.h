@@ -55,12 +55,13 @@ class Sends {
   // greeting dropped to make room), then gives it to the send's mail sender and starts it, unless
   // the studio stops. A failure is reported as "SendFile" and leaves the send unstarted.
   void Mail(OutgoingSend& send, const OutboxMail& mail);
-  // What a send whose mail did not start is told.
-  std::string Unstarted() const;
   // The one end of send `id` (nothing when it has ended already): the outbox learns the outcome,
   // a failure is told in a box, the sender and the folder go, and the panel hides when it was the
   // latest send or no other is under way.
   void Settle(uint64_t id, const SendOutcome& outcome);
+  // Settles send `id` as one whose mail did not start, telling why (the studio stopped first, or
+  // the mail could not be started).
+  void SettleUnstarted(uint64_t id);
   // Ends every send without a word (the control's end).
   void EndAll();
 
