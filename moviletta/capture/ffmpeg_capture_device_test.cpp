@@ -124,16 +124,20 @@ TEST_F(CaptureEngineTest, TheOverlayAndTheMirrorAreInTheRecordedPixels) {
 // 320 x 240 scaled over the whole picture with no fringe of its transparent colour; the snapshot
 // and the window keep the control's sizes; the level of the sound is told ten times a second.
 TEST_F(CaptureEngineTest, RecordsAtTheChosenSizeWithTheSkinScaledAndTellsTheSoundLevel) {
-  std::mutex levels_mutex;
-  std::vector<SoundLevel> levels;
-  engine_.SetLevelListener([&](const SoundLevel& level) {
-    std::lock_guard lock(levels_mutex);
-    levels.push_back(level);
+  // What the engine's thread tells, kept alive by the listeners: the engine outlives this body.
+  struct Told {
+    std::mutex mutex;
+    std::vector<SoundLevel> levels;
+    BitmapHandle window;
+  };
+  const auto told = std::make_shared<Told>();
+  engine_.SetLevelListener([told](const SoundLevel& level) {
+    std::lock_guard lock(told->mutex);
+    told->levels.push_back(level);
   });
-  BitmapHandle window;
-  engine_.SetFrameListener([&](const BitmapHandle& frame) {
-    std::lock_guard lock(levels_mutex);
-    window = frame;
+  engine_.SetFrameListener([told](const BitmapHandle& frame) {
+    std::lock_guard lock(told->mutex);
+    told->window = frame;
   });
   engine_.SetDisplaySize(160, 120);
   // Red on the left half of the top rows, magenta (the key) elsewhere.
@@ -162,7 +166,9 @@ TEST_F(CaptureEngineTest, RecordsAtTheChosenSizeWithTheSkinScaledAndTellsTheSoun
   const BitmapHandle snapshot = engine_.GrabFrame();
   EXPECT_EQ(std::pair(snapshot->width, snapshot->height), std::pair(320, 240));
   {
-    std::lock_guard lock(levels_mutex);
+    std::lock_guard lock(told->mutex);
+    const BitmapHandle& window = told->window;
+    const std::vector<SoundLevel>& levels = told->levels;
     ASSERT_TRUE(window);
     EXPECT_EQ(std::pair(window->width, window->height), std::pair(160, 120));
     // 2 s of recording and the preview before it: about 10 levels a second.
