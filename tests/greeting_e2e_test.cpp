@@ -88,23 +88,8 @@ TEST(GreetingEndToEnd, RecordedCompressedAndMailedWithBothAttachments) {
 
 // A greeting whose mail could not go waits in the outbox with its own files, whatever is recorded
 // next, and goes exactly once when the person sends it again.
-// Where the synthetic picture's moving box starts in `picture` (it moves 4 pixels a frame), by
-// its grey on the middle row; -1 when it is not there.
-int BoxLeft(const Bitmap& picture) {
-  const int y = picture.height / 2;
-  for (int x = 0; x + 8 < picture.width; ++x) {
-    bool grey = true;
-    for (int i = 0; i < 8 && grey; ++i) {
-      const uint8_t* p = &picture.rgba[(static_cast<std::size_t>(y) * picture.width + x + i) * 4];
-      grey = std::abs(p[0] - 128) < 24 && std::abs(p[1] - 128) < 24 && std::abs(p[2] - 128) < 24;
-    }
-    if (grey) return x;
-  }
-  return -1;
-}
-
 // A take trimmed to 1.0 - 2.5 s is mailed as those 1.5 s: its first picture is the recording's
-// picture at 1 s, its sound as long as its pictures.
+// picture at 1 s, its sound starts with the sound of 1 s and is as long as its pictures.
 TEST(GreetingEndToEnd, ATrimmedTakeIsMailedFromItsStartToItsEnd) {
   MailDrop drop({"--password", "secret"});
   RealControl control(drop.host(), 3);
@@ -124,6 +109,17 @@ TEST(GreetingEndToEnd, ATrimmedTakeIsMailedFromItsStartToItsEnd) {
   const int recorded = BoxLeft(DecodePicture(harness.app_directory + "/Moviletta.avi", 15));
   ASSERT_GE(recorded, 0) << "the test must find the box";
   EXPECT_NEAR(BoxLeft(DecodePicture(greeting, 0)), recorded, 4) << "within a frame of 1 s";
+  // The tone steps to another pitch each second (a step to a pitch happens once in 3 s): the
+  // greeting's first step is the recording's step to that pitch, 1 s earlier.
+  const std::vector<PitchStep> sent = PitchSteps(tracks.sound, 22050);
+  const std::vector<PitchStep> steps =
+      PitchSteps(DecodeTracks(harness.app_directory + "/Moviletta.avi").sound, 22050);
+  ASSERT_FALSE(sent.empty());
+  const auto same = std::find_if(steps.begin(), steps.end(), [&](const PitchStep& step) {
+    return std::abs(step.pitch - sent[0].pitch) < 20;
+  });
+  ASSERT_NE(same, steps.end()) << "a step to " << sent[0].pitch << " Hz";
+  EXPECT_NEAR(sent[0].at + 1.0, same->at, kFrame) << "the sound is the recording's from 1 s";
 }
 
 TEST(GreetingEndToEnd, AGreetingNotMailedWaitsInTheOutboxAndGoesOnceWhenSentAgain) {

@@ -11,6 +11,7 @@ let recorded = false;
 let countdown = 0;     // the number shown before the recording starts, 0 when none
 let timer = 0;
 let progress = null;   // the words of the running send's progress
+let trimmer = null;    // the handles that trim the take
 const windows = {};
 
 const say = (text) => { $("status").textContent = text; };
@@ -25,6 +26,7 @@ function follow() {
   $("send-button").disabled = !idle || !recorded;
   $("skin").disabled = !idle;
   $("rec").hidden = status !== STATUS.recording;
+  $("trim").hidden = !idle || !recorded || !(trimmer && trimmer.length > MovilettaTrimmer.SHORTEST);
   say(!drives ? "The studio is being used elsewhere."
       : countdown ? "Get ready… " + countdown
       : status === STATUS.recording ? "Recording"
@@ -35,12 +37,13 @@ function follow() {
       : "The studio is starting…");
 }
 
-// The REC mark's time against the recording's limit.
+// The REC mark's time against the recording's limit; the trim handles over each new take.
 function onStatus() {
   const recording = ctl.ClientStatus === STATUS.recording;
-  if (!recording) {
+  if (!recording && timer) {
     clearInterval(timer);
     timer = 0;
+    ctl.TakeSeconds().then((seconds) => { trimmer.show(seconds); follow(); }, () => {});
   }
   if (recording && !timer) {
     recorded = true;
@@ -100,6 +103,8 @@ async function connect() {
   windows.player = ctl.videoElement("player");
   $("screen").replaceChildren(windows.capture, windows.player);
   show("capture");
+  trimmer = new MovilettaTrimmer(ctl, $("trim"));
+  trimmer.addEventListener("refused", (e) => { $("outcome").textContent = e.detail.error.description; });
   for (const skin of await ctl.skins().catch(() => [])) $("skin").add(new Option(skin.name, skin.id));
 
   ctl.addEventListener("StatusChanged", onStatus);

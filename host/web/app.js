@@ -135,15 +135,28 @@ function setStage(stage) {
     page.timer = setInterval(playTick, 250);
   }
   if (was === "recording" && page.take) {
-    // Timed by the page from the status it was told, to the nearest second, within the limit.
+    // Timed by the page from the status it was told until the studio tells its length.
     page.take.seconds = Math.min(Math.round((performance.now() - page.take.since) / 1000), ctl.SecondsLimit || Infinity);
     keep("take", page.take);
+    measureTake(page.take);
   }
   clearTimeout(page.skinTimer);
   if (stage === "loadingSkin") page.skinTimer = setTimeout(skinTooSlow, SKIN_LOAD_LIMIT_MS);
   showTake();
   follow();
 }
+
+async function measureTake(take) {
+  const seconds = await ctl.TakeSeconds().catch(() => 0);
+  if (seconds > 0 && page.take === take) {
+    take.seconds = seconds;
+    keep("take", take);
+    showTake();
+  }
+}
+
+// The take's length as it is sent.
+const takeLength = (take) => take.trim ? take.trim.end - take.trim.start : take.seconds;
 
 function tick() {
   const elapsed = (performance.now() - page.startedAt) / 1000;
@@ -154,7 +167,7 @@ function tick() {
 }
 
 function playTick() {
-  const total = page.take ? page.take.seconds : 0;
+  const total = page.take ? takeLength(page.take) : 0;
   $("play-elapsed").textContent = fmt(Math.min((performance.now() - page.startedAt) / 1000, total));
   $("play-total").textContent = fmt(total);
 }
@@ -165,8 +178,7 @@ function showTake() {
   const review = page.stage === "review" && !!page.take;
   $("review-mark").hidden = !review;
   $("play-time").hidden = page.stage !== "playing";
-  const trim = page.take && page.take.trim;
-  if (page.take) $("take-length").textContent = fmt(trim ? trim.end - trim.start : page.take.seconds);
+  if (page.take) $("take-length").textContent = fmt(takeLength(page.take));
   const still = $("still");
   if (review && still.dataset.at !== String(page.take.at)) {
     still.dataset.at = page.take.at;

@@ -39,6 +39,82 @@ class MovilettaSendProgress {
   }
 }
 
+// Two handles over the take that choose the part to send, built into `element` (a fieldset; the
+// ids are `prefix`-start, -end and -text). Arrow keys move the focused handle by a tenth of a
+// second and its time is read out; the handles never come closer than half a second. Each part is
+// told to the studio (TrimTake) one after another, in the order the handles moved. Events:
+// "trimmed" {start, end} once the studio took a part, "refused" {error} when it did not (the
+// handles go back to the last part it took).
+class MovilettaTrimmer extends EventTarget {
+  static SHORTEST = 0.5;
+
+  constructor(ctl, element, prefix = "trim") {
+    super();
+    this.ctl = ctl;
+    this.length = 0;                    // the take's, in tenths of a second rounded down
+    this.part = { start: 0, end: 0 };   // the last part the studio took
+    this.telling = Promise.resolve();
+    const make = (tag, props) => Object.assign(element.ownerDocument.createElement(tag), props);
+    const handle = (name) => make("input", { type: "range", id: prefix + "-" + name, min: "0", step: "0.1" });
+    const label = (text, input) => {
+      const label = make("label", { textContent: text + " " });
+      label.append(input);
+      return label;
+    };
+    this.start = handle("start");
+    this.end = handle("end");
+    this.text = make("output", { id: prefix + "-text" });
+    this.text.htmlFor.add(this.start.id, this.end.id);
+    const legend = make("legend", { textContent: "Trim the take " });
+    legend.append(make("span", { className: "hint", textContent: "(arrow keys move a handle by 0.1 s)" }));
+    element.replaceChildren(legend, label("Start", this.start), label("End", this.end), this.text);
+    for (const input of [this.start, this.end]) {
+      input.addEventListener("input", () => this.describe());
+      input.addEventListener("change", () => this.move(input));
+    }
+  }
+
+  // Sets the handles over a take of `seconds` to its part {start, end} (none: the whole take).
+  show(seconds, part = null) {
+    this.length = Math.floor(seconds * 10 + 1e-6) / 10;
+    this.part = part ? { start: part.start, end: Math.min(part.end, this.length) }
+                     : { start: 0, end: this.length };
+    for (const input of [this.start, this.end]) input.max = String(this.length);
+    this.start.value = String(this.part.start);
+    this.end.value = String(this.part.end);
+    this.describe();
+  }
+
+  describe() {
+    const start = Number(this.start.value), end = Number(this.end.value);
+    this.start.setAttribute("aria-valuetext", start.toFixed(1) + " s");
+    this.end.setAttribute("aria-valuetext", end.toFixed(1) + " s");
+    this.text.textContent = "Sends " + start.toFixed(1) + " s to " + end.toFixed(1) + " s";
+  }
+
+  move(input) {
+    const shortest = MovilettaTrimmer.SHORTEST, length = this.length;
+    let start = Number(this.start.value), end = Number(this.end.value);
+    if (end - start < shortest) {
+      if (input === this.start) start = Math.max(0, end - shortest);
+      else end = Math.min(length, start + shortest);
+      this.start.value = String(start);
+      this.end.value = String(end);
+    }
+    this.describe();
+    this.telling = this.telling.then(async () => {
+      try {
+        await this.ctl.TrimTake(start, end >= length ? 0 : end);  // the last tenth: to the end
+        this.part = { start, end };
+        this.dispatchEvent(new CustomEvent("trimmed", { detail: { start, end } }));
+      } catch (error) {
+        this.show(length, this.part);
+        this.dispatchEvent(new CustomEvent("refused", { detail: { error } }));
+      }
+    });
+  }
+}
+
 class Movilettas extends EventTarget {
   // `token`: the studio's launch token or a site's; `base`: the studio's address, "" on its own
   // page.
@@ -255,4 +331,6 @@ class Movilettas extends EventTarget {
   OutboxDiscard(id) { return this.call("OutboxDiscard", [id]); }
   // Sends only the take's part from `start` to `end` seconds (0: its end).
   TrimTake(start, end = 0) { return this.call("TrimTake", [start, end]); }
+  // The recording's whole length in seconds; 0 without one.
+  TakeSeconds() { return this.call("TakeSeconds"); }
 }

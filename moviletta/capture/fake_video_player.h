@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "moviletta/capture/video_player.h"
@@ -17,6 +18,7 @@ class FakeVideoPlayer : public VideoPlayer {
   std::string fail_on;
   std::string file;  // "" while none is open
   bool playing = false;
+  std::pair<double, double> range;  // the part Play plays; (0, 0) is the whole file
   int32_t display_width = 0;
   int32_t display_height = 0;
 
@@ -27,8 +29,9 @@ class FakeVideoPlayer : public VideoPlayer {
   }
   void OpenFile(const std::string& path) override {
     Record("OpenFile(" + path + ")");
-    file = path;
+    file = path, range = {};
   }
+  void SetPlayRange(double start, double end) override { range = {start, end}; }
   void Play() override {
     Record("Play");
     playing = !file.empty();

@@ -435,5 +435,37 @@ TEST_F(CaptureEngineTest, ThePicturesFollowTheSoundClock) {
   EXPECT_EQ(sound->Heard().size(), DecodeTracks(Path("clock.avi")).sound.size());
 }
 
+// A part of the take plays alone: its pictures from the one at its start on, and exactly its
+// sound; opening the file again plays it whole.
+TEST_F(CaptureEngineTest, ThePlayerPlaysAPartOfTheRecordingWithItsOwnSound) {
+  ASSERT_EQ(Record("part.avi", 2), std::nullopt);
+  std::vector<int> boxes;  // where each picture shown has the moving box
+  auto sound = std::make_shared<FakeAudioOutput::Log>();
+  sound->buffer_seconds = 10;
+  FfmpegPlayer player(FakeAudioOutput::Factory(sound));
+  player.SetFrameListener([&](const BitmapHandle& frame) { boxes.push_back(BoxLeft(*frame)); });
+  const auto play = [&] {
+    std::promise<int32_t> ended;
+    player.OnPlayerChangeState([&](int32_t s) { ended.set_value(s); });
+    player.Play();
+    return ended.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  };
+  player.OpenFile(Path("part.avi"));
+  player.SetPlayRange(0.4, 1.4);
+  ASSERT_TRUE(play());
+  ASSERT_EQ(boxes.size(), 15u) << "the pictures of 0.4 s to 1.4 s: 6 to 20";
+  EXPECT_EQ(boxes.front(), BoxLeft(DecodePicture(Path("part.avi"), 6)));
+  EXPECT_EQ(boxes.back(), BoxLeft(DecodePicture(Path("part.avi"), 20)));
+  const std::vector<int16_t> recorded = DecodeTracks(Path("part.avi")).sound;
+  ASSERT_GE(recorded.size(), 30870u);
+  EXPECT_EQ(sound->Heard(), std::vector<int16_t>(recorded.begin() + 8820, recorded.begin() + 30870))
+      << "the samples of 0.4 s to 1.4 s at 22050 a second";
+
+  boxes.clear();
+  player.OpenFile(Path("part.avi"));
+  ASSERT_TRUE(play());
+  EXPECT_EQ(boxes.size(), 30u) << "a file opened again plays whole";
+}
+
 }  // namespace
 }  // namespace moviletta::testing

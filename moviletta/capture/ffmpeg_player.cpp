@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <optional>
 #include <vector>
 
@@ -12,6 +13,9 @@ namespace moviletta {
 namespace {
 
 constexpr const char* kSource = "Moviletta.Player";
+constexpr double kSeekLead = 0.5;
+// Pictures and samples this close to the part's edge belong to it (times are rounded in files).
+constexpr double kEdge = 1e-3;
 using Clock = std::chrono::steady_clock;
 
 Clock::duration Seconds(double seconds) {
@@ -40,7 +44,11 @@ class SoundTrack {
     output_->Open(rate_, channels_);
   }
 
-  void Play(const AVFrame& frame) {
+  int rate() const { return rate_; }
+
+  // Plays the frame's samples from `skip` on, at most `count` of them (the output keeps the
+  // frame's rate, so its samples are the frame's one for one).
+  void Play(const AVFrame& frame, int skip, int count) {
     const int room = swr_get_out_samples(resample_.get(), frame.nb_samples);
     if (room <= 0) return;
     buffer_.resize(static_cast<std::size_t>(room) * channels_);
@@ -48,9 +56,10 @@ class SoundTrack {
     const int converted =
         swr_convert(resample_.get(), &out, room, const_cast<const uint8_t**>(frame.extended_data),
                     frame.nb_samples);
-    if (converted <= 0) return;
-    output_->Write(buffer_.data(), converted);
-    written_ += converted;
+    const int end = std::min(converted, skip + count);
+    if (end <= skip) return;
+    output_->Write(buffer_.data() + static_cast<std::size_t>(skip) * channels_, end - skip);
+    written_ += end - skip;
   }
 
   // Seconds of the sound heard so far; nothing when nothing written is still to be heard.
@@ -123,22 +132,36 @@ void FfmpegPlayer::OpenFile(const std::string& path) {
   }
   MutexLock lock(mutex_);
   media_ = std::move(media);
+  play_from_ = play_to_ = 0;
+}
+
+void FfmpegPlayer::SetPlayRange(double start, double end) {
+  MutexLock lock(mutex_);
+  play_from_ = std::max(start, 0.0), play_to_ = end > play_from_ ? end : 0;
 }
 
 void FfmpegPlayer::Play() {
   StopPlayback();
   MutexLock lock(mutex_);
   if (!media_) throw Error(err::kComponentFailed, "no file is open", kSource);
-  av_seek_frame(media_->input.get(), media_->stream, 0, AVSEEK_FLAG_BACKWARD);
+  const AVStream* stream = media_->input->streams[media_->stream];
+  const int64_t first = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+  // Somewhat before the start, so that sound stored ahead of its pictures is found too.
+  const double seek = std::max(play_from_ - kSeekLead, 0.0);
+  av_seek_frame(media_->input.get(), media_->stream,
+                first + static_cast<int64_t>(seek / av_q2d(stream->time_base)),
+                AVSEEK_FLAG_BACKWARD);
   avcodec_flush_buffers(media_->decoder.get());
   if (media_->sound_decoder) avcodec_flush_buffers(media_->sound_decoder.get());
   stop_ = false;
-  playback_ = StartThread([this, media = media_.get()] { Run(*media); }, "the playback", kSource);
+  playback_ = StartThread(
+      [this, media = media_.get(), from = play_from_, to = play_to_] { Run(*media, from, to); },
+      "the playback", kSource);
 }
 
-void FfmpegPlayer::Run(Media& media) {
+void FfmpegPlayer::Run(Media& media, double from, double to) {
   try {
-    Show(media);
+    Show(media, from, to);
   } catch (...) {  // a decoding or listener failure ends the playback like its end
   }
   try {
@@ -162,34 +185,40 @@ std::unique_ptr<SoundTrack> FfmpegPlayer::OpenSound(Media& media) {
   }
 }
 
-void FfmpegPlayer::Show(Media& media) {
+void FfmpegPlayer::Show(Media& media, double from, double to) {
   const AVStream* stream = media.input->streams[media.stream];
   const AVRational time_base = stream->time_base;
-  const int64_t first = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+  const double first =
+      stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time * av_q2d(time_base);
   const std::unique_ptr<SoundTrack> sound = OpenSound(media);
-  // When the file's moment 0 was heard (or would have been): the sound clock moves it while
-  // sound is queued; without sound, or once all of it was heard, the pictures keep their pace.
+  // When the part's start was heard (or would have been): the sound clock moves it while sound
+  // is queued; without sound, or once all of it was heard, the pictures keep their pace.
   Clock::time_point zero = Clock::now();
+  bool pictures_done = false;
+  bool sound_done = !sound;
+  double sound_at = 0;  // where the next sound frame starts when it carries no time
   ffmpeg::Packet packet = ffmpeg::NewPacket();
   ffmpeg::Frame sound_frame = ffmpeg::NewFrame();
   ffmpeg::Frame frame = ffmpeg::NewFrame();
   ffmpeg::ScaleContext scale;
   const auto show = [&] {
+    const double seconds = frame->best_effort_timestamp == AV_NOPTS_VALUE
+                               ? 0
+                               : frame->best_effort_timestamp * av_q2d(time_base) - first;
+    if (seconds < from - kEdge) return;
+    if (to > 0 && seconds >= to - kEdge) {
+      pictures_done = true;
+      return;
+    }
     int width = frame->width, height = frame->height;
     {
       MutexLock lock(mutex_);
       if (display_width_ > 0 && display_height_ > 0)
         width = display_width_, height = display_height_;
-    }
-    const double seconds = frame->best_effort_timestamp == AV_NOPTS_VALUE
-                               ? 0
-                               : (frame->best_effort_timestamp - first) * av_q2d(time_base);
-    {
-      MutexLock lock(mutex_);
       for (;;) {
         if (const std::optional<double> heard = sound ? sound->Heard() : std::nullopt)
           zero = Clock::now() - Seconds(*heard);
-        const Clock::time_point due = zero + Seconds(seconds);
+        const Clock::time_point due = zero + Seconds(seconds - from);
         if (stop_ || Clock::now() >= due) break;
         lock.WaitUntil(stopped_, std::min(due, Clock::now() + std::chrono::milliseconds(5)));
       }
@@ -206,24 +235,42 @@ void FfmpegPlayer::Show(Media& media) {
     sws_scale(scale.get(), frame->data, frame->linesize, 0, frame->height, &rows, &stride);
     listener_(std::make_shared<const Bitmap>(std::move(picture)));
   };
+  const AVRational sound_base =
+      sound ? media.input->streams[media.sound_stream]->time_base : AVRational{1, 1};
+  const auto hear_frame = [&] {
+    const double rate = sound->rate();
+    const double at = sound_frame->best_effort_timestamp == AV_NOPTS_VALUE
+                          ? sound_at
+                          : sound_frame->best_effort_timestamp * av_q2d(sound_base) - first;
+    sound_at = at + sound_frame->nb_samples / rate;
+    if (to > 0 && at >= to - kEdge) {
+      sound_done = true;
+      return;
+    }
+    const int skip = std::max(0, static_cast<int>(std::lround((from - at) * rate)));
+    const int count =
+        to > 0 ? static_cast<int>(std::lround((to - at) * rate)) - skip : sound_frame->nb_samples;
+    sound->Play(*sound_frame, skip, count);
+  };
   const auto drain = [&] {
     while (!stop_ && avcodec_receive_frame(media.decoder.get(), frame.get()) >= 0) show();
   };
   const auto hear = [&] {
     while (!stop_ && avcodec_receive_frame(media.sound_decoder.get(), sound_frame.get()) >= 0)
-      sound->Play(*sound_frame);
+      hear_frame();
   };
-  while (!stop_ && av_read_frame(media.input.get(), packet.get()) >= 0) {
-    if (packet->stream_index == media.stream &&
+  while (!stop_ && !(pictures_done && sound_done) &&
+         av_read_frame(media.input.get(), packet.get()) >= 0) {
+    if (packet->stream_index == media.stream && !pictures_done &&
         avcodec_send_packet(media.decoder.get(), packet.get()) >= 0)
       drain();
-    else if (sound && packet->stream_index == media.sound_stream &&
+    else if (sound && !sound_done && packet->stream_index == media.sound_stream &&
              avcodec_send_packet(media.sound_decoder.get(), packet.get()) >= 0)
       hear();
     av_packet_unref(packet.get());
   }
-  if (!stop_ && avcodec_send_packet(media.decoder.get(), nullptr) >= 0) drain();
-  if (!stop_ && sound && avcodec_send_packet(media.sound_decoder.get(), nullptr) >= 0) hear();
+  if (!stop_ && !pictures_done && avcodec_send_packet(media.decoder.get(), nullptr) >= 0) drain();
+  if (!stop_ && !sound_done && avcodec_send_packet(media.sound_decoder.get(), nullptr) >= 0) hear();
   if (sound) sound->Finish(!stop_);
 }
 

@@ -37,7 +37,8 @@ class FfmpegPlayer : public VideoPlayer {
   void OnPlayerChangeState(std::function<void(int32_t)> change_state) override;
   // Throws Error when the file cannot be opened or holds no pictures.
   void OpenFile(const std::string& path) override;
-  // Plays the open file from its beginning; throws Error when none is open.
+  void SetPlayRange(double start, double end) override;
+  // Plays the open file's part from its start; throws Error when none is open.
   void Play() override;
   void StopPlayback() override;
   void CloseFile() override;
@@ -47,9 +48,10 @@ class FfmpegPlayer : public VideoPlayer {
   struct Media;
   // The sound output for a playback of `media`; none without sound or an output to play it.
   std::unique_ptr<SoundTrack> OpenSound(Media& media);
-  void Run(Media& media);
-  // Decodes and shows the pictures at the file's pace until the end or StopPlayback.
-  void Show(Media& media);
+  void Run(Media& media, double from, double to);
+  // Decodes and shows the pictures of [from, to) at the file's pace until the part's end or
+  // StopPlayback, with the sound of the same moments.
+  void Show(Media& media, double from, double to);
 
   mutable Mutex mutex_;
   std::unique_ptr<Media> media_ GUARDED_BY(mutex_);
@@ -60,6 +62,8 @@ class FfmpegPlayer : public VideoPlayer {
   bool told_unavailable_ GUARDED_BY(mutex_) = false;
   int32_t display_width_ GUARDED_BY(mutex_) = 0;
   int32_t display_height_ GUARDED_BY(mutex_) = 0;
+  double play_from_ GUARDED_BY(mutex_) = 0;
+  double play_to_ GUARDED_BY(mutex_) = 0;
   std::atomic<bool> stop_{false};
   std::condition_variable stopped_;
   std::thread playback_;

@@ -30,10 +30,14 @@ void SyntheticSource::Video(int64_t index, int width, int height, uint8_t* rgba)
                 static_cast<std::size_t>(std::min(side, width - left)) * 4);
 }
 
+double SyntheticSource::ToneFrequency(int64_t second) {
+  return 440 + 110 * static_cast<double>(second % 4);
+}
+
 void SyntheticSource::Audio(int16_t* samples, int count) {
   for (int i = 0; i < count; ++i, ++sample_index_) {
-    const double t = static_cast<double>(sample_index_) / sample_rate_;
-    samples[i] = static_cast<int16_t>(8000 * std::sin(2 * std::numbers::pi * 440 * t));
+    samples[i] = static_cast<int16_t>(8000 * std::sin(2 * std::numbers::pi * phase_));
+    phase_ = std::fmod(phase_ + ToneFrequency(sample_index_ / sample_rate_) / sample_rate_, 1.0);
   }
 }
 

@@ -17,6 +17,9 @@ class VideoPlayer {
   virtual void OnPlayerChangeState(std::function<void(int32_t state)> change_state) = 0;
 
   virtual void OpenFile(const std::string& path) = 0;
+  // The part of the open file that Play plays, in seconds of the file (end 0: to its end);
+  // OpenFile plays the whole file again.
+  virtual void SetPlayRange(double start, double end) = 0;
   // Starts playing and returns while it goes on.
   virtual void Play() = 0;
   virtual void StopPlayback() = 0;

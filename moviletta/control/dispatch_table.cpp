@@ -79,6 +79,8 @@ constexpr std::array kTable{
                    [](Movilettas& c, Args& a) { return Variant(c.OutboxDiscard(S(a, 0))); }},
     DispatchMember{"TrimTake", dispid::TrimTake, K::kMethod, 2,
                    [](Movilettas& c, Args& a) { return c.TrimTake(D(a, 0), D(a, 1)), Variant(); }},
+    DispatchMember{"TakeSeconds", dispid::TakeSeconds, K::kMethod, 0,
+                   [](Movilettas& c, Args&) { return Variant(c.TakeSeconds()); }},
 };
 
 }  // namespace

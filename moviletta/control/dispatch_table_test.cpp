@@ -33,7 +33,8 @@ TEST(DispatchTable, HoldsTheWholeSurfaceWithItsIdentifiers) {
                                                       {"OutboxList", 0x60030058},
                                                       {"OutboxSend", 0x60030059},
                                                       {"OutboxDiscard", 0x6003005A},
-                                                      {"TrimTake", 0x6003005B}};
+                                                      {"TrimTake", 0x6003005B},
+                                                      {"TakeSeconds", 0x6003005C}};
   const auto table = DispatchTable();
   ASSERT_EQ(table.size(), std::size(expected));
   for (std::size_t i = 0; i < table.size(); ++i) {

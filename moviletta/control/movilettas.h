@@ -48,6 +48,7 @@ inline constexpr int32_t OutboxList = 0x60030058;
 inline constexpr int32_t OutboxSend = 0x60030059;
 inline constexpr int32_t OutboxDiscard = 0x6003005A;
 inline constexpr int32_t TrimTake = 0x6003005B;
+inline constexpr int32_t TakeSeconds = 0x6003005C;
 
 // Events of the event interface.
 inline constexpr int32_t EventStatusChanged = 1;
@@ -132,6 +133,8 @@ class Movilettas {
   // a part outside the recording or shorter than half a second, changing nothing. A new
   // recording has no trim.
   virtual void TrimTake(double start, double end) = 0;
+  // The recording's whole length in seconds (as trims count it); 0 without a finished one.
+  virtual double TakeSeconds() = 0;
 
   // --- Safety answers for the host (see safety/object_safety.h) ---
   virtual HResult GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,

@@ -105,6 +105,7 @@ void MovilettasImpl::PlayVideo() {
     host_.BringToFront(SurfaceWindow::VideoCapX2);
     VideoPlayer& player = *components_.VideoCapX2;
     player.OpenFile(recording);
+    player.SetPlayRange(trim_start_, trim_end_);
     player.Play();
     player.SetDisplaySize(module_.VideoWidth, module_.VideoHeight);
   });
@@ -141,6 +142,14 @@ void MovilettasImpl::TrimTake(double start, double end) {
   trim_start_ = start;
   trim_end_ = to >= length ? 0 : to;
   CompressAhead();  // the work ahead starts again with the part that is sent
+}
+
+double MovilettasImpl::TakeSeconds() {
+  host_thread_.Check(__func__);
+  const std::string recording = RecordingPath();
+  std::error_code ec;
+  if (m_Status == STATUS_RECORDING || !fs::is_regular_file(recording, ec)) return 0;
+  return components_.VideoEdit1->GetClipDuration(recording);
 }
 
 void MovilettasImpl::SetVideoSize(int32_t lWidth, int32_t lHeight) {

@@ -63,8 +63,10 @@ TEST_F(CompressionTest, MpegSetsEveryParameterInOrderBeforeTheJob) {
 TEST_F(CompressionTest, ATrimmedTakeIsWhatIsCompressedUntilTheNextRecording) {
   Start("mpg");
   EXPECT_EQ(ErrorOf([&] { harness.control().TrimTake(0, 1); }), err::kFileNotFound);
+  EXPECT_EQ(harness.control().TakeSeconds(), 0) << "no take yet";
   harness.control().RecordVideo();
   EXPECT_EQ(harness.control().ClientStatus(), STATUS_RECORDING);
+  EXPECT_EQ(harness.control().TakeSeconds(), 0) << "none finished yet";
   harness.control().TrimTake(1, 2);
   EXPECT_EQ(harness.control().ErrMsg(), "Can't Trim while in status: 3");
   harness.capture->RaiseCaptureEnd();
@@ -79,12 +81,17 @@ TEST_F(CompressionTest, ATrimmedTakeIsWhatIsCompressedUntilTheNextRecording) {
     return added;
   };
 
+  EXPECT_EQ(harness.control().TakeSeconds(), 2.5) << "the fake editor's clips are 2.5 s";
   harness.editor->ahead.clear();
   harness.control().TrimTake(1, 2);
   EXPECT_EQ(harness.control().ErrMsg(), "");
   EXPECT_THAT(harness.editor->ahead, ElementsAre("CompressAhead(" + input + ",1,2)"));
   EXPECT_THAT(clips(),
               ElementsAre("AddVideoClip(" + input + ",1,2,0)", "AddAudioClip(" + input + ",1,2)"));
+  harness.control().PlayVideo();
+  EXPECT_TRUE(harness.player->playing);
+  EXPECT_EQ(harness.player->range, std::pair(1.0, 2.0)) << "review plays what is sent";
+  harness.control().StopVideo();
   for (const std::pair<double, double>& part :
        {std::pair(-0.1, 1.0), std::pair(1.0, 3.0), std::pair(1.0, 1.4), std::pair(2.2, 0.0)})
     EXPECT_EQ(ErrorOf([&] { harness.control().TrimTake(part.first, part.second); }),
@@ -103,6 +110,8 @@ TEST_F(CompressionTest, ATrimmedTakeIsWhatIsCompressedUntilTheNextRecording) {
   EXPECT_THAT(clips(), ElementsAre("AddVideoClip(" + input + ",0,2.5,0)",
                                    "AddAudioClip(" + input + ",0,2.5)"))
       << "a new recording is sent whole";
+  harness.control().PlayVideo();
+  EXPECT_EQ(harness.player->range, std::pair(0.0, 0.0)) << "and played whole";
 }
 
 TEST_F(CompressionTest, WmvSetsOnlyTheFormatAndTheFrameRate) {

@@ -93,6 +93,7 @@ class MovilettasImpl final : public Movilettas {
   void OutboxSend(const std::string& id) override;
   bool OutboxDiscard(const std::string& id) override;
   void TrimTake(double start, double end) override;
+  double TakeSeconds() override;
 
   HResult GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,
                                     uint32_t* pdwEnabledOptions) const override;

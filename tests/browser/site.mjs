@@ -106,7 +106,7 @@ try {
     await shot(studio, "site-drives");
   });
 
-  await step("the site records and sends with its own form; the mail arrives", async () => {
+  await step("the site records, trims by keyboard and sends with its own form; the mail arrives", async () => {
     const before = new Set(fs.readdirSync(mailFolder));
     await waitText(site, "#status", /Ready to record/, "the site before recording");
     await site.click("#record");
@@ -116,6 +116,16 @@ try {
     await shot(site, "site-recording");
     await site.click("#stop");
     await waitText(site, "#status", /Recorded/, "the site after Stop");
+    await site.waitForSelector("#trim:not([hidden])");
+    const length = Number(await site.getAttribute("#trim-end", "max"));
+    await site.focus("#trim-start");
+    for (let i = 0; i < 5; i++) await site.keyboard.press("ArrowRight");
+    await waitText(site, "#trim-text", "^Sends 0\\.5 s to " + length.toFixed(1).replace(".", "\\.") + " s$",
+                   "the site's trim");
+    if ((await site.getAttribute("#trim-start", "aria-valuetext")) !== "0.5 s") fail("the start's time is not read out");
+    await axe(site, "with the trim shown");
+    await site.waitForTimeout(300);  // the studio has the trim before the send is asked
+    if (await site.textContent("#outcome")) fail("trimming said: " + await site.textContent("#outcome"));
     await site.fill("[name=name]", "Ann");
     await site.fill("[name=email]", "ann@example.com");
     await site.fill("[name=friend]", "Carla");
@@ -133,6 +143,12 @@ try {
     if (!mail) fail("no mail arrived for the site's greeting");
     const body = fs.readFileSync(path.join(mailFolder, mail), "utf8");
     if (!/carla@example\.com/.test(body)) fail("the mail does not name the site's recipient");
+    const parts = path.join(mailFolder, mail.replace(/\.eml$/, ".parts"));
+    const greeting = fs.readdirSync(parts).find((f) => /\.(mpg|wmv)$/.test(f));
+    if (!greeting) fail("the mail carries no greeting: " + fs.readdirSync(parts));
+    const seconds = Number(execFileSync("ffprobe", ["-v", "error", "-show_entries", "format=duration",
+                                                    "-of", "csv=p=0", path.join(parts, greeting)]).toString());
+    if (Math.abs(seconds - (length - 0.5)) > 0.15) fail(`the mailed greeting lasts ${seconds} s, not ${length - 0.5} s`);
     // The studio's own browser test counts the mails in this folder.
     fs.rmSync(path.join(output, "site-mail"), { recursive: true, force: true });
     fs.mkdirSync(path.join(output, "site-mail"));
