@@ -27,7 +27,7 @@ void MovilettasImpl::RecordVideo() {
   module_.CaptureExtension = ".avi";
   if (!AcceptInStoppedStatus(kRefuseRecord)) return;
   Trap trap(reporter_, "RecordVideo");
-  trap.Run([&] {
+  trap.Run([&]() REQUIRES(host_thread_) {
     SetStatus(STATUS_RECORDING);
     const ClientSettings& settings = module_.ClientSettings;
     const double period = FramePeriod(settings.FPS);
@@ -57,7 +57,9 @@ void MovilettasImpl::RecordVideo() {
     if (m_SkinPath.find("SKINS") != std::string::npos) {
       const int32_t frames = skins_.NumberOfFiles(m_SkinPath);
       trap.section = "statr skin sequence";
-      const auto stopping = [this] { return m_StopRequested || host_.StopRequested(); };
+      const auto stopping = [this]() REQUIRES(host_thread_) {
+        return m_StopRequested || host_.StopRequested();
+      };
       while (!stopping()) {
         const int16_t n = FrameCount(frames);
         for (int16_t i = 1; i <= n && !stopping(); ++i) {
@@ -81,7 +83,7 @@ void MovilettasImpl::RecordVideo() {
 void MovilettasImpl::VideoCapX1_CaptureEnd(std::optional<Error> failure) {
   host_thread_.Check(__func__);
   Trap trap(reporter_, "VideoCapX1_CaptureEnd");
-  trap.Run([&] {
+  trap.Run([&]() REQUIRES(host_thread_) {
     SetStatus(STATUS_STOPPED);
     if (failure) {
       trap.section = "capture failed";
@@ -95,7 +97,7 @@ void MovilettasImpl::PlayVideo() {
   host_thread_.Check(__func__);
   if (!AcceptInStoppedStatus(kRefusePlay)) return;
   Trap trap(reporter_, "PlayVideo");
-  trap.Run([&] {
+  trap.Run([&]() REQUIRES(host_thread_) {
     trap.section = "set output directory";
     const std::string recording = RecordingPath();
     std::error_code ec;
@@ -113,7 +115,7 @@ void MovilettasImpl::PlayVideo() {
 
 void MovilettasImpl::StopVideo() {
   host_thread_.Check(__func__);
-  Trap(reporter_, "StopVideo").Run([&] {
+  Trap(reporter_, "StopVideo").Run([&]() REQUIRES(host_thread_) {
     m_StopRequested = true;
     components_.VideoCapX1->StopCapture();
     host_.BringToFront(SurfaceWindow::VideoCapX1);
@@ -159,7 +161,7 @@ void MovilettasImpl::SetVideoSize(int32_t lWidth, int32_t lHeight) {
   if (!shown(lWidth) || !shown(lHeight))
     throw Error(err::kInvalidArgument, "A video size is " + std::to_string(kMinVideoSide) + " to " +
                                            std::to_string(kMaxVideoSide) + " pixels a side");
-  Trap(reporter_, "SetVideoSize").Run([&] {
+  Trap(reporter_, "SetVideoSize").Run([&]() REQUIRES(host_thread_) {
     module_.VideoWidth = lWidth;
     module_.VideoHeight = lHeight;
     components_.VideoCapX1->SetDisplaySize(module_.VideoWidth, module_.VideoHeight);
@@ -168,7 +170,7 @@ void MovilettasImpl::SetVideoSize(int32_t lWidth, int32_t lHeight) {
 
 void MovilettasImpl::VideoCapX2_PlayerChangeState(int32_t state) {
   host_thread_.Check(__func__);
-  Trap(reporter_, "VideoCapX2_PlayerChangeState").Run([&] {
+  Trap(reporter_, "VideoCapX2_PlayerChangeState").Run([&]() REQUIRES(host_thread_) {
     if (state == 0) SetStatus(STATUS_STOPPED);
   });
 }

@@ -45,7 +45,7 @@ std::string MovilettasImpl::CompressionKey() const {
 std::shared_ptr<const CompressionJob> MovilettasImpl::CompressFile() {
   host_thread_.Check(__func__);
   std::shared_ptr<const CompressionJob> job;
-  Trap(reporter_, "CompressFile").Run([&] {
+  Trap(reporter_, "CompressFile").Run([&]() REQUIRES(host_thread_) {
     components_.picGeneral->SetVisible(true);
     host_.BringToFront(SurfaceWindow::picGeneral);
     host_.ProcessPendingEvents();
@@ -68,7 +68,7 @@ std::shared_ptr<const CompressionJob> MovilettasImpl::MergeVideo() {
   // Until the job has started it counts as failed: no completion can come for it.
   auto job = FailedJob();
   Trap trap(reporter_, "MergeVideo");
-  trap.Run([&] {
+  trap.Run([&]() REQUIRES(host_thread_) {
     const ClientSettings& settings = module_.ClientSettings;
     VideoEditor& editor = *components_.VideoEdit1;
     const std::string output = skins_.GetOutputDirectory();
@@ -114,6 +114,7 @@ void MovilettasImpl::SetOutputSettings(std::string& section) {
 }
 
 void MovilettasImpl::CompressAhead() {
+  host_thread_.Check(__func__);
   try {
     std::string section;
     SetOutputSettings(section);
@@ -125,7 +126,7 @@ void MovilettasImpl::CompressAhead() {
 void MovilettasImpl::VideoEdit1_Processing(EditJobId job, double done, double total) {
   host_thread_.Check(__func__);
   if (!running_job_ || running_job_->id != job) return;
-  Trap(reporter_, "VideoEdit1_Processing").Run([&] {
+  Trap(reporter_, "VideoEdit1_Processing").Run([&]() REQUIRES(host_thread_) {
     if (total == 0) throw Error(err::kDivisionByZero);
     const int32_t percent = RoundToLong(done / total * 100);
     components_.vbalProgressBar1->SetProgressValue(percent);
@@ -138,7 +139,7 @@ void MovilettasImpl::VideoEdit1_Complete(EditJobId job) {
   host_thread_.Check(__func__);
   if (!running_job_ || running_job_->id != job) return;
   const std::shared_ptr<CompressionJob> ended = std::move(running_job_);
-  Trap(reporter_, "VideoEdit1_Complete").Run([&] {
+  Trap(reporter_, "VideoEdit1_Complete").Run([&]() REQUIRES(host_thread_) {
     ended->done = true;
     // Before anything else runs: the next recording or job may replace the file.
     for (const auto& send : sends_.UnderWay())
@@ -154,7 +155,7 @@ void MovilettasImpl::VideoEdit1_Failed(EditJobId job, const Error& failure) {
     running_job_->failed = true;
     running_job_.reset();
   }
-  Trap(reporter_, "VideoEdit1_Failed").Run([&] { throw failure; });
+  Trap(reporter_, "VideoEdit1_Failed").Run([&]() REQUIRES(host_thread_) { throw failure; });
 }
 
 }  // namespace moviletta

@@ -52,7 +52,7 @@ MovilettasImpl::MovilettasImpl(Host& host, EventQueue& queue, ModuleState& modul
   std::error_code ignored;  // the folders of sends and work ahead a process before left behind
   std::filesystem::remove_all(skins_.GetAppDirectory() + "/.sends", ignored);
   std::filesystem::remove_all(skins_.GetAppDirectory() + "/" + VideoEditor::kAheadFolder, ignored);
-  Trap(reporter_, "Outbox").Run([&] {
+  Trap(reporter_, "Outbox").Run([&]() REQUIRES(host_thread_) {
     outbox_.Load(
         "The studio closed before this greeting's mail was confirmed; it may not have "
         "arrived.");
@@ -71,7 +71,7 @@ void MovilettasImpl::SetStatus(int32_t status) {
 void MovilettasImpl::SetErrMsg(std::string message) {
   Trap trap(reporter_, "SetErrMsg");
   trap.section = " sMsg: " + message;
-  trap.Run([&] {
+  trap.Run([&]() REQUIRES(host_thread_) {
     m_ErrMsg = std::move(message);
     host_.RaiseEvent(ControlEvent::ErrMsgChanged, {m_Status, m_ErrMsg});
   });
@@ -102,7 +102,9 @@ void MovilettasImpl::Miror(bool New_Miror) {
 std::string MovilettasImpl::GetInstallationID() {
   host_thread_.Check(__func__);
   std::string id;
-  Trap(reporter_, "GetInstallationID").Run([&] { id = identity_.ComputeInstallationID(); });
+  Trap(reporter_, "GetInstallationID").Run([&]() REQUIRES(host_thread_) {
+    id = identity_.ComputeInstallationID();
+  });
   return id;
 }
 

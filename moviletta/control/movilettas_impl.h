@@ -109,8 +109,11 @@ class MovilettasImpl final : public Movilettas {
   // The application folder, the skin cache and the skin downloads.
   SkinCache& skins() { return skins_; }
   SkinDownloader& downloads() { return downloader_; }
-  // The picture slots (img) of the surface.
-  PictureSlots& img() { return img_; }
+  // The picture slots (img) of the surface; host thread.
+  PictureSlots& img() {
+    host_thread_.Check(__func__);
+    return img_;
+  }
   // "ANIMATION", "STATIC" or "NO_SKIN" for the current skin; empty after a reported failure.
   std::string GetSkinType();
   // True when slot `index` exists.
@@ -143,40 +146,40 @@ class MovilettasImpl final : public Movilettas {
   void poSendMail_SendFailed(uint64_t send, const std::string& Explanation);
   void poSendMail_SendSuccesful(uint64_t send);
 
-  void SetStatus(int32_t status);
-  void SetErrMsg(std::string message);
+  void SetStatus(int32_t status) REQUIRES(host_thread_);
+  void SetErrMsg(std::string message) REQUIRES(host_thread_);
   // The entry rule of the long operations; false after a refusal.
-  bool AcceptInStoppedStatus(std::string_view refusal);
+  bool AcceptInStoppedStatus(std::string_view refusal) REQUIRES(host_thread_);
   std::string RegisterInstallation();
   // OUTPUT as one of the two formats: exactly "mpg", else "wmv".
   void KeepToKnownOutput();
   // The skin-path assignment: stores the path and shows the skin; an animated skin's preview
   // runs here (and yields) when ANIMPREVIEW is 1 and `animate` is set.
-  void AssignSkinPath(const std::string& path, bool animate = true);
-  void RunSkinPreview(int16_t frames, double period);
+  void AssignSkinPath(const std::string& path, bool animate = true) REQUIRES(host_thread_);
+  void RunSkinPreview(int16_t frames, double period) REQUIRES(host_thread_);
   // A new send with its own mail sender (which becomes poSendMail) and folder.
-  std::shared_ptr<OutgoingSend> NewSend();
+  std::shared_ptr<OutgoingSend> NewSend() REQUIRES(host_thread_);
   // A send begins: status 5, the bar at its start.
-  void BeginSending();
+  void BeginSending() REQUIRES(host_thread_);
   // The output file and the snapshot in the send's folder. The snapshot is frozen now; the
   // output when its compression completes.
-  std::vector<std::string> AttachmentList(OutgoingSend& send);
+  std::vector<std::string> AttachmentList(OutgoingSend& send) REQUIRES(host_thread_);
   // The mail settings of now.
   MailRoute RouteNow() const;
   // Shows the panel, compresses and yields until the send's compression has ended. Returns
   // false when it failed.
-  bool CompressAndWait(OutgoingSend& send);
+  bool CompressAndWait(OutgoingSend& send) REQUIRES(host_thread_);
   // Runs the body of a send procedure; a send that ends without its mail started tells the user
   // once and is settled.
-  void RunSend(Trap& trap, const std::function<void(OutgoingSend&)>& body);
+  void RunSend(Trap& trap, const std::function<void(OutgoingSend&)>& body) REQUIRES(host_thread_);
   // A send that could not go out: tells the user, settles it and leaves the sending state.
-  void NotSent(uint64_t send, const std::string& why);
+  void NotSent(uint64_t send, const std::string& why) REQUIRES(host_thread_);
   // The file the recording is made in.
   std::string RecordingPath() const {
     return skins_.GetOutputDirectory() + "Moviletta" + module_.CaptureExtension;
   }
   // The recording and the output settings a compression would use now.
-  std::string CompressionKey() const;
+  std::string CompressionKey() const REQUIRES(host_thread_);
 
   Host& host_;
   EventQueue& queue_;
@@ -188,24 +191,26 @@ class MovilettasImpl final : public Movilettas {
   ErrorReporter reporter_;
   SkinCache skins_;
   SkinDownloader downloader_;
-  PictureSlots img_;
-  Outbox outbox_;
-  BitmapHandle picFrame_;
+  PictureSlots img_ GUARDED_BY(host_thread_);
+  Outbox outbox_ GUARDED_BY(host_thread_);
+  BitmapHandle picFrame_ GUARDED_BY(host_thread_);
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
   ThreadChecker host_thread_;
 
-  bool m_Miror = false;
-  std::string m_SkinPath;
-  int32_t m_SkinID = 0;
-  std::string m_ErrMsg;
-  bool m_StopRequested = false;
-  bool m_StopPreview = false;
-  int32_t m_Status = STATUS_STARTING;
-  std::shared_ptr<CompressionJob> running_job_;  // the editing component's job, while it runs
-  Sends sends_;
+  // The host thread's state: members and notification handlers Check that they run on it.
+  bool m_Miror GUARDED_BY(host_thread_) = false;
+  std::string m_SkinPath GUARDED_BY(host_thread_);
+  int32_t m_SkinID GUARDED_BY(host_thread_) = 0;
+  std::string m_ErrMsg GUARDED_BY(host_thread_);
+  bool m_StopRequested GUARDED_BY(host_thread_) = false;
+  bool m_StopPreview GUARDED_BY(host_thread_) = false;
+  int32_t m_Status GUARDED_BY(host_thread_) = STATUS_STARTING;
+  // The editing component's job, while it runs.
+  std::shared_ptr<CompressionJob> running_job_ GUARDED_BY(host_thread_);
+  Sends sends_ GUARDED_BY(host_thread_);
   // The part of the recording a send compresses, in seconds; end 0: to its end.
-  double trim_start_ = 0;
-  double trim_end_ = 0;
+  double trim_start_ GUARDED_BY(host_thread_) = 0;
+  double trim_end_ GUARDED_BY(host_thread_) = 0;
 };
 
 }  // namespace moviletta

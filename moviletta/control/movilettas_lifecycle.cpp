@@ -12,7 +12,7 @@ namespace moviletta {
 void MovilettasImpl::UserControl_Initialize() {
   host_thread_.Check(__func__);
   Trap trap(reporter_, "UserControl_Initialize");
-  trap.Run([&] {
+  trap.Run([&]() REQUIRES(host_thread_) {
     trap.section = "load client settings";
     LoadClientSettings();
 
@@ -46,7 +46,7 @@ void MovilettasImpl::UserControl_Initialize() {
 
 void MovilettasImpl::UserControl_Terminate() {
   host_thread_.Check(__func__);
-  Trap(reporter_, "UserControl_Terminate").Run([&] {
+  Trap(reporter_, "UserControl_Terminate").Run([&]() REQUIRES(host_thread_) {
     components_.VideoCapX1->SetPreview(false);
     components_.VideoCapX1->SetConnected(false);
     sends_.EndAll();
@@ -58,7 +58,7 @@ void MovilettasImpl::UserControl_Terminate() {
 
 void MovilettasImpl::UserControl_InitProperties() {
   host_thread_.Check(__func__);
-  Trap(reporter_, "UserControl_InitProperties").Run([&] {
+  Trap(reporter_, "UserControl_InitProperties").Run([&]() REQUIRES(host_thread_) {
     m_SkinPath = kDefaultSkinPath;
     m_Miror = false;
   });
@@ -66,7 +66,7 @@ void MovilettasImpl::UserControl_InitProperties() {
 
 void MovilettasImpl::UserControl_ReadProperties() {
   host_thread_.Check(__func__);
-  Trap(reporter_, "UserControl_ReadProperties").Run([&] {
+  Trap(reporter_, "UserControl_ReadProperties").Run([&]() REQUIRES(host_thread_) {
     m_SkinPath = host_.ReadProperty(kPropSkinPath, Variant(std::string(kDefaultSkinPath))).ToText();
     m_Miror = host_.ReadProperty(kPropMiror, Variant(0)).ToBoolean();
   });
@@ -74,7 +74,7 @@ void MovilettasImpl::UserControl_ReadProperties() {
 
 void MovilettasImpl::UserControl_WriteProperties() {
   host_thread_.Check(__func__);
-  Trap(reporter_, "UserControl_WriteProperties").Run([&] {
+  Trap(reporter_, "UserControl_WriteProperties").Run([&]() REQUIRES(host_thread_) {
     host_.WriteProperty(kPropSkinPath, Variant(m_SkinPath), Variant(std::string(kDefaultSkinPath)));
     host_.WriteProperty(kPropMiror, Variant(m_Miror), Variant(0));
   });
@@ -84,7 +84,7 @@ void MovilettasImpl::Wait(const Variant& seconds) {
   host_thread_.Check(__func__);
   using std::chrono::duration;
   using std::chrono::milliseconds;
-  Trap(reporter_, "Wait").Run([&] {
+  Trap(reporter_, "Wait").Run([&]() REQUIRES(host_thread_) {
     const double limit = seconds.ToDouble();
     const auto start = host_.Now();
     double elapsed = 0;
@@ -100,7 +100,7 @@ void MovilettasImpl::Wait(const Variant& seconds) {
 Variant MovilettasImpl::LoadClientSettings() {
   host_thread_.Check(__func__);
   Trap trap(reporter_, "LoadClientSettings");
-  trap.Run([&] {
+  trap.Run([&]() REQUIRES(host_thread_) {
     const std::string refused =
         FetchClientSettings(server_, *components_.xml, module_.ClientSettings, trap.section);
     module_.VideoWidth = kCaptureWidth;
@@ -122,7 +122,9 @@ void MovilettasImpl::KeepToKnownOutput() {
 std::string MovilettasImpl::RegisterInstallation() {
   Trap trap(reporter_, "RegisterInstallation");
   std::string answer;
-  trap.Run([&] { answer = AnnounceInstallation(server_, module_.ClientSettings, trap.section); });
+  trap.Run([&]() REQUIRES(host_thread_) {
+    answer = AnnounceInstallation(server_, module_.ClientSettings, trap.section);
+  });
   return answer;
 }
 

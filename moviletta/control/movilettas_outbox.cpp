@@ -27,7 +27,7 @@ void MovilettasImpl::OutboxSend(const std::string& id) {
   if (!outbox_.Find(id)) throw Error(err::kInvalidArgument, "The outbox holds no greeting " + id);
   if (!AcceptInStoppedStatus(kRefuseSend)) return;
   Trap trap(reporter_, "OutboxSend");
-  RunSend(trap, [&](OutgoingSend& send) {
+  RunSend(trap, [&](OutgoingSend& send) REQUIRES(host_thread_) {
     const OutboxEntry* entry = outbox_.Find(id);
     if (!entry || entry->sending) return;  // went meanwhile: told as a send that did not start
     OutboxMail mail = entry->mail;

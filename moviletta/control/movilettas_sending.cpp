@@ -29,7 +29,7 @@ Variant MovilettasImpl::GenerateMessageXML(int32_t lUserID, const std::string& s
   host_thread_.Check(__func__);
   Variant document;
   Trap trap(reporter_, "GenerateMessageXML");
-  trap.Run([&] {
+  trap.Run([&]() REQUIRES(host_thread_) {
     const MessageContext context{identity_.ComputeInstallationID(), Identity::GetClientVersion(),
                                  module_.ClientSettings.CONVERTOR, m_SkinID};
     document = BuildMessageXml(lUserID, sSenderName, sSenderEmail, sRecipList, sMsg, sPublish,
@@ -40,12 +40,12 @@ Variant MovilettasImpl::GenerateMessageXML(int32_t lUserID, const std::string& s
 
 void MovilettasImpl::RunSend(Trap& trap, const std::function<void(OutgoingSend&)>& body) {
   std::shared_ptr<OutgoingSend> send;
-  const auto settle = [&] {
+  const auto settle = [&]() REQUIRES(host_thread_) {
     if (send && !send->mailing && sends_.Find(send->id)) sends_.SettleUnstarted(send->id);
   };
   bool completed = false;
   try {
-    completed = trap.Run([&] {
+    completed = trap.Run([&]() REQUIRES(host_thread_) {
       send = NewSend();
       body(*send);
     });
@@ -66,7 +66,7 @@ void MovilettasImpl::SendGreeting(int32_t lUserID, const std::string& sSenderNam
   // The guard comes before the new sender, so that a refused call never drops a running send.
   if (!AcceptInStoppedStatus(kRefuseSend)) return;
   Trap trap(reporter_, "SendGreeting");
-  RunSend(trap, [&](OutgoingSend& send) {
+  RunSend(trap, [&](OutgoingSend& send) REQUIRES(host_thread_) {
     trap.section = "set email settings";
     BeginSending();
     const std::vector<std::string> attachments = AttachmentList(send);
@@ -100,7 +100,7 @@ void MovilettasImpl::SendByEmail(const std::string& SenderName, const std::strin
                                  const std::string& EmailList, const std::string& Msg) {
   host_thread_.Check(__func__);
   Trap trap(reporter_, "SendByEmail");
-  RunSend(trap, [&](OutgoingSend& send) {
+  RunSend(trap, [&](OutgoingSend& send) REQUIRES(host_thread_) {
     BeginSending();
     trap.section = "set email details";
     const std::vector<std::string> attachments = AttachmentList(send);

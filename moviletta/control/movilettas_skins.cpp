@@ -10,7 +10,7 @@ namespace moviletta {
 void MovilettasImpl::LoadSkin(int32_t lSkinID) {
   host_thread_.Check(__func__);
   if (!AcceptInStoppedStatus(kRefuseLoadSkin)) return;
-  Trap(reporter_, "LoadSkin").Run([&] {
+  Trap(reporter_, "LoadSkin").Run([&]() REQUIRES(host_thread_) {
     SetStatus(STATUS_LOADING_SKIN);
     m_SkinID = lSkinID;
     const std::string kind = skins_.GetLocalSkinType(lSkinID);
@@ -63,7 +63,9 @@ void MovilettasImpl::AssignSkinPath(const std::string& path, bool animate) {
 
 void MovilettasImpl::RunSkinPreview(int16_t frames, double period) {
   CaptureDevice& capture = *components_.VideoCapX1;
-  const auto stopping = [this] { return m_StopPreview || host_.StopRequested(); };
+  const auto stopping = [this]() REQUIRES(host_thread_) {
+    return m_StopPreview || host_.StopRequested();
+  };
   while (!stopping()) {
     for (int16_t j = 1; j <= frames; ++j) {
       if (stopping()) return;
@@ -79,7 +81,7 @@ void MovilettasImpl::RunSkinPreview(int16_t frames, double period) {
 std::string MovilettasImpl::GetSkinType() {
   host_thread_.Check(__func__);
   std::string type;
-  Trap(reporter_, "GetSkinType").Run([&] {
+  Trap(reporter_, "GetSkinType").Run([&]() REQUIRES(host_thread_) {
     if (m_SkinID == kNoSkin) {
       type = "NO_SKIN";
       return;
@@ -96,7 +98,9 @@ std::string MovilettasImpl::GetSkinType() {
 bool MovilettasImpl::IsImageLoaded(int32_t index) {
   host_thread_.Check(__func__);
   bool loaded = false;
-  Trap(reporter_, "IsImageLoaded").Run([&] { loaded = index < img_.Count(); });
+  Trap(reporter_, "IsImageLoaded").Run([&]() REQUIRES(host_thread_) {
+    loaded = index < img_.Count();
+  });
   return loaded;
 }
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "moviletta/common/error.h"
+#include "moviletta/common/thread_annotations.h"
 #include "moviletta/reporting/error_reporter.h"
 
 namespace moviletta {
@@ -25,9 +26,11 @@ class Trap {
 
   std::string section;
 
-  // Returns true when `body` completed, false when it failed and the failure was reported.
+  // Returns true when `body` completed, false when it failed and the failure was reported. The
+  // body runs on the caller's thread with what the caller holds: a lambda may say what it
+  // REQUIRES.
   template <class Body>
-  bool Run(Body&& body) {
+  bool Run(Body&& body) NO_THREAD_SAFETY_ANALYSIS {
     try {
       std::forward<Body>(body)();
       return true;
