@@ -86,8 +86,6 @@ TEST(GreetingEndToEnd, RecordedCompressedAndMailedWithBothAttachments) {
   EXPECT_TRUE(server.RequestsTo("/clientErrLog.asp").empty());
 }
 
-// A greeting whose mail could not go waits in the outbox with its own files, whatever is recorded
-// next, and goes exactly once when the person sends it again.
 // A take trimmed to 1.0 - 2.5 s is mailed as those 1.5 s: its first picture is the recording's
 // picture at 1 s, its sound starts with the sound of 1 s and is as long as its pictures.
 TEST(GreetingEndToEnd, ATrimmedTakeIsMailedFromItsStartToItsEnd) {
@@ -122,12 +120,15 @@ TEST(GreetingEndToEnd, ATrimmedTakeIsMailedFromItsStartToItsEnd) {
   EXPECT_NEAR(sent[0].at + 1.0, same->at, kFrame) << "the sound is the recording's from 1 s";
 }
 
+// A greeting whose mail could not go waits in the outbox with its own files (as trimmed),
+// whatever is recorded next, and goes exactly once when the person sends it again.
 TEST(GreetingEndToEnd, AGreetingNotMailedWaitsInTheOutboxAndGoesOnceWhenSentAgain) {
   const std::string address = UnusedLocalAddress();
   const std::string port = address.substr(address.rfind(':') + 1);
-  RealControl control("127.0.0.1:" + port);
+  RealControl control("127.0.0.1:" + port, 2);
   ControlHarness& harness = control.harness;
   ASSERT_TRUE(control.Record());
+  harness.control().TrimTake(0.5, 0);
   harness.control().SendGreeting(7, "Ann", "ann@test", "Bob,555,bob@test", "Hi", "1", 3);
   ASSERT_TRUE(control.Await([&] { return !harness.panel->visible; })) << "the send's result";
   ASSERT_EQ(control.boxes.size(), 1u) << "the failure is told as before";
@@ -144,6 +145,7 @@ TEST(GreetingEndToEnd, AGreetingNotMailedWaitsInTheOutboxAndGoesOnceWhenSentAgai
   const std::string greeting = ReadFile(output + "Moviletta.mpg");
   const std::string snapshot = ReadFile(output + "Moviletta.jpg");
   EXPECT_EQ(ReadFile(kept + "Moviletta.mpg"), greeting);
+  EXPECT_NEAR(Probe(kept + "Moviletta.mpg").video_seconds, 1.5, 1.0 / 15) << "as trimmed";
   EXPECT_EQ(ReadFile(kept + "Moviletta.jpg"), snapshot);
   EXPECT_EQ(outbox[0]["bytes"], greeting.size() + snapshot.size());
 
