@@ -1,0 +1,146 @@
+// The send forms of the studio's page: recipients and their checks, sending the form and the
+// recording as they are, and the one outcome of a send with its next step.
+"use strict";
+
+function addRecipient() {
+  const row = $("recipient-row").content.firstElementChild.cloneNode(true);
+  const rows = $("recipients");
+  row.querySelector(".remove").addEventListener("click", () => {
+    if (rows.children.length > 1) row.remove();
+    rows.querySelector("input").focus();
+  });
+  rows.append(row);
+  return row;
+}
+
+// The HTML standard's rule for one e-mail address.
+const EMAIL = /^[a-zA-Z0-9.!#$%&'*+/=?^_`{|}~-]+@[a-zA-Z0-9](?:[a-zA-Z0-9-]{0,61}[a-zA-Z0-9])?(?:\.[a-zA-Z0-9](?:[a-zA-Z0-9-]{0,61}[a-zA-Z0-9])?)*$/;
+const addressList = (text) => text.split(/[,;]/).map((a) => a.trim()).filter(Boolean);
+
+// The fields' own checks; no field may hold the list's separators, but a list of addresses
+// names each wrong one.
+function checked(inputs) {
+  for (const input of inputs) {
+    let problem = "";
+    if (input.name === "emails") {
+      const wrong = addressList(input.value).filter((a) => !EMAIL.test(a));
+      if (wrong.length)
+        problem = wrong.map((a) => "“" + a + "”").join(", ") +
+                  (wrong.length > 1 ? " are not e-mail addresses." : " is not an e-mail address.");
+    } else if (/[,;]/.test(input.value)) {
+      problem = "Commas and semicolons cannot be used here.";
+    }
+    input.setCustomValidity(problem);
+    if (!input.checkValidity()) {
+      input.reportValidity();
+      input.focus();
+      return false;
+    }
+  }
+  return true;
+}
+
+const senderFields = () => [$("sender-name"), $("sender-email")];
+
+function recipientRows() {
+  return [...$("recipients").children].map((row) => {
+    const [name, mobile, email] = ["r-name", "r-mobile", "r-email"].map((n) => row.querySelector(`[name=${n}]`).value.trim());
+    return { name, mobile, email };
+  });
+}
+
+// "Bob <bob@example.com>, Carol <carol@example.com>" from the control's list text.
+function namedRecipients(list) {
+  return list.split(";").filter(Boolean).map((entry) => {
+    const [name = "", , email = ""] = entry.split(",");
+    return email ? name + " <" + email + ">" : name;
+  }).join(", ");
+}
+
+// Who an outbox entry is for, in words.
+const entryRecipients = (entry) => entry.label === "MovilettaStudio" ? namedRecipients(entry.recipients) : entry.recipients;
+
+function send(kind) {
+  const m = $("mobile").elements;
+  const fields = kind === "greeting"
+      ? [...senderFields(), ...$("recipients").querySelectorAll("input")]
+      : [...senderFields(), m.recipient, m.mobile, m.emails];
+  if (!checked(fields)) return;
+  const [name, email, message] = [$("sender-name").value.trim(), $("sender-email").value.trim(), $("sender-message").value];
+  if (kind === "greeting") {
+    const list = recipientRows().map((r) => [r.name, r.mobile, r.email].join(",")).join(";");
+    page.lastSend = { kind, to: namedRecipients(list) };
+    startSend(() => ctl.SendGreeting(0, name, email, list, message, "1", 0), new MovilettaSendProgress());
+  } else {
+    const copies = addressList(m.emails.value);
+    page.lastSend = { kind, to: m.recipient.value.trim() + " (" + m.mobile.value.trim() + ")" +
+                               (copies.length ? ", " + copies.join(", ") : "") };
+    startSend(() => ctl.SendByEmail(name, email, m.recipient.value.trim(), m.mobile.value.trim(),
+                                    copies.join(";"), message), new MovilettaSendProgress());
+  }
+}
+
+function sendFromOutbox(id) {
+  const entry = page.outbox.find((e) => e.id === id);
+  page.lastSend = { kind: "outbox", to: entry ? entryRecipients(entry) : "" };
+  startSend(() => ctl.OutboxSend(id), new MovilettaSendProgress("Sending"));
+}
+
+function startSend(makeCall, progress) {
+  clearNotice();
+  $("outcome").hidden = true;
+  page.sending = true;
+  page.progress = progress;
+  $("bar").value = 0;
+  $("bar-label").textContent = progress.phase + " 0 %";
+  page.returnFocus = null;
+  follow();
+  const call = makeCall();
+  const started = page.sendMark = page.sendsStarted;
+  run(call).finally(() => {
+    // A send refused before its mail went has no result event to end it.
+    if (page.sendsStarted === started && ctl.ClientStatus !== STATUS.sending) page.sending = false;
+    follow();
+  });
+}
+
+// The one place that tells how a send ended, with the next step.
+async function showOutcome(result, mailWent = true) {
+  page.sending = false;
+  page.lastFailure = result.sent ? "" : result.explanation;
+  const to = page.lastSend ? page.lastSend.to : "";
+  $("outcome").hidden = false;
+  $("outcome").dataset.sent = result.sent;
+  $("outcome-title").textContent = result.sent ? "Sent" : "Not sent";
+  $("outcome-text").textContent = result.sent
+      ? "Your greeting is on its way" + (to ? " to " + to : "") + "."
+      : plainMailFailure(result.explanation) + (to ? " It was for " + to + "." : "") +
+        (mailWent ? " It is kept below until it goes or you discard it." : " Your recording is kept.");
+  $("outcome-tech").textContent = result.sent ? "" : result.explanation;
+  $("outcome-details").hidden = result.sent || !isTechnical(result.explanation);
+  $("send-kept").hidden = true;
+  $("try-again").hidden = result.sent || mailWent || !page.lastSend || page.lastSend.kind === "outbox";
+  announce(result.sent ? "Sent" : "Not sent");
+  if (!$("box").open) $("outcome-title").focus();
+  follow();
+  await refreshOutbox();
+  if (!result.sent && mailWent) {
+    const waiting = page.outbox.filter((e) => !e.sending);
+    page.keptId = waiting.length ? waiting[waiting.length - 1].id : "";
+    $("send-kept").hidden = !page.keptId;
+    follow();
+  }
+}
+
+$("add-recipient").addEventListener("click", () => addRecipient().querySelector("input").focus());
+$("send-kept").addEventListener("click", () => sendFromOutbox(page.keptId));
+$("try-again").addEventListener("click", () => send(page.lastSend.kind));
+for (const [form, kind] of [["greeting", "greeting"], ["mobile", "mobile"]]) {
+  $(form).addEventListener("submit", (e) => { e.preventDefault(); send(kind); });
+}
+// Enter in a field does not send: only the send buttons do.
+document.addEventListener("keydown", (e) => {
+  if (e.key === "Enter" && e.target.matches(".send input")) e.preventDefault();
+});
+
+addRecipient();
