@@ -1,9 +1,7 @@
-// The studio program as a person runs it: it stops at once on a signal, whatever it is doing.
-#include <arpa/inet.h>
-#include <netinet/in.h>
+// The studio program as a person runs it: it stops at once on a signal whatever it is doing,
+// starts up in view of the page, keeps its token, serves the take's still, hears the chosen
+// microphone, records at the chosen size and rests while no page drives it.
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
@@ -21,6 +19,7 @@
 #include "tests/fixtures/greeting_server.h"
 #include "tests/fixtures/mail_drop.h"
 #include "tests/fixtures/media_probe.h"
+#include "tests/fixtures/studio_fixture.h"
 #include "tests/fixtures/studio_process.h"
 
 namespace moviletta::testing {
@@ -28,19 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-class StudioProcessTest : public ::testing::Test {
- protected:
-  StudioProcessTest() {
-    server_.SetSettings(SettingsDocument(server_.address(), {{"ANIMPREVIEW", "1"}}));
-    PrepareAppFolder(app_dir_);
-  }
-  ~StudioProcessTest() override { fs::remove_all(app_dir_); }
-
-  GreetingServerFixture server_;
-  std::string app_dir_ =
-      (fs::temp_directory_path() / ("moviletta-studio-" + std::to_string(getpid()))).string();
-};
 
 TEST_F(StudioProcessTest, StopsWithinTwoSecondsInsideAYieldAndAnswersEveryWaitingCall) {
   StudioProcess studio(server_.address(), app_dir_);
@@ -334,198 +320,6 @@ TEST_F(StudioProcessTest, WithNoPageDrivingItTheCameraIsClosedAndTheStudioRests)
   EXPECT_EQ(studio.Call("RecordVideo").status, 200);
   EXPECT_LT(Clock::now() - claimed, std::chrono::seconds(1)) << "a page records again at once";
   EXPECT_EQ(studio.Call("ClientStatus?kind=get").body, R"({"value":3})");
-}
-
-// Two greeting sites, each its own greeting server and mail drop: each site's session sees and
-// touches only its own greetings, events and identity.
-TEST_F(StudioProcessTest, EachSiteHasAWorldOfItsOwn) {
-  MailDrop refusing({"--reject-rcpt"}), drop_b({"--password", "secret"});
-  GreetingServerFixture server_a, server_b;
-  server_a.SetSettings(
-      SettingsDocument(server_a.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", refusing.host()}}));
-  server_b.SetSettings(
-      SettingsDocument(server_b.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", drop_b.host()}}));
-  StudioProcess studio(server_.address(), app_dir_);
-  ASSERT_GT(studio.port, 0);
-  const StudioProcess::Caller a = studio.AllowSite(server_a.address()),
-                              b = studio.AllowSite(server_b.address());
-  const auto id_of = [&](const StudioProcess::Caller& site) {
-    return nlohmann::json::parse(studio.CallAs(site, "GetInstallationID").body)["value"];
-  };
-
-  // Site A records, and its mobile e-mail is refused: it waits in A's outbox.
-  EXPECT_EQ(studio.PostAs(a, "/claim?page=a1").status, 204);
-  EXPECT_EQ(studio.CallAs(a, "RecordVideo").status, 200);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  EXPECT_EQ(studio
-                .CallAs(a, "SendByEmail",
-                        R"(["Ann", "ann@a.test", "Carl", "+41 555 0001", "", "words for Carl"])")
-                .status,
-            200);
-  std::string a_state;
-  for (int i = 0; i < 50 && (a_state = studio.StateAs(a)).find("messagebox") == std::string::npos;
-       ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  const std::string head = "event: messagebox\ndata: ";
-  const auto box = a_state.find(head);
-  ASSERT_NE(box, std::string::npos) << a_state;
-  const auto data =
-      a_state.substr(box + head.size(), a_state.find('\n', box + head.size()) - box - head.size());
-  const auto box_id = nlohmann::json::parse(data)["id"];
-  EXPECT_EQ(studio.PostAs(a, "/ack/" + box_id.dump()).status, 204);
-  const auto a_list = nlohmann::json::parse(
-      nlohmann::json::parse(studio.CallAs(a, "OutboxList").body)["value"].get<std::string>());
-  ASSERT_EQ(a_list.size(), 1u);
-  const std::string a_entry = a_list[0]["id"];
-  const auto a_id = id_of(a);
-
-  // Site B takes the studio over: none of A's world reaches it.
-  EXPECT_EQ(studio.PostAs(b, "/claim?page=b1&takeover=1").status, 204);
-  EXPECT_EQ(studio.CallAs(b, "OutboxList").body, R"({"value":"[]"})");
-  EXPECT_NE(studio.CallAs(b, "OutboxSend", "[\"" + a_entry + "\"]").body.find("error"),
-            std::string::npos);
-  EXPECT_EQ(studio.CallAs(b, "OutboxDiscard", "[\"" + a_entry + "\"]").body, R"({"value":false})");
-  const std::string b_state = studio.StateAs(b);
-  for (const std::string& secret : {std::string("+41 555 0001"), std::string("Carl"),
-                                    server_a.address(), std::string("messagebox")})
-    EXPECT_EQ(b_state.find(secret), std::string::npos) << secret << " reached site B: " << b_state;
-  EXPECT_EQ(studio.CallAs(a, "ClientStatus?kind=get").status, 409) << "A's page reads B's control";
-  const auto b_id = id_of(b);
-  EXPECT_NE(b_id, a_id);
-  // B's greeting goes through B's own mail server.
-  EXPECT_EQ(studio.CallAs(b, "RecordVideo").status, 200);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  EXPECT_EQ(studio
-                .CallAs(b, "SendByEmail",
-                        R"(["Bea", "bea@b.test", "Dan", "+41 555 0002", "", "for Dan"])")
-                .status,
-            200);
-  const std::optional<std::string> b_mail = drop_b.WaitForMail(1, std::chrono::seconds(10));
-  ASSERT_TRUE(b_mail) << "B's mail went through B's mail server";
-  EXPECT_EQ(refusing.Count(), 0);
-
-  // A again: its greeting is still there and its identifier the same; the studio's page has its
-  // own.
-  EXPECT_EQ(studio.PostAs(a, "/claim?page=a2&takeover=1").status, 204);
-  EXPECT_EQ(id_of(a), a_id) << "stable across sessions";
-  EXPECT_NE(studio.CallAs(a, "OutboxList").body.find(a_entry), std::string::npos);
-  // What the studio wrote for the sites is theirs alone.
-  for (const auto& entry : fs::recursive_directory_iterator(fs::path(app_dir_) / "sites")) {
-    const auto allowed = entry.is_directory() ? fs::perms::owner_all
-                                              : fs::perms::owner_read | fs::perms::owner_write;
-    EXPECT_EQ(entry.status().permissions() & ~allowed & fs::perms::all, fs::perms::none)
-        << entry.path();
-  }
-  EXPECT_EQ(fs::status(fs::path(app_dir_) / "allowed-sites.json").permissions() & fs::perms::all,
-            fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_EQ(studio.Post("/claim?page=own&takeover=1").status, 204);
-  const auto own_id = id_of(studio.own());
-  EXPECT_NE(own_id, a_id);
-  EXPECT_NE(own_id, b_id);
-}
-
-TEST_F(StudioProcessTest, ASiteTakesTheStudioOverWhileTheStudiosPageIsInsideAYield) {
-  GreetingServerFixture server_b;
-  server_b.SetSettings(SettingsDocument(server_b.address()));
-  StudioProcess studio(server_.address(), app_dir_);
-  ASSERT_GT(studio.port, 0);
-  const StudioProcess::Caller b = studio.AllowSite(server_b.address());
-  // The animated skin's preview yields until something ends it.
-  EXPECT_EQ(studio.Post("/claim?page=own").status, 204);
-  auto preview = std::async(std::launch::async, [&] { return studio.Call("LoadSkin", "[42]"); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  ASSERT_EQ(preview.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
-
-  EXPECT_EQ(studio.PostAs(b, "/claim?page=b&takeover=1").status, 204);
-  EXPECT_EQ(studio.CallAs(b, "ClientStatus?kind=get").body, R"({"value":1})")
-      << "the site's own control, made once the other one's yield ended";
-  ASSERT_EQ(preview.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  EXPECT_EQ(preview.get().status, 200);
-  EXPECT_TRUE(studio.Alive());
-}
-
-TEST_F(StudioProcessTest, ATakeOverWaitsForTheMailOfASendUnderWay) {
-  MailDrop slow({"--delay", "2", "--password", "secret"});
-  server_.SetSettings(
-      SettingsDocument(server_.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", slow.host()}}));
-  GreetingServerFixture server_b;
-  server_b.SetSettings(SettingsDocument(server_b.address()));
-  StudioProcess studio(server_.address(), app_dir_);
-  ASSERT_GT(studio.port, 0);
-  const StudioProcess::Caller b = studio.AllowSite(server_b.address());
-  EXPECT_EQ(studio.Post("/claim?page=own").status, 204);
-  EXPECT_EQ(studio.Call("RecordVideo").status, 200);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  EXPECT_EQ(studio.Call("SendByEmail", R"(["Ann", "a@x.test", "Carl", "555", "", "Hi"])").status,
-            200);
-
-  EXPECT_EQ(studio.PostAs(b, "/claim?page=b&takeover=1").status, 204);
-  EXPECT_EQ(studio.CallAs(b, "ClientStatus?kind=get").body, R"({"value":1})");
-  EXPECT_TRUE(slow.WaitForMail(1, std::chrono::seconds(1)))
-      << "the mail went before the site's session began";
-  EXPECT_EQ(studio.Post("/claim?page=own2&takeover=1").status, 204);
-  EXPECT_EQ(studio.Call("OutboxList").body, R"({"value":"[]"})")
-      << "its result was heard: nothing left waiting as if the studio had stopped";
-}
-
-// A stop while a greeting's mail waits for the server's answer ends the transfer at once; the
-// greeting stays in the outbox, told as one that may not have arrived.
-TEST_F(StudioProcessTest, AStopCutsAMailInFlightShortAndKeepsItsGreeting) {
-  MailDrop slow({"--delay", "20", "--password", "secret"});
-  server_.SetSettings(
-      SettingsDocument(server_.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", slow.host()}}));
-  {
-    StudioProcess studio(server_.address(), app_dir_);
-    ASSERT_GT(studio.port, 0);
-    EXPECT_EQ(studio.Post("/claim?page=own").status, 204);
-    EXPECT_EQ(studio.Call("RecordVideo").status, 200);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    EXPECT_EQ(studio.Call("SendByEmail", R"(["Ann", "a@x.test", "Carl", "555", "", "Hi"])").status,
-              200);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // the server holds the mail
-    studio.Signal(SIGTERM);
-    EXPECT_TRUE(studio.EndsWithin(std::chrono::seconds(2))) << "the stop waited for the mail";
-  }
-  StudioProcess studio(server_.address(), app_dir_);
-  ASSERT_GT(studio.port, 0);
-  const std::string kept =
-      nlohmann::json::parse(studio.Call("OutboxList").body)["value"].get<std::string>();
-  EXPECT_NE(kept.find("may not have arrived"), std::string::npos) << kept;
-}
-
-// A refused request's body is never read, whoever sends it and however much it promises: the
-// whole body is sent, without reading the answer, as any web page may.
-TEST_F(StudioProcessTest, TheBodyOfARefusedRequestIsNeverRead) {
-  StudioProcess studio(server_.address(), app_dir_);
-  ASSERT_GT(studio.port, 0);
-  EXPECT_TRUE(studio.Get("/hello"));  // the server's threads have all started
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  const std::size_t before = studio.PeakMemory();
-  const std::size_t promised = std::size_t{64} << 20;
-  for (const std::string& who : {std::string("Origin: https://evil.example.org\r\n"),  // 403
-                                 "Origin: " + studio.self() + "\r\nX-Moviletta-Token: " +
-                                     studio.token + "\r\n"}) {  // the page, too much: 413
-    const int sock = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(static_cast<uint16_t>(studio.port));
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(sock, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-    const std::string head =
-        "POST /call/ClientStatus HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(studio.port) +
-        "\r\n" + who +
-        "Content-Type: application/json\r\nContent-Length: " + std::to_string(promised) +
-        "\r\n\r\n";
-    ASSERT_EQ(send(sock, head.data(), head.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(head.size()));
-    const std::string chunk(1 << 20, '[');
-    for (std::size_t sent = 0; sent < promised; sent += chunk.size())
-      if (send(sock, chunk.data(), chunk.size(), MSG_NOSIGNAL) < 0) break;  // closed on us
-    close(sock);
-  }
-  EXPECT_EQ(studio.Call("ClientStatus?kind=get").status, 200) << "the studio goes on";
-  EXPECT_LT(studio.PeakMemory(), before + (std::size_t{8} << 20))
-      << "peak " << (studio.PeakMemory() >> 20) << " MiB, from " << (before >> 20);
 }
 
 TEST(StudioCommandLine, HelpAndVersionAnswerAndAMistakeStartsNothing) {
