@@ -1,8 +1,9 @@
 // What the visitor waits for after pressing Send, for a 60 s 640 x 480 30 fps greeting recorded
 // and sent after a 5 s review: the fixed 1 s pause, the compression, and the mail to a local mail
 // drop, with the work ahead (compressing while the visitor reviews) and without it (the path
-// before), side by side in one run, medians of three rounds. Then the player plays the recording
-// while it is compressed ahead: frames shown against frames due, and the longest gap.
+// before), and trimmed to 5 - 55 s one second into the review (the work ahead starts again),
+// side by side in one run, medians of three rounds. Then the player plays the recording while it
+// is compressed ahead: frames shown against frames due, and the longest gap.
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
@@ -49,10 +50,18 @@ class Ending {
   bool ok_ = false;
 };
 
+constexpr auto kTrimmedAfter = std::chrono::seconds(1);
+
+// The part of the take that is sent, in seconds; end 0: to its end.
+struct Part {
+  double start = 0;
+  double end = 0;
+};
+
 // Send click to the mail accepted: the pause, the compression (taking the work ahead when
-// `ahead`), the mail.
+// `ahead`), the mail. A trimmed `part` is trimmed a second into the review.
 double Send(const std::string& recording, const std::string& output, const std::string& mail_host,
-            bool ahead) {
+            bool ahead, Part part = {}) {
   FfmpegVideoEditor editor;
   Ending compressed;
   editor.OnComplete([&](EditJobId) { compressed.Tell(true); });
@@ -62,16 +71,22 @@ double Send(const std::string& recording, const std::string& output, const std::
   });
   editor.SetOutputFormat(kOutputFormatWmv);
   editor.SetOutputFrameRate(30);
-  if (ahead) {
+  const bool trimmed = part.start > 0 || part.end > 0;
+  if (ahead && trimmed) {
+    editor.CompressAhead(recording);
+    std::this_thread::sleep_for(kTrimmedAfter);
+    editor.CompressAhead(recording, part.start, part.end);
+    std::this_thread::sleep_for(kReview - kTrimmedAfter);
+  } else if (ahead) {
     editor.CompressAhead(recording);
     std::this_thread::sleep_for(kReview);
   }
   return bench::Seconds([&] {
     std::this_thread::sleep_for(kPause);
     editor.InitEditor();
-    const double length = editor.GetClipDuration(recording);
-    editor.AddVideoClip(recording, 0, length, 0);
-    editor.AddAudioClip(recording, 0, length);
+    const double end = part.end > 0 ? part.end : editor.GetClipDuration(recording);
+    editor.AddVideoClip(recording, part.start, end, 0);
+    editor.AddAudioClip(recording, part.start, end);
     editor.SaveOutputFile(output);
     if (!compressed.Wait()) return;
     CurlMailSender sender;
@@ -136,16 +151,19 @@ int main() {
   testing::MakeRecording(recording, 60, 640, 480, 30);
   testing::MailDrop drop({"--discard"});
 
-  std::vector<double> before, now;
+  std::vector<double> before, now, trimmed;
   for (int round = 0; round < 3; ++round) {
     before.push_back(Send(recording, (folder / "before.wmv").string(), drop.host(), false));
     now.push_back(Send(recording, (folder / "ahead.wmv").string(), drop.host(), true));
+    trimmed.push_back(
+        Send(recording, (folder / "trimmed.wmv").string(), drop.host(), true, {5, 55}));
   }
   std::printf(
       "60 s 640x480 30 fps greeting, Send click to mail accepted (median of 3, of which "
       "1 s is the fixed pause):\n  compressed when asked: %.2f s\n  compressed ahead "
-      "during a 5 s review: %.2f s (goal <= 1.5 s)\n",
-      bench::Median(before), bench::Median(now));
+      "during a 5 s review: %.2f s (goal <= 1.5 s)\n  trimmed to 5 - 55 s a second into "
+      "the review: %.2f s\n",
+      bench::Median(before), bench::Median(now), bench::Median(trimmed));
   PlayWhileCompressingAhead(recording);
   fs::remove_all(folder);
 }
