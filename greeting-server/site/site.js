@@ -43,7 +43,7 @@ function onStatus() {
   if (!recording && timer) {
     clearInterval(timer);
     timer = 0;
-    ctl.TakeSeconds().then((seconds) => { trimmer.show(seconds); follow(); }, () => {});
+    ctl.TakeSeconds().catch(() => 0).then((seconds) => { trimmer.show(seconds); follow(); });
   }
   if (recording && !timer) {
     recorded = true;

@@ -30,6 +30,7 @@ const page = {
   outboxTimer: 0,
   sendsStarted: 0,
   sendMark: 0,               // sendsStarted when the latest send was asked for
+  mailing: 0,                // the send of the latest "sendstart"
   startedAt: 0,
   timer: 0,
   skinTimer: 0,
@@ -155,6 +156,17 @@ async function measureTake(take) {
     keep("take", take);
     showTake();
   }
+}
+
+// A studio that was away may have been restarted, and a new studio does not hold the take this
+// page shows: the take stays only while the studio has it to play and send.
+async function checkTake() {
+  const take = page.take;
+  if (!take || (await ctl.TakeSeconds().catch(() => null)) !== 0 || page.take !== take) return;
+  page.take = null;
+  keep("take", null);
+  onStatus();
+  showNotice("The studio was restarted and no longer has your last take. Record it again.");
 }
 
 // The take's length as it is sent.
@@ -352,16 +364,23 @@ ctl.addEventListener("nosound", (e) => {
   $("sound-note").hidden = false;
   $("sound-note").title = e.detail.detail;
 });
-ctl.addEventListener("sendstart", () => {
+ctl.addEventListener("sendstart", (e) => {
   refreshOutbox();
   page.sendsStarted += 1;
   page.sending = true;
+  page.mailing = e.detail.send;
   page.progress ||= new MovilettaSendProgress("Sending");  // a send another page started
   follow();
 });
 const loadedAt = Date.now();
-// A result from before this page was loaded is history, not news.
-ctl.addEventListener("sendresult", (e) => { if (e.detail.at >= loadedAt - 2000) showOutcome(e.detail); });
+// A result from before this page was loaded is history, not news; but it ends the send that a
+// reconnecting page is told of first.
+ctl.addEventListener("sendresult", (e) => {
+  if (e.detail.at >= loadedAt - 2000) return showOutcome(e.detail);
+  if (e.detail.send !== page.mailing) return;
+  page.sending = false;
+  follow();
+});
 // The control's message boxes, one at a time, shown only by the page that drives it. The box
 // that tells a send's failure is said once, in the outcome.
 const boxes = [];

@@ -32,6 +32,7 @@ ctl.addEventListener("connected", async () => {
   await claim();
   page.sending = false;
   await readStatus();
+  await checkTake();
   loadSkins();
 });
 addEventListener("pagehide", () => ctl.release());

@@ -22,4 +22,4 @@ function showTrim() {
   trimmer.show(take.seconds, take.trim);
 }
 document.addEventListener("takechanged", showTrim);
-showTrim();
+
