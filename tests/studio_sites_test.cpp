@@ -114,12 +114,18 @@ TEST_F(StudioProcessTest, EachSiteHasAWorldOfItsOwn) {
   EXPECT_NE(own_id, b_id);
 }
 
-TEST_F(StudioProcessTest, ASiteTakesTheStudioOverWhileTheStudiosPageIsInsideAYield) {
-  GreetingServerFixture server_b;
-  server_b.SetSettings(SettingsDocument(server_b.address()));
+// A second site, with a greeting server of its own, for the studio to allow.
+class SecondSiteTest : public StudioProcessTest {
+ protected:
+  SecondSiteTest() { server_b_.SetSettings(SettingsDocument(server_b_.address())); }
+
+  GreetingServerFixture server_b_;
+};
+
+TEST_F(SecondSiteTest, ASiteTakesTheStudioOverWhileTheStudiosPageIsInsideAYield) {
   StudioProcess studio(server_.address(), app_dir_);
   ASSERT_GT(studio.port, 0);
-  const StudioProcess::Caller b = studio.AllowSite(server_b.address());
+  const StudioProcess::Caller b = studio.AllowSite(server_b_.address());
   // The animated skin's preview yields until something ends it.
   EXPECT_EQ(studio.Post("/claim?page=own").status, 204);
   auto preview = std::async(std::launch::async, [&] { return studio.Call("LoadSkin", "[42]"); });
@@ -134,15 +140,13 @@ TEST_F(StudioProcessTest, ASiteTakesTheStudioOverWhileTheStudiosPageIsInsideAYie
   EXPECT_TRUE(studio.Alive());
 }
 
-TEST_F(StudioProcessTest, ATakeOverWaitsForTheMailOfASendUnderWay) {
+TEST_F(SecondSiteTest, ATakeOverWaitsForTheMailOfASendUnderWay) {
   MailDrop slow({"--delay", "2", "--password", "secret"});
   server_.SetSettings(
       SettingsDocument(server_.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", slow.host()}}));
-  GreetingServerFixture server_b;
-  server_b.SetSettings(SettingsDocument(server_b.address()));
   StudioProcess studio(server_.address(), app_dir_);
   ASSERT_GT(studio.port, 0);
-  const StudioProcess::Caller b = studio.AllowSite(server_b.address());
+  const StudioProcess::Caller b = studio.AllowSite(server_b_.address());
   EXPECT_EQ(studio.Post("/claim?page=own").status, 204);
   EXPECT_EQ(studio.Call("RecordVideo").status, 200);
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
