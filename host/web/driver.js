@@ -32,7 +32,7 @@ ctl.addEventListener("connected", async () => {
   await claim();
   page.sending = false;
   await readStatus();
-  await checkTake();
+  checkTake();
   loadSkins();
 });
 addEventListener("pagehide", () => ctl.release());

@@ -6,6 +6,14 @@
 #include <numbers>
 
 namespace moviletta {
+namespace {
+
+// The tone's pitch during second `second` of the sound.
+double ToneFrequency(int64_t second) {
+  return 440 + 110 * static_cast<double>(second % 4);
+}
+
+}  // namespace
 
 void SyntheticSource::Video(int64_t index, int width, int height, uint8_t* rgba) {
   if (width != width_ || height != height_) {
@@ -28,10 +36,6 @@ void SyntheticSource::Video(int64_t index, int width, int height, uint8_t* rgba)
   for (int y = top; y < top + side && y < height; ++y)
     std::memset(rgba + (static_cast<std::size_t>(y) * width + left) * 4, 128,
                 static_cast<std::size_t>(std::min(side, width - left)) * 4);
-}
-
-double SyntheticSource::ToneFrequency(int64_t second) {
-  return 440 + 110 * static_cast<double>(second % 4);
 }
 
 void SyntheticSource::Audio(int16_t* samples, int count) {

@@ -16,9 +16,6 @@ class SyntheticSource : public FrameSource {
   void Video(int64_t index, int width, int height, uint8_t* rgba) override;
   void Audio(int16_t* samples, int count) override;
 
-  // The tone's pitch during second `second` of the sound.
-  static double ToneFrequency(int64_t second);
-
  private:
   int sample_rate_;
   int64_t sample_index_ = 0;

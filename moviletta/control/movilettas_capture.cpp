@@ -140,9 +140,10 @@ void MovilettasImpl::TrimTake(double start, double end) {
     throw Error(err::kInvalidArgument, "A take is trimmed to a part of it at least " +
                                            DoubleToText(kShortestTake) + " s long, within its " +
                                            DoubleToText(length) + " s.");
-  if (start == trim_start_ && (to >= length ? 0 : to) == trim_end_) return;
+  const double kept_end = to >= length ? 0 : to;
+  if (start == trim_start_ && kept_end == trim_end_) return;
   trim_start_ = start;
-  trim_end_ = to >= length ? 0 : to;
+  trim_end_ = kept_end;
   CompressAhead();  // the work ahead starts again with the part that is sent
 }
 
