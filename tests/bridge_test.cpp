@@ -52,7 +52,7 @@ TEST_F(BridgeTest, MembersAnswerAndEventsReachThePageInOrder) {
 // A start-up that fails with any exception says "failed" with its reason, and the page's calls
 // go on; calls that wait for a start-up still under way are answered when the bridge stops.
 TEST_F(BridgeTest, AStartUpFailingWithAnythingIsToldAndNoCallOutwaitsTheStop) {
-  web::Sessions sessions(host_, site_, stream_, bridge_,
+  web::Sessions sessions(host_, site_, module_, stream_, bridge_,
                          [](const std::string&) -> web::Sessions::Setup {
                            throw std::runtime_error("no memory for the devices");
                          });

@@ -114,6 +114,40 @@ TEST_F(StudioProcessTest, EachSiteHasAWorldOfItsOwn) {
   EXPECT_NE(own_id, b_id);
 }
 
+// A session reads its settings afresh from its own greeting server: what a site's document lacks
+// is a new control's default, never the value of the session before it. Site B names no mail
+// password, so its mail goes without AUTH; site D's reading stops at a FPS that is no number, so
+// it knows no mail server at all, and its greeting goes to nobody else's.
+TEST_F(StudioProcessTest, ASitesSettingsNeverCarryAnotherSessionsValues) {
+  MailDrop own_drop({"--password", "secret"}), drop_b;  // drop_b refuses any AUTH
+  server_.SetSettings(
+      SettingsDocument(server_.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", own_drop.host()}}));
+  GreetingServerFixture server_b, server_d;
+  server_b.SetSettings(SettingsDocument(
+      server_b.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", drop_b.host()}, {"SMTPPWD", "<omit>"}}));
+  server_d.SetSettings(SettingsDocument(server_d.address(), {{"SECLIMIT", "1"}, {"FPS", "fast"}}));
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  const StudioProcess::Caller b = studio.AllowSite(server_b.address()),
+                              d = studio.AllowSite(server_d.address());
+  EXPECT_EQ(studio.Post("/claim?page=own").status, 204);
+  EXPECT_EQ(studio.Call("ClientStatus?kind=get").body, R"({"value":1})");
+
+  const auto record_and_send = [&](const StudioProcess::Caller& site, const std::string& page) {
+    EXPECT_EQ(studio.PostAs(site, "/claim?page=" + page + "&takeover=1").status, 204);
+    studio.CallAs(site, "RecordVideo");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    studio.CallAs(site, "SendByEmail", R"(["Bea", "bea@b.test", "Dan", "+41 555 0002", "", "Hi"])");
+  };
+  record_and_send(b, "b");
+  EXPECT_TRUE(drop_b.WaitForMail(1, std::chrono::seconds(10)))
+      << "B's mail server was asked to take another session's password";
+  record_and_send(d, "d");
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  EXPECT_EQ(drop_b.Count(), 1) << "D's greeting went to B's mail drop";
+  EXPECT_EQ(own_drop.Count(), 0) << "D's greeting went to the studio page's mail drop";
+}
+
 // A second site, with a greeting server of its own, for the studio to allow.
 class SecondSiteTest : public StudioProcessTest {
  protected:

@@ -4,10 +4,11 @@
 
 namespace moviletta::web {
 
-Sessions::Sessions(WebHost& host, ControlSite& site, EventStream& stream, Bridge& bridge,
-                   MakeSetup make_setup)
+Sessions::Sessions(WebHost& host, ControlSite& site, ModuleState& module, EventStream& stream,
+                   Bridge& bridge, MakeSetup make_setup)
     : host_(host),
       site_(site),
+      module_(module),
       stream_(stream),
       bridge_(bridge),
       make_setup_(std::move(make_setup)) {}
@@ -62,6 +63,8 @@ void Sessions::Start(const std::string& origin) {
     bridge_.StartupBegins("waiting for the greeting server at " + setup.config.server_address,
                           origin);
     told = true;
+    site_.Destroy();
+    module_ = ModuleState{};  // a world of its own: nothing of the session before it
     failure = site_.Create(std::move(setup.components), setup.config, /*new_instance=*/true);
   } catch (...) {  // its folder could not be made, or the control, or anything else
     if (!told) bridge_.StartupBegins("making the studio ready", origin);

@@ -19,6 +19,8 @@ namespace moviletta::web {
 // ended when no page has driven it for `grace` (the page let go, or its event stream is gone) or
 // when a page of another origin claims it. What a session publishes goes to its origin's pages
 // only. With no session there is no control, so the camera and the microphone are closed.
+// Each session starts from a new control's module values (settings empty and 0, no video size),
+// so that nothing a site's settings document lacks is taken from the session before it.
 //
 // A control is made and destroyed only at the top of the host's loop (Tick), never inside one of
 // its own yields: a session that must end asks the control's yields to unwind (the host's
@@ -36,8 +38,8 @@ class Sessions {
   using MakeSetup = std::function<Setup(const std::string& origin)>;
 
   // Everything passed in must outlive the sessions.
-  Sessions(WebHost& host, ControlSite& site, EventStream& stream, Bridge& bridge,
-           MakeSetup make_setup);
+  Sessions(WebHost& host, ControlSite& site, ModuleState& module, EventStream& stream,
+           Bridge& bridge, MakeSetup make_setup);
   ~Sessions() { End(); }
 
   // A page of `origin` drives the studio: its session runs from the next Tick, made anew when the
@@ -68,6 +70,7 @@ class Sessions {
 
   WebHost& host_;
   ControlSite& site_;
+  ModuleState& module_;  // the site's controls' module values: the running session's
   EventStream& stream_;
   Bridge& bridge_;
   MakeSetup make_setup_;

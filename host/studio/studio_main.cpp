@@ -269,7 +269,7 @@ int main(int argc, char** argv) {
       MakeOwnFolder(setup.config.app_directory + below, "moviletta-studio");
     return setup;
   };
-  web::Sessions sessions(host, site, stream, bridge, make_setup);
+  web::Sessions sessions(host, site, module, stream, bridge, make_setup);
 
   int status = 0;
   try {
