@@ -327,6 +327,48 @@ TEST_F(BridgeTest, TheWindowsAreMjpegStreams) {
   EXPECT_EQ(received.substr(start + 4, 2), "\xff\xd8") << "a JPEG picture follows";
 }
 
+// A page fetches its window's pictures one at a time: each answer is the first picture after
+// the number it names, and no answer holds the connection while nothing new comes.
+TEST_F(BridgeTest, TheWindowsPicturesComeOneAtATime) {
+  httplib::Client client("127.0.0.1", port_);
+  const auto frame_after = [&](const std::string& after) {
+    return client.Get("/video/capture/frame?token=" + token_ + "&after=" + after);
+  };
+  const auto push = [&](uint8_t grey) {
+    capture_feed_.Push(
+        std::make_shared<const Bitmap>(Bitmap{16, 8, std::vector<uint8_t>(16 * 8 * 4, grey)}));
+  };
+  push(10);
+  push(200);
+  const auto first = frame_after("0");
+  ASSERT_TRUE(first);
+  ASSERT_EQ(first->status, 200);
+  EXPECT_EQ(first->get_header_value("Content-Type"), "image/jpeg");
+  EXPECT_EQ(first->body.substr(0, 2), "\xff\xd8");
+  const std::string seen = first->get_header_value("X-Frame");
+  EXPECT_EQ(seen, "2") << "the newest picture, not each one in turn";
+
+  const auto start = std::chrono::steady_clock::now();
+  const auto nothing_new = frame_after(seen);
+  ASSERT_TRUE(nothing_new);
+  EXPECT_EQ(nothing_new->status, 204);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+
+  std::thread later([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    push(90);
+  });
+  const auto next = frame_after(seen);
+  later.join();
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->status, 200) << "a picture that comes while the request waits";
+  EXPECT_EQ(next->get_header_value("X-Frame"), "3");
+  // A page open across a restart of the studio names a number the new feed has not reached.
+  const auto across_restart = frame_after("999");
+  ASSERT_TRUE(across_restart);
+  EXPECT_EQ(across_restart->get_header_value("X-Frame"), "3");
+}
+
 TEST_F(BridgeTest, IdleConnectionsDoNotStarveThePagesCalls) {
   std::vector<int> idle;
   for (int i = 0; i < 50; ++i) {

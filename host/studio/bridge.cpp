@@ -227,6 +227,7 @@ void Bridge::Routes() {
     res.status = host_.Acknowledge(std::stoull(req.matches[1])) ? 204 : 404;
   });
   s.Get(R"(/video/(capture|player))", route(&Bridge::StreamVideo));
+  s.Get(R"(/video/(capture|player)/frame)", route(&Bridge::ServeFrame));
   s.Get("/take/snapshot", [this](const Request& req, Response& res) {
     const std::optional<std::string> still =
         snapshot_file_ ? ReadWhole(snapshot_file_(Caller(req))) : std::nullopt;
@@ -258,6 +259,7 @@ bool Bridge::Answered(const Request& req, Response& res) const {
   const Verdict verdict = gate_->Decide(Facts(req));
   if (!verdict.allow_origin.empty()) {
     res.set_header("Access-Control-Allow-Origin", verdict.allow_origin);
+    res.set_header("Access-Control-Expose-Headers", "X-Frame");
     if (verdict.allow_origin != "*") res.set_header("Vary", "Origin");
   }
   switch (verdict.kind) {

@@ -45,6 +45,10 @@ constexpr int kStudioPorts = 10;
 //                                  ends with event "revoked" when the visitor revokes the site
 //   POST /ack/<id>                 the page closed message box <id>
 //   GET  /video/capture?token=T, /video/player?token=T   the windows as MJPEG streams
+//   GET  /video/capture/frame?token=T&after=N (and player)  the window's first picture after
+//                                  number N as one JPEG, its number in header X-Frame; 204 when
+//                                  none comes within a quarter of a second or the session is
+//                                  another origin's (a page's pictures never hold a connection)
 //   GET  /take/snapshot?token=T    the still taken when the last recording began
 //   POST /claim?page=P[&takeover=1]  page P drives the control from now on (204), unless another
 //                                  page does and P does not take over (409); event "driver"
@@ -158,6 +162,7 @@ class Bridge {
   void ServeSkinPicture(const httplib::Request& req, httplib::Response& res);
   void Claim(const httplib::Request& req, httplib::Response& res);
   void StreamVideo(const httplib::Request& req, httplib::Response& res);
+  void ServeFrame(const httplib::Request& req, httplib::Response& res);
   void StreamEvents(const httplib::Request& req, httplib::Response& res);
   // GET /sites, POST /sites/allow?origin=O, POST /sites/revoke?origin=O: the studio's own page
   // manages the allowed sites (event "sites" after each change).

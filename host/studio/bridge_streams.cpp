@@ -52,6 +52,22 @@ void Bridge::StreamVideo(const Request& req, Response& res) {
       });
 }
 
+void Bridge::ServeFrame(const Request& req, Response& res) {
+  FrameFeed& feed = req.matches[1] == "capture" ? windows_.capture : windows_.player;
+  res.set_header("Cache-Control", "no-store");
+  res.status = 204;
+  if (begin_session_ && !RunsFor(Caller(req))) return;
+  uint64_t seen = std::strtoull(req.get_param_value("after").c_str(), nullptr, 10);
+  const BitmapHandle frame = feed.Next(seen, std::chrono::milliseconds(250));
+  if (!frame) return;
+  try {
+    res.set_content(EncodeJpeg(*frame, 80), "image/jpeg");
+    res.set_header("X-Frame", std::to_string(seen));
+    res.status = 200;
+  } catch (const Error&) {  // a picture that cannot be encoded: the next one may
+  }
+}
+
 void Bridge::StreamEvents(const Request& req, Response& res) {
   // The stream of the page that drives the control is its presence: when it ends, no page does.
   const std::string page = req.get_param_value("page");

@@ -25,6 +25,7 @@ class FrameFeed {
   // The first picture after number `seen` (which it updates); null after `timeout` or Close.
   BitmapHandle Next(uint64_t& seen, std::chrono::milliseconds timeout) {
     MutexLock lock(mutex_);
+    if (seen > number_) seen = 0;  // a number of a feed before this one (the studio restarted)
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!closed_ && number_ <= seen)
       if (lock.WaitUntil(pushed_, deadline) == std::cv_status::timeout) break;

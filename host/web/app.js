@@ -418,7 +418,7 @@ function showNextBox() {
 // ---- Wiring ----
 
 function showWindow(name) {
-  $("window").src = ctl.address("/video/" + name);
+  ctl.showWindow($("window"), name);
   $("window").alt = name === "player" ? "Your recorded greeting" : "Camera picture";
   $("stage").dataset.window = name;
 }

@@ -74,6 +74,12 @@ class MovilettaTrimmer extends EventTarget {
     }
   }
 
+  // Resolves once the studio has answered every part told so far: a send waits for it, so that
+  // it sends the part the handles show.
+  settled() {
+    return this.telling;
+  }
+
   // Sets the handles over a take of `seconds` to its part {start, end} (none: the whole take).
   show(seconds, part = null) {
     this.length = Math.floor(seconds * 10 + 1e-6) / 10;
@@ -128,6 +134,8 @@ class Movilettas extends EventTarget {
     this.SecondsLimit = 0;
     this.VideoWidth = 320;
     this.VideoHeight = 240;
+    this.driver = "";  // the page that drives the studio, "" when none does or it is not known
+    this.windows = new WeakMap();  // picture element: the window run that it shows
     const events = new EventSource(base + "/events?token=" + encodeURIComponent(token) +
                                    "&page=" + encodeURIComponent(this.page));
     const forward = (name, apply) =>
@@ -142,7 +150,8 @@ class Movilettas extends EventTarget {
     };
     forward("StatusChanged", mirror);
     forward("ErrMsgChanged", mirror);
-    for (const name of ["startup", "driver", "progress", "panel", "messagebox", "front",
+    forward("driver", (data) => { this.driver = data.page || ""; });
+    for (const name of ["startup", "progress", "panel", "messagebox", "front",
                         "sendstart", "sendresult", "nosound", "sites", "skin", "devices", "level",
                         "devicefailure"])
       forward(name);
@@ -177,6 +186,7 @@ class Movilettas extends EventTarget {
     const response = await fetch(this.base + "/claim?page=" + encodeURIComponent(this.page) +
                                  (takeover ? "&takeover=1" : ""),
                                  { method: "POST", headers: this.headers() });
+    if (response.status === 204) this.driver = this.page;
     return response.status === 204;
   }
 
@@ -234,9 +244,43 @@ class Movilettas extends EventTarget {
   // that shows the window's moving picture wherever the page places it.
   videoElement(name) {
     const picture = document.createElement("img");
-    picture.src = this.address("/video/" + name);
     picture.alt = name === "player" ? "The recorded greeting" : "Camera picture";
+    this.showWindow(picture, name);
     return picture;
+  }
+
+  // Shows window `name`'s moving picture in the picture element `picture` from now on, instead
+  // of what it showed. Its pictures are fetched one at a time, so that the page never holds a
+  // connection open for them (a browser keeps six to a host, for all its tabs), and only while
+  // the element is shown, the page is visible and no other page drives the studio.
+  showWindow(picture, name) {
+    const run = {};
+    this.windows.set(picture, run);
+    const current = () => this.windows.get(picture) === run;
+    const wanted = () => !document.hidden && picture.isConnected && picture.getClientRects().length > 0 &&
+                         (!this.driver || this.driver === this.page);
+    const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+    (async () => {
+      let after = 0;
+      while (current()) {
+        if (!wanted()) {
+          await pause(250);
+          continue;
+        }
+        const response = await fetch(this.address("/video/" + name + "/frame") + "&after=" + after,
+                                      { cache: "no-store" }).catch(() => null);
+        if (!response || response.status !== 200) {
+          await pause(response && response.status === 204 ? 250 : 1000);
+          continue;
+        }
+        const frame = await response.blob().catch(() => null);
+        if (!frame || !current()) continue;
+        after = Number(response.headers.get("X-Frame")) || 0;
+        const shown = picture.src;
+        picture.src = URL.createObjectURL(frame);
+        if (shown.startsWith("blob:")) URL.revokeObjectURL(shown);
+      }
+    })();
   }
 
   // For a site's page: finds the studio on this computer (at `base`, else on MOVILETTA_PORTS) and

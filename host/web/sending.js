@@ -95,7 +95,7 @@ function startSend(makeCall, progress) {
   $("bar-label").textContent = progress.phase + " 0 %";
   page.returnFocus = null;
   follow();
-  const call = makeCall();
+  const call = trimmer.settled().then(makeCall);  // the part the handles show
   const started = page.sendMark = page.sendsStarted;
   run(call).finally(() => {
     // A send refused before its mail went has no result event to end it.

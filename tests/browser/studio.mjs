@@ -297,18 +297,26 @@ try {
     await page.setViewportSize({ width: 1280, height: 800 });
   });
 
-  await step("two tabs: the second is told and may take over, the first learns it", async () => {
-    const second = await open(context);
-    await second.waitForSelector("#elsewhere[open]");
+  await step("three tabs: each is told, may take over within seconds, and the one that drives records", async () => {
+    const second = await open(context), third = await open(context);
+    const quick = { timeout: 5000 };  // a browser's six connections a host must not stall a page
+    await second.waitForSelector("#elsewhere[open]", quick);
+    await third.waitForSelector("#elsewhere[open]", quick);
     await axe(second, "with a dialog open");
     await shot(second, "open-elsewhere");
     await second.click("#take-over");
-    await second.waitForSelector("#elsewhere", { state: "hidden" });
-    await page.waitForSelector("#elsewhere[open]");
+    await second.waitForSelector("#elsewhere", { state: "hidden", ...quick });
+    await page.waitForSelector("#elsewhere[open]", quick);
     if (!(await page.isDisabled("#record"))) fail("the tab taken over can still record");
     await page.click("#take-over");
-    await page.waitForSelector("#elsewhere", { state: "hidden" });
+    await page.waitForSelector("#elsewhere", { state: "hidden", ...quick });
+    await page.click("#record");
+    await page.waitForSelector('#stage[data-stage="recording"]', { timeout: 10000 })
+        .catch(() => fail("with three tabs open the recording did not start"));
+    await page.click("#stop");
+    await page.waitForSelector('#stage[data-stage="review"]', quick);
     await second.close();
+    await third.close();
   });
 
   await step("a refused send, corrected and sent: the mail carries what the form says now", async () => {
@@ -402,7 +410,6 @@ try {
     await page.mouse.click(track.x + track.width * 0.8, track.y + track.height / 2);
     await until(page, "the end moved by the mouse", () => Number(document.getElementById("trim-end").value) < 2.9);
     const end = Number(await page.inputValue("#trim-end"));
-    await page.waitForTimeout(300);  // the studio has the last trim before the send is asked
     if (await page.isVisible("#notice")) fail("trimming said: " + await page.textContent("#notice-text"));
     await axe(page, "with the trim shown");
     await shot(page, "trim");
