@@ -46,6 +46,16 @@ constexpr std::array<Field, 19> kFields{{
     {"SMTPPWD", &ClientSettings::SMTPPWD},
 }};
 
+constexpr std::array<ClientSettingsField, kFields.size()> Described() {
+  std::array<ClientSettingsField, kFields.size()> described{};
+  for (std::size_t i = 0; i < kFields.size(); ++i)
+    described[i] = {kFields[i].element,
+                    std::holds_alternative<int32_t ClientSettings::*>(kFields[i].member),
+                    kFields[i].range.low, kFields[i].range.high};
+  return described;
+}
+constexpr auto kDescribed = Described();
+
 void Store(const Field& field, int32_t value, int32_t& stored, std::string& refused) {
   const Range& range = field.range;
   const auto within = [&](int32_t v) { return v >= range.low && v <= range.high; };
@@ -60,6 +70,8 @@ void Store(const Field& field, int32_t value, int32_t& stored, std::string& refu
 }
 
 }  // namespace
+
+std::span<const ClientSettingsField> ClientSettingsFields() { return kDescribed; }
 
 std::string FetchClientSettings(GreetingServer& server, XmlDocumentFactory& xml,
                                 ClientSettings& settings, std::string& section) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "moviletta/server/greeting_server.h"
@@ -33,6 +34,16 @@ struct ClientSettings {
 
   friend bool operator==(const ClientSettings&, const ClientSettings&) = default;
 };
+
+// A field of the settings document, in the order the control reads them: its element, whether
+// it is a number, and the values a number may take (the whole 32-bit range unless it says less).
+struct ClientSettingsField {
+  const char* element;
+  bool number;
+  int32_t low;
+  int32_t high;
+};
+std::span<const ClientSettingsField> ClientSettingsFields();
 
 // Fetches the settings document and stores its fields into `settings` one by one, in the order
 // above, keeping `section` on the step in progress. Throws Error on the first failure: a failed

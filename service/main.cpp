@@ -1,0 +1,236 @@
+// moviletta-greetings: the greeting service a greeting site's owner runs. It gives the studio its
+// settings and skins, keeps its error log and registrations, and has an admin page.
+//
+//   moviletta-greetings serve --data DIR --listen 127.0.0.1:PORT [--site HOST] [--database URL]
+//   moviletta-greetings migrate --data DIR [--database URL]
+//   moviletta-greetings admin add NAME --data DIR [--database URL]
+//   moviletta-greetings settings --data DIR --site HOST NAME=VALUE...
+//   moviletta-greetings skin add --data DIR --site HOST --id N --name NAME --kind SKIN|STATIC
+//   GIF...
+#include <httplib.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "moviletta/common/error.h"
+#include "service/store/sqlite_store.h"
+#include "service/web/admin_routes.h"
+#include "service/web/protocol_routes.h"
+#include "service/web/secrets.h"
+#include "service/web/site_settings.h"
+#include "service/web/skin_check.h"
+
+namespace {
+
+using namespace moviletta::service;
+namespace fs = std::filesystem;
+
+struct Options {
+  std::string data;
+  std::string database;  // "" the SQLite file in the data folder
+  std::string listen = "127.0.0.1:8080";
+  std::string site;  // "" the listen address
+};
+
+// The store the options name, migrated.
+std::unique_ptr<Store> OpenStore(const Options& options) {
+  std::error_code ec;
+  fs::create_directories(options.data, ec);
+  ::chmod(options.data.c_str(), 0700);
+  std::string path = options.database.empty() ? options.data + "/greetings.sqlite3" : "";
+  if (options.database.starts_with("sqlite:")) path = options.database.substr(7);
+  if (path.empty())
+    throw moviletta::Error(2, "this build keeps its data in SQLite only (--database sqlite:FILE)",
+                           "moviletta-greetings");
+  auto store = std::make_unique<SqliteStore>(path);
+  store->Migrate();
+  return store;
+}
+
+// The site of `host`, made with the default settings when it is new.
+int64_t SiteOf(Store& store, const std::string& host) {
+  const int64_t site = store.AddSite(host);
+  if (store.Settings(site).empty()) store.SetSettings(site, DefaultSettings(host));
+  return site;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw moviletta::Error(53, "cannot read " + path, "moviletta-greetings");
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+int Serve(const Options& options) {
+  const auto colon = options.listen.rfind(':');
+  if (colon == std::string::npos) {
+    std::cerr << "moviletta-greetings: --listen wants HOST:PORT\n";
+    return 2;
+  }
+  const std::string host = options.listen.substr(0, colon);
+  const int wanted_port = std::stoi(options.listen.substr(colon + 1));
+
+  // SIGTERM and SIGINT are taken by a thread of their own, which stops the server.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  std::unique_ptr<Store> store = OpenStore(options);
+  const Clock clock = [] { return std::chrono::system_clock::now(); };
+  httplib::Server server;
+  server.set_payload_max_length(std::size_t{64} << 20);
+  server.set_read_timeout(10, 0);
+  server.set_exception_handler(
+      [](const httplib::Request& req, httplib::Response& res, std::exception_ptr failure) {
+        try {
+          std::rethrow_exception(failure);
+        } catch (const std::exception& e) {
+          std::cerr << "failed " << req.method << " " << req.path << ": " << e.what() << "\n";
+        }
+        res.status = 500;
+        res.set_content("The service failed; it is logged.", "text/plain");
+      });
+  ProtocolRoutes protocol(*store, clock);
+  protocol.Register(server);
+  AdminRoutes admin(*store, clock);
+  admin.Register(server);
+
+  const int port = wanted_port > 0 && server.bind_to_port(host, wanted_port)
+                       ? wanted_port
+                       : (wanted_port == 0 ? server.bind_to_any_port(host) : -1);
+  if (port <= 0) {
+    std::cerr << "moviletta-greetings: cannot listen on " << options.listen << "\n";
+    return 1;
+  }
+  SiteOf(*store, options.site.empty() ? host + ":" + std::to_string(port) : options.site);
+  std::thread signal_watch([&] {
+    int signal = 0;
+    sigwait(&signals, &signal);
+    server.stop();
+  });
+  std::cout << "READY " << port << std::endl;
+  server.listen_after_bind();
+  if (signal_watch.joinable()) {
+    pthread_kill(signal_watch.native_handle(), SIGTERM);  // ended by something else: free it
+    signal_watch.join();
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::umask(077);  // the site owner's data is theirs alone
+  CLI::App app("Moviletta greetings: the greeting service of one or more greeting sites.",
+               "moviletta-greetings");
+  app.set_version_flag("--version", std::string("moviletta-greetings ") + MOVILETTA_VERSION);
+  app.set_config("--config", "", "a file of option = value lines for the options below");
+  app.require_subcommand(1);
+  app.failure_message(CLI::FailureMessage::help);
+  Options options;
+  const auto common = [&](CLI::App* command) {
+    command->add_option("--data", options.data, "the service's data folder")->required();
+    command->add_option(
+        "--database", options.database,
+        "the database: sqlite:FILE (default: greetings.sqlite3 in the data folder)");
+  };
+
+  CLI::App* serve = app.add_subcommand("serve", "serve the studios and the admin page");
+  common(serve);
+  serve->add_option("--listen", options.listen, "the address and port to listen on (port 0: any)")
+      ->capture_default_str();
+  serve->add_option("--site", options.site, "the first site's host name (default: --listen's)");
+
+  CLI::App* migrate = app.add_subcommand("migrate", "bring the database to this version");
+  common(migrate);
+
+  CLI::App* admin = app.add_subcommand("admin", "administrators");
+  admin->require_subcommand(1);
+  CLI::App* admin_add =
+      admin->add_subcommand("add", "add an administrator; prints their password once");
+  std::string admin_name;
+  admin_add->add_option("NAME", admin_name, "the administrator's name")->required();
+  common(admin_add);
+
+  CLI::App* settings = app.add_subcommand("settings", "set settings of a site");
+  common(settings);
+  settings->add_option("--site", options.site, "the site's host name")->required();
+  std::vector<std::string> assignments;
+  settings->add_option("NAME=VALUE", assignments, "settings to set")->required();
+
+  CLI::App* skin = app.add_subcommand("skin", "skins of a site");
+  skin->require_subcommand(1);
+  CLI::App* skin_add = skin->add_subcommand("add", "add a skin from GIF files, in frame order");
+  common(skin_add);
+  skin_add->add_option("--site", options.site, "the site's host name")->required();
+  Skin added;
+  skin_add->add_option("--id", added.id, "its number")->required()->check(CLI::Range(0, 100000));
+  skin_add->add_option("--name", added.name, "its name in the catalogue")->required();
+  skin_add->add_option("--kind", added.kind, "SKIN (animated) or STATIC")
+      ->required()
+      ->check(CLI::IsMember({"SKIN", "STATIC"}));
+  std::vector<std::string> pictures;
+  skin_add->add_option("GIF", pictures, "the pictures")->required()->check(CLI::ExistingFile);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int status = app.exit(e);
+    return status == 0 ? 0 : 2;
+  }
+
+  try {
+    InitSecrets();
+    if (*serve) return Serve(options);
+    std::unique_ptr<Store> store = OpenStore(options);
+    if (*migrate) {
+      std::cout << "the database is at version " << store->Migrate() << "\n";
+    } else if (*admin_add) {
+      const std::string password = RandomHex(12);
+      store->AddAdministrator(admin_name, HashPassword(password));
+      std::cout << password << std::endl;
+    } else if (*settings) {
+      SettingsValues values;
+      for (const std::string& assignment : assignments) {
+        const auto equals = assignment.find('=');
+        if (equals == std::string::npos) {
+          std::cerr << "moviletta-greetings: \"" << assignment << "\" is not NAME=VALUE\n";
+          return 2;
+        }
+        values[assignment.substr(0, equals)] = assignment.substr(equals + 1);
+      }
+      if (const std::string refused = RefusedSetting(values); !refused.empty()) {
+        std::cerr << "moviletta-greetings: nothing was changed: " << refused << "\n";
+        return 1;
+      }
+      store->SetSettings(SiteOf(*store, options.site), values);
+    } else if (*skin_add) {
+      std::vector<GivenPicture> given;
+      std::vector<std::string> bytes;
+      for (const std::string& path : pictures) {
+        bytes.push_back(ReadFile(path));
+        given.emplace_back(path, bytes.back());
+      }
+      if (const std::string refused = RefusedSkin(added, given); !refused.empty()) {
+        std::cerr << "moviletta-greetings: the skin was not added: " << refused << "\n";
+        return 1;
+      }
+      store->PutSkin(SiteOf(*store, options.site), added, bytes);
+    }
+  } catch (const moviletta::Error& e) {
+    std::cerr << "moviletta-greetings: " << e.description() << "\n";
+    return e.number() == 2 ? 2 : 1;
+  }
+  return 0;
+}

@@ -1,0 +1,101 @@
+#include "service/web/site_settings.h"
+
+#include <regex>
+
+#include "moviletta/common/error.h"
+#include "moviletta/common/number_text.h"
+#include "moviletta/server/client_settings.h"
+#include "moviletta/xml/xml_text.h"
+
+namespace moviletta::service {
+namespace {
+
+bool WebAddress(const std::string& text) {
+  static const std::regex address(R"(https?://[A-Za-z0-9.-]+(:\d{1,5})?(/[^\s<>"]*)?)");
+  return std::regex_match(text, address);
+}
+
+bool MailAddress(const std::string& text) {
+  static const std::regex address(R"([^\s@<>",;]+@[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)+)");
+  return std::regex_match(text, address);
+}
+
+bool MailServer(const std::string& text) {
+  static const std::regex server(R"([A-Za-z0-9.-]+(:\d{1,5})?)");
+  return std::regex_match(text, server);
+}
+
+std::string HostName(const std::string& host) {
+  const auto colon = host.rfind(':');
+  return colon == std::string::npos || host.find(']') != std::string::npos ? host
+                                                                           : host.substr(0, colon);
+}
+
+}  // namespace
+
+SettingsValues DefaultSettings(const std::string& host) {
+  const std::string name = HostName(host);
+  return {{"SITE", name},
+          {"SECLIMIT", "60"},
+          {"ANIMPREVIEW", "1"},
+          {"OUTPUT", "mpg"},
+          {"CONVERTOR", "0"},
+          {"TRANSCOLOR", "16711935"},
+          {"FPS", "15"},
+          {"SAMPLESIZE", "16"},
+          {"FILEWIDTH", "320"},
+          {"FILEHEIGHT", "240"},
+          {"AUDIOBITRATE", "64000"},
+          {"AUDIOSAMPLERATE", "22050"},
+          {"SENDTO", "greetings@" + name},
+          {"SENDFROM", "studio@" + name},
+          {"SMTPHOST", name + ":25"},
+          {"SMTPPWD", ""}};
+}
+
+std::string RefusedSetting(const SettingsValues& values) {
+  for (const auto& [name, value] : values) {
+    const auto fields = ClientSettingsFields();
+    const auto field =
+        std::find_if(fields.begin(), fields.end(),
+                     [&](const ClientSettingsField& f) { return name == f.element; });
+    if (field == fields.end()) return name + " is not a setting";
+    if (value.size() > 500) return name + " is longer than 500 characters";
+    if (value.find_first_of("\r\n") != std::string::npos) return name + " holds a line break";
+    if (field->number) {
+      int32_t number = 0;
+      try {
+        number = TextToLong(value);
+      } catch (const Error&) {
+        return name + " is not a whole number: \"" + value + "\"";
+      }
+      if (number < field->low || number > field->high)
+        return name + " must be from " + std::to_string(field->low) + " to " +
+               std::to_string(field->high);
+    } else if ((name == "DOWNLOAD" || name == "REGISTER" || name == "SKIN") && !value.empty() &&
+               !WebAddress(value)) {
+      return name + " is not a web address (http:// or https://)";
+    } else if (name == "OUTPUT" && value != "wmv" && value != "mpg") {
+      return "OUTPUT must be wmv or mpg";
+    } else if ((name == "SENDTO" || name == "SENDFROM") && !MailAddress(value)) {
+      return name + " is not a mail address";
+    } else if (name == "SMTPHOST" && !MailServer(value)) {
+      return "SMTPHOST is not a host name with an optional :port";
+    }
+  }
+  return "";
+}
+
+std::string SettingsDocument(const SettingsValues& stored, const std::string& self) {
+  SettingsValues values = {{"DOWNLOAD", self + "/skins/"},
+                           {"REGISTER", self + "/register.asp"},
+                           {"SKIN", self + "/skinType.asp"}};
+  for (const auto& [name, value] : stored)
+    if (!value.empty() || !values.count(name)) values[name] = value;
+  std::string document = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SETTINGS>\n";
+  for (const ClientSettingsField& field : ClientSettingsFields())
+    document += "  " + XmlLeaf(field.element, values[field.element]) + "\n";
+  return document + "</SETTINGS>\n";
+}
+
+}  // namespace moviletta::service

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <map>
+#include <string>
+
+namespace moviletta::service {
+
+using SettingsValues = std::map<std::string, std::string>;  // element name: text
+
+// The settings a new site starts with: a studio works with them at once, its mail going to
+// greetings@ the site's host name on port 25. `host` is the site's (its port is dropped).
+SettingsValues DefaultSettings(const std::string& host);
+
+// Checks `values` as the studio reads them (numbers as its conversion reads them and within
+// the ranges it keeps: FPS 1-60, SECLIMIT 1-3600; addresses well formed; OUTPUT "wmv" or
+// "mpg"). Returns "" when every value is good, else why the first bad one is refused, naming
+// its field. Fields it does not know are refused too.
+std::string RefusedSetting(const SettingsValues& values);
+
+// The settings document the studio reads at "/clientSettings.asp": every field, in the order it
+// reads them; `stored` over the defaults, and the service's own addresses at `self`
+// ("http://host:port") for DOWNLOAD, REGISTER and SKIN when they are not set.
+std::string SettingsDocument(const SettingsValues& stored, const std::string& self);
+
+}  // namespace moviletta::service
