@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "moviletta/common/error.h"
+#include "service/store/postgres_store.h"
 #include "service/store/sqlite_store.h"
 #include "service/web/admin_routes.h"
 #include "service/web/protocol_routes.h"
@@ -45,12 +46,16 @@ std::unique_ptr<Store> OpenStore(const Options& options) {
   std::error_code ec;
   fs::create_directories(options.data, ec);
   ::chmod(options.data.c_str(), 0700);
-  std::string path = options.database.empty() ? options.data + "/greetings.sqlite3" : "";
-  if (options.database.starts_with("sqlite:")) path = options.database.substr(7);
-  if (path.empty())
-    throw moviletta::Error(2, "this build keeps its data in SQLite only (--database sqlite:FILE)",
+  const std::string& url = options.database;
+  std::unique_ptr<Store> store;
+  if (url.starts_with("postgresql://") || url.starts_with("postgres://"))
+    store = std::make_unique<PostgresStore>(url);
+  else if (url.empty() || url.starts_with("sqlite:"))
+    store = std::make_unique<SqliteStore>(url.empty() ? options.data + "/greetings.sqlite3"
+                                                      : url.substr(7));
+  else
+    throw moviletta::Error(2, "--database is sqlite:FILE or postgresql://...",
                            "moviletta-greetings");
-  auto store = std::make_unique<SqliteStore>(path);
   store->Migrate();
   return store;
 }

@@ -38,7 +38,7 @@ class AdminTest : public ServiceTest {
   httplib::Client client_{"127.0.0.1", port_};
 };
 
-TEST_F(AdminTest, SignInSetsAStrictCookieAndRepeatedFailuresLockTheName) {
+TEST_P(AdminTest, SignInSetsAStrictCookieAndRepeatedFailuresLockTheName) {
   const auto form = client_.Get("/admin");
   EXPECT_EQ(form->status, 200);
   EXPECT_NE(form->body.find("action=\"/admin/signin\""), std::string::npos);
@@ -80,7 +80,7 @@ TEST_F(AdminTest, SignInSetsAStrictCookieAndRepeatedFailuresLockTheName) {
       403);
 }
 
-TEST_F(AdminTest, ChangesNeedTheSessionsTokenAndBadValuesChangeNothing) {
+TEST_P(AdminTest, ChangesNeedTheSessionsTokenAndBadValuesChangeNothing) {
   const auto [cookie, csrf] = SignIn();
   const std::string site = "site=" + httplib::detail::encode_query_param(host_);
   EXPECT_EQ(Post("/admin/settings?" + site, "FPS=30", cookie)->status, 403) << "no token";
@@ -112,7 +112,7 @@ TEST_F(AdminTest, ChangesNeedTheSessionsTokenAndBadValuesChangeNothing) {
   EXPECT_EQ(Post("/admin/settings?" + site, "FPS=20&csrf=" + csrf, cookie)->status, 403);
 }
 
-TEST_F(AdminTest, SkinsAreCheckedBeforeTheyAreKept) {
+TEST_P(AdminTest, SkinsAreCheckedBeforeTheyAreKept) {
   const auto [cookie, csrf] = SignIn();
   const std::string path = "/admin/skins?site=" + httplib::detail::encode_query_param(host_);
   const auto upload = [&](const std::string& id, const std::string& kind,
@@ -155,7 +155,7 @@ TEST_F(AdminTest, SkinsAreCheckedBeforeTheyAreKept) {
   EXPECT_NE(client_.Get(picture)->body, frame) << "not without a session";
 }
 
-TEST_F(AdminTest, WhatVisitorsSentIsShownAsText) {
+TEST_P(AdminTest, WhatVisitorsSentIsShownAsText) {
   store_.AddReport(site_,
                    {now_, "inst\"><script>alert(1)</script>", "1.6", "LoadSkin",
                     "<img src=x onerror=alert(2)>", "5", "<script>alert(3)</script>", "s", "0", ""},
@@ -177,7 +177,7 @@ TEST_F(AdminTest, WhatVisitorsSentIsShownAsText) {
   EXPECT_NE(none->body.find("2024-10-04: 1"), std::string::npos);
 }
 
-TEST_F(AdminTest, AnOwnerAddsASiteThatServesItsOwnSettings) {
+TEST_P(AdminTest, AnOwnerAddsASiteThatServesItsOwnSettings) {
   const auto [cookie, csrf] = SignIn();
   EXPECT_EQ(Post("/admin/sites", "host=bad%20host&csrf=" + csrf, cookie)->status, 400);
   EXPECT_EQ(Post("/admin/sites", "host=greetings.example&csrf=" + csrf, cookie)->status, 303);
@@ -188,6 +188,9 @@ TEST_F(AdminTest, AnOwnerAddsASiteThatServesItsOwnSettings) {
                                     {{"Host", "greetings.example"}});
   EXPECT_NE(settings->body.find("<SITE>greetings.example</SITE>"), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, AdminTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto& engine) { return engine.param; });
 
 }  // namespace
 }  // namespace moviletta::service

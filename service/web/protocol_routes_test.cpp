@@ -31,7 +31,7 @@ class ProtocolTest : public ServiceTest {
   ErrorReporter reporter_{server_};
 };
 
-TEST_F(ProtocolTest, TheStudioReadsTheSitesSettingsAndItsOwnAddresses) {
+TEST_P(ProtocolTest, TheStudioReadsTheSitesSettingsAndItsOwnAddresses) {
   store_.SetSettings(site_, {{"FPS", "25"}, {"SECLIMIT", "90"}, {"SMTPPWD", "a&b<c>"}});
   PugiXmlDocumentFactory xml;
   ClientSettings settings;
@@ -53,7 +53,7 @@ TEST_F(ProtocolTest, TheStudioReadsTheSitesSettingsAndItsOwnAddresses) {
   EXPECT_EQ(registered[0].version, "1.6");
 }
 
-TEST_F(ProtocolTest, ReportsAreKeptWithEveryFieldBoundedAndAsText) {
+TEST_P(ProtocolTest, ReportsAreKeptWithEveryFieldBoundedAndAsText) {
   reporter_.ReportError("LoadSkin", "set URL: http://x/?a=1&b=2\r\nnext", "-2147221504",
                         "<script>alert(1)</script>", "Moviletta", "0");
   const std::vector<ErrorReport> kept = store_.Reports(site_, {});
@@ -83,7 +83,7 @@ TEST_F(ProtocolTest, ReportsAreKeptWithEveryFieldBoundedAndAsText) {
   EXPECT_EQ(store_.Refused(site_), 2);
 }
 
-TEST_F(ProtocolTest, TheStudioDownloadsTheSitesSkins) {
+TEST_P(ProtocolTest, TheStudioDownloadsTheSitesSkins) {
   const std::string frame1 = testing::SolidGif(4, 3, {255, 0, 255}),
                     frame2 = testing::SolidGif(4, 3, {0, 0, 255}),
                     still = testing::SolidGif(2, 2, {0, 255, 0});
@@ -122,7 +122,7 @@ TEST_F(ProtocolTest, TheStudioDownloadsTheSitesSkins) {
   fs::remove_all(app);
 }
 
-TEST_F(ProtocolTest, AWrongPasswordOrAnUnknownSiteIsRefused) {
+TEST_P(ProtocolTest, AWrongPasswordOrAnUnknownSiteIsRefused) {
   store_.PutSkin(site_, {42, "Star", "SKIN"}, {testing::SolidGif(1, 1, {0, 0, 0})});
   httplib::Client client("127.0.0.1", port_);
   const auto settings = client.Get("/clientSettings.asp?sPassword=guess&sInstallationID=x");
@@ -145,7 +145,7 @@ TEST_F(ProtocolTest, AWrongPasswordOrAnUnknownSiteIsRefused) {
 }
 
 // Two sites on one service: each request is answered from its own site's store.
-TEST_F(ProtocolTest, EachSiteIsAnsweredFromItsOwn) {
+TEST_P(ProtocolTest, EachSiteIsAnsweredFromItsOwn) {
   const int64_t other = store_.AddSite("greetings.example");
   store_.SetSettings(other, DefaultSettings("greetings.example"));
   store_.SetSettings(other, {{"SMTPPWD", "others"}, {"FPS", "30"}});
@@ -168,6 +168,9 @@ TEST_F(ProtocolTest, EachSiteIsAnsweredFromItsOwn) {
   EXPECT_NE(proxied->body.find("<DOWNLOAD>https://greetings.example/skins/</DOWNLOAD>"),
             std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, ProtocolTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto& engine) { return engine.param; });
 
 }  // namespace
 }  // namespace moviletta::service

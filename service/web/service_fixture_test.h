@@ -11,17 +11,20 @@
 #include <string>
 #include <thread>
 
+#include "service/store/postgres_store.h"
 #include "service/store/sqlite_store.h"
 #include "service/web/admin_routes.h"
 #include "service/web/protocol_routes.h"
 #include "service/web/secrets.h"
 #include "service/web/site_settings.h"
+#include "tests/fixtures/postgres_server.h"
 
 namespace moviletta::service {
 
-// The service's routes on 127.0.0.1 over a store of their own, with a clock the test sets; the
-// site "127.0.0.1:<port>" exists with the default settings.
-class ServiceTest : public ::testing::Test {
+// The service's routes on 127.0.0.1 over a store of their own, of the engine the parameter names
+// ("sqlite", "postgresql"), with a clock the test sets; the site "127.0.0.1:<port>" exists with
+// the default settings.
+class ServiceTest : public ::testing::TestWithParam<std::string> {
  protected:
   ServiceTest() {
     InitSecrets();
@@ -47,7 +50,11 @@ class ServiceTest : public ::testing::Test {
       (std::filesystem::path(::testing::TempDir()) /
        ("service-" + std::to_string(getpid()) + "-" + std::to_string(++made_) + ".sqlite3"))
           .string();
-  SqliteStore store_{file_};
+  std::unique_ptr<Store> engine_ = GetParam() == "postgresql"
+                                       ? std::unique_ptr<Store>(std::make_unique<PostgresStore>(
+                                             testing::PostgresServer::Shared().NewDatabase()))
+                                       : std::make_unique<SqliteStore>(file_);
+  Store& store_ = *engine_;
   Time now_ = Time(std::chrono::hours(24 * 20000 + 12));
   Clock clock_ = [this] { return now_; };
   ProtocolRoutes protocol_{store_, clock_, ProtocolRoutes::Limits{3, 2}};
