@@ -38,7 +38,8 @@ struct Options {
   std::string data;
   std::string database;  // "" the SQLite file in the data folder
   std::string listen = "127.0.0.1:8080";
-  std::string site;  // "" the listen address
+  std::string site;   // "" the listen address
+  std::string pages;  // a folder of pages served at "/" (a greeting site's own), or ""
 };
 
 // The store the options name, migrated.
@@ -106,6 +107,10 @@ int Serve(const Options& options) {
         res.status = 500;
         res.set_content("The service failed; it is logged.", "text/plain");
       });
+  if (!options.pages.empty() && !server.set_mount_point("/", options.pages)) {
+    std::cerr << "moviletta-greetings: no folder " << options.pages << "\n";
+    return 1;
+  }
   ProtocolRoutes protocol(*store, clock);
   protocol.Register(server);
   AdminRoutes admin(*store, clock);
@@ -156,6 +161,12 @@ int main(int argc, char** argv) {
   serve->add_option("--listen", options.listen, "the address and port to listen on (port 0: any)")
       ->capture_default_str();
   serve->add_option("--site", options.site, "the first site's host name (default: --listen's)");
+  serve->add_option("--pages", options.pages, "a folder of the site's own pages, served at /")
+      ->check(CLI::ExistingDirectory);
+
+  CLI::App* report = app.add_subcommand("report", "print a site's installations and error log");
+  common(report);
+  report->add_option("--site", options.site, "the site's host name")->required();
 
   CLI::App* migrate = app.add_subcommand("migrate", "bring the database to this version");
   common(migrate);
@@ -199,7 +210,19 @@ int main(int argc, char** argv) {
     InitSecrets();
     if (*serve) return Serve(options);
     std::unique_ptr<Store> store = OpenStore(options);
-    if (*migrate) {
+    if (*report) {
+      const std::optional<int64_t> site = store->SiteOf(options.site);
+      if (!site) {
+        std::cerr << "moviletta-greetings: no site " << options.site << "\n";
+        return 1;
+      }
+      for (const Registration& r : store->Registrations(*site))
+        std::cout << "installation " << r.installation << " version " << r.version << ", "
+                  << r.announcements << " announcement(s)\n";
+      for (const ErrorReport& r : store->Reports(*site, {}))
+        std::cout << "error in " << r.function << " [" << r.section << "] " << r.code << " "
+                  << r.description << " (installation " << r.installation << ")\n";
+    } else if (*migrate) {
       std::cout << "the database is at version " << store->Migrate() << "\n";
     } else if (*admin_add) {
       const std::string password = RandomHex(12);

@@ -1,10 +1,11 @@
 #!/bin/sh
-# One greeting end to end through the web host: the reference greeting server, a local mail drop
-# and the studio on the synthetic camera; driven over the host's own HTTP interface as its page
-# would: load a skin, record, play back, send a greeting and a mobile e-mail. Prints the events as
-# they happen, then the mails and the server's log. Exits 0 only when both mails arrived with
+# One greeting end to end through the web host: the greeting service (moviletta-greetings), a
+# local mail drop and the studio on the synthetic camera; driven over the host's own HTTP
+# interface as its page would: load a skin, record, play back, send a greeting and a mobile e-mail. Prints the events as
+# they happen, then the mails and what the service kept. Exits 0 only when both mails arrived with
 # both attachments. Called by ./run demo after the build.
 set -eu
+GREETINGS=service
 . "$(dirname "$0")/services.sh"
 start "$DEMO/studio.log" "$BUILD/host/moviletta-studio" --server "$SERVER" --app-dir "$DEMO/app" \
   --camera synthetic --bag "$DEMO/studio.bag.json"
@@ -68,8 +69,8 @@ for mail in "$DEMO"/mail/*.eml; do
   [ $complete = 1 ] && arrived=$((arrived + 1))
 done
 echo
-echo "== greeting server log"
-cat "$DEMO/server/log.txt" 2>/dev/null || echo "(empty)"
+echo "== what the greeting service kept (moviletta-greetings report)"
+"$GREETINGS_BIN" report --data "$SERVICE_DATA" --site "$SITE_HOST"
 if [ $arrived -ge 2 ]; then
   echo "demo: both mails arrived with both attachments"
   exit 0

@@ -1,5 +1,6 @@
-# Sourced by demo.sh and studio.sh: a demo folder, the reference greeting server with the demo
-# skins, a local mail drop, and the cleanup that stops every process started here by its id.
+# Sourced by demo.sh and studio.sh: a demo folder, the greeting server with the demo skins (the
+# greeting service moviletta-greetings when GREETINGS=service, else the reference server), a local
+# mail drop, and the cleanup that stops every process started here by its id.
 # Sets DEMO, SERVER (greeting server address), SERVER_PID, SITE (the sample greeting site's page,
 # on an origin of its own), MAIL_PORT, MAIL_PID; the mail drop answers "451" while the file
 # $DEMO/mail-refuses exists. With REMOVE_DEMO set, the folder goes
@@ -36,6 +37,33 @@ start "$DEMO/mail.log" /usr/bin/python3 "$ROOT/tools/mail_drop.py" --folder "$DE
   --refuse-while "$DEMO/mail-refuses"
 MAIL_PORT=$PORT
 MAIL_PID=$!
+if [ "${GREETINGS:-}" = service ]; then
+  # The greeting service with its own database, serving the sample site's pages and the studio's
+  # client script on its own origin.
+  GREETINGS_BIN=$BUILD/service/moviletta-greetings
+  SERVICE_DATA=$DEMO/service
+  SERVICE_PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  SITE_HOST=127.0.0.1:$SERVICE_PORT
+  mkdir -p "$DEMO/pages"
+  cp "$ROOT/greeting-server/site/"* "$ROOT/host/web/moviletta.js" "$DEMO/pages/"
+  "$GREETINGS_BIN" settings --data "$SERVICE_DATA" --site "$SITE_HOST" SITE=demo SECLIMIT=3 \
+    "ANIMPREVIEW=${ANIMPREVIEW:-0}" SENDTO=greetings@moviletta.test SENDFROM=studio@moviletta.test \
+    "SMTPHOST=127.0.0.1:$MAIL_PORT" SMTPPWD=
+  files=$DEMO/server/skins/files
+  "$GREETINGS_BIN" skin add --data "$SERVICE_DATA" --site "$SITE_HOST" --id 42 \
+    --name "Circling star" --kind SKIN "$files"/frames/42/1.gif "$files"/frames/42/2.gif \
+    "$files"/frames/42/3.gif "$files"/frames/42/4.gif "$files"/frames/42/5.gif \
+    "$files"/frames/42/6.gif
+  "$GREETINGS_BIN" skin add --data "$SERVICE_DATA" --site "$SITE_HOST" --id 7 \
+    --name "Golden frame" --kind STATIC "$files"/statics/7.gif
+  "$GREETINGS_BIN" skin add --data "$SERVICE_DATA" --site "$SITE_HOST" --id 100000 \
+    --name "Loading" --kind STATIC "$files"/statics/placeholder.gif
+  start "$DEMO/server.log" "$GREETINGS_BIN" serve --data "$SERVICE_DATA" \
+    --listen "$SITE_HOST" --pages "$DEMO/pages"
+  SERVER_PID=$!
+  SERVER=http://$SITE_HOST
+  SITE=$SERVER/
+else
 cat > "$DEMO/server/settings.xml" <<XML
 <?xml version="1.0"?>
 <SETTINGS>
@@ -53,3 +81,4 @@ start "$DEMO/server.log" "$BUILD/greeting-server/greeting-server" --data "$DEMO/
 SERVER_PID=$!
 SERVER=http://127.0.0.1:$PORT
 SITE=http://127.0.0.1:$(sed -n 's/^SITE \([0-9]*\)$/\1/p' "$DEMO/server.log")/
+fi
