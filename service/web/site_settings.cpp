@@ -1,11 +1,13 @@
 #include "service/web/site_settings.h"
 
+#include <algorithm>
 #include <regex>
 
 #include "moviletta/common/error.h"
 #include "moviletta/common/number_text.h"
 #include "moviletta/server/client_settings.h"
 #include "moviletta/xml/xml_text.h"
+#include "service/web/field_text.h"
 
 namespace moviletta::service {
 namespace {
@@ -61,7 +63,17 @@ std::string RefusedSetting(const SettingsValues& values) {
                      [&](const ClientSettingsField& f) { return name == f.element; });
     if (field == fields.end()) return name + " is not a setting";
     if (value.size() > 500) return name + " is longer than 500 characters";
-    if (value.find_first_of("\r\n") != std::string::npos) return name + " holds a line break";
+    // What the settings document cannot carry unchanged is refused, so that the studio reads
+    // exactly what was saved.
+    if (KeptText(value, value.size()) != value) return name + " is not UTF-8 text";
+    if (std::any_of(value.begin(), value.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+      return name + " holds a control character or a line break";
+    if (!value.empty() && value.find_first_not_of(' ') == std::string::npos)
+      return name + " holds only blanks";
+    if (value.find("\xEF\xBF\xBE") != std::string::npos ||
+        value.find("\xEF\xBF\xBF") != std::string::npos)
+      return name + " holds a character that is not allowed in XML";
     if (field->number) {
       int32_t number = 0;
       try {
