@@ -97,14 +97,16 @@ std::string AdminPage(const AdminView& v) {
             site + "\" class=\"inline\">" + csrf + "<input type=\"hidden\" name=\"id\" value=\"" +
             id + "\"><button>Remove</button></form></li>\n";
   }
-  page += "</ol><form method=\"post\" enctype=\"multipart/form-data\" action=\"/admin/skins?site=" +
-          site + "\">" + csrf +
-          "<label>Skin number <input name=\"id\" inputmode=\"numeric\" required></label>"
-          "<label>Name <input name=\"name\" required maxlength=\"100\"></label>"
-          "<label>Kind <select name=\"kind\"><option value=\"SKIN\">animated (its frames in "
-          "order)</option><option value=\"STATIC\">static (one picture)</option></select></label>"
-          "<label>GIF pictures <input type=\"file\" name=\"pictures\" accept=\"image/gif\" "
-          "multiple required></label><button>Add skin</button></form></section>\n";
+  page +=
+      "</ol><form id=\"add-skin\" method=\"post\" enctype=\"multipart/form-data\" "
+      "action=\"/admin/skins?site=" +
+      site + "\">" + csrf +
+      "<label>Skin number <input name=\"id\" inputmode=\"numeric\" required></label>"
+      "<label>Name <input name=\"name\" required maxlength=\"100\"></label>"
+      "<label>Kind <select name=\"kind\"><option value=\"SKIN\">animated (its frames in "
+      "order)</option><option value=\"STATIC\">static (one picture)</option></select></label>"
+      "<label>GIF pictures <input type=\"file\" name=\"pictures\" accept=\"image/gif\" "
+      "multiple required></label><button>Add skin</button></form></section>\n";
 
   page +=
       "<section id=\"errors\"><h2>Error log</h2><form method=\"get\" action=\"/admin\">"
@@ -114,7 +116,8 @@ std::string AdminPage(const AdminView& v) {
       "<label>Installation <input name=\"installation\" value=\"" +
       E(v.filter.installation) + "\"></label><label>Function <input name=\"function\" value=\"" +
       E(v.filter.function) + "\"></label><label>Day <input name=\"day\" type=\"date\" value=\"" +
-      E(v.filter.day) + "\"></label><button>Show</button></form>\n<p>Per day:";
+      E(v.filter.day) + "\"></label><button>Show</button></form>\n<p>" +
+      (v.reports_per_day.empty() ? "No reports yet" : "Per day:");
   for (const auto& [day, count] : v.reports_per_day)
     page += " <span class=\"day\">" + E(day) + ": " + std::to_string(count) + "</span>";
   page += ". Over the limit, not kept: <span id=\"refused\">" + std::to_string(v.refused) +

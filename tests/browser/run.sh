@@ -1,11 +1,25 @@
 #!/bin/sh
 # The browser test: the demo services, the studio on the synthetic camera, and the pages driven in
-# Debian's Chromium by playwright-core: a greeting site's page with the visitor's consent
-# (tests/browser/site.mjs), then the studio's own page (tests/browser/studio.mjs). Run by ./run test.
+# Debian's Chromium by playwright-core: the greeting service's admin page (tests/browser/
+# greetings.mjs), a greeting site's page with the visitor's consent (tests/browser/site.mjs), then
+# the studio's own page (tests/browser/studio.mjs). Run by ./run test.
 set -eu
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 REMOVE_DEMO=1
 . "$ROOT/tools/services.sh"
+
+# The greeting service's admin page, on a service of its own with a first administrator; the
+# demo skins' pictures to upload, and a GIF whose header promises a 60000 x 60000 screen.
+GREETINGS_DATA=$DEMO/greetings
+PASSWORD=$("$BUILD/service/moviletta-greetings" admin add owner --data "$GREETINGS_DATA")
+start "$DEMO/greetings.log" "$BUILD/service/moviletta-greetings" serve --data "$GREETINGS_DATA" \
+  --listen 127.0.0.1:0
+mkdir -p "$DEMO/upload"
+cp "$DEMO/server/skins/files/frames/42/"*.gif "$DEMO/upload/"
+cp "$DEMO/server/skins/files/statics/7.gif" "$DEMO/upload/static.gif"
+printf 'GIF89a\140\352\140\352\200\000\000' > "$DEMO/upload/hostile.gif"
+node "$ROOT/tests/browser/greetings.mjs" "http://127.0.0.1:$PORT" "$PASSWORD" "$DEMO/upload" \
+  "$BUILD/browser-test"
 
 # The site's studio where sites look for it; a studio already on the first of those ports (a
 # person's own) is passed by.
