@@ -163,7 +163,7 @@ auto PostgresStore::InTransaction(Body&& body) {
 
 int PostgresStore::Migrate() {
   MutexLock lock(mutex_);
-  return InTransaction([&] {
+  return InTransaction([&]() REQUIRES(mutex_) {
     // One node migrates at a time; the others wait and find nothing left to do.
     Run("SELECT pg_advisory_xact_lock(7746001)");
     Run("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
@@ -213,7 +213,7 @@ std::map<std::string, std::string> PostgresStore::Settings(int64_t site) {
 
 void PostgresStore::SetSettings(int64_t site, const std::map<std::string, std::string>& values) {
   MutexLock lock(mutex_);
-  InTransaction([&] {
+  InTransaction([&]() REQUIRES(mutex_) {
     for (const auto& [name, value] : values)
       Run("INSERT INTO settings (site, name, value) VALUES ($1, $2, $3) "
           "ON CONFLICT (site, name) DO UPDATE SET value = excluded.value",
@@ -250,7 +250,7 @@ std::optional<Skin> PostgresStore::SkinOf(int64_t site, int32_t id) {
 void PostgresStore::PutSkin(int64_t site, const Skin& skin,
                             const std::vector<std::string>& pictures) {
   MutexLock lock(mutex_);
-  InTransaction([&] {
+  InTransaction([&]() REQUIRES(mutex_) {
     const Rows place =
         Run("SELECT position FROM skins WHERE site = $1 AND id = $2 FOR UPDATE", {site, skin.id});
     const int64_t position =
@@ -284,7 +284,7 @@ bool PostgresStore::RemoveSkin(int64_t site, int32_t id) {
 
 void PostgresStore::MoveSkin(int64_t site, int32_t id, int32_t position) {
   MutexLock lock(mutex_);
-  InTransaction([&] {
+  InTransaction([&]() REQUIRES(mutex_) {
     const Rows all =
         Run("SELECT id FROM skins WHERE site = $1 AND id != $2 ORDER BY position, id FOR UPDATE",
             {site, id});
@@ -305,7 +305,7 @@ void PostgresStore::CountRefused(int64_t site) {
 
 bool PostgresStore::AddReport(int64_t site, const ErrorReport& report, int per_minute) {
   MutexLock lock(mutex_);
-  return InTransaction([&] {
+  return InTransaction([&]() REQUIRES(mutex_) {
     // Reports of one installation are counted one at a time, whichever node takes them.
     Run("SELECT pg_advisory_xact_lock($1, hashtext($2))", {int64_t{7746002}, report.installation});
     const bool kept = Run("SELECT count(*) FROM error_reports WHERE site = $1 AND "
@@ -364,7 +364,7 @@ bool PostgresStore::Register(int64_t site, const std::string& installation,
                              const std::string& version, Time at, int per_minute) {
   MutexLock lock(mutex_);
   const int64_t now = Millis(at);
-  return InTransaction([&] {
+  return InTransaction([&]() REQUIRES(mutex_) {
     Run("INSERT INTO registrations (site, installation, version, first_seen, last_seen, "
         "announcements, window_start, window_count) VALUES ($1, $2, $3, $4, $4, 0, $4, 0) "
         "ON CONFLICT (site, installation) DO NOTHING",

@@ -128,25 +128,26 @@ class SqliteStore::Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
-// BEGIN IMMEDIATE .. COMMIT; rolled back when left without Commit.
+// BEGIN IMMEDIATE .. COMMIT; rolled back when left without Commit. Made and ended within a
+// member that holds the store's mutex.
 class SqliteStore::Transaction {
  public:
-  explicit Transaction(SqliteStore& store) REQUIRES(store.mutex_) : store_(store) {
-    store_.Execute("BEGIN IMMEDIATE");
+  explicit Transaction(SqliteStore& store) REQUIRES(store.mutex_) : db_(store.db_.get()) {
+    store.Execute("BEGIN IMMEDIATE");
   }
   ~Transaction() {
-    if (!done_) sqlite3_exec(store_.db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    if (db_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   }
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
-  void Commit() REQUIRES(store_.mutex_) {
-    store_.Execute("COMMIT");
-    done_ = true;
+  void Commit() {
+    if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+      throw Error(kErrDatabase, std::string("database: ") + sqlite3_errmsg(db_), "Store");
+    db_ = nullptr;
   }
 
  private:
-  SqliteStore& store_;
-  bool done_ = false;
+  sqlite3* db_;
 };
 
 SqliteStore::SqliteStore(const std::string& path) {

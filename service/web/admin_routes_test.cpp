@@ -113,7 +113,8 @@ TEST_P(AdminTest, ChangesNeedTheSessionsTokenAndBadValuesChangeNothing) {
 }
 
 TEST_P(AdminTest, SkinsAreCheckedBeforeTheyAreKept) {
-  const auto [cookie, csrf] = SignIn();
+  const auto signed_in = SignIn();
+  const std::string cookie = signed_in.first, csrf = signed_in.second;
   const std::string path = "/admin/skins?site=" + httplib::detail::encode_query_param(host_);
   const auto upload = [&](const std::string& id, const std::string& kind,
                           const std::vector<std::string>& pictures) {

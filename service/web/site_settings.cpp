@@ -56,11 +56,10 @@ SettingsValues DefaultSettings(const std::string& host) {
 }
 
 std::string RefusedSetting(const SettingsValues& values) {
+  const auto fields = ClientSettingsFields();
   for (const auto& [name, value] : values) {
-    const auto fields = ClientSettingsFields();
-    const auto field =
-        std::find_if(fields.begin(), fields.end(),
-                     [&](const ClientSettingsField& f) { return name == f.element; });
+    const auto field = std::find_if(fields.begin(), fields.end(),
+                                    [&name = name](const auto& f) { return name == f.element; });
     if (field == fields.end()) return name + " is not a setting";
     if (value.size() > 500) return name + " is longer than 500 characters";
     // What the settings document cannot carry unchanged is refused, so that the studio reads
