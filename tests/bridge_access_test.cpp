@@ -175,9 +175,9 @@ TEST_F(BridgeTest, OnlyAllowedSitesWithTheirOwnTokenGetAnswersTheyCanRead) {
   const auto driver = Events(3);
   EXPECT_NE(
       std::find(driver.begin(), driver.end(),
-                std::pair<std::string, json>{"driver", {{"page", "site-tab"}, {"origin", site}}}),
+                std::pair<std::string, json>{"driver", {{"page", "another"}, {"origin", site}}}),
       driver.end())
-      << "the studio's page learns which site drives";
+      << "the studio's page learns which site drives, not its page's id";
   for (const std::string& other : {std::string("https://evil.example.org"), std::string("null")}) {
     const auto refused = call(other, site_token);
     EXPECT_EQ(refused->status, 403) << other;

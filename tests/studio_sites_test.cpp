@@ -174,6 +174,38 @@ TEST_F(SecondSiteTest, ASiteTakesTheStudioOverWhileTheStudiosPageIsInsideAYield)
   EXPECT_TRUE(studio.Alive());
 }
 
+// What only the driving page may do stays its own: another site learns no page id, and cannot
+// let the claim go, close the page's message box or choose the visitor's devices.
+TEST_F(SecondSiteTest, ASiteCannotTouchAnotherPagesClaimBoxesOrDevices) {
+  MailDrop refusing({"--reject-rcpt"});
+  server_.SetSettings(
+      SettingsDocument(server_.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", refusing.host()}}));
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  const StudioProcess::Caller b = studio.AllowSite(server_b_.address());
+  EXPECT_EQ(studio.Post("/claim?page=own-page-7f3a").status, 204);
+  EXPECT_EQ(studio.StateAs(b).find("own-page-7f3a"), std::string::npos)
+      << "the driving page's id reached another site";
+
+  EXPECT_EQ(studio.PostAs(b, "/release?page=own-page-7f3a").status, 204);
+  EXPECT_EQ(studio.PostAs(b, "/claim?page=b1").status, 409) << "the claim was let go by B";
+  EXPECT_EQ(studio.PostAs(b, "/devices", R"({"camera": "", "size": "", "microphone": ""})").status,
+            409);
+
+  // The studio's page records and its mobile e-mail is refused: a message box waits for it.
+  EXPECT_EQ(studio.Call("RecordVideo").status, 200);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(studio.Call("SendByEmail", R"(["Ann", "a@x.test", "Carl", "555", "", "Hi"])").status,
+            200);
+  std::optional<std::string> box;
+  for (int i = 0; i < 50 && !(box = studio.FirstEvent("messagebox", std::chrono::seconds(1)));) ++i;
+  ASSERT_TRUE(box);
+  const std::string id = nlohmann::json::parse(*box)["id"].dump();
+  EXPECT_EQ(studio.PostAs(b, "/ack/" + id).status, 409);
+  EXPECT_NE(studio.StateAs(studio.own()).find("messagebox"), std::string::npos) << "still open";
+  EXPECT_EQ(studio.Post("/ack/" + id).status, 204) << "the studio's own page closes it";
+}
+
 TEST_F(SecondSiteTest, ATakeOverWaitsForTheMailOfASendUnderWay) {
   MailDrop slow({"--delay", "2", "--password", "secret"});
   server_.SetSettings(

@@ -1,5 +1,7 @@
 #include "host/studio/bridge.h"
 
+#include <set>
+
 #include <httplib.h>
 
 #include <nlohmann/json.hpp>
@@ -220,10 +222,11 @@ void Bridge::Routes() {
     res.status = 202;
   });
   s.Post("/release", [this](const Request& req, Response& res) {
-    Release(req.get_param_value("page"));
+    Release(req.get_param_value("page"), Caller(req));
     res.status = 204;
   });
   s.Post(R"(/ack/(\d{1,19}))", [this](const Request& req, Response& res) {
+    if (!DrivesSession(req)) return void(res.status = 409);  // another page's box
     res.status = host_.Acknowledge(std::stoull(req.matches[1])) ? 204 : 404;
   });
   s.Get(R"(/video/(capture|player))", route(&Bridge::StreamVideo));
@@ -382,25 +385,50 @@ void Bridge::Claim(const Request& req, Response& res) {
   MutexLock lock(driver_mutex_);
   if (!driver_.empty() && driver_ != page && req.get_param_value("takeover") != "1")
     return void(res.status = 409);
-  if (driver_ != page) {
+  if (driver_ != page || driver_origin_ != caller) {
     driver_ = page;
-    stream_.PublishTo(EventStream::kEveryPage, "driver", {{"page", page}, {"origin", caller}});
+    driver_origin_ = caller;
+    TellDriver();
   }
   if (begin_session_) BeginSession(caller);  // a page claims it again: the session goes on
   res.status = 204;
 }
 
-void Bridge::Release(const std::string& page) {
+void Bridge::Release(const std::string& page, const std::string& caller) {
   MutexLock lock(driver_mutex_);
-  if (page.empty() || driver_ != page) return;
+  if (page.empty() || driver_ != page || driver_origin_ != caller) return;
   driver_.clear();
-  stream_.PublishTo(EventStream::kEveryPage, "driver", {{"page", ""}, {"origin", ""}});
+  driver_origin_.clear();
+  TellDriver();
   if (idle_session_) host_.queue().Post(idle_session_);
+}
+
+void Bridge::TellDriver() {
+  // The driving page's id goes to its own origin's pages only; the studio's own page learns
+  // which site drives, another site only that some other page does.
+  std::set<std::string> audiences = {"", driver_origin_};
+  if (consent_)
+    for (const std::string& origin : consent_->Origins()) audiences.insert(origin);
+  for (const std::string& audience : audiences) {
+    json told = {{"page", ""}, {"origin", ""}};
+    if (!driver_.empty() && audience == driver_origin_)
+      told = {{"page", driver_}, {"origin", driver_origin_}};
+    else if (!driver_.empty())
+      told = {{"page", kAnotherPage}, {"origin", audience.empty() ? driver_origin_ : ""}};
+    stream_.PublishTo(audience, "driver", told);
+  }
 }
 
 bool Bridge::Drives(const std::string& page) {
   MutexLock lock(driver_mutex_);
   return page.empty() || page == driver_;
+}
+
+bool Bridge::DrivesSession(const Request& req) {
+  const std::string page = req.get_header_value("X-Moviletta-Page"), caller = Caller(req);
+  MutexLock lock(driver_mutex_);
+  if (begin_session_ && running_ != caller) return false;  // another origin's session
+  return page.empty() ? driver_.empty() || driver_origin_ == caller : page == driver_;
 }
 
 void Bridge::ServeSites(SiteConsent& consent, std::function<json(const std::string&)> describe,
@@ -443,7 +471,7 @@ void Bridge::ManageSites(const Request& req, Response& res) {
 
 void Bridge::ChooseDevices(const Request& req, Response& res) {
   if (!choose_devices_) return void(res.status = 404);
-  if (!Drives(req.get_header_value("X-Moviletta-Page"))) return void(res.status = 409);
+  if (!DrivesSession(req)) return void(res.status = 409);
   try {
     choose_devices_(json::parse(req.body, nullptr, /*allow_exceptions=*/false));
     res.status = 204;

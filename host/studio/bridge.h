@@ -31,6 +31,8 @@ namespace moviletta::web {
 // Where sites' pages look for the studio: the first free port of these ten.
 constexpr int kStudioPort = 47800;
 constexpr int kStudioPorts = 10;
+// What event "driver" names as the driving page to the pages of other origins.
+constexpr const char* kAnotherPage = "another";
 
 // The web host's door to the control, on 127.0.0.1 only, for its own page and the sites the
 // visitor allowed (see ServeSites):
@@ -43,7 +45,7 @@ constexpr int kStudioPorts = 10;
 //                                  arguments in, {"value": ...} or {"error": {...}} out
 //   GET  /events?token=T           the page's events (server-sent events); a site's stream
 //                                  ends with event "revoked" when the visitor revokes the site
-//   POST /ack/<id>                 the page closed message box <id>
+//   POST /ack/<id>                 the driving page closed message box <id> (409 from any other)
 //   GET  /video/capture?token=T, /video/player?token=T   the windows as MJPEG streams
 //   GET  /video/capture/frame?token=T&after=N (and player)  the window's first picture after
 //                                  number N as one JPEG, its number in header X-Frame; 204 when
@@ -52,8 +54,11 @@ constexpr int kStudioPorts = 10;
 //   GET  /take/snapshot?token=T    the still taken when the last recording began
 //   POST /claim?page=P[&takeover=1]  page P drives the control from now on (204), unless another
 //                                  page does and P does not take over (409); event "driver"
-//                                  {"page": P, "origin": O}, O empty for the studio's own page
-//   POST /release?page=P           page P is going away: no page drives the control
+//                                  {"page": P, "origin": O} to O's pages (O empty for the studio's
+//                                  own page), {"page": "another", "origin": O} to the studio's
+//                                  page and {"page": "another", "origin": ""} to other sites'
+//   POST /release?page=P           page P (of the origin that drives) is going away: no page
+//                                  drives the control
 //   GET /devices, POST /devices    the cameras and microphones, and the visitor's choice of them
 //                                  (see ServeDevices)
 //   GET /sites, POST /sites/allow?origin=O[&server=S], POST /sites/revoke?origin=O[&forget=1]
@@ -171,8 +176,13 @@ class Bridge {
   // Whether page `page` may call members: the page that claimed the control last, or a caller
   // that names no page (a script, a test).
   bool Drives(const std::string& page);
-  // Page `page` no longer drives the control, if it did.
-  void Release(const std::string& page);
+  // Page `page` of origin `caller` no longer drives the control, if it did.
+  void Release(const std::string& page, const std::string& caller);
+  // Tells every origin's pages who drives now (see TellDriver in bridge.cpp).
+  void TellDriver() REQUIRES(driver_mutex_);
+  // Whether the request comes from the page that drives the running session (a caller that names
+  // no page: of the driving page's origin, or while none drives), for what only it may do.
+  bool DrivesSession(const httplib::Request& req);
   // The origin whose pages a request that passed the gate speaks for ("" the studio's own page).
   std::string Caller(const httplib::Request& req) const;
   // Whether `caller` may call the control now: its session runs (or starts), else none runs and
@@ -207,6 +217,7 @@ class Bridge {
   std::function<void()> idle_session_;
   Mutex driver_mutex_;
   std::string driver_ GUARDED_BY(driver_mutex_);  // the page that drives the control, or empty
+  std::string driver_origin_ GUARDED_BY(driver_mutex_);  // its origin
   // The origin of the session asked for or running, with sessions.
   std::optional<std::string> session_ GUARDED_BY(driver_mutex_);
   // The origin whose session's control exists now (set on the host thread).

@@ -3,7 +3,6 @@
 #include <httplib.h>
 
 #include "host/studio/bridge.h"
-#include "host/studio/json_variant.h"
 #include "moviletta/ffmpeg/jpeg_writer.h"
 
 namespace moviletta::web {
@@ -11,15 +10,6 @@ namespace {
 
 using httplib::Request;
 using httplib::Response;
-
-// What `event` says to a page of `viewer`: a site learns that another page drives the studio,
-// never which site's.
-std::string ForViewer(const EventStream::Event& event, const std::string& viewer) {
-  if (viewer.empty() || event.name != "driver") return event.json;
-  nlohmann::json driver = nlohmann::json::parse(event.json);
-  if (driver.value("origin", "") != viewer) driver["origin"] = "";
-  return JsonText(driver);
-}
 
 }  // namespace
 
@@ -108,11 +98,11 @@ void Bridge::StreamEvents(const Request& req, Response& res) {
         greeted = true;
         if (events.empty() && text.empty()) text = ":\n\n";
         for (const auto& e : events)
-          text += "id: " + std::to_string(e.id) + "\nevent: " + e.name +
-                  "\ndata: " + ForViewer(e, viewer) + "\n\n";
+          text +=
+              "id: " + std::to_string(e.id) + "\nevent: " + e.name + "\ndata: " + e.json + "\n\n";
         return sink.write(text.data(), text.size());
       },
-      [this, page](bool) { Release(page); });
+      [this, page, viewer](bool) { Release(page, viewer); });
 }
 
 }  // namespace moviletta::web
