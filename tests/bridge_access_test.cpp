@@ -272,7 +272,9 @@ TEST_F(BridgeTest, TheStudiosOwnPageAllowsAndRevokesSites) {
       [](const std::string& origin) {
         return json{{"server", origin + "/greetings"}};
       },
-      [&](const std::string& origin) { forgotten.set_value(origin); });
+      [&](const std::string& origin, bool forget) {
+        if (forget) forgotten.set_value(origin);
+      });
   const int port = bridge.Start();
   const std::string own = "http://127.0.0.1:" + std::to_string(port);
   httplib::Client client("127.0.0.1", port);

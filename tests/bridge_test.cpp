@@ -87,6 +87,38 @@ TEST_F(BridgeTest, AStartUpFailingWithAnythingIsToldAndNoCallOutwaitsTheStop) {
   EXPECT_EQ(waiting.get(), (json{{"status", 503}}));
 }
 
+// A session that a script began (calls without a page) ends a while after the script's last
+// call; a page that claims it keeps it.
+TEST_F(BridgeTest, AScriptsSessionEndsAWhileAfterItsLastCall) {
+  web::Sessions sessions(host_, site_, module_, stream_, bridge_,
+                         [](const std::string&) -> web::Sessions::Setup {
+                           throw std::runtime_error("no devices here");
+                         });
+  sessions.unattended_grace = std::chrono::milliseconds(100);
+  sessions.Begin("https://a.example");
+  sessions.Tick();
+  ASSERT_EQ(sessions.origin(), "https://a.example");
+  sessions.Unattended("https://b.example");  // not its session
+  sessions.Unattended("https://a.example");
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  sessions.Unattended("https://a.example");  // a later call: the time runs from it
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  sessions.Tick();
+  EXPECT_EQ(sessions.origin(), "https://a.example");
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  sessions.Tick();
+  EXPECT_EQ(sessions.origin(), std::nullopt) << "ended after the script's last call";
+
+  sessions.Begin("https://a.example");
+  sessions.Tick();
+  sessions.Unattended("https://a.example");
+  sessions.Begin("https://a.example");  // a page claims it
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  sessions.Tick();
+  EXPECT_EQ(sessions.origin(), "https://a.example");
+  sessions.End();
+}
+
 TEST_F(BridgeTest, ThePageGetsTheGreetingServersSkinsAndOnlyTheirPictures) {
   httplib::Client client("127.0.0.1", port_);
   EXPECT_EQ(json::parse(client.Get("/skins", PageHeaders())->body), json::array())

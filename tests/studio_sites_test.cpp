@@ -206,6 +206,23 @@ TEST_F(SecondSiteTest, ASiteCannotTouchAnotherPagesClaimBoxesOrDevices) {
   EXPECT_EQ(studio.Post("/ack/" + id).status, 204) << "the studio's own page closes it";
 }
 
+// A site's script that calls without a page begins a session; revoking the site ends it at once,
+// and the studio's page gets the studio back.
+TEST_F(SecondSiteTest, ARevokeEndsTheSessionOfASitesScript) {
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  const StudioProcess::Caller b = studio.AllowSite(server_b_.address());
+  EXPECT_EQ(studio.CallAs(b, "ClientStatus?kind=get").body, R"({"value":1})");
+  EXPECT_EQ(studio.Call("ClientStatus?kind=get").status, 409) << "the site's session runs";
+  const auto revoked = studio.Post("/sites/revoke?origin=" + server_b_.address());
+  EXPECT_EQ(revoked.status, 204);
+  int status = 0;
+  for (int i = 0; i < 30 && (status = studio.Call("ClientStatus?kind=get").status) != 200; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(status, 200) << "the revoked site's session still holds the studio";
+  EXPECT_EQ(studio.CallAs(b, "ClientStatus?kind=get").status, 403);
+}
+
 TEST_F(SecondSiteTest, ATakeOverWaitsForTheMailOfASendUnderWay) {
   MailDrop slow({"--delay", "2", "--password", "secret"});
   server_.SetSettings(

@@ -134,9 +134,16 @@ void Bridge::StartupEnded(const std::optional<Error>& failure) {
   starting_up_ = false;
 }
 
-void Bridge::OnSessions(std::function<void(const std::string&)> begin, std::function<void()> idle) {
+void Bridge::OnSessions(std::function<void(const std::string&)> begin, std::function<void()> idle,
+                        std::function<void(const std::string&)> unattended) {
   begin_session_ = std::move(begin);
   idle_session_ = std::move(idle);
+  unattended_session_ = std::move(unattended);
+}
+
+bool Bridge::DrivenByAPage() {
+  MutexLock lock(driver_mutex_);
+  return !driver_.empty();
 }
 
 void Bridge::SessionEnded(const std::string& origin) {
@@ -327,6 +334,9 @@ void Bridge::CallMember(const Request& req, Response& res) {
     res.set_header("Retry-After", "1");
     return void(res.status = 503);
   }
+  // A script's call (no page) while no page drives: its session ends a while after the last one.
+  if (page.empty() && unattended_session_ && !DrivenByAPage())
+    host_.queue().Post([this, caller] { unattended_session_(caller); });
   res.set_content(JsonText(result->error ? ErrorReply(*result->error)
                                          : json{{"value", ToJsonValue(result->value)}}),
                   "application/json");
@@ -432,10 +442,10 @@ bool Bridge::DrivesSession(const Request& req) {
 }
 
 void Bridge::ServeSites(SiteConsent& consent, std::function<json(const std::string&)> describe,
-                        std::function<void(const std::string&)> forget) {
+                        std::function<void(const std::string&, bool)> revoked) {
   consent_ = &consent;
   describe_site_ = std::move(describe);
-  forget_site_ = std::move(forget);
+  revoked_site_ = std::move(revoked);
 }
 
 void Bridge::ManageSites(const Request& req, Response& res) {
@@ -453,8 +463,10 @@ void Bridge::ManageSites(const Request& req, Response& res) {
   const std::string site = req.get_param_value("origin");
   if (req.matches[1] == "revoke") {
     res.status = consent_->Revoke(site) ? 204 : 404;
-    if (res.status == 204 && forget_site_ && req.get_param_value("forget") == "1")
-      host_.queue().Post([this, site] { forget_site_(site); });
+    if (res.status == 204 && revoked_site_)
+      host_.queue().Post([this, site, forget = req.get_param_value("forget") == "1"] {
+        revoked_site_(site, forget);
+      });
   } else {
     const std::optional<std::string> canonical = SiteConsent::Canonical(site);
     if (!canonical) return void(res.status = 400);

@@ -108,12 +108,12 @@ class Bridge {
   // Pages of the sites `consent` allows may call too, each with its own token: their requests
   // are answered with CORS headers for exactly their origin (and Chromium's private-network
   // preflight), every other origin stays refused. GET /sites lists each allowed site as
-  // {"origin", ...`describe(origin)`}; POST /sites/revoke with forget=1 runs `forget(origin)` on
-  // the host thread after the revoke (its greetings go). `consent` must outlive the bridge;
-  // call before Start.
+  // {"origin", ...`describe(origin)`}; POST /sites/revoke runs `revoked(origin, forget)` on the
+  // host thread after the revoke (its session ends; with forget=1 its greetings go too).
+  // `consent` must outlive the bridge; call before Start.
   void ServeSites(SiteConsent& consent,
                   std::function<nlohmann::json(const std::string& origin)> describe = {},
-                  std::function<void(const std::string& origin)> forget = {});
+                  std::function<void(const std::string& origin, bool forget)> revoked = {});
 
   // GET /take/snapshot answers the caller's JPEG file at `file` (the control's snapshot of the
   // recording it made last), 404 while there is none. Call before Start.
@@ -131,7 +131,10 @@ class Bridge {
   // script); `idle()` when the page that drives lets go or its event stream ends. Calls wait
   // while a session starts; a call or property read of another origin than the session's is
   // answered 409. Without sessions every page calls the one control. Call before Start.
-  void OnSessions(std::function<void(const std::string&)> begin, std::function<void()> idle);
+  // `unattended(origin)` runs after each call of a script (no page) of `origin` while no page
+  // drives.
+  void OnSessions(std::function<void(const std::string&)> begin, std::function<void()> idle,
+                  std::function<void(const std::string&)> unattended = {});
   // The session of `origin` ended (its control is gone). Any thread.
   void SessionEnded(const std::string& origin);
 
@@ -176,6 +179,8 @@ class Bridge {
   // Whether page `page` may call members: the page that claimed the control last, or a caller
   // that names no page (a script, a test).
   bool Drives(const std::string& page);
+  // Whether a page claimed the control.
+  bool DrivenByAPage();
   // Page `page` of origin `caller` no longer drives the control, if it did.
   void Release(const std::string& page, const std::string& caller);
   // Tells every origin's pages who drives now (see TellDriver in bridge.cpp).
@@ -210,11 +215,12 @@ class Bridge {
   std::optional<SkinCatalogue> catalogue_;
   SiteConsent* consent_ = nullptr;
   std::function<nlohmann::json(const std::string&)> describe_site_;
-  std::function<void(const std::string&)> forget_site_;
+  std::function<void(const std::string&, bool)> revoked_site_;
   std::function<nlohmann::json()> describe_devices_;
   std::function<void(const nlohmann::json&)> choose_devices_;
   std::function<void(const std::string&)> begin_session_;
   std::function<void()> idle_session_;
+  std::function<void(const std::string&)> unattended_session_;
   Mutex driver_mutex_;
   std::string driver_ GUARDED_BY(driver_mutex_);  // the page that drives the control, or empty
   std::string driver_origin_ GUARDED_BY(driver_mutex_);  // its origin

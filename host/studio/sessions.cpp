@@ -15,12 +15,19 @@ Sessions::Sessions(WebHost& host, ControlSite& site, ModuleState& module, EventS
 
 void Sessions::Begin(const std::string& origin) {
   idle_since_.reset();
+  unattended_ = false;
   wanted_ = origin;
   if (origin_ && origin_ != origin && !Sending()) host_.SetUnwinding(true);
 }
 
 void Sessions::Idle() {
   if (origin_ && !idle_since_) idle_since_ = std::chrono::steady_clock::now();
+}
+
+void Sessions::Unattended(const std::string& origin) {
+  if (origin_ != origin || wanted_) return;
+  idle_since_ = std::chrono::steady_clock::now();
+  unattended_ = true;
 }
 
 void Sessions::Restart() {
@@ -37,7 +44,9 @@ void Sessions::Tick() {
     if (origin_ == origin) End();
     forget();
   }
-  if (idle_since_ && std::chrono::steady_clock::now() - *idle_since_ >= grace) End();
+  if (idle_since_ &&
+      std::chrono::steady_clock::now() - *idle_since_ >= (unattended_ ? unattended_grace : grace))
+    End();
   if (restart_ && origin_ && !wanted_) wanted_ = *origin_;
   if (wanted_) {
     const std::string origin = *std::exchange(wanted_, std::nullopt);
@@ -85,6 +94,7 @@ bool Sessions::Sending() {
 
 void Sessions::End() {
   idle_since_.reset();
+  unattended_ = false;
   restart_ = false;
   if (!origin_) return;
   while (site_.control() && sending_ && sending_() && !host_.Closing())

@@ -47,6 +47,9 @@ class Sessions {
   void Begin(const std::string& origin);
   // No page drives the studio: the session ends once `grace` has passed, unless a page claims it.
   void Idle();
+  // A script of `origin` called without a page while no page drives: the session (if it is that
+  // origin's) ends `unattended_grace` after the last such call, unless a page claims it.
+  void Unattended(const std::string& origin);
   // Makes the session's control anew at the next Tick: the page's Retry after a failed start-up.
   void Restart();
   // Runs `forget` at the next Tick, once the session of `origin` (if it runs) has ended.
@@ -61,6 +64,7 @@ class Sessions {
   const std::optional<std::string>& origin() const { return origin_; }
 
   std::chrono::milliseconds grace{std::chrono::seconds(5)};
+  std::chrono::milliseconds unattended_grace{std::chrono::seconds(30)};
 
  private:
   void Start(const std::string& origin);
@@ -80,6 +84,7 @@ class Sessions {
   bool restart_ = false;
   std::vector<std::pair<std::string, std::function<void()>>> forget_;
   std::optional<std::chrono::steady_clock::time_point> idle_since_;
+  bool unattended_ = false;  // the idle time runs from a script's last call
 };
 
 }  // namespace moviletta::web

@@ -283,10 +283,10 @@ int main(int argc, char** argv) {
           const auto [kept, bytes] = Outbox::Tally(places.Folder(origin) + "/OUTBOX");
           return json{{"server", server_of(origin)}, {"kept", kept}, {"bytes", bytes}};
         },
-        [&](const std::string& origin) {
-          sessions.Forget(origin, [&places, origin] {
+        [&](const std::string& origin, bool forget) {
+          sessions.Forget(origin, [&places, origin, forget] {
             std::error_code ec;
-            std::filesystem::remove_all(places.Folder(origin), ec);
+            if (forget) std::filesystem::remove_all(places.Folder(origin), ec);
           });
         });
     bridge.ServeSnapshot(
@@ -294,7 +294,8 @@ int main(int argc, char** argv) {
     bridge.ServeDevices([&] { return devices.Describe(); },
                         [&](const json& choice) { devices.Choose(choice); });
     bridge.OnSessions([&](const std::string& origin) { sessions.Begin(origin); },
-                      [&] { sessions.Idle(); });
+                      [&] { sessions.Idle(); },
+                      [&](const std::string& origin) { sessions.Unattended(origin); });
     bridge.OnRestart([&] {
       if (!site.control() || site.control()->ClientStatus() == STATUS_STARTING) sessions.Restart();
     });
