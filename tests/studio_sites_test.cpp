@@ -206,6 +206,33 @@ TEST_F(SecondSiteTest, ASiteCannotTouchAnotherPagesClaimBoxesOrDevices) {
   EXPECT_EQ(studio.Post("/ack/" + id).status, 204) << "the studio's own page closes it";
 }
 
+// A site takes the studio over while the studio's page sends, and the studio's page takes it
+// back before the site's session began: the studio's session goes on and answers at once.
+TEST_F(SecondSiteTest, TakenOverAndBackDuringASendTheCallsGoOn) {
+  MailDrop slow({"--delay", "2", "--password", "secret"});
+  server_.SetSettings(
+      SettingsDocument(server_.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", slow.host()}}));
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  const StudioProcess::Caller b = studio.AllowSite(server_b_.address());
+  EXPECT_EQ(studio.Post("/claim?page=own").status, 204);
+  EXPECT_EQ(studio.Call("RecordVideo").status, 200);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // Both claims come while the send's call still compresses (the host is inside its yield).
+  auto send = std::async(std::launch::async, [&] {
+    return studio.Call("SendByEmail", R"(["Ann", "a@x.test", "Carl", "555", "", "Hi"])");
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(studio.PostAs(b, "/claim?page=b&takeover=1").status, 204);
+  EXPECT_EQ(studio.Post("/claim?page=own&takeover=1").status, 204);
+  EXPECT_EQ(send.get().status, 200);
+  auto status = std::async(std::launch::async, [&] { return studio.Call("ClientStatus?kind=get"); });
+  ASSERT_EQ(status.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+      << "the call waits for a start-up that never comes";
+  EXPECT_EQ(status.get().status, 200);
+  EXPECT_TRUE(slow.WaitForMail(1, std::chrono::seconds(10)));
+}
+
 // A site's script that calls without a page begins a session; revoking the site ends it at once,
 // and the studio's page gets the studio back.
 TEST_F(SecondSiteTest, ARevokeEndsTheSessionOfASitesScript) {

@@ -146,6 +146,15 @@ bool Bridge::DrivenByAPage() {
   return !driver_.empty();
 }
 
+void Bridge::SessionGoesOn(const std::string& origin) {
+  {
+    MutexLock lock(driver_mutex_);
+    if (running_ != origin) return;
+    session_ = origin;
+  }
+  starting_up_ = false;  // the calls that waited for a new session go on with this one
+}
+
 void Bridge::SessionEnded(const std::string& origin) {
   MutexLock lock(driver_mutex_);
   if (running_ == origin) running_.reset();

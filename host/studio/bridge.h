@@ -137,6 +137,9 @@ class Bridge {
                   std::function<void(const std::string&)> unattended = {});
   // The session of `origin` ended (its control is gone). Any thread.
   void SessionEnded(const std::string& origin);
+  // The session of `origin`, running, goes on: another was asked for and then this one again
+  // before the other began. Calls waiting for a start-up run. Any thread.
+  void SessionGoesOn(const std::string& origin);
 
   // POST /restart (from the driving page) runs `restart` on the host thread: the page's Retry
   // after a failed start-up. Without it /restart answers 404. Call before Start.

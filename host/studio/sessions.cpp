@@ -54,6 +54,8 @@ void Sessions::Tick() {
       End();
       host_.SetUnwinding(false);
       Start(origin);
+    } else {
+      bridge_.SessionGoesOn(origin);  // asked for again before another one began
     }
   }
   host_.SetUnwinding(false);  // at the top of the loop nothing is left to unwind
