@@ -338,12 +338,19 @@ TEST(StudioCommandLine, HelpAndVersionAnswerAndAMistakeStartsNothing) {
   const auto [version_status, version] = run("--version");
   EXPECT_EQ(version_status, 0);
   EXPECT_TRUE(version.starts_with("moviletta-studio ")) << version;
-  for (const char* mistake : {"--bogus", "--port", "--port nine", "stray"}) {
+  for (const char* mistake : {"--bogus", "--port", "--port nine", "stray", "--app-dir ''"}) {
     const auto [status, said] = run(mistake);
     EXPECT_EQ(status, 2) << mistake;
     EXPECT_NE(said.find("Usage:"), std::string::npos) << mistake << ": " << said;
     EXPECT_EQ(said.find("Moviletta studio: http"), std::string::npos) << mistake;
   }
+  // The command-line host, too: an empty application folder is a mistake, not a crash.
+  FILE* cli = popen(MOVILETTA_CLI_BINARY " --app-dir '' --server http://127.0.0.1:1 2>&1", "r");
+  char sink[4096];
+  while (fread(sink, 1, sizeof sink, cli) > 0) {
+  }
+  const int cli_status = pclose(cli);
+  EXPECT_EQ(WIFEXITED(cli_status) ? WEXITSTATUS(cli_status) : -1, 2);
 }
 
 }  // namespace

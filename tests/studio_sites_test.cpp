@@ -226,7 +226,8 @@ TEST_F(SecondSiteTest, TakenOverAndBackDuringASendTheCallsGoOn) {
   EXPECT_EQ(studio.PostAs(b, "/claim?page=b&takeover=1").status, 204);
   EXPECT_EQ(studio.Post("/claim?page=own&takeover=1").status, 204);
   EXPECT_EQ(send.get().status, 200);
-  auto status = std::async(std::launch::async, [&] { return studio.Call("ClientStatus?kind=get"); });
+  auto status =
+      std::async(std::launch::async, [&] { return studio.Call("ClientStatus?kind=get"); });
   ASSERT_EQ(status.wait_for(std::chrono::seconds(10)), std::future_status::ready)
       << "the call waits for a start-up that never comes";
   EXPECT_EQ(status.get().status, 200);

@@ -57,7 +57,11 @@ int main(int argc, char** argv) {
   app.failure_message(CLI::FailureMessage::help);
   app.add_option("--server", config.server_address, "the greeting server's address")
       ->capture_default_str();
-  app.add_option("--app-dir", config.app_directory, "the application folder")->required();
+  app.add_option("--app-dir", config.app_directory, "the application folder")
+      ->required()
+      ->check(CLI::Validator(
+          [](const std::string& folder) { return folder.empty() ? "must not be empty" : ""; },
+          "FOLDER"));
   std::string camera = "auto";
   app.add_option("--camera", camera, "auto, synthetic (a test picture) or a device")
       ->capture_default_str();
@@ -109,6 +113,7 @@ int main(int argc, char** argv) {
   if (auto failure = site.Create(std::move(components), config, /*new_instance=*/true))
     std::cout << "start-up: script error " << failure->number() << ": " << failure->description()
               << "\n";
+  if (!site.control()) return 1;  // it could not be made at all: said above
   std::cout << "ClientStatus = " << site.control()->ClientStatus() << "\n";
 
   for (const std::string& call : calls) {

@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdio>
@@ -26,6 +27,8 @@ std::string OriginPlaces::Folder(const std::string& origin) const {
   std::string name;
   for (const char c : origin)
     name += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ? c : '_';
+  // A folder's name is at most 255 bytes: a long origin is cut, the digest keeps it apart.
+  name.resize(std::min<std::size_t>(name.size(), kMaxNameLetters));
   const auto digest = Sha256(origin);
   char tail[10];
   std::snprintf(tail, sizeof tail, "-%02x%02x%02x%02x", digest[0], digest[1], digest[2], digest[3]);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -13,8 +14,10 @@ class OriginPlaces {
  public:
   OriginPlaces(std::string data_folder, std::string own_server);
 
-  // The application folder of `origin`'s pages.
+  // The application folder of `origin`'s pages; its name is at most kMaxNameLetters of the
+  // origin and a dash with eight hex digits of its digest.
   std::string Folder(const std::string& origin) const;
+  static constexpr std::size_t kMaxNameLetters = 200;
   // The greeting server of `origin`'s pages: `named` when the site named one, else the origin.
   std::string Server(const std::string& origin, const std::string& named = "") const;
   // The volume serial the control of `origin` computes its installation identifier from: the

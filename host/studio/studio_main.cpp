@@ -100,7 +100,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, StudioOptions& option
                  "the studio's data folder: skins, the outbox, the allowed sites, the launch "
                  "token, the stored properties")
       ->capture_default_str()
-      ->required(!folders);
+      ->required(!folders)
+      ->check(CLI::Validator(
+          [](const std::string& folder) { return folder.empty() ? "must not be empty" : ""; },
+          "FOLDER"));
   std::string camera = "auto";
   app.add_option("--camera", camera, "auto, synthetic (a test picture) or a device")
       ->capture_default_str();
