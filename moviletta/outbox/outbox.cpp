@@ -60,6 +60,9 @@ std::optional<OutboxEntry> FromJson(const std::string& text, const fs::path& fol
       const fs::path name = file.get<std::string>();
       if (name != name.filename() || name == "." || name == ".." || name.empty())
         return std::nullopt;  // a file outside its own folder is not part of an entry
+      // Nor is one that only points elsewhere: what is mailed is what the folder holds.
+      std::error_code ec;
+      if (fs::is_symlink(fs::symlink_status(folder / name, ec))) return std::nullopt;
       entry.mail.files.push_back((folder / name).string());
     }
     entry.sending = j.at("sending").get<bool>();

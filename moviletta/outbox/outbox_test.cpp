@@ -159,6 +159,15 @@ TEST_F(OutboxTest, LeftoversOfACrashAreClearedAndForeignFoldersLeftAlone) {
     changed.replace(changed.find("Moviletta.jpg"), 13, elsewhere);
     Write(hostile / "entry.json", changed);
   }
+  // An entry whose own file is a link to a file elsewhere.
+  const fs::path linked = fs::path(folder()) / "9-99";
+  fs::create_directories(linked);
+  Write(linked / "entry.json", text);
+  for (const auto& file : fs::directory_iterator(fs::path(folder()) / good))
+    if (file.path().filename() == "Moviletta.jpg")
+      fs::create_symlink("/etc/passwd", linked / "Moviletta.jpg");
+    else if (file.path().filename() != "entry.json")
+      fs::copy_file(file.path(), linked / file.path().filename());
   fs::remove_all(fs::path(folder()) / good);
   Outbox outbox(folder(), {});
   outbox.Load("");
