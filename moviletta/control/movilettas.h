@@ -129,9 +129,9 @@ class Movilettas {
   // --- Trimming the take in review ---
   // Sends from now on only the recording's part from `start` to `end` seconds (`end` 0: its
   // end), sound and pictures alike; the work ahead starts again with it. Refused outside status 1
-  // (ErrMsg "Can't Trim while in status: N"); throws Error 53 without a recording and Error 5 for
-  // a part outside the recording or shorter than half a second, changing nothing. A new
-  // recording has no trim.
+  // (ErrMsg "Can't Trim while in status: N", and Error 5 with that text); throws Error 53
+  // without a recording and Error 5 for a part outside the recording or shorter than half a
+  // second, changing nothing. A new recording has no trim.
   virtual void TrimTake(double start, double end) = 0;
   // The recording's whole length in seconds (as trims count it); 0 without a finished one.
   virtual double TakeSeconds() = 0;

@@ -128,7 +128,9 @@ void MovilettasImpl::StopVideo() {
 
 void MovilettasImpl::TrimTake(double start, double end) {
   host_thread_.Check(__func__);
-  if (!AcceptInStoppedStatus(kRefuseTrim)) return;
+  // Refused as the long operations are (ErrMsg), and also as a failure, so that the page's
+  // call tells it.
+  if (!AcceptInStoppedStatus(kRefuseTrim)) throw Error(err::kInvalidArgument, m_ErrMsg);
   const std::string recording = RecordingPath();
   std::error_code ec;
   if (!fs::is_regular_file(recording, ec))

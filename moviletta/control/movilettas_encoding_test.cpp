@@ -67,7 +67,8 @@ TEST_F(CompressionTest, ATrimmedTakeIsWhatIsCompressedUntilTheNextRecording) {
   harness.control().RecordVideo();
   EXPECT_EQ(harness.control().ClientStatus(), STATUS_RECORDING);
   EXPECT_EQ(harness.control().TakeSeconds(), 0) << "none finished yet";
-  harness.control().TrimTake(1, 2);
+  EXPECT_EQ(ErrorOf([&] { harness.control().TrimTake(1, 2); }), err::kInvalidArgument)
+      << "a refused trim is a failure its caller sees";
   EXPECT_EQ(harness.control().ErrMsg(), "Can't Trim while in status: 3");
   harness.capture->RaiseCaptureEnd();
   harness.host.ProcessPendingEvents();
