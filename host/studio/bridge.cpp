@@ -446,7 +446,9 @@ bool Bridge::Drives(const std::string& page) {
 bool Bridge::DrivesSession(const Request& req) {
   const std::string page = req.get_header_value("X-Moviletta-Page"), caller = Caller(req);
   MutexLock lock(driver_mutex_);
-  if (begin_session_ && running_ != caller) return false;  // another origin's session
+  // The session asked for or running is the caller's; with none, only the studio's own page.
+  const std::optional<std::string>& session = session_ ? session_ : running_;
+  if (begin_session_ && (session ? *session != caller : !caller.empty())) return false;
   return page.empty() ? driver_.empty() || driver_origin_ == caller : page == driver_;
 }
 

@@ -188,8 +188,9 @@ class Bridge {
   void Release(const std::string& page, const std::string& caller);
   // Tells every origin's pages who drives now (see TellDriver in bridge.cpp).
   void TellDriver() REQUIRES(driver_mutex_);
-  // Whether the request comes from the page that drives the running session (a caller that names
-  // no page: of the driving page's origin, or while none drives), for what only it may do.
+  // Whether the request comes from the page that drives the session (a caller that names no
+  // page: of the driving page's origin, or while none drives; with no session, the studio's own
+  // page), for what only it may do.
   bool DrivesSession(const httplib::Request& req);
   // The origin whose pages a request that passed the gate speaks for ("" the studio's own page).
   std::string Caller(const httplib::Request& req) const;
