@@ -153,6 +153,18 @@ class SecondSiteTest : public StudioProcessTest {
  protected:
   SecondSiteTest() { server_b_.SetSettings(SettingsDocument(server_b_.address())); }
 
+  // The studio's own settings: takes of a second, mailed through `drop`.
+  void MailThrough(const MailDrop& drop) {
+    server_.SetSettings(
+        SettingsDocument(server_.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", drop.host()}}));
+  }
+  // The studio's own page claims the studio (as page `page`) and records a take.
+  static void OwnPageRecords(const StudioProcess& studio, const std::string& page = "own") {
+    EXPECT_EQ(studio.Post("/claim?page=" + page).status, 204);
+    EXPECT_EQ(studio.Call("RecordVideo").status, 200);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  }
+
   GreetingServerFixture server_b_;
 };
 
@@ -178,12 +190,11 @@ TEST_F(SecondSiteTest, ASiteTakesTheStudioOverWhileTheStudiosPageIsInsideAYield)
 // let the claim go, close the page's message box or choose the visitor's devices.
 TEST_F(SecondSiteTest, ASiteCannotTouchAnotherPagesClaimBoxesOrDevices) {
   MailDrop refusing({"--reject-rcpt"});
-  server_.SetSettings(
-      SettingsDocument(server_.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", refusing.host()}}));
+  MailThrough(refusing);
   StudioProcess studio(server_.address(), app_dir_);
   ASSERT_GT(studio.port, 0);
   const StudioProcess::Caller b = studio.AllowSite(server_b_.address());
-  EXPECT_EQ(studio.Post("/claim?page=own-page-7f3a").status, 204);
+  OwnPageRecords(studio, "own-page-7f3a");
   EXPECT_EQ(studio.StateAs(b).find("own-page-7f3a"), std::string::npos)
       << "the driving page's id reached another site";
 
@@ -192,9 +203,7 @@ TEST_F(SecondSiteTest, ASiteCannotTouchAnotherPagesClaimBoxesOrDevices) {
   EXPECT_EQ(studio.PostAs(b, "/devices", R"({"camera": "", "size": "", "microphone": ""})").status,
             409);
 
-  // The studio's page records and its mobile e-mail is refused: a message box waits for it.
-  EXPECT_EQ(studio.Call("RecordVideo").status, 200);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // The studio's page's mobile e-mail is refused: a message box waits for it.
   EXPECT_EQ(studio.Call("SendByEmail", R"(["Ann", "a@x.test", "Carl", "555", "", "Hi"])").status,
             200);
   std::optional<std::string> box;
@@ -210,14 +219,11 @@ TEST_F(SecondSiteTest, ASiteCannotTouchAnotherPagesClaimBoxesOrDevices) {
 // back before the site's session began: the studio's session goes on and answers at once.
 TEST_F(SecondSiteTest, TakenOverAndBackDuringASendTheCallsGoOn) {
   MailDrop slow({"--delay", "2", "--password", "secret"});
-  server_.SetSettings(
-      SettingsDocument(server_.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", slow.host()}}));
+  MailThrough(slow);
   StudioProcess studio(server_.address(), app_dir_);
   ASSERT_GT(studio.port, 0);
   const StudioProcess::Caller b = studio.AllowSite(server_b_.address());
-  EXPECT_EQ(studio.Post("/claim?page=own").status, 204);
-  EXPECT_EQ(studio.Call("RecordVideo").status, 200);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  OwnPageRecords(studio);
   // Both claims come while the send's call still compresses (the host is inside its yield).
   auto send = std::async(std::launch::async, [&] {
     return studio.Call("SendByEmail", R"(["Ann", "a@x.test", "Carl", "555", "", "Hi"])");
@@ -253,14 +259,11 @@ TEST_F(SecondSiteTest, ARevokeEndsTheSessionOfASitesScript) {
 
 TEST_F(SecondSiteTest, ATakeOverWaitsForTheMailOfASendUnderWay) {
   MailDrop slow({"--delay", "2", "--password", "secret"});
-  server_.SetSettings(
-      SettingsDocument(server_.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", slow.host()}}));
+  MailThrough(slow);
   StudioProcess studio(server_.address(), app_dir_);
   ASSERT_GT(studio.port, 0);
   const StudioProcess::Caller b = studio.AllowSite(server_b_.address());
-  EXPECT_EQ(studio.Post("/claim?page=own").status, 204);
-  EXPECT_EQ(studio.Call("RecordVideo").status, 200);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  OwnPageRecords(studio);
   EXPECT_EQ(studio.Call("SendByEmail", R"(["Ann", "a@x.test", "Carl", "555", "", "Hi"])").status,
             200);
 

@@ -12,8 +12,4 @@ echo "the greeting service: $SERVER (data in $SERVICE_DATA, greetings' mails in 
 echo "its admin page:       $SERVER/admin  (name: owner, password: $PASSWORD)"
 echo "the sample site:      $SITE  (start a studio against it: ./run studio --server $SERVER)"
 echo "Ctrl-C stops it"
-while :; do  # wait, unlike a foreground sleep, lets the traps run at once
-  sleep 3600 &
-  PIDS="$PIDS $!"
-  wait $!
-done
+wait_forever

@@ -17,6 +17,16 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# Runs until interrupted; waiting on a background sleep, unlike a foreground one, lets the traps
+# run at once.
+wait_forever() {
+  while :; do
+    sleep 3600 &
+    PIDS="$PIDS $!"
+    wait $!
+  done
+}
+
 # start LOG COMMAND...: starts a service in the background and waits for the line that says it
 # is ready ("READY <port>" or the studio's "... http://127.0.0.1:<port>/..."); sets PORT.
 start() {

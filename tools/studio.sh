@@ -9,8 +9,4 @@ echo "greeting server $SERVER, mail drop 127.0.0.1:$MAIL_PORT (mails in $DEMO/ma
 echo "the studio's page:   $(grep -o 'http://127.0.0.1:[0-9]*/?token=[0-9a-f]*' "$DEMO/studio.log")"
 echo "a greeting site:     $SITE"
 echo "open the studio's page in a browser on this machine, then the site's; Ctrl-C stops everything"
-while :; do  # wait, unlike a foreground sleep, lets the traps run at once
-  sleep 3600 &
-  PIDS="$PIDS $!"
-  wait $!
-done
+wait_forever

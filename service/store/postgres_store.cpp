@@ -6,49 +6,11 @@
 #include <array>
 
 #include "moviletta/common/error.h"
+#include "service/store/migrations.h"
 #include "service/store/store_errors.h"
 
 namespace moviletta::service {
 namespace {
-
-// The numbered migrations, as the SQLite engine's, in PostgreSQL's words.
-constexpr std::array<const char*, 1> kMigrations{{
-    R"sql(
-CREATE TABLE sites (id BIGSERIAL PRIMARY KEY, host TEXT NOT NULL UNIQUE);
-CREATE TABLE settings (
-  site BIGINT NOT NULL REFERENCES sites(id) ON DELETE CASCADE,
-  name TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY (site, name));
-CREATE TABLE skins (
-  site BIGINT NOT NULL REFERENCES sites(id) ON DELETE CASCADE, id INTEGER NOT NULL,
-  name TEXT NOT NULL, kind TEXT NOT NULL CHECK (kind IN ('SKIN', 'STATIC')),
-  frames INTEGER NOT NULL, position INTEGER NOT NULL, PRIMARY KEY (site, id));
-CREATE TABLE skin_pictures (
-  site BIGINT NOT NULL, skin INTEGER NOT NULL, number INTEGER NOT NULL, bytes BYTEA NOT NULL,
-  PRIMARY KEY (site, skin, number),
-  FOREIGN KEY (site, skin) REFERENCES skins(site, id) ON DELETE CASCADE);
-CREATE TABLE error_reports (
-  id BIGSERIAL PRIMARY KEY, site BIGINT NOT NULL REFERENCES sites(id) ON DELETE CASCADE,
-  at BIGINT NOT NULL, installation TEXT NOT NULL, version TEXT NOT NULL, function TEXT NOT NULL,
-  section TEXT NOT NULL, code TEXT NOT NULL, description TEXT NOT NULL, source TEXT NOT NULL,
-  add_info TEXT NOT NULL, query TEXT NOT NULL);
-CREATE INDEX error_reports_by_time ON error_reports (site, at);
-CREATE INDEX error_reports_by_installation ON error_reports (site, installation, at);
-CREATE TABLE registrations (
-  site BIGINT NOT NULL REFERENCES sites(id) ON DELETE CASCADE, installation TEXT NOT NULL,
-  version TEXT NOT NULL, first_seen BIGINT NOT NULL, last_seen BIGINT NOT NULL,
-  announcements BIGINT NOT NULL, window_start BIGINT NOT NULL, window_count BIGINT NOT NULL,
-  PRIMARY KEY (site, installation));
-CREATE TABLE refused (
-  site BIGINT PRIMARY KEY REFERENCES sites(id) ON DELETE CASCADE, count BIGINT NOT NULL);
-CREATE TABLE administrators (
-  name TEXT PRIMARY KEY, password_hash TEXT NOT NULL, failures INTEGER NOT NULL DEFAULT 0,
-  locked_until BIGINT);
-CREATE TABLE admin_sessions (
-  digest TEXT PRIMARY KEY,
-  name TEXT NOT NULL REFERENCES administrators(name) ON DELETE CASCADE,
-  csrf TEXT NOT NULL, expires BIGINT NOT NULL);
-)sql",
-}};
 
 // The day of a time kept in milliseconds, in UTC.
 constexpr const char* kDay = "to_char(to_timestamp(at / 1000.0) AT TIME ZONE 'UTC', 'YYYY-MM-DD')";
@@ -169,13 +131,15 @@ int PostgresStore::Migrate() {
     Run("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
     const Rows read = Run("SELECT coalesce(max(version), 0) FROM schema_version");
     int version = static_cast<int>(read.Int(0, 0));
-    if (version > static_cast<int>(kMigrations.size()))
+    const std::vector<std::string> migrations =
+        Migrations({"BIGSERIAL PRIMARY KEY", "BIGINT", "BYTEA"});
+    if (version > static_cast<int>(migrations.size()))
       throw Error(kErrDatabase,
                   "the database is of a newer version (" + std::to_string(version) +
-                      ") than this program knows (" + std::to_string(kMigrations.size()) + ")",
+                      ") than this program knows (" + std::to_string(migrations.size()) + ")",
                   "Store");
-    for (; version < static_cast<int>(kMigrations.size()); ++version) {
-      Run(kMigrations[static_cast<std::size_t>(version)]);
+    for (; version < static_cast<int>(migrations.size()); ++version) {
+      Run(migrations[static_cast<std::size_t>(version)].c_str());
       Run("INSERT INTO schema_version (version) VALUES ($1)", {int64_t{version + 1}});
     }
     return version;

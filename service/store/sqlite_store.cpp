@@ -9,50 +9,11 @@
 #include <utility>
 
 #include "moviletta/common/error.h"
+#include "service/store/migrations.h"
 #include "service/store/store_errors.h"
 
 namespace moviletta::service {
 namespace {
-
-// The numbered migrations: migration N brings the schema from version N - 1 to N. Never change
-// one that was released; add the next.
-constexpr std::array<const char*, 1> kMigrations{{
-    R"sql(
-CREATE TABLE sites (id INTEGER PRIMARY KEY, host TEXT NOT NULL UNIQUE);
-CREATE TABLE settings (
-  site INTEGER NOT NULL REFERENCES sites(id) ON DELETE CASCADE,
-  name TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY (site, name));
-CREATE TABLE skins (
-  site INTEGER NOT NULL REFERENCES sites(id) ON DELETE CASCADE, id INTEGER NOT NULL,
-  name TEXT NOT NULL, kind TEXT NOT NULL CHECK (kind IN ('SKIN', 'STATIC')),
-  frames INTEGER NOT NULL, position INTEGER NOT NULL, PRIMARY KEY (site, id));
-CREATE TABLE skin_pictures (
-  site INTEGER NOT NULL, skin INTEGER NOT NULL, number INTEGER NOT NULL, bytes BLOB NOT NULL,
-  PRIMARY KEY (site, skin, number),
-  FOREIGN KEY (site, skin) REFERENCES skins(site, id) ON DELETE CASCADE);
-CREATE TABLE error_reports (
-  id INTEGER PRIMARY KEY, site INTEGER NOT NULL REFERENCES sites(id) ON DELETE CASCADE,
-  at INTEGER NOT NULL, installation TEXT NOT NULL, version TEXT NOT NULL, function TEXT NOT NULL,
-  section TEXT NOT NULL, code TEXT NOT NULL, description TEXT NOT NULL, source TEXT NOT NULL,
-  add_info TEXT NOT NULL, query TEXT NOT NULL);
-CREATE INDEX error_reports_by_time ON error_reports (site, at);
-CREATE INDEX error_reports_by_installation ON error_reports (site, installation, at);
-CREATE TABLE registrations (
-  site INTEGER NOT NULL REFERENCES sites(id) ON DELETE CASCADE, installation TEXT NOT NULL,
-  version TEXT NOT NULL, first_seen INTEGER NOT NULL, last_seen INTEGER NOT NULL,
-  announcements INTEGER NOT NULL, window_start INTEGER NOT NULL, window_count INTEGER NOT NULL,
-  PRIMARY KEY (site, installation));
-CREATE TABLE refused (
-  site INTEGER PRIMARY KEY REFERENCES sites(id) ON DELETE CASCADE, count INTEGER NOT NULL);
-CREATE TABLE administrators (
-  name TEXT PRIMARY KEY, password_hash TEXT NOT NULL, failures INTEGER NOT NULL DEFAULT 0,
-  locked_until INTEGER);
-CREATE TABLE admin_sessions (
-  digest TEXT PRIMARY KEY,
-  name TEXT NOT NULL REFERENCES administrators(name) ON DELETE CASCADE,
-  csrf TEXT NOT NULL, expires INTEGER NOT NULL);
-)sql",
-}};
 
 int64_t Millis(Time at) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
@@ -189,13 +150,15 @@ int SqliteStore::Migrate() {
   Execute("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
   Statement read = Prepare("SELECT max(version) FROM schema_version");
   int version = read.Step() && !read.Null(0) ? static_cast<int>(read.Int(0)) : 0;
-  if (version > static_cast<int>(kMigrations.size()))
+  const std::vector<std::string> migrations =
+      Migrations({"INTEGER PRIMARY KEY", "INTEGER", "BLOB"});
+  if (version > static_cast<int>(migrations.size()))
     throw Error(kErrDatabase,
                 "the database is of a newer version (" + std::to_string(version) +
-                    ") than this program knows (" + std::to_string(kMigrations.size()) + ")",
+                    ") than this program knows (" + std::to_string(migrations.size()) + ")",
                 "Store");
-  for (; version < static_cast<int>(kMigrations.size()); ++version) {
-    Execute(kMigrations[static_cast<std::size_t>(version)]);
+  for (; version < static_cast<int>(migrations.size()); ++version) {
+    Execute(migrations[static_cast<std::size_t>(version)].c_str());
     Prepare("INSERT INTO schema_version (version) VALUES (?)").Bind(1, version + 1).Run();
   }
   transaction.Commit();

@@ -3,7 +3,7 @@
 // static skin and is refused a hostile picture, reads an error report holding a script as text;
 // axe-core at every stage. The studio's own readers then get what the owner set.
 // Usage: node greetings.mjs SERVICE_ADDRESS PASSWORD FRAMES_FOLDER OUTPUT_FOLDER
-import { chromium } from "playwright-core";
+import { launchBrowser } from "./launch.mjs";
 import fs from "node:fs";
 import path from "node:path";
 import { createRequire } from "node:module";
@@ -13,11 +13,7 @@ const axePath = createRequire(import.meta.url).resolve("axe-core/axe.min.js");
 const fail = (why) => { throw new Error(why); };
 fs.mkdirSync(output, { recursive: true });
 
-const browser = await chromium.launch({
-  executablePath: "/usr/bin/chromium",
-  args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync"],
-});
+const browser = await launchBrowser();
 
 async function axe(page, when) {
   await page.addScriptTag({ path: axePath });

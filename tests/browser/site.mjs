@@ -4,7 +4,7 @@
 // origin never allowed reads nothing and changes nothing; a forged Origin without the site's
 // token is refused; revoking the site ends its event stream and refuses its next call.
 // Usage: node site.mjs STUDIO_PAGE_URL SITE_PAGE_URL MAIL_FOLDER OUTPUT_FOLDER
-import { chromium } from "playwright-core";
+import { launchBrowser } from "./launch.mjs";
 import fs from "node:fs";
 import path from "node:path";
 import { createRequire } from "node:module";
@@ -17,11 +17,7 @@ fs.mkdirSync(output, { recursive: true });
 const studioBase = new URL(studioUrl).origin;
 const siteOrigin = new URL(siteUrl).origin;
 
-const browser = await chromium.launch({
-  executablePath: "/usr/bin/chromium",
-  args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync"],
-});
+const browser = await launchBrowser();
 const shot = (page, name) => page.screenshot({ path: path.join(output, name + ".png"), fullPage: true });
 async function axe(page, when) {
   await page.addScriptTag({ path: axePath });

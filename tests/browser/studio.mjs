@@ -7,7 +7,7 @@
 // (the late studio's greeting server, on LATE_PORT, is started by the test itself, and so is the
 // studio again after it was stopped, with the command given as a JSON array; the mail drop refuses
 // mails while the file "mail-refuses" beside MAIL_FOLDER exists)
-import { chromium } from "playwright-core";
+import { launchBrowser } from "./launch.mjs";
 import fs from "node:fs";
 import path from "node:path";
 import { createRequire } from "node:module";
@@ -21,11 +21,7 @@ const axePath = createRequire(import.meta.url).resolve("axe-core/axe.min.js");
 const fail = (why) => { throw new Error(why); };
 fs.mkdirSync(output, { recursive: true });
 
-const browser = await chromium.launch({
-  executablePath: "/usr/bin/chromium",
-  args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync"],
-});
+const browser = await launchBrowser();
 
 async function open(context, url = pageUrl) {
   const page = await context.newPage();

@@ -1,0 +1,60 @@
+#include "service/store/migrations.h"
+
+#include <array>
+#include <regex>
+
+namespace moviletta::service {
+namespace {
+
+// ${KEY}, ${BIG} and ${BYTES} stand for the engine's words.
+constexpr std::array<const char*, 1> kMigrations{{
+    R"sql(
+CREATE TABLE sites (id ${KEY}, host TEXT NOT NULL UNIQUE);
+CREATE TABLE settings (
+  site ${BIG} NOT NULL REFERENCES sites(id) ON DELETE CASCADE,
+  name TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY (site, name));
+CREATE TABLE skins (
+  site ${BIG} NOT NULL REFERENCES sites(id) ON DELETE CASCADE, id INTEGER NOT NULL,
+  name TEXT NOT NULL, kind TEXT NOT NULL CHECK (kind IN ('SKIN', 'STATIC')),
+  frames INTEGER NOT NULL, position INTEGER NOT NULL, PRIMARY KEY (site, id));
+CREATE TABLE skin_pictures (
+  site ${BIG} NOT NULL, skin INTEGER NOT NULL, number INTEGER NOT NULL, bytes ${BYTES} NOT NULL,
+  PRIMARY KEY (site, skin, number),
+  FOREIGN KEY (site, skin) REFERENCES skins(site, id) ON DELETE CASCADE);
+CREATE TABLE error_reports (
+  id ${KEY}, site ${BIG} NOT NULL REFERENCES sites(id) ON DELETE CASCADE,
+  at ${BIG} NOT NULL, installation TEXT NOT NULL, version TEXT NOT NULL, function TEXT NOT NULL,
+  section TEXT NOT NULL, code TEXT NOT NULL, description TEXT NOT NULL, source TEXT NOT NULL,
+  add_info TEXT NOT NULL, query TEXT NOT NULL);
+CREATE INDEX error_reports_by_time ON error_reports (site, at);
+CREATE INDEX error_reports_by_installation ON error_reports (site, installation, at);
+CREATE TABLE registrations (
+  site ${BIG} NOT NULL REFERENCES sites(id) ON DELETE CASCADE, installation TEXT NOT NULL,
+  version TEXT NOT NULL, first_seen ${BIG} NOT NULL, last_seen ${BIG} NOT NULL,
+  announcements ${BIG} NOT NULL, window_start ${BIG} NOT NULL, window_count ${BIG} NOT NULL,
+  PRIMARY KEY (site, installation));
+CREATE TABLE refused (
+  site ${BIG} PRIMARY KEY REFERENCES sites(id) ON DELETE CASCADE, count ${BIG} NOT NULL);
+CREATE TABLE administrators (
+  name TEXT PRIMARY KEY, password_hash TEXT NOT NULL, failures INTEGER NOT NULL DEFAULT 0,
+  locked_until ${BIG});
+CREATE TABLE admin_sessions (
+  digest TEXT PRIMARY KEY,
+  name TEXT NOT NULL REFERENCES administrators(name) ON DELETE CASCADE,
+  csrf TEXT NOT NULL, expires ${BIG} NOT NULL);
+)sql",
+}};
+
+}  // namespace
+
+std::vector<std::string> Migrations(const SqlWords& words) {
+  std::vector<std::string> migrations;
+  for (const char* migration : kMigrations)
+    migrations.push_back(std::regex_replace(
+        std::regex_replace(std::regex_replace(migration, std::regex(R"(\$\{KEY\})"), words.key),
+                           std::regex(R"(\$\{BIG\})"), words.big),
+        std::regex(R"(\$\{BYTES\})"), words.bytes));
+  return migrations;
+}
+
+}  // namespace moviletta::service
