@@ -24,6 +24,7 @@ const page = {
   sending: false,
   lastSend: null,            // {kind, to}: the last send asked for from the forms
   keptId: "",                // the outbox entry of the last send that failed after its mail went
+  findKept: false,           // that entry is to be named once the control has settled it
   progress: null,            // the words of the running send's progress
   lastFailure: "",           // the explanation of the last failed result
   outbox: [],                // the greetings not sent yet, as the control lists them

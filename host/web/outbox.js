@@ -40,6 +40,13 @@ async function refreshOutbox() {
     const again = document.querySelector(`#outbox-list li[data-id="${focused.dataset.id}"] button.${focusClass.split(" ").pop()}`);
     if (again) again.focus();
   }
+  // The greeting a failed send kept is the newest entry once none is under way any more.
+  if (page.findKept && !page.outbox.some((e) => e.sending)) {
+    const waiting = page.outbox.filter((e) => !e.sending);
+    page.keptId = waiting.length ? waiting[waiting.length - 1].id : "";
+    $("send-kept").hidden = !page.keptId;
+    page.findKept = false;
+  }
   if (!page.outbox.some((e) => e.id === page.keptId)) $("send-kept").hidden = true;
   // A send's result is told before the control has settled its entry: look again until it has.
   clearTimeout(page.outboxTimer);

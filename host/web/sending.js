@@ -123,13 +123,9 @@ async function showOutcome(result, mailWent = true) {
   announce(result.sent ? "Sent" : "Not sent");
   if (!$("box").open) $("outcome-title").focus();
   follow();
+  // The kept greeting is named once the control has settled its entry (refreshOutbox).
+  page.findKept = !result.sent && mailWent;
   await refreshOutbox();
-  if (!result.sent && mailWent) {
-    const waiting = page.outbox.filter((e) => !e.sending);
-    page.keptId = waiting.length ? waiting[waiting.length - 1].id : "";
-    $("send-kept").hidden = !page.keptId;
-    follow();
-  }
 }
 
 $("add-recipient").addEventListener("click", () => addRecipient().querySelector("input").focus());
