@@ -61,13 +61,6 @@ std::unique_ptr<Store> OpenStore(const Options& options) {
   return store;
 }
 
-// The site of `host`, made with the default settings when it is new.
-int64_t SiteOf(Store& store, const std::string& host) {
-  const int64_t site = store.AddSite(host);
-  if (store.Settings(site).empty()) store.SetSettings(site, DefaultSettings(host));
-  return site;
-}
-
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw moviletta::Error(53, "cannot read " + path, "moviletta-greetings");
@@ -123,7 +116,7 @@ int Serve(const Options& options) {
     std::cerr << "moviletta-greetings: cannot listen on " << options.listen << "\n";
     return 1;
   }
-  SiteOf(*store, options.site.empty() ? host + ":" + std::to_string(port) : options.site);
+  MakeSite(*store, options.site.empty() ? host + ":" + std::to_string(port) : options.site);
   std::thread signal_watch([&] {
     int signal = 0;
     sigwait(&signals, &signal);
@@ -242,7 +235,7 @@ int main(int argc, char** argv) {
         std::cerr << "moviletta-greetings: nothing was changed: " << refused << "\n";
         return 1;
       }
-      store->SetSettings(SiteOf(*store, options.site), values);
+      store->SetSettings(MakeSite(*store, options.site), values);
     } else if (*skin_add) {
       std::vector<GivenPicture> given;
       std::vector<std::string> bytes;
@@ -254,7 +247,7 @@ int main(int argc, char** argv) {
         std::cerr << "moviletta-greetings: the skin was not added: " << refused << "\n";
         return 1;
       }
-      store->PutSkin(SiteOf(*store, options.site), added, bytes);
+      store->PutSkin(MakeSite(*store, options.site), added, bytes);
     }
   } catch (const moviletta::Error& e) {
     std::cerr << "moviletta-greetings: " << e.description() << "\n";

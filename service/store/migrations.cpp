@@ -3,6 +3,9 @@
 #include <array>
 #include <regex>
 
+#include "moviletta/common/error.h"
+#include "service/store/store_errors.h"
+
 namespace moviletta::service {
 namespace {
 
@@ -54,6 +57,17 @@ std::vector<std::string> Migrations(const SqlWords& words) {
         std::regex_replace(std::regex_replace(migration, std::regex(R"(\$\{KEY\})"), words.key),
                            std::regex(R"(\$\{BIG\})"), words.big),
         std::regex(R"(\$\{BYTES\})"), words.bytes));
+  return migrations;
+}
+
+std::vector<std::string> PendingMigrations(const SqlWords& words, int version) {
+  std::vector<std::string> migrations = Migrations(words);
+  if (version > static_cast<int>(migrations.size()))
+    throw Error(kErrDatabase,
+                "the database is of a newer version (" + std::to_string(version) +
+                    ") than this program knows (" + std::to_string(migrations.size()) + ")",
+                "Store");
+  migrations.erase(migrations.begin(), migrations.begin() + version);
   return migrations;
 }
 

@@ -16,4 +16,8 @@ struct SqlWords {
 // version N - 1 to N. Never change one that was released; add the next.
 std::vector<std::string> Migrations(const SqlWords& words);
 
+// The migrations a database at schema `version` still needs, in order (migration N + 1 first);
+// throws Error 3001 when the database is of a newer version than this program knows.
+std::vector<std::string> PendingMigrations(const SqlWords& words, int version);
+
 }  // namespace moviletta::service

@@ -131,16 +131,10 @@ int PostgresStore::Migrate() {
     Run("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
     const Rows read = Run("SELECT coalesce(max(version), 0) FROM schema_version");
     int version = static_cast<int>(read.Int(0, 0));
-    const std::vector<std::string> migrations =
-        Migrations({"BIGSERIAL PRIMARY KEY", "BIGINT", "BYTEA"});
-    if (version > static_cast<int>(migrations.size()))
-      throw Error(kErrDatabase,
-                  "the database is of a newer version (" + std::to_string(version) +
-                      ") than this program knows (" + std::to_string(migrations.size()) + ")",
-                  "Store");
-    for (; version < static_cast<int>(migrations.size()); ++version) {
-      Run(migrations[static_cast<std::size_t>(version)].c_str());
-      Run("INSERT INTO schema_version (version) VALUES ($1)", {int64_t{version + 1}});
+    for (const std::string& migration :
+         PendingMigrations({"BIGSERIAL PRIMARY KEY", "BIGINT", "BYTEA"}, version)) {
+      Run(migration.c_str());
+      Run("INSERT INTO schema_version (version) VALUES ($1)", {int64_t{++version}});
     }
     return version;
   });

@@ -150,16 +150,10 @@ int SqliteStore::Migrate() {
   Execute("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
   Statement read = Prepare("SELECT max(version) FROM schema_version");
   int version = read.Step() && !read.Null(0) ? static_cast<int>(read.Int(0)) : 0;
-  const std::vector<std::string> migrations =
-      Migrations({"INTEGER PRIMARY KEY", "INTEGER", "BLOB"});
-  if (version > static_cast<int>(migrations.size()))
-    throw Error(kErrDatabase,
-                "the database is of a newer version (" + std::to_string(version) +
-                    ") than this program knows (" + std::to_string(migrations.size()) + ")",
-                "Store");
-  for (; version < static_cast<int>(migrations.size()); ++version) {
-    Execute(migrations[static_cast<std::size_t>(version)].c_str());
-    Prepare("INSERT INTO schema_version (version) VALUES (?)").Bind(1, version + 1).Run();
+  for (const std::string& migration :
+       PendingMigrations({"INTEGER PRIMARY KEY", "INTEGER", "BLOB"}, version)) {
+    Execute(migration.c_str());
+    Prepare("INSERT INTO schema_version (version) VALUES (?)").Bind(1, ++version).Run();
   }
   transaction.Commit();
   return version;

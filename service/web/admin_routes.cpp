@@ -125,9 +125,10 @@ void AdminRoutes::Register(httplib::Server& server) {
                 res.set_header("Location", "/admin");
               }));
   server.Post("/admin/settings",
-              for_site(true, [this](const AdminSession&, int64_t site, const std::string&,
-                                    const Request& req,
-                                    Response& res) { ChangeSettings(site, req, res); }));
+              for_site(true, [this](const AdminSession& session, int64_t site,
+                                    const std::string& host, const Request& req, Response& res) {
+                ChangeSettings(session, site, host, req, res);
+              }));
   server.Post("/admin/sites", signed_in(true, [this](const AdminSession& session,
                                                      const Request& req, Response& res) {
                 const std::string host = Field(req, "host");
@@ -137,13 +138,13 @@ void AdminRoutes::Register(httplib::Server& server) {
                                   "The host name \"" + KeptText(host, 300) +
                                       "\" is not a host name with an optional "
                                       ":port.");
-                const int64_t site = store_.AddSite(host);
-                if (store_.Settings(site).empty()) store_.SetSettings(site, DefaultSettings(host));
+                MakeSite(store_, host);
                 SeeThePage(res, host);
               }));
   server.Post("/admin/skins",
-              for_site(true, [this](const AdminSession&, int64_t site, auto&, const Request& req,
-                                    Response& res) { AddSkin(site, req, res); }));
+              for_site(true, [this](const AdminSession& session, int64_t site,
+                                    const std::string& host, const Request& req,
+                                    Response& res) { AddSkin(session, site, host, req, res); }));
   server.Post("/admin/skins/remove",
               for_site(true, [this](const AdminSession&, int64_t site, const std::string& host,
                                     const Request& req, Response& res) {
@@ -204,19 +205,19 @@ void AdminRoutes::SignIn(const Request& req, Response& res) {
   res.set_header("Location", "/admin");
 }
 
-void AdminRoutes::ChangeSettings(int64_t site, const Request& req, Response& res) {
+void AdminRoutes::ChangeSettings(const AdminSession& session, int64_t site, const std::string& host,
+                                 const Request& req, Response& res) {
   SettingsValues values;
   for (const ClientSettingsField& field : ClientSettingsFields())
     if (req.has_param(field.element)) values[field.element] = req.get_param_value(field.element);
-  if (const std::string refused = RefusedSetting(values); !refused.empty()) {
-    const std::optional<AdminSession> session = SessionOf(req);
-    return ShowPage(*session, req, res, "Nothing was changed: " + refused + ".");
-  }
+  if (const std::string refused = RefusedSetting(values); !refused.empty())
+    return ShowPage(session, req, res, "Nothing was changed: " + refused + ".");
   store_.SetSettings(site, values);
-  SeeThePage(res, req.get_param_value("site"));
+  SeeThePage(res, host);
 }
 
-void AdminRoutes::AddSkin(int64_t site, const Request& req, Response& res) {
+void AdminRoutes::AddSkin(const AdminSession& session, int64_t site, const std::string& host,
+                          const Request& req, Response& res) {
   Skin skin{-1, Field(req, "name"), Field(req, "kind")};
   try {
     std::size_t used = 0;
@@ -234,9 +235,9 @@ void AdminRoutes::AddSkin(int64_t site, const Request& req, Response& res) {
       pictures.push_back(file->second.content);
     }
   if (const std::string refused = RefusedSkin(skin, given); !refused.empty())
-    return ShowPage(*SessionOf(req), req, res, "The skin was not added: " + refused);
+    return ShowPage(session, req, res, "The skin was not added: " + refused);
   store_.PutSkin(site, skin, pictures);
-  SeeThePage(res, req.get_param_value("site"));
+  SeeThePage(res, host);
 }
 
 void AdminRoutes::ShowPage(const AdminSession& session, const Request& req, Response& res,

@@ -46,8 +46,11 @@ class AdminRoutes {
  private:
   std::optional<AdminSession> SessionOf(const httplib::Request& req);
   void SignIn(const httplib::Request& req, httplib::Response& res);
-  void ChangeSettings(int64_t site, const httplib::Request& req, httplib::Response& res);
-  void AddSkin(int64_t site, const httplib::Request& req, httplib::Response& res);
+  // The changes to site `site` (of host `host`) by `session`'s administrator.
+  void ChangeSettings(const AdminSession& session, int64_t site, const std::string& host,
+                      const httplib::Request& req, httplib::Response& res);
+  void AddSkin(const AdminSession& session, int64_t site, const std::string& host,
+               const httplib::Request& req, httplib::Response& res);
   // Answers with the page for `session`, `refused` shown (400) when not empty.
   void ShowPage(const AdminSession& session, const httplib::Request& req, httplib::Response& res,
                 const std::string& refused = "");

@@ -33,8 +33,7 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
     admin_.Register(server_);
     port_ = server_.bind_to_any_port("127.0.0.1");
     host_ = "127.0.0.1:" + std::to_string(port_);
-    site_ = store_.AddSite(host_);
-    store_.SetSettings(site_, DefaultSettings(host_));
+    site_ = MakeSite(store_, host_);
     thread_ = std::thread([this] { server_.listen_after_bind(); });
   }
   ~ServiceTest() override {

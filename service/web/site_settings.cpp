@@ -55,6 +55,12 @@ SettingsValues DefaultSettings(const std::string& host) {
           {"SMTPPWD", ""}};
 }
 
+int64_t MakeSite(Store& store, const std::string& host) {
+  const int64_t site = store.AddSite(host);
+  if (store.Settings(site).empty()) store.SetSettings(site, DefaultSettings(host));
+  return site;
+}
+
 std::string RefusedSetting(const SettingsValues& values) {
   const auto fields = ClientSettingsFields();
   for (const auto& [name, value] : values) {

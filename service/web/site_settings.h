@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
+
+#include "service/store/store.h"
 
 namespace moviletta::service {
 
@@ -10,6 +13,9 @@ using SettingsValues = std::map<std::string, std::string>;  // element name: tex
 // The settings a new site starts with: a studio works with them at once, its mail going to
 // greetings@ the site's host name on port 25. `host` is the site's (its port is dropped).
 SettingsValues DefaultSettings(const std::string& host);
+
+// The site of `host` in `store`, added with DefaultSettings(host) when it is new.
+int64_t MakeSite(Store& store, const std::string& host);
 
 // Checks `values` as the studio reads them (numbers as its conversion reads them and within
 // the ranges it keeps: FPS 1-60, SECLIMIT 1-3600; addresses well formed; OUTPUT "wmv" or
