@@ -94,6 +94,7 @@ TEST_F(DevicesTest, AChoiceOfWhatIsNotThereIsRefusedAndChangesNothing) {
   for (const json& choice :
        {json{{"camera", "/dev/video9"}}, json{{"camera", "/dev/video2"}, {"size", {1920, 1080}}},
         json{{"camera", "/dev/video0"}, {"microphone", "hw:CARD=Gone"}}, json{{"size", {640, 480}}},
+        json{{"camera", Devices::kTestPicture}},  // offered only where no camera is
         json{{"camera", 7}}, json("/dev/video0")}) {
     try {
       devices.Choose(choice);

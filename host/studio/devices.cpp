@@ -133,12 +133,10 @@ void Devices::Choose(const json& choice) {
   if (!chosen.camera.empty()) {
     const std::vector<CameraInfo> cameras = CamerasLocked();
     const auto camera = std::ranges::find(cameras, chosen.camera, &CameraInfo::device);
-    const bool test_picture = chosen.camera == kTestPicture;
-    if (camera == cameras.end() && !test_picture)
+    // The test picture is one of these only where no camera is.
+    if (camera == cameras.end())
       throw Error(err::kInvalidArgument, "There is no camera " + chosen.camera + ".", kSource);
-    const std::vector<std::pair<int, int>>& sizes =
-        camera != cameras.end() ? camera->sizes : kTestPictureInfo.sizes;
-    if (chosen.size && std::ranges::find(sizes, *chosen.size) == sizes.end())
+    if (chosen.size && std::ranges::find(camera->sizes, *chosen.size) == camera->sizes.end())
       throw Error(err::kInvalidArgument, "The camera does not offer that size.", kSource);
   } else if (chosen.size) {
     throw Error(err::kInvalidArgument, "A size goes with a camera.", kSource);

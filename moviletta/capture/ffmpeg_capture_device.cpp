@@ -34,7 +34,7 @@ class TestPictureSource : public FrameSource {
 };
 
 // The source `options` name, opened; a camera is asked for `fps` pictures a second, when set.
-std::shared_ptr<FrameSource> OpenSource(CaptureOptions options, int32_t fps) {
+std::shared_ptr<FrameSource> OpenDevices(CaptureOptions options, int32_t fps) {
   using Source = CaptureOptions::Source;
   if (options.camera.format == "video4linux2" && fps > 0)
     options.camera.options.try_emplace("framerate", std::to_string(fps));
@@ -50,6 +50,11 @@ std::shared_ptr<FrameSource> OpenSource(CaptureOptions options, int32_t fps) {
 }
 
 }  // namespace
+
+std::shared_ptr<FrameSource> FfmpegCaptureDevice::Open(const CaptureOptions& options,
+                                                       int32_t fps) const {
+  return options.open_source ? options.open_source(options, fps) : OpenDevices(options, fps);
+}
 
 FfmpegCaptureDevice::FfmpegCaptureDevice(CaptureOptions options)
     : options_(std::move(options)), engine_([this] { Run(); }) {}
@@ -76,7 +81,8 @@ void FfmpegCaptureDevice::Run() {
   for (;;) {
     while (!quit_ && !Active()) lock.Wait(wake_);
     if (quit_) return;
-    const std::shared_ptr<FrameSource> source = source_;
+    std::shared_ptr<FrameSource> source = source_;
+    in_frame_ = true;
     const auto [width, height] = FrameSize();
     const int fps = fps_ > 0 ? fps_ : kPreviewFps;
     const bool mirror = mirror_;
@@ -122,8 +128,10 @@ void FfmpegCaptureDevice::Run() {
     }
     if (ended) TellCaptureEnd(std::move(failure));
     ++index;
+    source.reset();  // between frames the source is the host's alone to close
 
     lock.Lock();
+    in_frame_ = false;
     if (frame) latest_ = std::move(frame);
     first_frame_.notify_all();
     const auto period =
@@ -183,29 +191,50 @@ void FfmpegCaptureDevice::SelectDevices(const CaptureOptions& choice) {
   if (capturing_)
     throw Error(err::kComponentFailed, "The devices cannot change while a recording runs.",
                 kSource);
-  CaptureOptions options;
+  CaptureOptions former, options;
+  std::shared_ptr<FrameSource> closing;
   bool connected = false;
   int32_t fps = 0;
   {
     MutexLock lock(mutex_);
-    options = options_;
+    former = options = options_;
     connected = connected_, fps = fps_;
+    closing = TakeSource(lock);
   }
+  closing.reset();  // a camera or microphone allows one open at a time
   options.source = choice.source;
   options.camera = choice.camera;
   options.microphone = choice.microphone;
   options.record_width = choice.record_width, options.record_height = choice.record_height;
-  std::shared_ptr<FrameSource> source = connected ? OpenSource(options, fps) : nullptr;
+  std::shared_ptr<FrameSource> source;
+  std::optional<Error> failure;
+  if (connected) {
+    try {
+      source = Open(options, fps);
+    } catch (...) {
+      failure = Error::FromCurrent();
+      options = std::move(former);
+      try {
+        source = Open(options, fps);
+      } catch (...) {  // the engine stays without pictures until the next choice or connection
+      }
+    }
+  }
   {
     MutexLock lock(mutex_);
     options_ = std::move(options);
-    if (connected_ && source) {
-      source_.swap(source);
-      latest_.reset();
-    }
+    if (connected_) source_ = std::move(source);
   }
   wake_.notify_all();
   LayAgain();
+  if (failure) throw *failure;
+}
+
+std::shared_ptr<FrameSource> FfmpegCaptureDevice::TakeSource(MutexLock& lock) {
+  std::shared_ptr<FrameSource> source = std::move(source_);
+  while (in_frame_) lock.Wait(first_frame_);  // the engine pauses without a source
+  latest_.reset();
+  return source;
 }
 
 void FfmpegCaptureDevice::OnCaptureEnd(std::function<void(std::optional<Error>)> capture_end) {
@@ -255,10 +284,10 @@ void FfmpegCaptureDevice::SetTimeLimitEnabled(bool on) {
 void FfmpegCaptureDevice::SetConnected(bool on) {
   if (!on) {
     StopCapture();
+    std::shared_ptr<FrameSource> closing;  // closed after the lock is released
     MutexLock lock(mutex_);
     connected_ = false;
-    source_.reset();
-    latest_.reset();
+    closing = TakeSource(lock);
     return;
   }
   {
@@ -271,7 +300,7 @@ void FfmpegCaptureDevice::SetConnected(bool on) {
     MutexLock lock(mutex_);
     options = options_, fps = fps_;
   }
-  std::shared_ptr<FrameSource> source = OpenSource(std::move(options), fps);
+  std::shared_ptr<FrameSource> source = Open(options, fps);
   {
     MutexLock lock(mutex_);
     source_ = std::move(source);

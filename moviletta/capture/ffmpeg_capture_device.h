@@ -44,6 +44,11 @@ struct CaptureOptions {
   // The overlays made ready for compositing are kept, for an animated skin's frames, up to this
   // many bytes beside their pictures.
   std::size_t overlay_bytes = std::size_t{32} << 20;
+  // Opens the source these options name, asking a camera for `fps` pictures a second when it is
+  // not 0; empty: the devices and the synthetic source. Called on the host thread; the engine
+  // drops the source it holds before it opens another (a camera allows one open at a time).
+  std::function<std::shared_ptr<FrameSource>(const CaptureOptions&, int32_t fps)> open_source =
+      nullptr;
 };
 
 // The capture engine on FFmpeg.
@@ -71,9 +76,9 @@ class FfmpegCaptureDevice : public CaptureDevice {
   // Told the sound's level about ten times a second while frames run, on the engine's thread.
   void SetLevelListener(std::function<void(const SoundLevel&)> listener);
   // Reads from now on the source, camera and microphone of `choice` and records at its record
-  // size (its other options are ignored); a connected engine opens them at once. Host thread.
-  // Throws Error while a capture runs or when the new camera cannot be opened (the former
-  // devices stay).
+  // size (its other options are ignored); a connected engine closes the former devices and then
+  // opens these. Host thread. Throws Error while a capture runs, or when the new devices cannot
+  // be opened (the former choice is then opened again).
   void SelectDevices(const CaptureOptions& choice);
 
   void OnCaptureEnd(std::function<void(std::optional<Error>)> capture_end) override;
@@ -101,7 +106,12 @@ class FfmpegCaptureDevice : public CaptureDevice {
 
  private:
   void Run();
-  bool Active() const REQUIRES(mutex_) { return connected_ && (preview_ || capturing_); }
+  bool Active() const REQUIRES(mutex_) { return connected_ && source_ && (preview_ || capturing_); }
+  // Takes the source out once the engine's thread has finished the frame it was making with it,
+  // and forgets the last picture; the caller closes the source by dropping it.
+  std::shared_ptr<FrameSource> TakeSource(MutexLock& lock) REQUIRES(mutex_);
+  // The source `options` name, opened.
+  std::shared_ptr<FrameSource> Open(const CaptureOptions& options, int32_t fps) const;
   // The size of the pictures taken and recorded.
   std::pair<int32_t, int32_t> FrameSize() const REQUIRES(mutex_);
   // Takes the running capture out and closes its file, adding a failure to close it to
@@ -135,6 +145,7 @@ class FfmpegCaptureDevice : public CaptureDevice {
   SharedCallback<void(const SoundLevel&)> level_listener_;
   SharedCallback<void(const Error&)> failure_listener_;
   std::shared_ptr<FrameSource> source_ GUARDED_BY(mutex_);
+  bool in_frame_ GUARDED_BY(mutex_) = false;  // the engine's thread holds a copy of source_
   std::atomic<bool> capturing_{false};
 
   // The running capture. The engine's thread writes frames with record_mutex_ held; whoever takes

@@ -266,6 +266,67 @@ TEST_F(CaptureEngineTest, DestroyingAnEngineWhileItRecordsClosesTheFile) {
   EXPECT_GT(Probe(Path("dropped.avi")).video_frames, 0);
 }
 
+// A camera that, like a USB camera or an hw: microphone, allows one open at a time: each picture
+// is a flat grey of its device's number.
+class OneOpenAtATime : public FrameSource {
+ public:
+  struct Devices {
+    std::mutex mutex;
+    int open = 0;
+    std::vector<std::string> opened;
+  };
+  OneOpenAtATime(std::shared_ptr<Devices> devices, const std::string& name)
+      : devices_(std::move(devices)), shade_(static_cast<uint8_t>(name.back() - '0') * 40) {
+    std::lock_guard lock(devices_->mutex);
+    if (devices_->open > 0)
+      throw Error(err::kComponentFailed, "Device or resource busy: " + name, "test");
+    ++devices_->open;
+    devices_->opened.push_back(name);
+  }
+  ~OneOpenAtATime() override {
+    std::lock_guard lock(devices_->mutex);
+    --devices_->open;
+  }
+  void Video(int64_t, int width, int height, uint8_t* rgba) override {
+    std::fill_n(rgba, static_cast<std::size_t>(width) * height * 4, shade_);
+  }
+  void Audio(int16_t* samples, int count) override { std::fill_n(samples, count, int16_t{0}); }
+
+ private:
+  std::shared_ptr<Devices> devices_;
+  uint8_t shade_;
+};
+
+// Changing the camera closes the former one before the new one opens, and from then on every
+// picture is the new camera's; a camera that cannot open gives the former one back.
+TEST_F(CaptureEngineTest, ChangingTheCameraReleasesTheFormerOneFirst) {
+  const auto devices = std::make_shared<OneOpenAtATime::Devices>();
+  CaptureOptions options{.source = CaptureOptions::Source::kCamera};
+  options.camera.name = "/dev/video0";
+  options.open_source = [devices](const CaptureOptions& chosen, int32_t) {
+    if (chosen.camera.name == "/dev/video9")
+      throw Error(err::kComponentFailed, "No such device", "test");
+    return std::make_shared<OneOpenAtATime>(devices, chosen.camera.name);
+  };
+  FfmpegCaptureDevice engine(options);
+  engine.SetFrameRate(30);
+  engine.SetPreview(true);
+  engine.SetConnected(true);
+  EXPECT_EQ(engine.GrabFrame()->rgba[0], 0);
+  for (int round = 0; round < 20; ++round) {  // mid-frame and between frames alike
+    options.camera.name = round % 2 ? "/dev/video0" : "/dev/video2";
+    ASSERT_NO_THROW(engine.SelectDevices(options)) << "round " << round;
+    EXPECT_EQ(engine.GrabFrame()->rgba[0], round % 2 ? 0 : 80) << "the new camera's picture";
+  }
+  options.camera.name = "/dev/video9";
+  EXPECT_THROW(engine.SelectDevices(options), Error);
+  EXPECT_EQ(engine.GrabFrame()->rgba[0], 0) << "the former camera again";
+  engine.SetConnected(false);
+  std::lock_guard lock(devices->mutex);
+  EXPECT_EQ(devices->open, 0);
+  EXPECT_EQ(devices->opened.size(), 22u);
+}
+
 TEST_F(CaptureEngineTest, TheWindowStreamsAtItsDisplaySizeAndAThrowingListenerEndsTheCapture) {
   std::mutex seen_mutex;
   std::vector<std::pair<int, int>> sizes;
