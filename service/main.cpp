@@ -1,7 +1,11 @@
 // moviletta-greetings: the greeting service a greeting site's owner runs. It gives the studio its
-// settings and skins, keeps its error log and registrations, and has an admin page.
+// settings and skins, keeps its error log and registrations, has an admin page, takes greetings
+// in from the mail drop and brings them to their recipients.
 //
 //   moviletta-greetings serve --data DIR --listen 127.0.0.1:PORT [--site HOST] [--database URL]
+//       [--relay smtp://HOST:PORT] [--public-url URL] [--sms-gateway {number}@GATEWAY] [--no-work]
+//   moviletta-greetings deliver --data DIR [--recipient ADDRESS] < mail   (exit 0, 65 or 75)
+//   moviletta-greetings work --data DIR [--relay ...] [--once]
 //   moviletta-greetings migrate --data DIR [--database URL]
 //   moviletta-greetings admin add NAME --data DIR [--database URL]
 //   moviletta-greetings settings --data DIR --site HOST NAME=VALUE...
@@ -11,6 +15,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <filesystem>
@@ -21,6 +26,8 @@
 #include <thread>
 
 #include "moviletta/common/error.h"
+#include "service/intake/intake.h"
+#include "service/jobs/worker.h"
 #include "service/store/postgres_store.h"
 #include "service/store/sqlite_store.h"
 #include "service/web/admin_routes.h"
@@ -28,6 +35,7 @@
 #include "service/web/secrets.h"
 #include "service/web/site_settings.h"
 #include "service/web/skin_check.h"
+#include "service/web/watch_routes.h"
 
 namespace {
 
@@ -40,7 +48,37 @@ struct Options {
   std::string listen = "127.0.0.1:8080";
   std::string site;   // "" the listen address
   std::string pages;  // a folder of pages served at "/" (a greeting site's own), or ""
+  std::string relay = "smtp://127.0.0.1:25";
+  std::string public_url;  // "" http://<the site's host>
+  std::string sms_gateway;
+  bool no_work = false;
+  int threads = 2;
 };
+
+std::unique_ptr<Greetings> OpenGreetings(const Options& options) {
+  return std::make_unique<Greetings>(
+      OpenSql(options.database, options.data + "/greetings.sqlite3"));
+}
+
+WorkerOptions WorkOptions(const Options& options) {
+  WorkerOptions work;
+  work.threads = options.threads;
+  work.sms_gateway = options.sms_gateway;
+  char host[256] = {};
+  ::gethostname(host, sizeof host - 1);
+  work.name = std::string(host) + ":" + std::to_string(::getpid());
+  if (!options.public_url.empty()) {
+    std::string url = options.public_url;
+    while (url.ends_with("/")) url.pop_back();
+    work.site_address = [url](const std::string& site) {
+      const std::string name = site.substr(0, site.rfind(':'));
+      return SiteAddress{site, "greetings@" + name, url};
+    };
+  }
+  return work;
+}
+
+const Clock kSystemClock = [] { return std::chrono::system_clock::now(); };
 
 // The store the options name, migrated.
 std::unique_ptr<Store> OpenStore(const Options& options) {
@@ -69,6 +107,45 @@ std::string ReadFile(const std::string& path) {
   return bytes.str();
 }
 
+// One mail on standard input, as the mail server hands it over.
+int Deliver(const Options& options, const std::string& recipient) {
+  std::unique_ptr<Store> store = OpenStore(options);
+  std::unique_ptr<Greetings> greetings = OpenGreetings(options);
+  const IntakeLimits limits;
+  std::string mail;
+  mail.resize(limits.mail_bytes + 1);
+  std::cin.read(mail.data(), static_cast<std::streamsize>(mail.size()));
+  mail.resize(static_cast<std::size_t>(std::cin.gcount()));
+  Intake intake(*store, *greetings, options.data, kSystemClock, limits);
+  const IntakeOutcome outcome = intake.Deliver(mail, recipient, options.site);
+  (outcome.status == 0 ? std::cout : std::cerr) << "moviletta-greetings: " << outcome.reason
+                                                << std::endl;
+  return outcome.status;
+}
+
+// The jobs, until SIGTERM (or, with `once`, until none is due).
+int Work(const Options& options, bool once) {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::unique_ptr<Store> store = OpenStore(options);
+  std::unique_ptr<Greetings> greetings = OpenGreetings(options);
+  SmtpRelay relay(options.relay);
+  Worker worker(*store, *greetings, relay, options.data, kSystemClock, WorkOptions(options));
+  if (once) {
+    std::cout << worker.RunDue() << " job(s) ran" << std::endl;
+    return 0;
+  }
+  worker.Start();
+  std::cout << "WORKING" << std::endl;
+  int signal = 0;
+  sigwait(&signals, &signal);
+  worker.Stop();
+  return 0;
+}
+
 int Serve(const Options& options) {
   const auto colon = options.listen.rfind(':');
   if (colon == std::string::npos) {
@@ -86,7 +163,10 @@ int Serve(const Options& options) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   std::unique_ptr<Store> store = OpenStore(options);
-  const Clock clock = [] { return std::chrono::system_clock::now(); };
+  std::unique_ptr<Greetings> greetings = OpenGreetings(options);
+  const Clock clock = kSystemClock;
+  SmtpRelay relay(options.relay);
+  Worker worker(*store, *greetings, relay, options.data, clock, WorkOptions(options));
   httplib::Server server;
   server.set_payload_max_length(std::size_t{64} << 20);
   server.set_read_timeout(10, 0);
@@ -108,6 +188,8 @@ int Serve(const Options& options) {
   protocol.Register(server);
   AdminRoutes admin(*store, clock);
   admin.Register(server);
+  WatchRoutes watch(*greetings, options.data, clock);
+  watch.Register(server);
 
   const int port = wanted_port > 0 && server.bind_to_port(host, wanted_port)
                        ? wanted_port
@@ -122,8 +204,10 @@ int Serve(const Options& options) {
     sigwait(&signals, &signal);
     server.stop();
   });
+  if (!options.no_work) worker.Start();
   std::cout << "READY " << port << std::endl;
   server.listen_after_bind();
+  worker.Stop();
   if (signal_watch.joinable()) {
     pthread_kill(signal_watch.native_handle(), SIGTERM);  // ended by something else: free it
     signal_watch.join();
@@ -156,6 +240,32 @@ int main(int argc, char** argv) {
   serve->add_option("--site", options.site, "the first site's host name (default: --listen's)");
   serve->add_option("--pages", options.pages, "a folder of the site's own pages, served at /")
       ->check(CLI::ExistingDirectory);
+  const auto mailing = [&](CLI::App* command) {
+    command->add_option("--relay", options.relay, "the outgoing mail relay, smtp://HOST:PORT")
+        ->capture_default_str();
+    command->add_option("--public-url", options.public_url,
+                        "how the watch pages are reached (default: http://<site host>)");
+    command->add_option("--sms-gateway", options.sms_gateway,
+                        "texts to mobile numbers go to this address, {number} replaced");
+    command->add_option("--threads", options.threads, "jobs run at once")
+        ->check(CLI::Range(1, 64))
+        ->capture_default_str();
+  };
+  mailing(serve);
+  serve->add_flag("--no-work", options.no_work, "leave the jobs to `work` processes");
+
+  CLI::App* deliver =
+      app.add_subcommand("deliver", "take one mail from the mail drop on standard input");
+  common(deliver);
+  std::string recipient;
+  deliver->add_option("--recipient", recipient, "the address the mail was for");
+  deliver->add_option("--site", options.site, "the site it is for (default: by --recipient)");
+
+  CLI::App* work = app.add_subcommand("work", "run the jobs: videos and mails");
+  common(work);
+  mailing(work);
+  bool once = false;
+  work->add_flag("--once", once, "run the jobs that are due, then end");
 
   CLI::App* report = app.add_subcommand("report", "print a site's installations and error log");
   common(report);
@@ -202,6 +312,8 @@ int main(int argc, char** argv) {
   try {
     InitSecrets();
     if (*serve) return Serve(options);
+    if (*deliver) return Deliver(options, recipient);
+    if (*work) return Work(options, once);
     std::unique_ptr<Store> store = OpenStore(options);
     if (*report) {
       const std::optional<int64_t> site = store->SiteOf(options.site);
@@ -251,7 +363,11 @@ int main(int argc, char** argv) {
     }
   } catch (const moviletta::Error& e) {
     std::cerr << "moviletta-greetings: " << e.description() << "\n";
+    if (*deliver) return IntakeOutcome::kLater;  // the database: the mail server tries again
     return e.number() == 2 ? 2 : 1;
+  } catch (const std::exception& e) {
+    std::cerr << "moviletta-greetings: " << e.what() << "\n";
+    return *deliver ? IntakeOutcome::kLater : 1;
   }
   return 0;
 }

@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavutil/audio_fifo.h>
+#include <libavutil/opt.h>
 }
 
 #include <algorithm>
@@ -28,6 +29,15 @@ namespace fs = std::filesystem;
 constexpr const char* kSource = "Moviletta.VideoEditor";
 constexpr int kWmvAudioBitRate = 48000;
 constexpr int kMpegAudioBitRate = 64000;
+constexpr int kWebAudioBitRate = 96000;
+constexpr int kWebWidth = 1280, kWebHeight = 720;
+
+// `width` x `height` made to fit `max_width` x `max_height` with its proportions, even numbers.
+std::pair<int, int> Fitted(int width, int height, int max_width, int max_height) {
+  const double scale = std::min({1.0, double(max_width) / width, double(max_height) / height});
+  return {std::max(2, static_cast<int>(width * scale) & ~1),
+          std::max(2, static_cast<int>(height * scale) & ~1)};
+}
 
 struct AudioFifoDeleter {
   void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
@@ -236,6 +246,7 @@ class Transcoder {
 
   void OpenOutput(const std::string& temporary) {
     const bool mpeg = job_.format == kOutputFormatMpeg;
+    const bool web = job_.format == kOutputFormatWebMp4;
     const AVCodecContext& in = *video_decoder_;
     fps_ = job_.fps > 0 ? job_.fps
                         : static_cast<int>(std::clamp<long>(
@@ -243,18 +254,21 @@ class Transcoder {
                               kMaxFrameRate));
     width_ = (mpeg && job_.width > 0 ? job_.width : in.width) & ~1;
     height_ = (mpeg && job_.height > 0 ? job_.height : in.height) & ~1;
+    if (web && width_ > 0 && height_ > 0)
+      std::tie(width_, height_) = Fitted(width_, height_, kWebWidth, kWebHeight);
     if (width_ <= 0 || height_ <= 0 || width_ > 4095 || height_ > 4095)
       throw Error(err::kInvalidArgument,
                   "output size " + std::to_string(width_) + " x " + std::to_string(height_),
                   kSource);
     const bool mpeg1 = IsMpeg1FrameRate(fps_);
-    const char* muxer = !mpeg ? "asf" : mpeg1 ? "mpeg" : "vob";
+    const char* muxer = web ? "mp4" : !mpeg ? "asf" : mpeg1 ? "mpeg" : "vob";
     AVFormatContext* raw = nullptr;
     ffmpeg::Check(avformat_alloc_output_context2(&raw, nullptr, muxer, temporary.c_str()),
                   "cannot create the output", kSource);
     output_.reset(raw);
 
-    const AVCodecID video_codec = !mpeg   ? AV_CODEC_ID_WMV2
+    const AVCodecID video_codec = web     ? AV_CODEC_ID_H264
+                                  : !mpeg ? AV_CODEC_ID_WMV2
                                   : mpeg1 ? AV_CODEC_ID_MPEG1VIDEO
                                           : AV_CODEC_ID_MPEG2VIDEO;
     video_encoder_ = ffmpeg::OpenEncoder(
@@ -268,6 +282,15 @@ class Transcoder {
           c.gop_size = fps_;
           if (mpeg) c.rc_buffer_size = static_cast<int>(c.bit_rate);  // a second of video
           if (mpeg) c.rc_max_rate = c.bit_rate * 2;
+          if (web) {
+            // Constant quality at x264's quick preset, its own threads; the profile every
+            // phone decodes.
+            c.bit_rate = 0;
+            c.thread_count = 0;
+            av_opt_set(c.priv_data, "preset", "veryfast", 0);
+            av_opt_set(c.priv_data, "crf", "23", 0);
+            av_opt_set(c.priv_data, "profile", "main", 0);
+          }
         },
         kSource);
     video_stream_ = ffmpeg::AddStream(*output_, *video_encoder_, kSource);
@@ -282,14 +305,15 @@ class Transcoder {
       const int rate = mpeg && job_.sample_rate > 0 ? job_.sample_rate : sound.sample_rate;
       const int channels = std::min(sound.ch_layout.nb_channels, 2);
       audio_encoder_ = ffmpeg::OpenEncoder(
-          mpeg ? AV_CODEC_ID_MP2 : AV_CODEC_ID_WMAV2, *raw,
+          web ? AV_CODEC_ID_AAC : mpeg ? AV_CODEC_ID_MP2 : AV_CODEC_ID_WMAV2, *raw,
           [&](AVCodecContext& c, const AVCodec& codec) {
             c.sample_fmt = codec.sample_fmts ? codec.sample_fmts[0] : AV_SAMPLE_FMT_S16;
             c.sample_rate = rate;
             c.time_base = {1, rate};
             av_channel_layout_default(&c.ch_layout, channels);
-            c.bit_rate = mpeg ? (job_.audio_bit_rate > 0 ? job_.audio_bit_rate : kMpegAudioBitRate)
-                              : kWmvAudioBitRate;
+            c.bit_rate = web    ? kWebAudioBitRate
+                         : mpeg ? (job_.audio_bit_rate > 0 ? job_.audio_bit_rate : kMpegAudioBitRate)
+                                : kWmvAudioBitRate;
           },
           kSource);
       audio_stream_ = ffmpeg::AddStream(*output_, *audio_encoder_, kSource);
@@ -309,8 +333,12 @@ class Transcoder {
 
     ffmpeg::Check(avio_open(&output_->pb, temporary.c_str(), AVIO_FLAG_WRITE),
                   "cannot create " + job_.output, kSource);
-    ffmpeg::Check(avformat_write_header(output_.get(), nullptr), "cannot write " + job_.output,
-                  kSource);
+    AVDictionary* raw_options = nullptr;
+    if (web) av_dict_set(&raw_options, "movflags", "+faststart", 0);
+    const std::unique_ptr<AVDictionary*, void (*)(AVDictionary**)> muxer_options(&raw_options,
+                                                                                  av_dict_free);
+    ffmpeg::Check(avformat_write_header(output_.get(), muxer_options.get()),
+                  "cannot write " + job_.output, kSource);
   }
 
   // The frames `packet` decodes to (none: the decoder's last ones).
@@ -533,7 +561,8 @@ int64_t VideoBitRate(int width, int height, int fps) {
 void Transcode(const TranscodeJob& job, const std::atomic<bool>& cancel,
                const std::function<void(double, double)>& progress) {
   ffmpeg::QuietLogs();
-  if (job.format != kOutputFormatMpeg && job.format != kOutputFormatWmv)
+  if (job.format != kOutputFormatMpeg && job.format != kOutputFormatWmv &&
+      job.format != kOutputFormatWebMp4)
     throw Error(err::kInvalidArgument, "no output format is set", kSource);
   if (!(job.end > job.start)) throw Error(err::kInvalidArgument, "the clip is empty", kSource);
   const fs::path target(job.output);

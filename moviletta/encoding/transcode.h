@@ -7,6 +7,11 @@
 
 namespace moviletta {
 
+// H.264 pictures and AAC sound in MP4, its index first so that a player starts before the file
+// has arrived, at most 1280 x 720 (the input's proportions kept): the format every browser and
+// phone plays. Not one of the editing component's formats: the greeting service writes it.
+inline constexpr int32_t kOutputFormatWebMp4 = -264;
+
 // One merge: the pictures and the sound of `input` between `start` and `end` seconds into
 // `output`, compressed as `format` describes.
 struct TranscodeJob {
@@ -14,7 +19,7 @@ struct TranscodeJob {
   double start = 0;
   double end = 0;
   std::string output{};
-  int32_t format = 0;  // kOutputFormatMpeg or kOutputFormatWmv
+  int32_t format = 0;  // kOutputFormatMpeg, kOutputFormatWmv or kOutputFormatWebMp4
   int32_t fps = 0;     // output frame rate; 0 keeps the input's
   int32_t width = 0;   // output size (MPEG only); 0 keeps the input's
   int32_t height = 0;

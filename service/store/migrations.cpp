@@ -10,7 +10,7 @@ namespace moviletta::service {
 namespace {
 
 // ${KEY}, ${BIG} and ${BYTES} stand for the engine's words.
-constexpr std::array<const char*, 1> kMigrations{{
+constexpr std::array<const char*, 2> kMigrations{{
     R"sql(
 CREATE TABLE sites (id ${KEY}, host TEXT NOT NULL UNIQUE);
 CREATE TABLE settings (
@@ -45,6 +45,32 @@ CREATE TABLE admin_sessions (
   digest TEXT PRIMARY KEY,
   name TEXT NOT NULL REFERENCES administrators(name) ON DELETE CASCADE,
   csrf TEXT NOT NULL, expires ${BIG} NOT NULL);
+)sql",
+    R"sql(
+CREATE TABLE greetings (
+  id ${KEY}, site ${BIG} NOT NULL REFERENCES sites(id) ON DELETE CASCADE,
+  mail_key TEXT NOT NULL UNIQUE, kind TEXT NOT NULL CHECK (kind IN ('greeting', 'mobile')),
+  token TEXT NOT NULL UNIQUE, delete_token TEXT NOT NULL, sender_name TEXT NOT NULL,
+  sender_email TEXT NOT NULL, message TEXT NOT NULL, installation TEXT NOT NULL,
+  version TEXT NOT NULL, taken_at ${BIG} NOT NULL, state TEXT NOT NULL, seconds_ms ${BIG} NOT NULL,
+  reports INTEGER NOT NULL DEFAULT 0, hidden INTEGER NOT NULL DEFAULT 0, watched_at ${BIG},
+  deleted_at ${BIG});
+CREATE INDEX greetings_by_time ON greetings (site, taken_at);
+CREATE TABLE recipients (
+  id ${KEY}, greeting ${BIG} NOT NULL REFERENCES greetings(id) ON DELETE CASCADE,
+  role TEXT NOT NULL CHECK (role IN ('recipient', 'sender')), name TEXT NOT NULL,
+  cell TEXT NOT NULL, email TEXT NOT NULL, state TEXT NOT NULL);
+CREATE TABLE jobs (
+  id ${KEY}, greeting ${BIG} NOT NULL REFERENCES greetings(id) ON DELETE CASCADE,
+  kind TEXT NOT NULL, state TEXT NOT NULL, attempts INTEGER NOT NULL DEFAULT 0,
+  run_at ${BIG} NOT NULL, lease_until ${BIG}, worker TEXT, last_error TEXT,
+  UNIQUE (greeting, kind));
+CREATE INDEX jobs_waiting ON jobs (state, run_at);
+CREATE TABLE replies (
+  id ${KEY}, greeting ${BIG} NOT NULL REFERENCES greetings(id) ON DELETE CASCADE,
+  at ${BIG} NOT NULL, text TEXT NOT NULL);
+CREATE TABLE quarantine (
+  id ${KEY}, at ${BIG} NOT NULL, reason TEXT NOT NULL, file TEXT NOT NULL);
 )sql",
 }};
 

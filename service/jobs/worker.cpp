@@ -1,0 +1,181 @@
+#include "service/jobs/worker.h"
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "moviletta/common/error.h"
+#include "moviletta/common/file_write.h"
+#include "moviletta/encoding/transcode.h"
+
+namespace moviletta::service {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr const char* kSource = "Worker";
+
+std::string ReadWhole(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw Error(75, "cannot read " + path.string(), kSource);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+std::string HostName(const std::string& host) {
+  return host.substr(0, host.rfind(':') == std::string::npos || host.starts_with("[")
+                            ? host.size()
+                            : host.rfind(':'));
+}
+
+}  // namespace
+
+Worker::Worker(Store& store, Greetings& greetings, Relay& relay, fs::path data, Clock clock,
+               WorkerOptions options)
+    : store_(store),
+      greetings_(greetings),
+      relay_(relay),
+      data_(std::move(data)),
+      clock_(std::move(clock)),
+      options_(std::move(options)) {}
+
+Worker::~Worker() {
+  Stop();
+}
+
+void Worker::Start() {
+  for (int i = 0; i < options_.threads; ++i)
+    threads_.emplace_back([this] {
+      std::unique_lock lock(mutex_);
+      while (!stopping_) {
+        lock.unlock();
+        bool ran = false;
+        try {
+          ran = RunOne();
+        } catch (const std::exception& e) {
+          std::cerr << "jobs: " << e.what() << "\n";  // the database: looked at again later
+        }
+        lock.lock();
+        if (!ran) stop_wake_.wait_for(lock, options_.idle);
+      }
+    });
+}
+
+void Worker::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  stop_wake_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+  threads_.clear();
+}
+
+int Worker::RunDue() {
+  int ran = 0;
+  while (RunOne()) ++ran;
+  return ran;
+}
+
+bool Worker::RunOne() {
+  const std::optional<Job> job = greetings_.ClaimJob(options_.name, clock_(), options_.lease);
+  if (!job) return false;
+  try {
+    Run(*job);
+    greetings_.JobDone(job->id);
+  } catch (const std::exception& e) {
+    const auto wait = options_.first_retry * (int64_t{1} << std::min(job->attempts, 12));
+    const bool again = job->attempts + 1 < options_.attempts;
+    std::cerr << "job " << job->kind << " of greeting " << job->greeting
+              << (again ? " failed, tried again later: " : " failed for good: ") << e.what()
+              << "\n";
+    greetings_.JobFailed(job->id, e.what(),
+                         again ? std::optional<Time>(clock_() + wait) : std::nullopt);
+  }
+  return true;
+}
+
+void Worker::Run(const Job& job) {
+  const std::optional<Greeting> greeting = greetings_.ById(job.greeting);
+  if (!greeting || greeting->state == "deleted") return;  // nothing left to do
+  if (job.kind == "convert") {
+    Convert(*greeting);
+    greetings_.SetState(greeting->id, "ready");
+    greetings_.AddJob(greeting->id, "mail", clock_());
+  } else if (job.kind == "mail") {
+    MailRecipients(*greeting);
+    if (greeting->state == "ready") greetings_.SetState(greeting->id, "mailed");
+  } else if (job.kind == "watched") {
+    if (!greeting->sender_email.empty())
+      relay_.Send(WatchedNotice(AddressOf(greeting->site), *greeting));
+  } else if (job.kind.starts_with("reply-")) {
+    const int64_t reply_id = std::stoll(job.kind.substr(6));
+    const std::optional<Reply> reply = greetings_.ReplyOf(greeting->id, reply_id);
+    if (reply && !greeting->sender_email.empty())
+      relay_.Send(ReplyMail(AddressOf(greeting->site), *greeting, reply_id, *reply));
+  } else {
+    throw Error(3, "no such job: " + job.kind, kSource);
+  }
+}
+
+fs::path Worker::Folder(const Greeting& greeting) const {
+  return data_ / "media" / greeting.token;
+}
+
+void Worker::Convert(const Greeting& greeting) {
+  const fs::path folder = Folder(greeting);
+  fs::path original;
+  for (const char* name : {"greeting.wmv", "greeting.mpg"})
+    if (fs::exists(folder / name)) original = folder / name;
+  if (original.empty()) throw Error(53, "the greeting's video is missing", kSource);
+  TranscodeJob job;
+  job.input = original.string();
+  job.end = static_cast<double>(greeting.seconds_ms) / 1000;
+  job.output = (folder / "web.mp4").string();
+  job.format = kOutputFormatWebMp4;
+  job.threads = 1;
+  const std::atomic<bool> never{false};
+  Transcode(job, never, [](double, double) {});
+  SyncToDisk(folder / "web.mp4");
+  // The poster is the snapshot the studio took as the greeting began, checked at intake.
+  WriteFileWhole((folder / "poster.jpg").string(), ReadWhole(folder / "snapshot.jpg"), kSource,
+                 true, true);
+}
+
+void Worker::MailRecipients(const Greeting& greeting) {
+  const SiteAddress site = AddressOf(greeting.site);
+  const std::string poster = ReadWhole(Folder(greeting) / "poster.jpg");
+  for (const Recipient& r : greeting.recipients) {
+    if (r.state != "waiting") continue;  // mailed before this run, or not reachable
+    if (!r.email.empty()) {
+      relay_.Send(r.role == "sender" ? SenderCopy(site, greeting, r, poster)
+                                     : RecipientMail(site, greeting, r, poster));
+      greetings_.SetRecipientState(r.id, "mailed");
+    } else if (!r.cell.empty() && !options_.sms_gateway.empty()) {
+      std::string number;
+      for (const char c : r.cell)
+        if (std::isdigit(static_cast<unsigned char>(c)) || (c == '+' && number.empty()))
+          number += c;
+      std::string gateway = options_.sms_gateway;
+      if (const auto at = gateway.find("{number}"); at != std::string::npos && !number.empty()) {
+        gateway.replace(at, 8, number);
+        relay_.Send(TextMessage(site, greeting, r, gateway));
+        greetings_.SetRecipientState(r.id, "texted");
+      } else {
+        greetings_.SetRecipientState(r.id, "unreachable");
+      }
+    } else {
+      greetings_.SetRecipientState(r.id, "unreachable");
+    }
+  }
+}
+
+SiteAddress Worker::AddressOf(int64_t site) {
+  std::string host;
+  for (const std::string& h : store_.Sites())
+    if (store_.SiteOf(h) == site) host = h;
+  if (options_.site_address) return options_.site_address(host);
+  return {host, "greetings@" + HostName(host), "http://" + host};
+}
+
+}  // namespace moviletta::service

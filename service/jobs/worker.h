@@ -1,0 +1,74 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "service/notify/greeting_mails.h"
+#include "service/notify/relay.h"
+#include "service/store/greetings.h"
+#include "service/store/store.h"
+
+namespace moviletta::service {
+
+struct WorkerOptions {
+  int threads = 2;
+  std::chrono::seconds lease{600};  // a job nobody finished in this time is taken again
+  int attempts = 8;                 // then a job is given up and shows as failed
+  std::chrono::seconds first_retry{10};
+  std::chrono::milliseconds idle{500};  // how often an idle worker looks for due jobs
+  // "{number}@sms.example": a recipient with only a mobile number gets a text through it; ""
+  // lists them as not reachable.
+  std::string sms_gateway;
+  // How a site's watch pages are addressed, from its host name ("http://" + host when empty).
+  std::function<SiteAddress(const std::string& host)> site_address;
+  std::string name = "worker";  // this node's name in the jobs it holds
+};
+
+// Runs the greetings' jobs: makes each greeting's video for every screen and its poster, mails
+// its recipients (the sender's copy included), tells the sender of the first view and of each
+// reply. A job runs at least once and is safe to run twice: a recipient already mailed is not
+// mailed again, files are made under a hidden name and renamed. A failure is tried again later,
+// the wait doubling from `first_retry`.
+//
+// Threads: Start makes `threads` threads that take due jobs; Stop (and the destructor) lets the
+// running jobs finish and joins them. RunDue runs due jobs on the calling thread (tests, `work
+// --once`).
+class Worker {
+ public:
+  Worker(Store& store, Greetings& greetings, Relay& relay, std::filesystem::path data, Clock clock,
+         WorkerOptions options);
+  ~Worker();
+
+  void Start();
+  void Stop();
+  // Runs due jobs until none is left; returns how many ran.
+  int RunDue();
+
+ private:
+  bool RunOne();
+  void Run(const Job& job);
+  void Convert(const Greeting& greeting);
+  void MailRecipients(const Greeting& greeting);
+  SiteAddress AddressOf(int64_t site);
+  std::filesystem::path Folder(const Greeting& greeting) const;
+
+  Store& store_;
+  Greetings& greetings_;
+  Relay& relay_;
+  const std::filesystem::path data_;
+  const Clock clock_;
+  const WorkerOptions options_;
+  std::mutex mutex_;
+  std::condition_variable stop_wake_;
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace moviletta::service

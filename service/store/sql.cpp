@@ -1,0 +1,207 @@
+#include "service/store/sql.h"
+
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+#include <mutex>
+
+#include "moviletta/common/error.h"
+#include "service/store/store_errors.h"
+
+namespace moviletta::service {
+namespace {
+
+constexpr const char* kSource = "Store";
+
+[[noreturn]] void Fail(bool taken, const std::string& why) {
+  throw Error(taken ? kErrTaken : kErrDatabase, "database: " + why, kSource);
+}
+
+class SqliteSql : public Sql {
+ public:
+  explicit SqliteSql(const std::string& path) {
+    sqlite3* db = nullptr;
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    db_.reset(db);
+    if (rc != SQLITE_OK) Fail(false, "cannot open " + path + ": " + sqlite3_errstr(rc));
+    sqlite3_busy_timeout(db, 10000);
+    sqlite3_extended_result_codes(db, 1);
+    for (const char* pragma : {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = FULL",
+                               "PRAGMA foreign_keys = ON"})
+      Query(pragma, {});
+  }
+
+  std::vector<Row> Query(const std::string& sql, const std::vector<Value>& values) override {
+    std::lock_guard lock(mutex_);
+    return Run(sql, values).rows;
+  }
+  int64_t Change(const std::string& sql, const std::vector<Value>& values) override {
+    std::lock_guard lock(mutex_);
+    return Run(sql, values).changed;
+  }
+  void Transaction(const std::function<void()>& work) override {
+    std::lock_guard lock(mutex_);
+    Run("BEGIN IMMEDIATE", {});
+    try {
+      work();
+      Run("COMMIT", {});
+    } catch (...) {
+      sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+  }
+  std::string SkipLocked() const override { return ""; }
+
+ private:
+  struct Result {
+    std::vector<Row> rows;
+    int64_t changed = 0;
+  };
+  Result Run(const std::string& sql, const std::vector<Value>& values) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) Failed();
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      const int at = static_cast<int>(i) + 1;
+      int rc = SQLITE_OK;
+      if (const auto* number = std::get_if<int64_t>(&values[i]))
+        rc = sqlite3_bind_int64(raw, at, *number);
+      else if (const auto* text = std::get_if<std::string>(&values[i]))
+        rc = sqlite3_bind_text(raw, at, text->data(), static_cast<int>(text->size()),
+                               SQLITE_TRANSIENT);
+      else
+        rc = sqlite3_bind_null(raw, at);
+      if (rc != SQLITE_OK) Failed();
+    }
+    Result result;
+    for (int rc = sqlite3_step(raw);; rc = sqlite3_step(raw)) {
+      if (rc == SQLITE_DONE) break;
+      if (rc != SQLITE_ROW) Failed();
+      Row row;
+      for (int column = 0; column < sqlite3_column_count(raw); ++column) {
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(raw, column));
+        if (sqlite3_column_type(raw, column) == SQLITE_NULL)
+          row.emplace_back();
+        else
+          row.emplace_back(bytes ? std::string(bytes, static_cast<std::size_t>(
+                                                          sqlite3_column_bytes(raw, column)))
+                                 : std::string());
+      }
+      result.rows.push_back(std::move(row));
+    }
+    result.changed = sqlite3_changes64(db_.get());
+    return result;
+  }
+  [[noreturn]] void Failed() const {
+    const int code = sqlite3_extended_errcode(db_.get());
+    Fail(code == SQLITE_CONSTRAINT_PRIMARYKEY || code == SQLITE_CONSTRAINT_UNIQUE,
+         sqlite3_errmsg(db_.get()));
+  }
+
+  std::recursive_mutex mutex_;  // a transaction's work runs its statements inside it
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> db_{nullptr, sqlite3_close_v2};
+};
+
+class PostgresSql : public Sql {
+ public:
+  explicit PostgresSql(const std::string& url) : connection_(PQconnectdb(url.c_str()), PQfinish) {
+    if (!connection_ || PQstatus(connection_.get()) != CONNECTION_OK)
+      Fail(false, "cannot reach the database: " +
+                      std::string(connection_ ? PQerrorMessage(connection_.get()) : "no memory"));
+    PQsetNoticeProcessor(
+        connection_.get(), [](void*, const char*) {}, nullptr);
+  }
+
+  std::vector<Row> Query(const std::string& sql, const std::vector<Value>& values) override {
+    std::lock_guard lock(mutex_);
+    return Run(sql, values).rows;
+  }
+  int64_t Change(const std::string& sql, const std::vector<Value>& values) override {
+    std::lock_guard lock(mutex_);
+    return Run(sql, values).changed;
+  }
+  void Transaction(const std::function<void()>& work) override {
+    std::lock_guard lock(mutex_);
+    Run("BEGIN", {});
+    try {
+      work();
+      Run("COMMIT", {});
+    } catch (...) {
+      if (PQstatus(connection_.get()) == CONNECTION_OK) PQclear(PQexec(connection_.get(), "ROLLBACK"));
+      throw;
+    }
+  }
+  std::string SkipLocked() const override { return " FOR UPDATE SKIP LOCKED"; }
+
+ private:
+  struct Result {
+    std::vector<Row> rows;
+    int64_t changed = 0;
+  };
+  // `?` becomes $1, $2, ... (the statements here hold no `?` in their texts).
+  static std::string Numbered(const std::string& sql) {
+    std::string out;
+    int next = 0;
+    for (const char c : sql) {
+      if (c == '?')
+        out += "$" + std::to_string(++next);
+      else
+        out += c;
+    }
+    return out;
+  }
+  Result Run(const std::string& sql, const std::vector<Value>& values) {
+    // A connection that broke (the server restarted) is made again, outside a transaction.
+    if (PQstatus(connection_.get()) != CONNECTION_OK) PQreset(connection_.get());
+    std::vector<std::string> texts(values.size());
+    std::vector<const char*> pointers(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      if (const auto* number = std::get_if<int64_t>(&values[i]))
+        texts[i] = std::to_string(*number);
+      else if (const auto* text = std::get_if<std::string>(&values[i]))
+        texts[i] = *text;
+      pointers[i] = std::holds_alternative<std::nullptr_t>(values[i]) ? nullptr : texts[i].c_str();
+    }
+    const std::string numbered = Numbered(sql);
+    const std::unique_ptr<PGresult, void (*)(PGresult*)> result(
+        PQexecParams(connection_.get(), numbered.c_str(), static_cast<int>(values.size()),
+                     nullptr, pointers.data(), nullptr, nullptr, 0),
+        PQclear);
+    const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      const char* state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
+      Fail(state && std::string(state) == "23505", PQerrorMessage(connection_.get()));
+    }
+    Result out;
+    for (int row = 0; row < PQntuples(result.get()); ++row) {
+      Row values_of_row;
+      for (int column = 0; column < PQnfields(result.get()); ++column)
+        if (PQgetisnull(result.get(), row, column))
+          values_of_row.emplace_back();
+        else
+          values_of_row.emplace_back(std::string(
+              PQgetvalue(result.get(), row, column),
+              static_cast<std::size_t>(PQgetlength(result.get(), row, column))));
+      out.rows.push_back(std::move(values_of_row));
+    }
+    const char* changed = PQcmdTuples(result.get());
+    out.changed = changed && *changed ? std::stoll(changed) : 0;
+    return out;
+  }
+
+  std::recursive_mutex mutex_;
+  std::unique_ptr<PGconn, void (*)(PGconn*)> connection_;
+};
+
+}  // namespace
+
+std::unique_ptr<Sql> OpenSql(const std::string& url, const std::string& sqlite_default) {
+  if (url.starts_with("postgresql://") || url.starts_with("postgres://"))
+    return std::make_unique<PostgresSql>(url);
+  if (url.empty()) return std::make_unique<SqliteSql>(sqlite_default);
+  if (url.starts_with("sqlite:")) return std::make_unique<SqliteSql>(url.substr(7));
+  throw Error(2, "--database is sqlite:FILE or postgresql://...", kSource);
+}
+
+}  // namespace moviletta::service
