@@ -15,9 +15,11 @@ void StoreContractTest::SetUp() {
   static std::atomic<int> made{0};
   const std::string name = "store-" + std::to_string(getpid()) + "-" + std::to_string(++made);
   if (GetParam() == "postgresql") {
-    store_ = std::make_unique<PostgresStore>(testing::PostgresServer::Shared().NewDatabase());
+    url_ = testing::PostgresServer::Shared().NewDatabase();
+    store_ = std::make_unique<PostgresStore>(url_);
   } else {
     place_ = (std::filesystem::path(::testing::TempDir()) / (name + ".sqlite3")).string();
+    url_ = "sqlite:" + place_;
     store_ = std::make_unique<SqliteStore>(place_);
   }
   store_->Migrate();

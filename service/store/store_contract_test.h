@@ -17,7 +17,8 @@ class StoreContractTest : public ::testing::TestWithParam<std::string> {
   void TearDown() override;
 
   std::unique_ptr<Store> store_;
-  std::string place_;  // the engine's database of this test
+  std::string place_;  // the SQLite file of this test
+  std::string url_;    // the database of this test, as --database names it
 };
 
 }  // namespace moviletta::service
