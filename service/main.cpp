@@ -118,8 +118,8 @@ int Deliver(const Options& options, const std::string& recipient) {
   mail.resize(static_cast<std::size_t>(std::cin.gcount()));
   Intake intake(*store, *greetings, options.data, kSystemClock, limits);
   const IntakeOutcome outcome = intake.Deliver(mail, recipient, options.site);
-  (outcome.status == 0 ? std::cout : std::cerr) << "moviletta-greetings: " << outcome.reason
-                                                << std::endl;
+  (outcome.status == 0 ? std::cout : std::cerr)
+      << "moviletta-greetings: " << outcome.reason << std::endl;
   return outcome.status;
 }
 
@@ -187,6 +187,7 @@ int Serve(const Options& options) {
   ProtocolRoutes protocol(*store, clock);
   protocol.Register(server);
   AdminRoutes admin(*store, clock);
+  admin.ShowGreetings(*greetings);
   admin.Register(server);
   WatchRoutes watch(*greetings, options.data, clock);
   watch.Register(server);

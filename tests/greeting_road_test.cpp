@@ -43,9 +43,8 @@ class GreetingRoadTest : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  std::string folder_ = (fs::temp_directory_path() /
-                         ("moviletta-road-" + std::to_string(::getpid())))
-                            .string();
+  std::string folder_ =
+      (fs::temp_directory_path() / ("moviletta-road-" + std::to_string(::getpid()))).string();
   std::string data_ = folder_ + "/data";
 };
 
@@ -105,8 +104,8 @@ TEST_F(GreetingRoadTest, AGreetingReachesItsRecipientsAndItsWatchPage) {
 
   // The first view tells the sender once; a reply reaches the sender.
   for (int i = 0; i < 2; ++i) EXPECT_EQ(client.Post(watch + "/watched")->status, 204);
-  const auto replied = client.Post(watch + "/reply", "text=Thank+you%21",
-                                   "application/x-www-form-urlencoded");
+  const auto replied =
+      client.Post(watch + "/reply", "text=Thank+you%21", "application/x-www-form-urlencoded");
   ASSERT_TRUE(replied);
   EXPECT_EQ(replied->status, 303);
   std::string told;

@@ -305,15 +305,19 @@ class Transcoder {
       const int rate = mpeg && job_.sample_rate > 0 ? job_.sample_rate : sound.sample_rate;
       const int channels = std::min(sound.ch_layout.nb_channels, 2);
       audio_encoder_ = ffmpeg::OpenEncoder(
-          web ? AV_CODEC_ID_AAC : mpeg ? AV_CODEC_ID_MP2 : AV_CODEC_ID_WMAV2, *raw,
+          web    ? AV_CODEC_ID_AAC
+          : mpeg ? AV_CODEC_ID_MP2
+                 : AV_CODEC_ID_WMAV2,
+          *raw,
           [&](AVCodecContext& c, const AVCodec& codec) {
             c.sample_fmt = codec.sample_fmts ? codec.sample_fmts[0] : AV_SAMPLE_FMT_S16;
             c.sample_rate = rate;
             c.time_base = {1, rate};
             av_channel_layout_default(&c.ch_layout, channels);
-            c.bit_rate = web    ? kWebAudioBitRate
-                         : mpeg ? (job_.audio_bit_rate > 0 ? job_.audio_bit_rate : kMpegAudioBitRate)
-                                : kWmvAudioBitRate;
+            c.bit_rate = web ? kWebAudioBitRate
+                         : mpeg
+                             ? (job_.audio_bit_rate > 0 ? job_.audio_bit_rate : kMpegAudioBitRate)
+                             : kWmvAudioBitRate;
           },
           kSource);
       audio_stream_ = ffmpeg::AddStream(*output_, *audio_encoder_, kSource);
@@ -336,7 +340,7 @@ class Transcoder {
     AVDictionary* raw_options = nullptr;
     if (web) av_dict_set(&raw_options, "movflags", "+faststart", 0);
     const std::unique_ptr<AVDictionary*, void (*)(AVDictionary**)> muxer_options(&raw_options,
-                                                                                  av_dict_free);
+                                                                                 av_dict_free);
     ffmpeg::Check(avformat_write_header(output_.get(), muxer_options.get()),
                   "cannot write " + job_.output, kSource);
   }

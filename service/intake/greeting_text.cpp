@@ -90,12 +90,12 @@ GreetingText MobileMail(std::string_view body, const GreetingLimits& limits) {
   const std::string name = Leaf(body, "Voxa:To", "recipient's name", limits.name_bytes);
   const std::string phone = Leaf(body, "Voxa:ToPhone", "mobile number", limits.name_bytes);
   // The e-mail copies: one element, whatever separates the addresses in it.
-  const std::string copies = Leaf(body, "Voxa:ToEmail", "e-mail copies",
-                                  limits.address_bytes * limits.recipients);
+  const std::string copies =
+      Leaf(body, "Voxa:ToEmail", "e-mail copies", limits.address_bytes * limits.recipients);
   std::vector<std::string> addresses;
   static const std::regex separators(R"([,; ]+)");
-  for (std::sregex_token_iterator it(copies.begin(), copies.end(), separators, -1), end;
-       it != end; ++it)
+  for (std::sregex_token_iterator it(copies.begin(), copies.end(), separators, -1), end; it != end;
+       ++it)
     if (!it->str().empty()) addresses.push_back(it->str());
   if (!phone.empty() || addresses.empty())
     AddRecipient(text.recipients, {0, "recipient", name, phone, "", "waiting"}, limits);
@@ -103,8 +103,7 @@ GreetingText MobileMail(std::string_view body, const GreetingLimits& limits) {
     if (address.size() > limits.address_bytes)
       throw RefusedMail("an e-mail copy is longer than " + std::to_string(limits.address_bytes) +
                         " bytes");
-    AddRecipient(text.recipients, {0, "recipient", name, "", Address(address), "waiting"},
-                 limits);
+    AddRecipient(text.recipients, {0, "recipient", name, "", Address(address), "waiting"}, limits);
   }
   return text;
 }

@@ -5,8 +5,8 @@
 
 #include "moviletta/common/error.h"
 #include "moviletta/common/file_write.h"
-#include "service/intake/refused_mail.h"
 #include "service/intake/media_check.h"
+#include "service/intake/refused_mail.h"
 #include "service/store/store_errors.h"
 #include "service/web/secrets.h"
 
@@ -43,8 +43,7 @@ std::string Lowered(std::string text) {
 
 }  // namespace
 
-Intake::Intake(Store& store, Greetings& greetings, fs::path data, Clock clock,
-               IntakeLimits limits)
+Intake::Intake(Store& store, Greetings& greetings, fs::path data, Clock clock, IntakeLimits limits)
     : store_(store),
       greetings_(greetings),
       data_(std::move(data)),
@@ -122,7 +121,8 @@ int64_t Intake::Keep(std::string_view mail, int64_t site) {
   greeting.taken_at = clock_();
   greeting.recipients = text.recipients;
   if (!text.sender_email.empty())
-    greeting.recipients.push_back({0, "sender", text.sender_name, "", text.sender_email, "waiting"});
+    greeting.recipients.push_back(
+        {0, "sender", text.sender_name, "", text.sender_email, "waiting"});
 
   // The files first, synced under a hidden name and then renamed into place: what the records
   // name is whole on the disk.
@@ -138,9 +138,8 @@ int64_t Intake::Keep(std::string_view mail, int64_t site) {
     }
   } cleanup{incoming};
   MakeOwnFolder(incoming, kSource);
-  const std::string extension = EndsWith(video->name, ".wmv") || video->type == "video/x-ms-wmv"
-                                    ? ".wmv"
-                                    : ".mpg";
+  const std::string extension =
+      EndsWith(video->name, ".wmv") || video->type == "video/x-ms-wmv" ? ".wmv" : ".mpg";
   const fs::path video_file = incoming / ("greeting" + extension);
   WriteFileWhole(video_file.string(), video->bytes, kSource, true, true);
   WriteFileWhole((incoming / "snapshot.jpg").string(), snapshot->bytes, kSource, true, true);

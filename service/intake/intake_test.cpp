@@ -97,11 +97,11 @@ TEST_F(IntakeTest, AGreetingIsKeptOnceWithItsRecipientsFilesAndJob) {
   EXPECT_EQ(g->recipients[3].role, "sender");
   EXPECT_TRUE(fs::exists(data_ + "/media/" + g->token + "/greeting.wmv"));
   EXPECT_TRUE(fs::exists(data_ + "/media/" + g->token + "/snapshot.jpg"));
-  EXPECT_EQ(fs::status(data_ + "/media/" + g->token + "/greeting.wmv").permissions() &
-                fs::perms::all,
-            fs::perms::owner_read | fs::perms::owner_write);
-  const std::optional<Job> job = greetings_.ClaimJob("t", Time(std::chrono::hours(490001)),
-                                                     std::chrono::seconds(60));
+  EXPECT_EQ(
+      fs::status(data_ + "/media/" + g->token + "/greeting.wmv").permissions() & fs::perms::all,
+      fs::perms::owner_read | fs::perms::owner_write);
+  const std::optional<Job> job =
+      greetings_.ClaimJob("t", Time(std::chrono::hours(490001)), std::chrono::seconds(60));
   ASSERT_TRUE(job);
   EXPECT_EQ(job->kind, "convert");
 

@@ -7,6 +7,7 @@
 #include "moviletta/common/error.h"
 #include "moviletta/common/file_write.h"
 #include "moviletta/encoding/transcode.h"
+#include "service/web/watch_routes.h"
 
 namespace moviletta::service {
 namespace {
@@ -45,12 +46,17 @@ Worker::~Worker() {
 
 void Worker::Start() {
   for (int i = 0; i < options_.threads; ++i)
-    threads_.emplace_back([this] {
+    threads_.emplace_back([this, sweeper = i == 0] {
       std::unique_lock lock(mutex_);
+      auto next_sweep = std::chrono::steady_clock::now();
       while (!stopping_) {
         lock.unlock();
         bool ran = false;
         try {
+          if (sweeper && std::chrono::steady_clock::now() >= next_sweep) {
+            next_sweep = std::chrono::steady_clock::now() + options_.sweep_every;
+            Sweep();
+          }
           ran = RunOne();
         } catch (const std::exception& e) {
           std::cerr << "jobs: " << e.what() << "\n";  // the database: looked at again later
@@ -75,6 +81,20 @@ int Worker::RunDue() {
   int ran = 0;
   while (RunOne()) ++ran;
   return ran;
+}
+
+int Worker::Sweep() {
+  int swept = 0;
+  for (const std::string& host : store_.Sites()) {
+    const std::optional<int64_t> site = store_.SiteOf(host);
+    if (!site) continue;
+    for (const int64_t id : greetings_.Expired(*site, clock_() - options_.keep_for))
+      if (const std::optional<Greeting> greeting = greetings_.ById(id)) {
+        DeleteGreeting(greetings_, data_, *greeting, clock_());
+        ++swept;
+      }
+  }
+  return swept;
 }
 
 bool Worker::RunOne() {

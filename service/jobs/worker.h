@@ -27,8 +27,11 @@ struct WorkerOptions {
   // lists them as not reachable.
   std::string sms_gateway;
   // How a site's watch pages are addressed, from its host name ("http://" + host when empty).
-  std::function<SiteAddress(const std::string& host)> site_address;
+  std::function<SiteAddress(const std::string& host)> site_address = nullptr;
   std::string name = "worker";  // this node's name in the jobs it holds
+  // Greetings older than this lose their video, poster and personal data.
+  std::chrono::hours keep_for{24 * 90};
+  std::chrono::seconds sweep_every{3600};
 };
 
 // Runs the greetings' jobs: makes each greeting's video for every screen and its poster, mails
@@ -50,6 +53,9 @@ class Worker {
   void Stop();
   // Runs due jobs until none is left; returns how many ran.
   int RunDue();
+  // Deletes the greetings kept longer than `keep_for`; returns how many. Start's first thread
+  // runs it every `sweep_every`.
+  int Sweep();
 
  private:
   bool RunOne();

@@ -70,8 +70,8 @@ OutgoingMail SenderCopy(const SiteAddress& site, const Greeting& g, const Recipi
   mail.text = "Your greeting is on its way. This is what its recipients received:\r\n\r\n" +
               invitation_text + "\r\nTo delete the greeting: " + remove + "\r\n";
   mail.html = Page("Your video greeting was sent",
-                   "<p>This is what its recipients received:</p>" + invitation +
-                       "<p><a href=\"" + HtmlEscaped(remove) + "\">Delete the greeting</a></p>");
+                   "<p>This is what its recipients received:</p>" + invitation + "<p><a href=\"" +
+                       HtmlEscaped(remove) + "\">Delete the greeting</a></p>");
   mail.poster = poster;
   return mail;
 }
@@ -89,8 +89,8 @@ OutgoingMail WatchedNotice(const SiteAddress& site, const Greeting& g) {
   OutgoingMail mail = Base(site, g, "watched");
   mail.to_name = g.sender_name, mail.to_address = g.sender_email;
   mail.subject = "Your video greeting was watched";
-  mail.text = "Your video greeting was watched for the first time.\r\n\r\n" + WatchUrl(site, g) +
-              "\r\n";
+  mail.text =
+      "Your video greeting was watched for the first time.\r\n\r\n" + WatchUrl(site, g) + "\r\n";
   return mail;
 }
 

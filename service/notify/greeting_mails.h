@@ -9,9 +9,9 @@ namespace moviletta::service {
 
 // Where a site's mails come from and where its watch pages are.
 struct SiteAddress {
-  std::string name;         // the site's name in the From line
-  std::string mail_from;    // "greetings@example.com"
-  std::string public_url;   // "https://example.com", without a trailing slash
+  std::string name;        // the site's name in the From line
+  std::string mail_from;   // "greetings@example.com"
+  std::string public_url;  // "https://example.com", without a trailing slash
 };
 
 // The mails of one greeting; every text a visitor wrote is escaped in the HTML part. A mail's
@@ -20,8 +20,8 @@ struct SiteAddress {
 OutgoingMail RecipientMail(const SiteAddress& site, const Greeting& greeting,
                            const Recipient& recipient, const std::string& poster);
 // The sender's copy: the same, with the link that deletes the greeting.
-OutgoingMail SenderCopy(const SiteAddress& site, const Greeting& greeting,
-                        const Recipient& sender, const std::string& poster);
+OutgoingMail SenderCopy(const SiteAddress& site, const Greeting& greeting, const Recipient& sender,
+                        const std::string& poster);
 // A short text for an e-mail-to-SMS gateway: the link and who sent it.
 OutgoingMail TextMessage(const SiteAddress& site, const Greeting& greeting,
                          const Recipient& recipient, const std::string& gateway_address);

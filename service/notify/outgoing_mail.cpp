@@ -25,8 +25,7 @@ Owned<GMimeTextPart> TextPart(const char* subtype, const std::string& text) {
   Owned<GMimeTextPart> part(g_mime_text_part_new_with_subtype(subtype));
   g_mime_text_part_set_text(part.get(), text.c_str());
   g_mime_text_part_set_charset(part.get(), "utf-8");
-  g_mime_part_set_content_encoding(GMIME_PART(part.get()),
-                                   GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
+  g_mime_part_set_content_encoding(GMIME_PART(part.get()), GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
   return part;
 }
 
@@ -60,8 +59,8 @@ std::string ComposeMail(const OutgoingMail& mail) {
       Owned<GMimeMultipart> related(g_mime_multipart_new_with_subtype("related"));
       g_mime_multipart_add(related.get(), GMIME_OBJECT(alternative.get()));
       Owned<GMimePart> poster(g_mime_part_new_with_type("image", "jpeg"));
-      Owned<GMimeStream> bytes(g_mime_stream_mem_new_with_buffer(mail.poster.data(),
-                                                                 mail.poster.size()));
+      Owned<GMimeStream> bytes(
+          g_mime_stream_mem_new_with_buffer(mail.poster.data(), mail.poster.size()));
       Owned<GMimeDataWrapper> content(
           g_mime_data_wrapper_new_with_stream(bytes.get(), GMIME_CONTENT_ENCODING_DEFAULT));
       g_mime_part_set_content(poster.get(), content.get());

@@ -37,20 +37,19 @@ void SmtpRelay::Send(const OutgoingMail& mail) {
   if (!curl::Append(recipients, to.c_str())) throw Error(7, "out of memory", kSource);
   Upload upload{composed};
   char why[CURL_ERROR_SIZE] = {};
-  const bool set = curl::Set(h, CURLOPT_URL, url_.c_str()) &&
-                   curl::Set(h, CURLOPT_MAIL_FROM, from.c_str()) &&
-                   curl::Set(h, CURLOPT_MAIL_RCPT, recipients.get()) &&
-                   curl::Set(h, CURLOPT_UPLOAD, 1L) &&
-                   curl::Set(h, CURLOPT_READFUNCTION, ReadUpload) &&
-                   curl::Set(h, CURLOPT_READDATA, &upload) &&
-                   curl::Set(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY)) &&
-                   curl::Set(h, CURLOPT_TIMEOUT, static_cast<long>(timeout_.count())) &&
-                   curl::Set(h, CURLOPT_NOSIGNAL, 1L) && curl::Set(h, CURLOPT_ERRORBUFFER, why);
+  const bool set =
+      curl::Set(h, CURLOPT_URL, url_.c_str()) && curl::Set(h, CURLOPT_MAIL_FROM, from.c_str()) &&
+      curl::Set(h, CURLOPT_MAIL_RCPT, recipients.get()) && curl::Set(h, CURLOPT_UPLOAD, 1L) &&
+      curl::Set(h, CURLOPT_READFUNCTION, ReadUpload) && curl::Set(h, CURLOPT_READDATA, &upload) &&
+      curl::Set(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY)) &&
+      curl::Set(h, CURLOPT_TIMEOUT, static_cast<long>(timeout_.count())) &&
+      curl::Set(h, CURLOPT_NOSIGNAL, 1L) && curl::Set(h, CURLOPT_ERRORBUFFER, why);
   if (!set) throw Error(7, "the relay cannot be set up", kSource);
   const CURLcode rc = curl_easy_perform(h);
   if (rc != CURLE_OK)
-    throw Error(75, "the relay did not take the mail to " + mail.to_address + ": " +
-                        (*why ? why : curl_easy_strerror(rc)),
+    throw Error(75,
+                "the relay did not take the mail to " + mail.to_address + ": " +
+                    (*why ? why : curl_easy_strerror(rc)),
                 kSource);
 }
 

@@ -45,9 +45,10 @@ int64_t Greetings::Take(const Greeting& g) {
           "INSERT INTO recipients (greeting, role, name, cell, email, state) VALUES "
           "(?, ?, ?, ?, ?, ?)",
           {id, r.role, r.name, r.cell, r.email, r.state});
-    sql_->Change("INSERT INTO jobs (greeting, kind, state, run_at) VALUES (?, 'convert', "
-                 "'waiting', ?)",
-                 {id, Millis(g.taken_at)});
+    sql_->Change(
+        "INSERT INTO jobs (greeting, kind, state, run_at) VALUES (?, 'convert', "
+        "'waiting', ?)",
+        {id, Millis(g.taken_at)});
   });
   return id;
 }
@@ -157,9 +158,9 @@ void Greetings::JobFailed(int64_t job, const std::string& why, std::optional<Tim
 
 std::vector<JobCount> Greetings::JobCounts() {
   std::vector<JobCount> counts;
-  for (const Sql::Row& row : sql_->Query(
-           "SELECT CASE WHEN kind LIKE 'reply-%' THEN 'reply' ELSE kind END AS k, state, "
-           "count(*) FROM jobs GROUP BY k, state ORDER BY k, state"))
+  for (const Sql::Row& row :
+       sql_->Query("SELECT CASE WHEN kind LIKE 'reply-%' THEN 'reply' ELSE kind END AS k, state, "
+                   "count(*) FROM jobs GROUP BY k, state ORDER BY k, state"))
     counts.push_back({Text(row[0]), Text(row[1]), Int(row[2])});
   return counts;
 }
@@ -227,9 +228,9 @@ void Greetings::Quarantine(const QuarantinedMail& mail) {
 
 std::vector<QuarantinedMail> Greetings::Quarantined(int limit) {
   std::vector<QuarantinedMail> mails;
-  for (const Sql::Row& row : sql_->Query(
-           "SELECT at, reason, file FROM quarantine ORDER BY at DESC, id DESC LIMIT ?",
-           {int64_t{limit}}))
+  for (const Sql::Row& row :
+       sql_->Query("SELECT at, reason, file FROM quarantine ORDER BY at DESC, id DESC LIMIT ?",
+                   {int64_t{limit}}))
     mails.push_back({FromMillis(Int(row[0])), Text(row[1]), Text(row[2])});
   return mails;
 }

@@ -25,10 +25,10 @@ struct Recipient {
 struct Greeting {
   int64_t id = 0;
   int64_t site = 0;
-  std::string mail_key;     // the mail's Message-ID and a digest of its content
-  std::string kind;         // "greeting" (a message document) or "mobile" (a mobile e-mail)
-  std::string token;        // the watch page's address, 128 random bits and more
-  std::string delete_token; // the sender's delete link
+  std::string mail_key;      // the mail's Message-ID and a digest of its content
+  std::string kind;          // "greeting" (a message document) or "mobile" (a mobile e-mail)
+  std::string token;         // the watch page's address, 128 random bits and more
+  std::string delete_token;  // the sender's delete link
   std::string sender_name, sender_email, message, installation, version;
   Time taken_at;
   // "taken", "ready" (its video made), "mailed", "watched", "deleted"

@@ -27,8 +27,8 @@ class SqliteSql : public Sql {
     if (rc != SQLITE_OK) Fail(false, "cannot open " + path + ": " + sqlite3_errstr(rc));
     sqlite3_busy_timeout(db, 10000);
     sqlite3_extended_result_codes(db, 1);
-    for (const char* pragma : {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = FULL",
-                               "PRAGMA foreign_keys = ON"})
+    for (const char* pragma :
+         {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = FULL", "PRAGMA foreign_keys = ON"})
       Query(pragma, {});
   }
 
@@ -128,7 +128,8 @@ class PostgresSql : public Sql {
       work();
       Run("COMMIT", {});
     } catch (...) {
-      if (PQstatus(connection_.get()) == CONNECTION_OK) PQclear(PQexec(connection_.get(), "ROLLBACK"));
+      if (PQstatus(connection_.get()) == CONNECTION_OK)
+        PQclear(PQexec(connection_.get(), "ROLLBACK"));
       throw;
     }
   }
@@ -165,8 +166,8 @@ class PostgresSql : public Sql {
     }
     const std::string numbered = Numbered(sql);
     const std::unique_ptr<PGresult, void (*)(PGresult*)> result(
-        PQexecParams(connection_.get(), numbered.c_str(), static_cast<int>(values.size()),
-                     nullptr, pointers.data(), nullptr, nullptr, 0),
+        PQexecParams(connection_.get(), numbered.c_str(), static_cast<int>(values.size()), nullptr,
+                     pointers.data(), nullptr, nullptr, 0),
         PQclear);
     const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
@@ -180,9 +181,9 @@ class PostgresSql : public Sql {
         if (PQgetisnull(result.get(), row, column))
           values_of_row.emplace_back();
         else
-          values_of_row.emplace_back(std::string(
-              PQgetvalue(result.get(), row, column),
-              static_cast<std::size_t>(PQgetlength(result.get(), row, column))));
+          values_of_row.emplace_back(
+              std::string(PQgetvalue(result.get(), row, column),
+                          static_cast<std::size_t>(PQgetlength(result.get(), row, column))));
       out.rows.push_back(std::move(values_of_row));
     }
     const char* changed = PQcmdTuples(result.get());

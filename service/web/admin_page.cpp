@@ -138,6 +138,31 @@ std::string AdminPage(const AdminView& v) {
     page += "<tr><td>" + E(r.installation) + "</td><td>" + E(r.version) + "</td><td>" +
             When(r.first_seen) + "</td><td>" + When(r.last_seen) + "</td><td>" +
             std::to_string(r.announcements) + "</td></tr>\n";
+  page += "</tbody></table></section>\n";
+
+  page +=
+      "<section id=\"greetings\"><h2>Greetings</h2><table><thead><tr><th>Taken in (UTC)</th>"
+      "<th>From</th><th>Kind</th><th>State</th><th>Recipients</th><th>Reports</th></tr></thead>"
+      "<tbody>\n";
+  for (const Greeting& g : v.greetings) {
+    std::string recipients;
+    for (const Recipient& r : g.recipients)
+      if (r.role == "recipient")
+        recipients += (recipients.empty() ? "" : ", ") + E(r.name.empty() ? r.email : r.name) +
+                      " (" + E(r.state == "unreachable" ? "not reachable" : r.state) + ")";
+    page += "<tr><td>" + When(g.taken_at) + "</td><td>" + E(g.sender_name) + "</td><td>" +
+            E(g.kind) + "</td><td>" + E(g.hidden ? "reported, hidden" : g.state) + "</td><td>" +
+            recipients + "</td><td>" + std::to_string(g.reports) + "</td></tr>\n";
+  }
+  page += "</tbody></table><h3>Jobs</h3><ul>";
+  for (const JobCount& j : v.jobs)
+    page += "<li>" + E(j.kind) + ", " + E(j.state) + ": " + std::to_string(j.count) + "</li>";
+  page +=
+      "</ul><h3>Quarantine</h3><table><thead><tr><th>When (UTC)</th><th>Why</th><th>Kept as"
+      "</th></tr></thead><tbody>\n";
+  for (const QuarantinedMail& q : v.quarantine)
+    page += "<tr><td>" + When(q.at) + "</td><td>" + E(q.reason) + "</td><td>" + E(q.file) +
+            "</td></tr>\n";
   return page + "</tbody></table></section></main></body></html>\n";
 }
 

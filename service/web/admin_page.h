@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "service/store/greetings.h"
 #include "service/store/store.h"
 #include "service/web/site_settings.h"
 
@@ -22,6 +23,9 @@ struct AdminView {
   std::vector<std::pair<std::string, int64_t>> reports_per_day;
   int64_t refused = 0;  // reports and announcements over the limit
   std::vector<Registration> registrations;
+  std::vector<Greeting> greetings;  // newest first
+  std::vector<JobCount> jobs;
+  std::vector<QuarantinedMail> quarantine;
   std::string refusal;  // why the last change was refused, or ""
 };
 

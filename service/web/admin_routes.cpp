@@ -259,6 +259,11 @@ void AdminRoutes::ShowPage(const AdminSession& session, const Request& req, Resp
     view.reports_per_day = store_.ReportsPerDay(*site);
     view.refused = store_.Refused(*site);
     view.registrations = store_.Registrations(*site);
+    if (greetings_) {
+      view.greetings = greetings_->OfSite(*site);
+      view.jobs = greetings_->JobCounts();
+      view.quarantine = greetings_->Quarantined();
+    }
   }
   if (!refused.empty()) res.status = 400;
   res.set_content(AdminPage(view), "text/html; charset=utf-8");

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "service/store/greetings.h"
 #include "service/store/store.h"
 
 namespace httplib {
@@ -40,6 +41,9 @@ class AdminRoutes {
   // `store` must outlive the routes; InitSecrets must have run.
   AdminRoutes(Store& store, Clock clock, Policy policy);
   AdminRoutes(Store& store, Clock clock) : AdminRoutes(store, std::move(clock), Policy{}) {}
+  // The page also lists these greetings, their jobs and the quarantined mails; `greetings` must
+  // outlive the routes.
+  void ShowGreetings(Greetings& greetings) { greetings_ = &greetings; }
 
   void Register(httplib::Server& server);
 
@@ -56,6 +60,7 @@ class AdminRoutes {
                 const std::string& refused = "");
 
   Store& store_;
+  Greetings* greetings_ = nullptr;
   Clock clock_;
   Policy policy_;
 };

@@ -18,7 +18,8 @@ using httplib::Response;
 constexpr const char* kToken = "([0-9a-f]{48})";
 constexpr const char* kGone = "This greeting is no longer available.";
 
-constexpr const char* kScript = R"js(// Tells the service once that the greeting was watched: 5 s played, or played to its end.
+constexpr const char* kScript =
+    R"js(// Tells the service once that the greeting was watched: 5 s played, or played to its end.
 const video = document.querySelector("video");
 let told = false;
 function tell() {
@@ -67,25 +68,24 @@ void ServeFile(Response& res, const fs::path& path, const char* type) {
   }
   auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
   res.set_header("Cache-Control", "private, max-age=3600");
-  res.set_content_provider(
-      static_cast<std::size_t>(size), type,
-      [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-        char buffer[64 * 1024];
-        file->seekg(static_cast<std::streamoff>(offset));
-        while (length > 0) {
-          const std::size_t n = std::min(length, sizeof buffer);
-          if (!file->read(buffer, static_cast<std::streamsize>(n))) return false;
-          if (!sink.write(buffer, n)) return false;
-          length -= n;
-        }
-        return true;
-      });
+  res.set_content_provider(static_cast<std::size_t>(size), type,
+                           [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                             char buffer[64 * 1024];
+                             file->seekg(static_cast<std::streamoff>(offset));
+                             while (length > 0) {
+                               const std::size_t n = std::min(length, sizeof buffer);
+                               if (!file->read(buffer, static_cast<std::streamsize>(n)))
+                                 return false;
+                               if (!sink.write(buffer, n)) return false;
+                               length -= n;
+                             }
+                             return true;
+                           });
 }
 
 }  // namespace
 
-void DeleteGreeting(Greetings& greetings, const fs::path& data, const Greeting& greeting,
-                    Time at) {
+void DeleteGreeting(Greetings& greetings, const fs::path& data, const Greeting& greeting, Time at) {
   greetings.Forget(greeting.id, at);
   std::error_code ignored;
   fs::remove_all(data / "media" / greeting.token, ignored);
@@ -121,8 +121,8 @@ void WatchRoutes::Register(httplib::Server& server) {
     if (!g) return;
     const std::string base = "/watch/" + g->token;
     const std::string from = HtmlEscaped(g->sender_name.empty() ? "Someone" : g->sender_name);
-    std::string body = "<h1>A video greeting from " + from + "</h1><p>" + Date(g->taken_at) +
-                       "</p>";
+    std::string body =
+        "<h1>A video greeting from " + from + "</h1><p>" + Date(g->taken_at) + "</p>";
     if (g->state == "taken") {
       res.set_header("Refresh", "5");
       body += "<p>The greeting is being prepared; this page shows it in a moment.</p>";
@@ -132,9 +132,10 @@ void WatchRoutes::Register(httplib::Server& server) {
     }
     if (!g->message.empty()) body += "<blockquote>" + HtmlEscaped(g->message) + "</blockquote>";
     if (req.has_param("replied")) body += "<p role=\"status\">Your reply was sent.</p>";
-    if (req.has_param("reported")) body += "<p role=\"status\">Thank you; the site's owner will look at it.</p>";
-    body += "<form method=\"post\" action=\"" + base +
-            "/reply\"><label for=\"reply\">Reply to " + from +
+    if (req.has_param("reported"))
+      body += "<p role=\"status\">Thank you; the site's owner will look at it.</p>";
+    body += "<form method=\"post\" action=\"" + base + "/reply\"><label for=\"reply\">Reply to " +
+            from +
             "</label><textarea id=\"reply\" name=\"text\" rows=\"3\" maxlength=\"2000\" "
             "required></textarea><button>Send the reply</button></form>"
             "<form method=\"post\" action=\"" +
@@ -158,7 +159,8 @@ void WatchRoutes::Register(httplib::Server& server) {
               [this, shown](const Request& req, Response& res) {
                 const std::optional<Greeting> g = shown(req, res);
                 if (!g) return;
-                if (greetings_.Watched(g->id, clock_())) greetings_.AddJob(g->id, "watched", clock_());
+                if (greetings_.Watched(g->id, clock_()))
+                  greetings_.AddJob(g->id, "watched", clock_());
                 res.status = 204;
               });
   server.Post(std::string("/watch/") + kToken + "/reply",
@@ -191,14 +193,13 @@ void WatchRoutes::Register(httplib::Server& server) {
     return g;
   };
   // A link opened by a mail program's preview must not delete: the page asks first.
-  server.Get(std::string("/watch/delete/") + kToken,
-             [deletion](const Request& req, Response& res) {
-               if (!deletion(req, res)) return;
-               Html(res, 200, "Delete the greeting",
-                    "<p>Delete this greeting for everyone? Its video, its poster and its "
-                    "message are removed at once.</p><form method=\"post\"><button>Delete the "
-                    "greeting</button></form>");
-             });
+  server.Get(std::string("/watch/delete/") + kToken, [deletion](const Request& req, Response& res) {
+    if (!deletion(req, res)) return;
+    Html(res, 200, "Delete the greeting",
+         "<p>Delete this greeting for everyone? Its video, its poster and its "
+         "message are removed at once.</p><form method=\"post\"><button>Delete the "
+         "greeting</button></form>");
+  });
   server.Post(std::string("/watch/delete/") + kToken,
               [this, deletion](const Request& req, Response& res) {
                 const std::optional<Greeting> g = deletion(req, res);

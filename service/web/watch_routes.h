@@ -28,7 +28,9 @@ namespace moviletta::service {
 class WatchRoutes {
  public:
   WatchRoutes(Greetings& greetings, std::filesystem::path data, Clock clock, int hide_after = 3)
-      : greetings_(greetings), data_(std::move(data)), clock_(std::move(clock)),
+      : greetings_(greetings),
+        data_(std::move(data)),
+        clock_(std::move(clock)),
         hide_after_(hide_after) {}
 
   void Register(httplib::Server& server);

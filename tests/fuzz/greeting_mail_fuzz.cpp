@@ -28,8 +28,8 @@ void CheckText(const moviletta::service::GreetingText& text,
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
   using namespace moviletta::service;
   const std::string input(reinterpret_cast<const char*>(data), size);
-  const GreetingLimits limits{.recipients = 5, .name_bytes = 50, .address_bytes = 60,
-                              .message_bytes = 200};
+  const GreetingLimits limits{
+      .recipients = 5, .name_bytes = 50, .address_bytes = 60, .message_bytes = 200};
   try {
     CheckText(ReadGreetingText(input, limits), limits);
   } catch (const RefusedMail& refused) {
