@@ -116,7 +116,7 @@ void WatchRoutes::Register(httplib::Server& server) {
     res.set_content(kScript, "text/javascript; charset=utf-8");
   });
 
-  server.Get(std::string("/watch/") + kToken, [this, shown](const Request& req, Response& res) {
+  server.Get(std::string("/watch/") + kToken, [shown](const Request& req, Response& res) {
     const std::optional<Greeting> g = shown(req, res);
     if (!g) return;
     const std::string base = "/watch/" + g->token;
