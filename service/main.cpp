@@ -268,7 +268,8 @@ int main(int argc, char** argv) {
   bool once = false;
   work->add_flag("--once", once, "run the jobs that are due, then end");
 
-  CLI::App* report = app.add_subcommand("report", "print a site's installations and error log");
+  CLI::App* report = app.add_subcommand(
+      "report", "print a site's installations, error log and greetings");
   common(report);
   report->add_option("--site", options.site, "the site's host name")->required();
 
@@ -328,6 +329,13 @@ int main(int argc, char** argv) {
       for (const ErrorReport& r : store->Reports(*site, {}))
         std::cout << "error in " << r.function << " [" << r.section << "] " << r.code << " "
                   << r.description << " (installation " << r.installation << ")\n";
+      for (const Greeting& g : OpenGreetings(options)->OfSite(*site)) {
+        std::cout << "greeting " << g.id << " (" << g.kind << ") from " << g.sender_name << ": "
+                  << g.state << ", /watch/" << g.token << "\n";
+        for (const Recipient& r : g.recipients)
+          std::cout << "  " << (r.role == "sender" ? "copy to the sender " : "to ") << r.name
+                    << " " << (r.email.empty() ? r.cell : r.email) << ": " << r.state << "\n";
+      }
     } else if (*migrate) {
       std::cout << "the database is at version " << store->Migrate() << "\n";
     } else if (*admin_add) {

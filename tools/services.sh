@@ -52,13 +52,30 @@ if [ "${GREETINGS:-}" = service ]; then
   # client script on its own origin.
   GREETINGS_BIN=$BUILD/service/moviletta-greetings
   SERVICE_DATA=$DEMO/service
-  SERVICE_PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  free_port() {
+    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+  }
+  SERVICE_PORT=$(free_port)
   SITE_HOST=127.0.0.1:$SERVICE_PORT
+  # The site's mail drop: a Postfix of the demo's own handing each mail to `deliver` where this
+  # runs as root (Postfix's master needs it); elsewhere the local mail drop, whose mails the demo
+  # hands to `deliver` itself. The service then runs as the pipe's user, nobody, and mails the
+  # recipients through the local mail drop.
+  MAIL_DROP_HOST=127.0.0.1:$MAIL_PORT
+  MTA=""
+  if [ "$(id -u)" = 0 ] && [ -x /usr/sbin/postfix ] && id postfix > /dev/null 2>&1; then
+    MTA_PORT=$(free_port)
+    chmod 711 "$DEMO"
+    MTA=$("$ROOT/tools/mta.sh" "$DEMO/mta" "$MTA_PORT" "$GREETINGS_BIN" deliver --data \
+      "$SERVICE_DATA" --recipient '${recipient}')
+    PIDS="$PIDS $MTA"
+    MAIL_DROP_HOST=127.0.0.1:$MTA_PORT
+  fi
   mkdir -p "$DEMO/pages"
   cp "$ROOT/greeting-server/site/"* "$ROOT/host/web/moviletta.js" "$DEMO/pages/"
   "$GREETINGS_BIN" settings --data "$SERVICE_DATA" --site "$SITE_HOST" SITE=demo SECLIMIT=3 \
-    "ANIMPREVIEW=${ANIMPREVIEW:-0}" SENDTO=greetings@moviletta.test SENDFROM=studio@moviletta.test \
-    "SMTPHOST=127.0.0.1:$MAIL_PORT" SMTPPWD=
+    "ANIMPREVIEW=${ANIMPREVIEW:-0}" SENDTO=drop@greetings.test SENDFROM=studio@moviletta.test \
+    "SMTPHOST=$MAIL_DROP_HOST" SMTPPWD=
   files=$DEMO/server/skins/files
   "$GREETINGS_BIN" skin add --data "$SERVICE_DATA" --site "$SITE_HOST" --id 42 \
     --name "Circling star" --kind SKIN "$files"/frames/42/1.gif "$files"/frames/42/2.gif \
@@ -68,8 +85,16 @@ if [ "${GREETINGS:-}" = service ]; then
     --name "Golden frame" --kind STATIC "$files"/statics/7.gif
   "$GREETINGS_BIN" skin add --data "$SERVICE_DATA" --site "$SITE_HOST" --id 100000 \
     --name "Loading" --kind STATIC "$files"/statics/placeholder.gif
-  start "$DEMO/server.log" "$GREETINGS_BIN" serve --data "$SERVICE_DATA" \
-    --listen "$SITE_HOST" --pages "$DEMO/pages"
+  AS_SERVICE=""
+  if [ -n "$MTA" ]; then
+    chown -R nobody:nogroup "$SERVICE_DATA"
+    chmod 755 "$DEMO/pages"
+    AS_SERVICE="setpriv --reuid=nobody --regid=nogroup --clear-groups"
+  fi
+  # shellcheck disable=SC2086
+  start "$DEMO/server.log" $AS_SERVICE "$GREETINGS_BIN" serve --data "$SERVICE_DATA" \
+    --listen "$SITE_HOST" --pages "$DEMO/pages" --relay "smtp://127.0.0.1:$MAIL_PORT" \
+    --sms-gateway "{number}@sms.greetings.test"
   SERVER_PID=$!
   SERVER=http://$SITE_HOST
   SITE=$SERVER/
