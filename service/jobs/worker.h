@@ -25,7 +25,7 @@ struct WorkerOptions {
   std::chrono::milliseconds idle{500};  // how often an idle worker looks for due jobs
   // "{number}@sms.example": a recipient with only a mobile number gets a text through it; ""
   // lists them as not reachable.
-  std::string sms_gateway;
+  std::string sms_gateway = "";
   // How a site's watch pages are addressed, from its host name ("http://" + host when empty).
   std::function<SiteAddress(const std::string& host)> site_address = nullptr;
   std::string name = "worker";  // this node's name in the jobs it holds

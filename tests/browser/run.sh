@@ -13,7 +13,8 @@ REMOVE_DEMO=1
 GREETINGS_DATA=$DEMO/greetings
 PASSWORD=$("$BUILD/service/moviletta-greetings" admin add owner --data "$GREETINGS_DATA")
 start "$DEMO/greetings.log" "$BUILD/service/moviletta-greetings" serve --data "$GREETINGS_DATA" \
-  --listen 127.0.0.1:0
+  --listen 127.0.0.1:0 --relay "smtp://127.0.0.1:$MAIL_PORT"
+GREETINGS_PORT=$PORT
 mkdir -p "$DEMO/upload"
 cp "$DEMO/server/skins/files/frames/42/"*.gif "$DEMO/upload/"
 cp "$DEMO/server/skins/files/statics/7.gif" "$DEMO/upload/static.gif"
@@ -60,3 +61,21 @@ STUDIO_AGAIN="[\"$BUILD/host/moviletta-studio\", \"--server\", \"http://127.0.0.
 node "$ROOT/tests/browser/studio.mjs" "$URL" "$DEMO/mail" "$BUILD/browser-test" \
   "$STUDIO_PID" "$SERVER_PID" "$LATE_URL" "$LATE_PORT" "$BUILD/greeting-server/greeting-server" \
   "$DEMO/server" "$STUDIO_AGAIN"
+
+# A recipient's visit: the first greeting the studio mailed above, handed to the greeting service
+# as its mail server would; the recipient's mail, then the watch page it links to.
+for part in "$DEMO"/mail/*.parts/Moviletta.jpg; do
+  mail=${part%.parts/Moviletta.jpg}.eml
+  grep -q MLMESSAGE "$mail" || continue
+  "$BUILD/service/moviletta-greetings" deliver --data "$GREETINGS_DATA" < "$mail"
+  break
+done
+WATCH=""
+for _ in $(seq 300); do
+  WATCH=$(grep -ho "/watch/[0-9a-f]\{48\}" "$DEMO"/mail/*.body 2>/dev/null | head -1 || true)
+  [ -n "$WATCH" ] && break
+  sleep 0.2
+done
+[ -n "$WATCH" ] || { echo "watch: no recipient's mail with a watch page" >&2; exit 1; }
+node "$ROOT/tests/browser/watch.mjs" "http://127.0.0.1:$GREETINGS_PORT$WATCH" "$DEMO/mail" \
+  "$BUILD/browser-test"

@@ -1,0 +1,131 @@
+// The greeting service's own work on greetings of 60 s at 640 x 480, as its mail server hands
+// them over: intake per greeting through `deliver` (median and 95th percentile of GREETINGS,
+// default 100; the mail server waits for it), the MP4 conversion beside the ffmpeg program doing
+// the same conversion of the same file (their ratio), and the time from intake to the recipient's
+// mail accepted by a local mail drop (median of CONVERSIONS, default 3) against the conversion's
+// own time. Usage: service_bench [GREETINGS [CONVERSIONS]]
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "bench/bench_util.h"
+#include "moviletta/encoding/transcode.h"
+#include "service/intake/intake.h"
+#include "service/jobs/worker.h"
+#include "service/store/sqlite_store.h"
+#include "service/web/secrets.h"
+#include "tests/fixtures/mail_drop.h"
+#include "tests/fixtures/studio_mails.h"
+
+using namespace moviletta;
+namespace fs = std::filesystem;
+
+namespace {
+
+int Deliver(const std::string& data, const std::string& mail_file) {
+  const std::string command = std::string(MOVILETTA_GREETINGS_BINARY) + " deliver --data " +
+                              data + " < " + mail_file + " > /dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+double Percentile(std::vector<double> values, double share) {
+  std::sort(values.begin(), values.end());
+  return values[std::min(values.size() - 1, static_cast<std::size_t>(share * values.size()))];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int greetings = argc > 1 ? std::atoi(argv[1]) : 100;
+  const int conversions = argc > 2 ? std::atoi(argv[2]) : 3;
+  service::InitSecrets();
+  const fs::path folder = fs::temp_directory_path() / ("service-bench-" + std::to_string(getpid()));
+  const std::string data = (folder / "data").string(), studio = (folder / "studio").string();
+  fs::create_directories(data);
+  std::printf("making a 60 s greeting at 640 x 480...\n");
+  testing::MakeGreetingFiles(studio, 60, 640, 480);
+  const std::string mail = testing::StudioMail(
+      studio, "A greeting",
+      testing::MessageDocument("Ann", "ann@example.com", "Bob,555,bob@example.com", "Hello"));
+  std::printf("the studio's mail: %.1f MB\n", mail.size() / 1e6);
+  // Each greeting its own mail: its Message-ID differs.
+  const auto mail_number = [&](int n) {
+    const std::string file = (folder / ("mail-" + std::to_string(n) + ".eml")).string();
+    std::ofstream(file, std::ios::binary)
+        << std::regex_replace(mail, std::regex("Message-ID: <"),
+                              "Message-ID: <" + std::to_string(n) + ".",
+                              std::regex_constants::format_first_only);
+    return file;
+  };
+
+  {
+    service::SqliteStore store(data + "/greetings.sqlite3");
+    store.Migrate();
+    store.AddSite("greetings.example.com");
+  }
+  std::vector<double> intake;
+  for (int n = 0; n < greetings; ++n) {
+    const std::string file = mail_number(n);
+    int status = -1;
+    intake.push_back(bench::Seconds([&] { status = Deliver(data, file); }));
+    fs::remove(file);
+    if (status != 0) return std::fprintf(stderr, "deliver ended with %d\n", status), 1;
+  }
+  std::printf(
+      "intake of %d greetings through deliver: median %.0f ms, 95th percentile %.0f ms "
+      "(goal < 200 ms)\n",
+      greetings, bench::Median(intake) * 1000, Percentile(intake, 0.95) * 1000);
+
+  // The conversion, ours and the ffmpeg program's, of the same file.
+  TranscodeJob job;
+  job.input = studio + "/Moviletta.wmv";
+  job.end = 60;
+  job.output = (folder / "ours.mp4").string();
+  job.format = kOutputFormatWebMp4;
+  const std::atomic<bool> never{false};
+  const double ours = bench::Seconds([&] { Transcode(job, never, [](double, double) {}); });
+  const std::string command = "ffmpeg -loglevel error -y -i " + job.input +
+                              " -c:v libx264 -preset veryfast -crf 23 -profile:v main "
+                              "-pix_fmt yuv420p -c:a aac -b:a 96k -movflags +faststart " +
+                              (folder / "theirs.mp4").string();
+  const double theirs = bench::Seconds([&] { std::system(command.c_str()); });
+  std::printf(
+      "MP4 of 60 s at 640 x 480: ours %.2f s, the ffmpeg program %.2f s, ratio %.2f (goal <= "
+      "1.0)\n",
+      ours, theirs, ours / theirs);
+
+  // From intake to the recipient's mail, one greeting at a time, a worker of one thread.
+  testing::MailDrop drop;
+  service::SqliteStore store(data + "/greetings.sqlite3");
+  service::Greetings records(service::OpenSql("", data + "/greetings.sqlite3"));
+  // The greetings taken in above are not this part's: done without work.
+  for (std::optional<service::Job> j;
+       (j = records.ClaimJob("bench", std::chrono::system_clock::now(), std::chrono::hours(1)));)
+    records.JobDone(j->id);
+  service::SmtpRelay relay("smtp://" + drop.host());
+  service::Worker worker(store, records, relay, data, [] { return std::chrono::system_clock::now(); },
+                         {.threads = 1, .idle = std::chrono::milliseconds(20)});
+  worker.Start();
+  std::vector<double> road;
+  for (int n = 0; n < conversions; ++n) {
+    const std::string file = mail_number(greetings + n);
+    const int before = drop.Count();
+    road.push_back(bench::Seconds([&] {
+      Deliver(data, file);
+      drop.WaitForMail(before + 1, std::chrono::minutes(5));
+    }));
+  }
+  worker.Stop();
+  std::printf(
+      "intake to the recipient's mail accepted: median %.2f s of %d, %.2f times the conversion "
+      "(goal < 1.5)\n",
+      bench::Median(road), conversions, bench::Median(road) / ours);
+  fs::remove_all(folder);
+  return 0;
+}
