@@ -28,8 +28,8 @@ namespace fs = std::filesystem;
 namespace {
 
 int Deliver(const std::string& data, const std::string& mail_file) {
-  const std::string command = std::string(MOVILETTA_GREETINGS_BINARY) + " deliver --data " +
-                              data + " < " + mail_file + " > /dev/null 2>&1";
+  const std::string command = std::string(MOVILETTA_GREETINGS_BINARY) + " deliver --data " + data +
+                              " < " + mail_file + " > /dev/null 2>&1";
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -57,10 +57,9 @@ int main(int argc, char** argv) {
   // Each greeting its own mail: its Message-ID differs.
   const auto mail_number = [&](int n) {
     const std::string file = (folder / ("mail-" + std::to_string(n) + ".eml")).string();
-    std::ofstream(file, std::ios::binary)
-        << std::regex_replace(mail, std::regex("Message-ID: <"),
-                              "Message-ID: <" + std::to_string(n) + ".",
-                              std::regex_constants::format_first_only);
+    std::ofstream(file, std::ios::binary) << std::regex_replace(
+        mail, std::regex("Message-ID: <"), "Message-ID: <" + std::to_string(n) + ".",
+        std::regex_constants::format_first_only);
     return file;
   };
 
@@ -109,7 +108,8 @@ int main(int argc, char** argv) {
        (j = records.ClaimJob("bench", std::chrono::system_clock::now(), std::chrono::hours(1)));)
     records.JobDone(j->id);
   service::SmtpRelay relay("smtp://" + drop.host());
-  service::Worker worker(store, records, relay, data, [] { return std::chrono::system_clock::now(); },
+  service::Worker worker(store, records, relay, data,
+                         [] { return std::chrono::system_clock::now(); },
                          {.threads = 1, .idle = std::chrono::milliseconds(20)});
   worker.Start();
   std::vector<double> road;

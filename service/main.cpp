@@ -53,6 +53,7 @@ struct Options {
   std::string sms_gateway;
   bool no_work = false;
   int threads = 2;
+  int lease_seconds = 600;
 };
 
 std::unique_ptr<Greetings> OpenGreetings(const Options& options) {
@@ -63,6 +64,7 @@ std::unique_ptr<Greetings> OpenGreetings(const Options& options) {
 WorkerOptions WorkOptions(const Options& options) {
   WorkerOptions work;
   work.threads = options.threads;
+  work.lease = std::chrono::seconds(options.lease_seconds);
   work.sms_gateway = options.sms_gateway;
   char host[256] = {};
   ::gethostname(host, sizeof host - 1);
@@ -251,6 +253,11 @@ int main(int argc, char** argv) {
     command->add_option("--threads", options.threads, "jobs run at once")
         ->check(CLI::Range(1, 64))
         ->capture_default_str();
+    command
+        ->add_option("--lease", options.lease_seconds,
+                     "seconds a job is held: one its worker did not finish is then taken again")
+        ->check(CLI::Range(1, 86400))
+        ->capture_default_str();
   };
   mailing(serve);
   serve->add_flag("--no-work", options.no_work, "leave the jobs to `work` processes");
@@ -268,8 +275,8 @@ int main(int argc, char** argv) {
   bool once = false;
   work->add_flag("--once", once, "run the jobs that are due, then end");
 
-  CLI::App* report = app.add_subcommand(
-      "report", "print a site's installations, error log and greetings");
+  CLI::App* report =
+      app.add_subcommand("report", "print a site's installations, error log and greetings");
   common(report);
   report->add_option("--site", options.site, "the site's host name")->required();
 
@@ -333,8 +340,8 @@ int main(int argc, char** argv) {
         std::cout << "greeting " << g.id << " (" << g.kind << ") from " << g.sender_name << ": "
                   << g.state << ", /watch/" << g.token << "\n";
         for (const Recipient& r : g.recipients)
-          std::cout << "  " << (r.role == "sender" ? "copy to the sender " : "to ") << r.name
-                    << " " << (r.email.empty() ? r.cell : r.email) << ": " << r.state << "\n";
+          std::cout << "  " << (r.role == "sender" ? "copy to the sender " : "to ") << r.name << " "
+                    << (r.email.empty() ? r.cell : r.email) << ": " << r.state << "\n";
       }
     } else if (*migrate) {
       std::cout << "the database is at version " << store->Migrate() << "\n";
