@@ -189,7 +189,7 @@ int Serve(const Options& options) {
   ProtocolRoutes protocol(*store, clock);
   protocol.Register(server);
   AdminRoutes admin(*store, clock);
-  admin.ShowGreetings(*greetings);
+  admin.ShowGreetings(*greetings, options.data);
   admin.Register(server);
   WatchRoutes watch(*greetings, options.data, clock);
   watch.Register(server);

@@ -7,6 +7,7 @@
 #include "moviletta/common/error.h"
 #include "moviletta/common/file_write.h"
 #include "moviletta/encoding/transcode.h"
+#include "service/web/site_settings.h"
 #include "service/web/watch_routes.h"
 
 namespace moviletta::service {
@@ -88,7 +89,10 @@ int Worker::Sweep() {
   for (const std::string& host : store_.Sites()) {
     const std::optional<int64_t> site = store_.SiteOf(host);
     if (!site) continue;
-    for (const int64_t id : greetings_.Expired(*site, clock_() - options_.keep_for))
+    const std::string days = SettingOf(*site, "KEEPDAYS");
+    const auto keep_for =
+        days.empty() ? options_.keep_for : std::chrono::hours(24 * std::stoi(days));
+    for (const int64_t id : greetings_.Expired(*site, clock_() - keep_for))
       if (const std::optional<Greeting> greeting = greetings_.ById(id)) {
         DeleteGreeting(greetings_, data_, *greeting, clock_());
         ++swept;
@@ -127,12 +131,12 @@ void Worker::Run(const Job& job) {
     if (greeting->state == "ready") greetings_.SetState(greeting->id, "mailed");
   } else if (job.kind == "watched") {
     if (!greeting->sender_email.empty())
-      relay_.Send(WatchedNotice(AddressOf(greeting->site), *greeting));
+      Send(greeting->site, WatchedNotice(AddressOf(greeting->site), *greeting));
   } else if (job.kind.starts_with("reply-")) {
     const int64_t reply_id = std::stoll(job.kind.substr(6));
     const std::optional<Reply> reply = greetings_.ReplyOf(greeting->id, reply_id);
     if (reply && !greeting->sender_email.empty())
-      relay_.Send(ReplyMail(AddressOf(greeting->site), *greeting, reply_id, *reply));
+      Send(greeting->site, ReplyMail(AddressOf(greeting->site), *greeting, reply_id, *reply));
   } else {
     throw Error(3, "no such job: " + job.kind, kSource);
   }
@@ -165,21 +169,23 @@ void Worker::Convert(const Greeting& greeting) {
 void Worker::MailRecipients(const Greeting& greeting) {
   const SiteAddress site = AddressOf(greeting.site);
   const std::string poster = ReadWhole(Folder(greeting) / "poster.jpg");
+  const std::string own_gateway = SettingOf(greeting.site, "SMSGATEWAY");
+  const std::string& gateway_of_site = own_gateway.empty() ? options_.sms_gateway : own_gateway;
   for (const Recipient& r : greeting.recipients) {
     if (r.state != "waiting") continue;  // mailed before this run, or not reachable
     if (!r.email.empty()) {
-      relay_.Send(r.role == "sender" ? SenderCopy(site, greeting, r, poster)
-                                     : RecipientMail(site, greeting, r, poster));
+      Send(greeting.site, r.role == "sender" ? SenderCopy(site, greeting, r, poster)
+                                             : RecipientMail(site, greeting, r, poster));
       greetings_.SetRecipientState(r.id, "mailed");
-    } else if (!r.cell.empty() && !options_.sms_gateway.empty()) {
+    } else if (!r.cell.empty() && !gateway_of_site.empty()) {
       std::string number;
       for (const char c : r.cell)
         if (std::isdigit(static_cast<unsigned char>(c)) || (c == '+' && number.empty()))
           number += c;
-      std::string gateway = options_.sms_gateway;
+      std::string gateway = gateway_of_site;
       if (const auto at = gateway.find("{number}"); at != std::string::npos && !number.empty()) {
         gateway.replace(at, 8, number);
-        relay_.Send(TextMessage(site, greeting, r, gateway));
+        Send(greeting.site, TextMessage(site, greeting, r, gateway));
         greetings_.SetRecipientState(r.id, "texted");
       } else {
         greetings_.SetRecipientState(r.id, "unreachable");
@@ -188,6 +194,20 @@ void Worker::MailRecipients(const Greeting& greeting) {
       greetings_.SetRecipientState(r.id, "unreachable");
     }
   }
+}
+
+std::string Worker::SettingOf(int64_t site, const std::string& name) {
+  const std::map<std::string, std::string> settings = store_.Settings(site);
+  const auto found = settings.find(name);
+  return found == settings.end() ? std::string() : found->second;
+}
+
+void Worker::Send(int64_t site, const OutgoingMail& mail) {
+  const std::string relay = SettingOf(site, "RELAY");
+  if (relay.empty())
+    relay_.Send(mail);
+  else
+    SmtpRelay(relay).Send(mail);  // the site's own relay
 }
 
 SiteAddress Worker::AddressOf(int64_t site) {

@@ -24,7 +24,8 @@ struct WorkerOptions {
   std::chrono::seconds first_retry{10};
   std::chrono::milliseconds idle{500};  // how often an idle worker looks for due jobs
   // "{number}@sms.example": a recipient with only a mobile number gets a text through it; ""
-  // lists them as not reachable.
+  // lists them as not reachable. A site's own SMSGATEWAY, RELAY and KEEPDAYS settings come
+  // first.
   std::string sms_gateway = "";
   // How a site's watch pages are addressed, from its host name ("http://" + host when empty).
   std::function<SiteAddress(const std::string& host)> site_address = nullptr;
@@ -63,6 +64,10 @@ class Worker {
   void Convert(const Greeting& greeting);
   void MailRecipients(const Greeting& greeting);
   SiteAddress AddressOf(int64_t site);
+  // The site's own setting `name`, "" when it has none.
+  std::string SettingOf(int64_t site, const std::string& name);
+  // Through the site's own relay when it names one, else the worker's.
+  void Send(int64_t site, const OutgoingMail& mail);
   std::filesystem::path Folder(const Greeting& greeting) const;
 
   Store& store_;

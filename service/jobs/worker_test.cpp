@@ -66,6 +66,8 @@ class WorkerTest : public ::testing::Test {
 // a second mail; a mobile number gets a text through the gateway, someone with neither is listed
 // as not reachable.
 TEST_F(WorkerTest, ARefusingRelayIsTriedAgainWithoutASecondMail) {
+  store_.SetSettings(*store_.SiteOf("greetings.example.com"),
+                     {{"SMSGATEWAY", "{number}@texts.example.org"}});  // the site's own first
   const int64_t id = Deliver("Bob,,bob@example.com;Cy,+1 (555) 010,;Di,,");
   relay_.answers = {true, false};  // Bob's taken, Cy's text refused
   EXPECT_EQ(worker_.RunDue(), 2) << "the video, then the mails until the refusal";
@@ -77,7 +79,7 @@ TEST_F(WorkerTest, ARefusingRelayIsTriedAgainWithoutASecondMail) {
   EXPECT_EQ(worker_.RunDue(), 1);
   ASSERT_EQ(relay_.sent.size(), 3u);
   EXPECT_EQ(relay_.sent[0].to_address, "bob@example.com");
-  EXPECT_EQ(relay_.sent[1].to_address, "+1555010@sms.example.com");
+  EXPECT_EQ(relay_.sent[1].to_address, "+1555010@texts.example.org");
   EXPECT_NE(relay_.sent[1].text.find("/watch/"), std::string::npos);
   EXPECT_EQ(relay_.sent[2].to_address, "ann@example.com") << "the sender's copy";
   EXPECT_NE(relay_.sent[2].text.find("/watch/delete/"), std::string::npos);
@@ -88,10 +90,12 @@ TEST_F(WorkerTest, ARefusingRelayIsTriedAgainWithoutASecondMail) {
   EXPECT_TRUE(fs::exists(data_ + "/media/" + g.token + "/web.mp4"));
 }
 
-// A greeting kept longer than the site keeps them loses its files and personal data.
+// A greeting kept longer than the site keeps them (90 days, or its own KEEPDAYS) loses its files
+// and personal data.
 TEST_F(WorkerTest, TheSweepDeletesWhatIsKeptTooLong) {
   const int64_t id = Deliver("Bob,,bob@example.com");
   worker_.RunDue();
+  EXPECT_EQ(worker_.Sweep(), 0);
   now_ += std::chrono::hours(24 * 89);
   EXPECT_EQ(worker_.Sweep(), 0);
   now_ += std::chrono::hours(24 * 2);
@@ -100,6 +104,13 @@ TEST_F(WorkerTest, TheSweepDeletesWhatIsKeptTooLong) {
   EXPECT_EQ(g.state, "deleted");
   EXPECT_EQ(g.sender_name, "");
   EXPECT_FALSE(fs::exists(data_ + "/media/" + g.token));
+
+  store_.SetSettings(*store_.SiteOf("greetings.example.com"), {{"KEEPDAYS", "5"}});
+  Deliver("Cy,,cy@example.com");
+  now_ += std::chrono::hours(24 * 4);
+  EXPECT_EQ(worker_.Sweep(), 0);
+  now_ += std::chrono::hours(24 * 2);
+  EXPECT_EQ(worker_.Sweep(), 1);
 }
 
 }  // namespace

@@ -197,6 +197,10 @@ int Greetings::Report(int64_t greeting, int hide_at) {
   return reports;
 }
 
+void Greetings::Unhide(int64_t greeting) {
+  sql_->Change("UPDATE greetings SET hidden = 0, reports = 0 WHERE id = ?", {greeting});
+}
+
 void Greetings::Forget(int64_t greeting, Time at) {
   sql_->Transaction([&] {
     sql_->Change(

@@ -99,6 +99,8 @@ class Greetings {
   std::optional<Reply> ReplyOf(int64_t greeting, int64_t reply);
   // Counts a report; at `hide_at` reports the greeting is hidden. Returns the count.
   int Report(int64_t greeting, int hide_at);
+  // The owner's decision on a reported greeting: shown again, its reports cleared.
+  void Unhide(int64_t greeting);
   // Forgets the personal data (names, addresses, message, replies) and marks it deleted.
   void Forget(int64_t greeting, Time at);
   // Greetings of `site` taken before `before` and not yet deleted.

@@ -80,7 +80,13 @@ std::string AdminPage(const AdminView& v) {
             "\" value=\"" + (value == v.settings.end() ? "" : E(value->second)) + "\"" +
             (std::string(field.element) == "SMTPPWD" ? " type=\"password\"" : "") + "></label>\n";
   }
-  page += "<button>Save settings</button></form></section>\n";
+  page += "<fieldset><legend>How greetings reach their recipients</legend>";
+  for (const ServiceSetting& setting : ServiceSettings()) {
+    const auto value = v.settings.find(setting.element);
+    page += std::string("<label>") + setting.label + " <input name=\"" + setting.element +
+            "\" value=\"" + (value == v.settings.end() ? "" : E(value->second)) + "\"></label>\n";
+  }
+  page += "</fieldset><button>Save settings</button></form></section>\n";
 
   page += "<section id=\"skins\"><h2>Skins</h2><ol class=\"skins\">";
   for (const Skin& skin : v.skins) {
@@ -142,7 +148,8 @@ std::string AdminPage(const AdminView& v) {
 
   page +=
       "<section id=\"greetings\"><h2>Greetings</h2><table><thead><tr><th>Taken in (UTC)</th>"
-      "<th>From</th><th>Kind</th><th>State</th><th>Recipients</th><th>Reports</th></tr></thead>"
+      "<th>From</th><th>Kind</th><th>State</th><th>Recipients</th><th>Reports</th><th>"
+      "Decide</th></tr></thead>"
       "<tbody>\n";
   for (const Greeting& g : v.greetings) {
     std::string recipients;
@@ -152,7 +159,14 @@ std::string AdminPage(const AdminView& v) {
                       " (" + E(r.state == "unreachable" ? "not reachable" : r.state) + ")";
     page += "<tr><td>" + When(g.taken_at) + "</td><td>" + E(g.sender_name) + "</td><td>" +
             E(g.kind) + "</td><td>" + E(g.hidden ? "reported, hidden" : g.state) + "</td><td>" +
-            recipients + "</td><td>" + std::to_string(g.reports) + "</td></tr>\n";
+            recipients + "</td><td>" + std::to_string(g.reports) + "</td><td>";
+    const std::string form = "<form method=\"post\" action=\"/admin/greetings/";
+    const std::string fields = "?site=" + site + "\">" + csrf +
+                               "<input type=\"hidden\" name=\"id\" value=\"" +
+                               std::to_string(g.id) + "\">";
+    if (g.hidden) page += form + "show" + fields + "<button>Show it again</button></form>";
+    if (g.state != "deleted") page += form + "delete" + fields + "<button>Delete</button></form>";
+    page += "</td></tr>\n";
   }
   page += "</tbody></table><h3>Jobs</h3><ul>";
   for (const JobCount& j : v.jobs)

@@ -12,6 +12,7 @@
 #include "service/web/secrets.h"
 #include "service/web/site_settings.h"
 #include "service/web/skin_check.h"
+#include "service/web/watch_routes.h"
 
 namespace moviletta::service {
 namespace {
@@ -145,6 +146,23 @@ void AdminRoutes::Register(httplib::Server& server) {
               for_site(true, [this](const AdminSession& session, int64_t site,
                                     const std::string& host, const Request& req,
                                     Response& res) { AddSkin(session, site, host, req, res); }));
+  // The owner's decisions on a greeting of the site: shown again after reports, or deleted.
+  server.Post(R"(/admin/greetings/(show|delete))",
+              for_site(true, [this](const AdminSession&, int64_t site, const std::string& host,
+                                    const Request& req, Response& res) {
+                std::optional<Greeting> greeting;
+                try {
+                  if (greetings_) greeting = greetings_->ById(std::stoll(Field(req, "id")));
+                } catch (const std::logic_error&) {  // not a number: no such greeting
+                }
+                if (greeting && greeting->site == site) {
+                  if (req.matches[1] == "show")
+                    greetings_->Unhide(greeting->id);
+                  else
+                    DeleteGreeting(*greetings_, data_, *greeting, clock_());
+                }
+                SeeThePage(res, host);
+              }));
   server.Post("/admin/skins/remove",
               for_site(true, [this](const AdminSession&, int64_t site, const std::string& host,
                                     const Request& req, Response& res) {
@@ -210,6 +228,9 @@ void AdminRoutes::ChangeSettings(const AdminSession& session, int64_t site, cons
   SettingsValues values;
   for (const ClientSettingsField& field : ClientSettingsFields())
     if (req.has_param(field.element)) values[field.element] = req.get_param_value(field.element);
+  for (const ServiceSetting& setting : ServiceSettings())
+    if (req.has_param(setting.element))
+      values[setting.element] = req.get_param_value(setting.element);
   if (const std::string refused = RefusedSetting(values); !refused.empty())
     return ShowPage(session, req, res, "Nothing was changed: " + refused + ".");
   store_.SetSettings(site, values);

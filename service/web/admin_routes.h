@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -41,9 +42,13 @@ class AdminRoutes {
   // `store` must outlive the routes; InitSecrets must have run.
   AdminRoutes(Store& store, Clock clock, Policy policy);
   AdminRoutes(Store& store, Clock clock) : AdminRoutes(store, std::move(clock), Policy{}) {}
-  // The page also lists these greetings, their jobs and the quarantined mails; `greetings` must
-  // outlive the routes.
-  void ShowGreetings(Greetings& greetings) { greetings_ = &greetings; }
+  // The page also lists these greetings (their files under `data`), their jobs and the
+  // quarantined mails, and lets the owner show a reported greeting again or delete one;
+  // `greetings` must outlive the routes.
+  void ShowGreetings(Greetings& greetings, std::filesystem::path data) {
+    greetings_ = &greetings;
+    data_ = std::move(data);
+  }
 
   void Register(httplib::Server& server);
 
@@ -61,6 +66,7 @@ class AdminRoutes {
 
   Store& store_;
   Greetings* greetings_ = nullptr;
+  std::filesystem::path data_;
   Clock clock_;
   Policy policy_;
 };

@@ -92,6 +92,12 @@ TEST_P(AdminTest, ChangesNeedTheSessionsTokenAndBadValuesChangeNothing) {
             303);
   EXPECT_EQ(store_.Settings(site_)["FPS"], "30");
   EXPECT_EQ(store_.Settings(site_)["SECLIMIT"], "120");
+  EXPECT_EQ(Post("/admin/settings?" + site,
+                 "KEEPDAYS=30&RELAY=smtp%3A%2F%2Frelay.example%3A587&csrf=" + csrf, cookie)
+                ->status,
+            303);
+  EXPECT_EQ(store_.Settings(site_)["KEEPDAYS"], "30");
+  EXPECT_EQ(store_.Settings(site_)["RELAY"], "smtp://relay.example:587");
 
   for (const auto& [form, field] :
        std::vector<std::pair<std::string, std::string>>{{"FPS=61", "FPS"},
@@ -99,7 +105,10 @@ TEST_P(AdminTest, ChangesNeedTheSessionsTokenAndBadValuesChangeNothing) {
                                                         {"FPS=ten", "FPS"},
                                                         {"SENDTO=bob%40example", "SENDTO"},
                                                         {"SKIN=javascript%3Aalert(1)", "SKIN"},
-                                                        {"OUTPUT=avi", "OUTPUT"}}) {
+                                                        {"OUTPUT=avi", "OUTPUT"},
+                                                        {"RELAY=ftp%3A%2F%2Fx", "RELAY"},
+                                                        {"SMSGATEWAY=x%40y.z", "SMSGATEWAY"},
+                                                        {"KEEPDAYS=0", "KEEPDAYS"}}) {
     const auto refused = Post("/admin/settings?" + site, form + "&SECLIMIT=5&csrf=" + csrf, cookie);
     EXPECT_EQ(refused->status, 400) << form;
     EXPECT_NE(refused->body.find("Nothing was changed: " + field), std::string::npos)
@@ -192,6 +201,43 @@ TEST_P(AdminTest, AnOwnerAddsASiteThatServesItsOwnSettings) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, AdminTest, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& engine) { return engine.param; });
+
+}  // namespace
+}  // namespace moviletta::service
+
+namespace moviletta::service {
+namespace {
+
+// A greeting reported three times is hidden until the owner decides: shown again, or deleted; a
+// decision names a greeting of the site the page shows, no other.
+TEST_P(AdminTest, TheOwnerDecidesOnAReportedGreeting) {
+  const auto [cookie, csrf] = SignIn();
+  Greeting g;
+  g.site = site_, g.mail_key = "k", g.kind = "greeting", g.token = "t", g.delete_token = "d";
+  g.sender_name = "Mallory <script>", g.taken_at = now_;
+  const int64_t id = greetings_.Take(g);
+  for (int i = 0; i < 3; ++i) greetings_.Report(id, 3);
+  const auto page = client_.Get("/admin", {{"Cookie", cookie}});
+  EXPECT_NE(page->body.find("reported, hidden"), std::string::npos);
+  EXPECT_NE(page->body.find("Mallory &lt;script&gt;"), std::string::npos);
+  EXPECT_NE(page->body.find("Show it again"), std::string::npos);
+
+  MakeSite(store_, "other.example");
+  EXPECT_EQ(Post("/admin/greetings/delete?site=other.example",
+                 "id=" + std::to_string(id) + "&csrf=" + csrf, cookie)
+                ->status,
+            303);
+  EXPECT_EQ(greetings_.ById(id)->state, "taken") << "not that site's greeting";
+  const std::string site = "site=" + host_;
+  EXPECT_EQ(Post("/admin/greetings/show?" + site, "id=" + std::to_string(id), cookie)->status, 403)
+      << "no token";
+  EXPECT_TRUE(greetings_.ById(id)->hidden);
+  Post("/admin/greetings/show?" + site, "id=" + std::to_string(id) + "&csrf=" + csrf, cookie);
+  EXPECT_FALSE(greetings_.ById(id)->hidden);
+  Post("/admin/greetings/delete?" + site, "id=" + std::to_string(id) + "&csrf=" + csrf, cookie);
+  EXPECT_EQ(greetings_.ById(id)->state, "deleted");
+  EXPECT_EQ(greetings_.ById(id)->sender_name, "");
+}
 
 }  // namespace
 }  // namespace moviletta::service

@@ -29,6 +29,7 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
   ServiceTest() {
     InitSecrets();
     store_.Migrate();
+    admin_.ShowGreetings(greetings_, ::testing::TempDir());
     protocol_.Register(server_);
     admin_.Register(server_);
     port_ = server_.bind_to_any_port("127.0.0.1");
@@ -49,11 +50,13 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
       (std::filesystem::path(::testing::TempDir()) /
        ("service-" + std::to_string(getpid()) + "-" + std::to_string(++made_) + ".sqlite3"))
           .string();
-  std::unique_ptr<Store> engine_ = GetParam() == "postgresql"
-                                       ? std::unique_ptr<Store>(std::make_unique<PostgresStore>(
-                                             testing::PostgresServer::Shared().NewDatabase()))
-                                       : std::make_unique<SqliteStore>(file_);
+  std::string url_ = GetParam() == "postgresql" ? testing::PostgresServer::Shared().NewDatabase()
+                                                : "sqlite:" + file_;
+  std::unique_ptr<Store> engine_ =
+      GetParam() == "postgresql" ? std::unique_ptr<Store>(std::make_unique<PostgresStore>(url_))
+                                 : std::make_unique<SqliteStore>(file_);
   Store& store_ = *engine_;
+  Greetings greetings_{OpenSql(url_, "")};
   Time now_ = Time(std::chrono::hours(24 * 20000 + 12));
   Clock clock_ = [this] { return now_; };
   ProtocolRoutes protocol_{store_, clock_, ProtocolRoutes::Limits{3, 2}};

@@ -61,9 +61,44 @@ int64_t MakeSite(Store& store, const std::string& host) {
   return site;
 }
 
+const std::vector<ServiceSetting>& ServiceSettings() {
+  static const std::vector<ServiceSetting> settings{
+      {"RELAY", "Outgoing mail relay (smtp://host:port)"},
+      {"SMSGATEWAY", "Text messages through ({number}@gateway)"},
+      {"KEEPDAYS", "Days a greeting is kept"},
+  };
+  return settings;
+}
+
+namespace {
+
+// Why a value of the service's own settings is refused, or "".
+std::string RefusedServiceSetting(const std::string& name, const std::string& value) {
+  static const std::regex relay(R"(smtps?://[A-Za-z0-9.-]+(:\d{1,5})?)");
+  static const std::regex gateway(R"(\{number\}@[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)+)");
+  if (value.empty()) return "";
+  if (name == "RELAY" && !std::regex_match(value, relay)) return "RELAY is not smtp://host:port";
+  if (name == "SMSGATEWAY" && !std::regex_match(value, gateway))
+    return "SMSGATEWAY is not {number}@a mail domain";
+  if (name == "KEEPDAYS") {
+    if (value.size() > 4 || value.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(value) < 1 || std::stoi(value) > 3650)
+      return "KEEPDAYS must be a number of days from 1 to 3650";
+  }
+  return "";
+}
+
+}  // namespace
+
 std::string RefusedSetting(const SettingsValues& values) {
   const auto fields = ClientSettingsFields();
   for (const auto& [name, value] : values) {
+    if (std::any_of(ServiceSettings().begin(), ServiceSettings().end(),
+                    [&name = name](const ServiceSetting& s) { return name == s.element; })) {
+      if (std::string refused = RefusedServiceSetting(name, value); !refused.empty())
+        return refused;
+      continue;
+    }
     const auto field = std::find_if(fields.begin(), fields.end(),
                                     [&name = name](const auto& f) { return name == f.element; });
     if (field == fields.end()) return name + " is not a setting";

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "service/store/store.h"
 
@@ -19,9 +20,22 @@ int64_t MakeSite(Store& store, const std::string& host);
 
 // Checks `values` as the studio reads them (numbers as its conversion reads them and within
 // the ranges it keeps: FPS 1-60, SECLIMIT 1-3600; addresses well formed; OUTPUT "wmv" or
-// "mpg"). Returns "" when every value is good, else why the first bad one is refused, naming
-// its field. Fields it does not know are refused too.
+// "mpg"; the service's own settings as they are described below). Returns "" when every value
+// is good, else why the first bad one is refused, naming its field. Fields it does not know are
+// refused too.
 std::string RefusedSetting(const SettingsValues& values);
+
+// The settings of a site that are the service's own, not the studio's: how the site's greetings
+// reach their recipients. Kept beside the studio's, never in the settings document.
+//   RELAY       the outgoing mail relay, "smtp://HOST:PORT" ("": the one `serve`/`work` name)
+//   SMSGATEWAY  "{number}@GATEWAY": mobile numbers get a text through it ("": the command's)
+//   KEEPDAYS    days a greeting is kept before its video and personal data are deleted (90)
+struct ServiceSetting {
+  const char* element;
+  const char* label;
+};
+const std::vector<ServiceSetting>& ServiceSettings();
+inline constexpr int kDefaultKeepDays = 90;
 
 // The settings document the studio reads at "/clientSettings.asp": every field, in the order it
 // reads them; `stored` over the defaults, and the service's own addresses at `self`
