@@ -184,6 +184,30 @@ TEST_F(BridgeTest, OnePageDrivesTheControlAndAnotherMayTakeItOver) {
       << "a page loaded now learns who drives";
 }
 
+// A page that follows the stream another page of its origin holds reads where things stand once,
+// with the id of the last event it includes; that read ends at once, and its end is no page's
+// going away.
+TEST_F(BridgeTest, APageFollowingAnotherPagesStreamReadsWhereThingsStandOnce) {
+  httplib::Client client("127.0.0.1", port_);
+  const auto claim = [&](const std::string& page) {
+    const auto res = client.Post("/claim?page=" + page, PageHeaders(), "", "text/plain");
+    return res ? res->status : -1;
+  };
+  ASSERT_EQ(claim("tab-a"), 204);
+  client.set_read_timeout(2, 0);
+  const auto once = client.Get("/events?token=" + token_ + "&page=tab-a&once=1", PageHeaders());
+  ASSERT_TRUE(once) << "it ends at once";
+  EXPECT_EQ(once->status, 200);
+  EXPECT_NE(once->body.find("event: driver\ndata: {\"origin\":\"\",\"page\":\"tab-a\"}"),
+            std::string::npos)
+      << once->body;
+  EXPECT_NE(once->body.find("event: StatusChanged"), std::string::npos);
+  const std::string last = once->get_header_value("X-Last-Event");
+  EXPECT_NE(once->body.find("id: " + last + "\n"), std::string::npos) << "the last one it holds";
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(claim("tab-b"), 409) << "tab-a still drives";
+}
+
 TEST_F(BridgeTest, APageWhoseWindowCrashedLetsAnotherDriveWithinTwoSeconds) {
   // The crashed window's connection closes without a release or a last word.
   const int sock = socket(AF_INET, SOCK_STREAM, 0);

@@ -142,7 +142,7 @@ async function connect() {
   };
   ctl.addEventListener("revoked", () => lost("This site is no longer allowed to use the studio."));
   ctl.addEventListener("disconnected", () => {
-    if (ctl.events.readyState === EventSource.CLOSED) lost("The studio no longer answers this page.");
+    if (ctl.connection === EventSource.CLOSED) lost("The studio no longer answers this page.");
     else say("The studio program on your computer is not running. This page reconnects when it is back.");
   });
   ctl.addEventListener("connected", () => claim(false));

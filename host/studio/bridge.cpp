@@ -278,7 +278,7 @@ bool Bridge::Answered(const Request& req, Response& res) const {
   const Verdict verdict = gate_->Decide(Facts(req));
   if (!verdict.allow_origin.empty()) {
     res.set_header("Access-Control-Allow-Origin", verdict.allow_origin);
-    res.set_header("Access-Control-Expose-Headers", "X-Frame");
+    res.set_header("Access-Control-Expose-Headers", "X-Frame, X-Last-Event");
     if (verdict.allow_origin != "*") res.set_header("Vary", "Origin");
   }
   switch (verdict.kind) {

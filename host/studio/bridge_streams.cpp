@@ -66,12 +66,24 @@ void Bridge::StreamEvents(const Request& req, Response& res) {
   const std::string viewer = Caller(req);
   uint64_t after = 0;
   std::vector<EventStream::Event> first;
+  const RequestFacts facts = Facts(req);
+  // A page that follows another page's stream of its origin reads where things stand once: this
+  // stream ends at once, and its end is no page's going away.
+  if (req.has_param("once")) {
+    std::string text = StillAdmitted(facts) ? "" : "event: revoked\ndata: {}\n\n";
+    if (text.empty())
+      for (const auto& e : stream_.Current(after, viewer))
+        text += "id: " + std::to_string(e.id) + "\nevent: " + e.name + "\ndata: " + e.json + "\n\n";
+    res.set_header("Cache-Control", "no-store");
+    res.set_header("X-Last-Event", std::to_string(after));
+    res.set_content(text, "text/event-stream");
+    return;
+  }
   if (req.has_header("Last-Event-ID"))
     after = std::strtoull(req.get_header_value("Last-Event-ID").c_str(), nullptr, 10);
   else
     first = stream_.Current(after, viewer);
   // A site's stream ends with event "revoked" within a second of the visitor revoking the site.
-  const RequestFacts facts = Facts(req);
   res.set_header("Cache-Control", "no-store");
   res.set_chunked_content_provider(
       "text/event-stream",

@@ -37,7 +37,7 @@ ctl.addEventListener("connected", async () => {
 });
 addEventListener("pagehide", () => ctl.release());
 ctl.addEventListener("disconnected", () => {
-  if (ctl.events.readyState !== EventSource.CLOSED && ctl.events.readyState !== EventSource.CONNECTING) return;
+  if (ctl.connection === EventSource.OPEN) return;
   page.away = true;
   showNotice(plainError({ number: 0 }));
   follow();

@@ -121,6 +121,139 @@ class MovilettaTrimmer extends EventTarget {
   }
 }
 
+// The studio's events for every page of one origin, over one stream: a browser keeps six
+// connections to a host for all its tabs, so the pages of an origin share the stream of one of
+// them (the one that drives, when one does), which hands each event on over a BroadcastChannel.
+// A page that joins reads where things stand once (a stream that ends at once) and then follows
+// the shared one; when the page holding the stream goes, another one opens it. The stream
+// carries its page's id: its end is that page's going away. Where the browser lacks Web Locks or
+// BroadcastChannel each page has a stream of its own.
+class MovilettaEvents {
+  static KINDS = ["StatusChanged", "ErrMsgChanged", "driver", "startup", "progress", "panel",
+                  "messagebox", "front", "sendstart", "sendresult", "nosound", "sites", "skin",
+                  "devices", "level", "devicefailure", "revoked"];
+
+  constructor(base, token, page, deliver) {
+    this.url = base + "/events?token=" + encodeURIComponent(token) + "&page=" + encodeURIComponent(page);
+    this.deliver = deliver;
+    this.state = EventSource.CONNECTING;
+    this.source = null;
+    this.ended = new AbortController();  // the origin was revoked: no stream any more
+    if (!navigator.locks || typeof BroadcastChannel === "undefined") {
+      this.open(false);
+      return;
+    }
+    this.lock = "moviletta-events " + (base || location.origin);
+    this.channel = new BroadcastChannel(this.lock);
+    this.heard = [];  // what the shared stream told before this page knew where things stand
+    this.known = -1;  // the id of the last event this page has applied; -1 before it knows
+    this.channel.onmessage = ({ data }) => {
+      if (this.source) return;  // this page holds the stream: it hears the studio itself
+      if (this.known < 0) this.heard.push(data);
+      else this.follow(data);
+    };
+    this.queue();
+    this.snapshot();
+  }
+
+  // Where things stand, read once; then what the shared stream told meanwhile.
+  async snapshot() {
+    const response = await fetch(this.url + "&once=1", { cache: "no-store" }).catch(() => null);
+    if (!response || !response.ok) {
+      if (this.known < 0 && !this.source) this.take("error", null, false);
+      if (!this.ended.signal.aborted && !this.source) setTimeout(() => this.snapshot(), 1000);
+      return;
+    }
+    const text = await response.text().catch(() => "");
+    if (this.source) return;  // holding the stream meanwhile: it told everything
+    let last = Number(response.headers.get("X-Last-Event")) || 0;
+    const told = [];
+    for (const block of text.split("\n\n")) {
+      const line = (key) => (block.split("\n").find((l) => l.startsWith(key + ": ")) || "").slice(key.length + 2);
+      if (line("event")) told.push({ id: Number(line("id")) || 0, name: line("event"), data: line("data") });
+    }
+    this.known = 0;
+    this.take("open", null, false);
+    for (const e of told) this.take(e.name, JSON.parse(e.data || "{}"), false);
+    this.known = last;
+    for (const data of this.heard.splice(0)) this.follow(data);
+  }
+
+  // An event the page holding the stream handed on. A stream (re)opened starts with where things
+  // stand, under ids of their own (a studio started again counts from 1): all are taken.
+  follow({ id, name, data }) {
+    if (name === "open") {
+      this.known = 0;
+      if (this.state !== EventSource.OPEN) this.take(name, data, false);
+      return;
+    }
+    if (id && id <= this.known) return;  // in the snapshot already
+    this.take(name, data, false, id);
+  }
+
+  // Waits for the stream in turn with the origin's other pages.
+  queue() {
+    navigator.locks.request(this.lock, { signal: this.ended.signal }, () => this.hold())
+        .catch((e) => this.lost(e));
+  }
+
+  // Makes this page the one holding the stream now; the page that held it waits its turn again.
+  async lead() {
+    if (!this.channel || this.source || this.ended.signal.aborted) return;
+    const opened = new Promise((resolve) => { this.opened = resolve; });
+    navigator.locks.request(this.lock, { steal: true }, () => this.hold()).catch((e) => this.lost(e));
+    await Promise.race([opened, new Promise((resolve) => setTimeout(resolve, 2000))]);
+  }
+
+  // Holds the stream as long as this page holds the lock (until it goes, or another steals it).
+  hold() {
+    if (this.ended.signal.aborted) return undefined;
+    this.open(true);
+    return new Promise((resolve) => { this.release = resolve; });
+  }
+
+  // The lock was stolen (or the request ended): the stream goes, and the page queues again.
+  lost(error) {
+    if (!error || error.name !== "AbortError" || !this.source) return;
+    this.source.close();
+    this.source = null;
+    if (!this.ended.signal.aborted) this.queue();
+  }
+
+  open(shared) {
+    const source = new EventSource(this.url);
+    this.source = source;
+    for (const name of MovilettaEvents.KINDS)
+      source.addEventListener(name, (e) => {
+        this.take(name, JSON.parse(e.data || "{}"), shared, Number(e.lastEventId) || 0);
+      });
+    source.addEventListener("open", () => {
+      this.take("open", null, shared);
+      if (this.opened) this.opened();
+    });
+    source.addEventListener("error", () => {
+      if (this.source === source && source.readyState !== EventSource.OPEN)
+        this.take("error", null, shared);
+    });
+  }
+
+  take(name, data, share, id = 0) {
+    if (share) this.channel.postMessage({ id, name, data });
+    if (id) this.known = Math.max(this.known, id);
+    if (name === "open") this.state = EventSource.OPEN;
+    if (name === "error" && this.state !== EventSource.CLOSED) this.state = EventSource.CONNECTING;
+    if (name === "revoked") {
+      // The visitor revoked this site: the studio answers it no more.
+      this.state = EventSource.CLOSED;
+      this.ended.abort();
+      if (this.source) this.source.close();
+      this.source = null;
+      if (this.release) this.release();
+    }
+    this.deliver(name, data);
+  }
+}
+
 class Movilettas extends EventTarget {
   // `token`: the studio's launch token or a site's; `base`: the studio's address, "" on its own
   // page.
@@ -136,34 +269,23 @@ class Movilettas extends EventTarget {
     this.VideoHeight = 240;
     this.driver = "";  // the page that drives the studio, "" when none does or it is not known
     this.windows = new WeakMap();  // picture element: the window run that it shows
-    const events = new EventSource(base + "/events?token=" + encodeURIComponent(token) +
-                                   "&page=" + encodeURIComponent(this.page));
-    const forward = (name, apply) =>
-      events.addEventListener(name, (e) => {
-        const data = JSON.parse(e.data);
-        if (apply) apply(data);
-        this.dispatchEvent(new CustomEvent(name, { detail: data }));
-      });
     const mirror = (data) => {
       for (const key of ["ClientStatus", "ErrMsg", "SecondsLimit", "VideoWidth", "VideoHeight"])
         if (key in data) this[key] = data[key];
     };
-    forward("StatusChanged", mirror);
-    forward("ErrMsgChanged", mirror);
-    forward("driver", (data) => { this.driver = data.page || ""; });
-    for (const name of ["startup", "progress", "panel", "messagebox", "front",
-                        "sendstart", "sendresult", "nosound", "sites", "skin", "devices", "level",
-                        "devicefailure"])
-      forward(name);
-    events.addEventListener("open", () => this.dispatchEvent(new Event("connected")));
-    // The visitor revoked this site: the studio answers it no more.
-    events.addEventListener("revoked", () => {
-      events.close();
-      this.dispatchEvent(new Event("revoked"));
+    const apply = { StatusChanged: mirror, ErrMsgChanged: mirror,
+                    driver: (data) => { this.driver = data.page || ""; } };
+    this.events = new MovilettaEvents(base, token, this.page, (name, data) => {
+      if (name === "open") return this.dispatchEvent(new Event("connected"));
+      if (name === "error") return this.dispatchEvent(new Event("disconnected"));
+      if (name === "revoked") return this.dispatchEvent(new Event("revoked"));
+      if (apply[name]) apply[name](data);
+      this.dispatchEvent(new CustomEvent(name, { detail: data }));
     });
-    events.addEventListener("error", () => this.dispatchEvent(new Event("disconnected")));
-    this.events = events;
   }
+
+  // How this page hears the studio: EventSource.CONNECTING, OPEN or CLOSED (revoked).
+  get connection() { return this.events.state; }
 
   headers(extra = {}) {
     return { "X-Moviletta-Token": this.token, "X-Moviletta-Page": this.page, ...extra };
@@ -186,8 +308,11 @@ class Movilettas extends EventTarget {
     const response = await fetch(this.base + "/claim?page=" + encodeURIComponent(this.page) +
                                  (takeover ? "&takeover=1" : ""),
                                  { method: "POST", headers: this.headers() });
-    if (response.status === 204) this.driver = this.page;
-    return response.status === 204;
+    if (response.status !== 204) return false;
+    this.driver = this.page;
+    // The driving page holds its origin's stream: the stream's end is its going away.
+    await this.events.lead();
+    return true;
   }
 
   async call(member, args = [], kind = "") {
