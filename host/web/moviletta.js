@@ -139,6 +139,14 @@ class MovilettaEvents {
     this.state = EventSource.CONNECTING;
     this.source = null;
     this.ended = new AbortController();  // the origin was revoked: no stream any more
+    // Events are told once the page's scripts have all run, so that each finds its listeners.
+    if (document.readyState === "loading")
+      addEventListener("DOMContentLoaded", () => this.start(base), { once: true });
+    else
+      this.start(base);
+  }
+
+  start(base) {
     if (!navigator.locks || typeof BroadcastChannel === "undefined") {
       this.open(false);
       return;

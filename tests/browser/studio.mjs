@@ -23,9 +23,10 @@ fs.mkdirSync(output, { recursive: true });
 
 const browser = await launchBrowser();
 
+const pageErrors = [];  // errors of our own scripts in any page: a test that saw one fails
 async function open(context, url = pageUrl) {
   const page = await context.newPage();
-  page.on("pageerror", (e) => console.error("page error: " + e.message));
+  page.on("pageerror", (e) => pageErrors.push(e.message));
   page.setDefaultTimeout(30000);
   await page.goto(url, { waitUntil: "domcontentloaded" });
   return page;
@@ -475,6 +476,7 @@ try {
     if (mailsNow().length !== before + 1) fail("more than one mail for one greeting sent again");
     if (!/bob@exmaple\.com/.test(newestMail().body)) fail("the kept greeting that went is " + newestMail().body);
   });
+  if (pageErrors.length) fail("errors in the pages' scripts: " + [...new Set(pageErrors)].join("; "));
   console.log("browser test: " + steps.length + " scenarios passed; screenshots in " + output);
 } catch (e) {
   console.error("browser test: " + e.message);
