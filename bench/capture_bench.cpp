@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The capture engine's cost per frame and its real-time behaviour, on the synthetic source with an
 // animated skin of 10 frames: compositing alone, the whole per-frame path (composite, colour
 // conversion, MJPEG encode, AVI write) as fast as it goes beside the ffmpeg command line encoding

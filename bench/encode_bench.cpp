@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Compression of a recording to .wmv and .mpg by the control's editing component against the
 // ffmpeg command line doing the same conversion (same codecs, bit rates, size and frame rate),
 // pair by pair in one run, each in a process of its own so that its peak memory can be read.

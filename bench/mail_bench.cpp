@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mails a 30 MB attachment to a local SMTP server that discards what it takes, with the control's
 // sender and with the curl command line (smtp URL, MIME parts, base64), pair by pair.
 #include <condition_variable>

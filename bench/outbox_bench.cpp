@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What keeping a greeting in the outbox adds to a send: the entry of a 60 s 640 x 480 greeting
 // (about 9 MB of video, freshly written as a compression leaves it, and a snapshot) written whole
 // and synced to disk, and removed again. Runs in the current folder: a disk, as the application

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the visitor waits for after pressing Send, for a 60 s 640 x 480 30 fps greeting recorded
 // and sent after a 5 s review: the fixed 1 s pause, the compression, and the mail to a local mail
 // drop, with the work ahead (compressing while the visitor reviews) and without it (the path

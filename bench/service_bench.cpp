@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The greeting service's own work on greetings of 60 s at 640 x 480, as its mail server hands
 // them over: intake per greeting through `deliver` (median and 95th percentile of GREETINGS,
 // default 100; the mail server waits for it), the MP4 conversion beside the ffmpeg program doing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How quickly a page that claims the studio can record: claim to ready (the greeting server's
 // settings read, the installation announced, the camera open, status 1) against a greeting
 // server on this machine, the median of 20 claims, each a take-over by another origin (the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Downloads an animated skin of 100 frames of about 20 KB from a local server with the control's
 // downloader and with the curl command line (one process, one connection), pair by pair, then
 // decodes the frames into bitmaps.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whether the studio keeps memory it no longer needs: cycles of what a visitor does (load an
 // animated skin of 10 frames at 320 x 240 (no preview), record a second, play it back, send it)
 // against a greeting server and a mail drop on this machine, with the studio's resident memory read

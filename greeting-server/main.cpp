@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // greeting-server: a reference greeting server for the demo and for trying the control out.
 //
 //   greeting-server --data DIR [--port N] [--site DIR --client DIR [--site-port N]]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // moviletta-greetings: the greeting service a greeting site's owner runs. It gives the studio its
 // settings and skins, keeps its error log and registrations, has an admin page, takes greetings
 // in from the mail drop and brings them to their recipients.

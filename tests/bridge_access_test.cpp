@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The door of the web host: everyone but the studio's own page and the sites the visitor allowed
 // is kept out, from the headers alone; only the studio's page allows and revokes sites.
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The web host's bridge over real HTTP: member calls, events, message boxes, the driving page,
 // waiting calls and the windows' streams.
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A greeting from recording to mail drop with every real component on the synthetic camera.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The road of a greeting after the studio: the mail drop's mail handed to `deliver` as a mail
 // server would, the service making the video for every screen and mailing the recipients through
 // its relay, and the watch page as a recipient's browser uses it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // moviletta-greetings from outside, as a site owner runs it and a studio uses it: its commands,
 // and a studio that records at the settings the owner set and shows the owner's skins.
 #include <httplib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The greeting service behind a real mail server, as a site owner runs it: Postfix takes the
 // studio's mail for the mail drop and hands it to `deliver`; what cannot be taken yet stays in
 // Postfix's queue until it can, what can never be a greeting goes back with the reason.

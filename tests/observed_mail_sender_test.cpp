@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The studio tells its page how each send ends, from the sender's own notifications.
 #include "host/studio/observed_mail_sender.h"
 

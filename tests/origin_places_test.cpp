@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where each origin's pages keep their world.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The outbox of the studio program killed (SIGKILL) at any moment of a send again: every entry
 // whole or gone, at most one mail per send, and nothing sent again that the person did not ask for.
 #include <signal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The control with the real capture engine and player on the synthetic source.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The greeting service killed (SIGKILL) in the middle of its work: after its restart every
 // recipient has their mail; a second copy only where the kill fell between the relay's
 // acceptance and its record, and then with the same Message-ID.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sites a visitor allowed: which origins may ever be allowed, and the consent kept on disk.
 #include "host/access/site_consent.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up, settings, registration and error reports against a real greeting server on 127.0.0.1.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The page doing several things at once, as people do: seeded random interleavings of page calls
 // against the studio program, the greeting server and the mail drop. Every send the control
 // accepted must end in exactly one mail with its own files, or one message box.

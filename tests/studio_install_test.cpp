@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The studio as a visitor has it installed: its data in the user's own folder, its settings
 // from the user's settings file, one studio per user.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The studio program as a person runs it: it stops at once on a signal whatever it is doing,
 // starts up in view of the page, keeps its token, serves the take's still, hears the chosen
 // microphone, records at the chosen size and rests while no page drives it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The studio program with greeting sites: each site's session is a world of its own, a site
 // takes the studio over only when it is safe, a stop cuts a mail in flight short, and a refused
 // request's body is never read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The web host's own parts: the event stream's ids across a restart, and the properties saved at
 // the host's next turn.
 #include <unistd.h>

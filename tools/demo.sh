@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # One greeting end to end: the studio on the synthetic camera, driven over the host's own HTTP
 # interface as its page would (load a skin, record, play back, send a greeting and a mobile
 # e-mail), the site's mail server (Postfix on loopback where this runs as root) handing both mails

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // demo-skins DIR: writes the demo's skin catalogue below DIR/skins: an animated skin (42) of six
 // frames, a static skin (7) and the placeholder (100000), 320 x 240 with magenta (0xFF00FF, the
 // demo's TRANSCOLOR) where the camera shows through.

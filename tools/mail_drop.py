@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A local SMTP mail drop for the tests and the demo: stores every mail it takes in a folder.
 
 Each mail becomes <n>.eml (the message as received) and <n>.json (the envelope), and is taken

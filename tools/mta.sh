@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts a Postfix instance of its own as a greeting site's mail server: tools/mta.sh FOLDER PORT
 # COMMAND... keeps its configuration, queue and log (FOLDER/maillog) in FOLDER, listens on
 # 127.0.0.1:PORT, takes mail for the domain greetings.test and hands each mail to COMMAND (its

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The greeting service for a site owner to try: moviletta-greetings on SQLite with the sample
 # greeting site (its pages, the demo skins, its mail server, a local mail drop for the mails to
 # recipients) and a first administrator; prints the admin page's address and the password, and

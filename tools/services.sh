@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by demo.sh and studio.sh: a demo folder, the greeting server with the demo skins (the
 # greeting service moviletta-greetings when GREETINGS=service, else the reference server), a local
 # mail drop, and the cleanup that stops every process started here by its id.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The studio for a person: the demo services and the web host; prints the page's address and runs
 # until interrupted. Called by ./run studio after the build; options go to moviletta-studio.
 set -eu

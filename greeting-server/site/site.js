@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A greeting site's own page: its own form and design, the studio on the visitor's computer
 // recording and sending through the Movilettas page object. A "studio" query parameter names the
 // studio's address when it is not on its usual ports.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // moviletta-cli: runs the control in a headless host with its real components, calls members by
 // name and prints what the control does. `--help` lists the options.
 #include <CLI/CLI.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bridge's two streams: the windows' pictures (MJPEG) and the page's events (server-sent
 // events). Each asks the gate again as it goes, so a revoked site's streams end.
 #include <httplib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // moviletta-studio: the web host. Creates the control on this thread, serves its page on
 // 127.0.0.1 and prints the page's address; runs until interrupted. One runs per user: another
 // one says where the first listens and ends. `--help` lists the options.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The studio page: one stage at a time (starting, ready, countdown, recording, review, playing,
 // sending, outcome), buttons that follow it and say why they are off, errors in plain words with
 // the technical text under "Details", and one tab driving the control at a time. A send always

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The question whether a site's page may use the studio, in a window the site opened. The
 // answer goes to that window only when it is at the site's exact origin: the site's token with
 // an Allow, a no with a Deny. The studio's own page left its token here (localStorage).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The camera and microphone the person records with: chosen from the studio's lists (kept by the
 // studio for the next time, and following devices plugged in or removed), with a level meter of
 // the microphone and a word when nothing is heard for a while.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which page drives the control: the studio's page says who does instead of it and offers to
 // take over, gives way when told, and takes the control again after the studio was away.
 "use strict";

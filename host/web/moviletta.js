@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The control as a page object, for the studio's own page and for the pages of the sites the
 // visitor allowed: the same members as the control, methods returning promises, ClientStatus and
 // ErrMsg mirrored from the events, StatusChanged and ErrMsgChanged as DOM events, and the host's

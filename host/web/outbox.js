@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The outbox on the studio's page: the greetings not sent yet, each told in its own words, sent
 // again from a button that says so, or discarded after asking.
 "use strict";

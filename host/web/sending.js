@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The send forms of the studio's page: recipients and their checks, sending the form and the
 // recording as they are, and the one outcome of a send with its next step.
 "use strict";

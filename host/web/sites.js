@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sites the visitor allowed to use the studio, listed on its page with a way to revoke each.
 "use strict";
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The skin list of the studio's page: the catalogue, the skin that is on, choosing one (the
 // control tells which skin is on each time it changes).
 "use strict";

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Trimming the take in review with the client script's handles; the length shown and kept with
 // the take is the trimmed one. The studio compresses and sends only that part.
 "use strict";

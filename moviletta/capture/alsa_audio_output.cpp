@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "moviletta/capture/alsa_audio_output.h"
 
 #include <alsa/asoundlib.h>

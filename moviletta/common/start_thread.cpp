@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "moviletta/common/start_thread.h"
 
 #include <string>

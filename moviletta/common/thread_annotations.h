@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Locking rules written into the types, checked by clang's -Wthread-safety (no effect with other

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recording, playback, stop and the video size.
 #include <chrono>
 #include <filesystem>

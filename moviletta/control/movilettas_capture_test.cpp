@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recording, playback, stop and the video size with fake capture and player components.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Merging and compressing the recording, with progress on the surface.
 #include <chrono>
 #include <filesystem>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up, shutdown, the persisted properties, Wait and the requests start-up makes.
 #include <algorithm>
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The outbox members: what was not sent, sending it again, discarding it.
 #include <nlohmann/json.hpp>
 

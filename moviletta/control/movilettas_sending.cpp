@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sending a greeting or a mobile e-mail: the message documents, the mail and its outcome.
 #include <chrono>
 

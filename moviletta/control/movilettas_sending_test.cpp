@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sending a greeting and a mobile e-mail with the fake editing component and mail sender.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Skin selection, the skin-path assignment with its preview, and the skin kind.
 #include "moviletta/common/constants.h"
 #include "moviletta/control/frame_period.h"

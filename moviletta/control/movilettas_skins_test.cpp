@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Skin selection and the preview, with the fake capture device and a real greeting server.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The status model, the properties and the life of the control in its host.
 #include "moviletta/control/movilettas.h"
 

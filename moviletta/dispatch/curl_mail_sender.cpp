@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "moviletta/dispatch/curl_mail_sender.h"
 
 extern "C" {

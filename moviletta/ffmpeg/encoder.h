@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Encoders writing into an output file, shared by the recorder and the compression. Implementation

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Owners of FFmpeg handles and the translation of FFmpeg's error codes. Implementation files only:

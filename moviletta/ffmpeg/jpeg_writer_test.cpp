@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pictures into the JPEG colour space of snapshots and recordings: thin coloured details of a
 // skin keep their colour (the colour planes are filtered, not point sampled).
 #include "moviletta/ffmpeg/jpeg_writer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "moviletta/server/curl_http_client.h"
 
 #include <mutex>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "moviletta/server/greeting_server.h"
 
 #include "moviletta/common/constants.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "moviletta/server/query_url.h"
 
 #include <curl/curl.h>

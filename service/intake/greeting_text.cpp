@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "service/intake/greeting_text.h"
 
 #include <optional>

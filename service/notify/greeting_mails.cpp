@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "service/notify/greeting_mails.h"
 
 #include "service/web/field_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "service/notify/outgoing_mail.h"
 
 #include <gmime/gmime.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The greetings' records behave the same on both engines.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "service/store/postgres_store.h"
 
 #include <libpq-fe.h>

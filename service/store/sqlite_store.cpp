@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "service/store/sqlite_store.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engines the contract tests run on, each test on a store of its own.
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The store's contract, the same for each engine: every engine the service can run on passes
 // these tests.
 #include <gtest/gtest.h>

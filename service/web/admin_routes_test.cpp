@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The admin page as a site owner and as an attacker use it: sign-in and its lock-out, changes
 // only with the session's token, refusals that name what is wrong and change nothing, and what
 // visitors sent shown as text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The studio's protocol as the studio's own readers take it: the settings, reports, announcements
 // and skins of the service reach the library exactly, and whatever a visitor sends is kept
 // bounded and as text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "service/web/skin_check.h"
 
 #include "moviletta/common/error.h"

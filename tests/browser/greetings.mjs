@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives the greeting service's admin page in Debian's Chromium as a site owner does: signs in,
 // changes FPS and SECLIMIT (and is told plainly when a value is refused), adds an animated and a
 // static skin and is refused a hostile picture, reads an error report holding a script as text;

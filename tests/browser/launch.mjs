@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Debian's Chromium as the browser tests start it: headless, and without the background
 // connections that this machine's closed network refuses.
 import { chromium } from "playwright-core";

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A microphone for the browser test: feeds the FIFO named on the command line, in real time, as
 ALSA's file plugin reads it (48 kHz stereo 16-bit), with a tone of 2 s and then 5 s of silence,
 over and over; waits for the next reader whenever one goes away."""

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The browser test: the demo services, the studio on the synthetic camera, and the pages driven in
 # Debian's Chromium by playwright-core: the greeting service's admin page (tests/browser/
 # greetings.mjs), a greeting site's page with the visitor's consent (tests/browser/site.mjs), then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A greeting site's page drives the studio with the visitor's consent, in Debian's Chromium: the
 // site asks, the visitor allows it in the studio's window, the site records and sends (the mail
 // arrives); the studio's page and the site's page always know which of them drives; a page of an

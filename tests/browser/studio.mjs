@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives the studio page in Debian's Chromium as people do: by mouse, by keyboard only, in a narrow
 // window, with a microphone chosen and its meter, from two tabs, through a refused send that the
 // person corrects, and with the studio program restarted under the open page; checks the mails in

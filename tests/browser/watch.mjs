@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A recipient's visit of a greeting's watch page in Debian's Chromium: the video plays (its time
 // advances), the first view reaches the sender as a mail, a reply is sent and reaches the sender;
 // axe-core on the page.

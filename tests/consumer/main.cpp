@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A host of the greeting control: creates it against a greeting server, with the real components
 // and the synthetic camera, and tells whether it is ready. Usage: greeting-host SERVER FOLDER
 #include <moviletta/capture/ffmpeg_capture_device.h>

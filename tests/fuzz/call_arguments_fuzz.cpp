@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The page's call bodies: a body is refused, or its values arrive as variants that mean what the
 // JSON said; whatever comes back to the page is valid JSON.
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The GIF loader: any bytes give a picture of the file's logical screen or Error 481, and a
 // picture's pixels are either its colours or fully transparent.
 #include <string_view>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The greeting service's reading of what reaches its mail drop: any bytes as a mail, and its
 // body as a message document or a mobile e-mail. Either is refused with a reason or read within
 // the limits, and no value read can carry a line break into a header of the mails it sends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The greeting's message document and the mobile body: every value a page gives reads back
 // from the document exactly (or, when XML cannot carry it, as clean text), and the recipients
 // list becomes exactly the recipients it names. The first input byte separates the fields.

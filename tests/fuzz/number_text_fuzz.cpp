@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Number texts: the integer and the floating reading agree, a text the floating reading accepts
 // means what the C library says it means, and every double's text reads back as that double.
 #include <cfloat>

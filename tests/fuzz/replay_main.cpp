@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a fuzz target over the inputs it is given (files, or folders of them) without searching
 // for new ones: how the test suite replays the committed corpora in any build.
 #include <algorithm>

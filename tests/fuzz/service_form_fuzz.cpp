@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The greeting service's reading of what studios and owners send: a query or form body as
 // cpp-httplib takes it apart, each value kept as text (bounded, valid UTF-8, idempotent) and shown
 // escaped; the values as settings: when the service accepts them, the settings document it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The client-settings document. A first byte below 128 sends the rest as the document itself:
 // a load then fails with its own error numbers or ends with every number in its range. Otherwise
 // the rest gives the fields' values (separated by its first byte), written into a well-formed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The greeting server's skin answers: what is accepted is exactly what the answer says, and
 // written back it reads the same.
 #include <string>
