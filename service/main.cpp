@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "moviletta/common/error.h"
+#include "moviletta/common/file_write.h"
 #include "service/intake/intake.h"
 #include "service/jobs/worker.h"
 #include "service/store/postgres_store.h"
@@ -55,6 +56,7 @@ struct Options {
   bool no_work = false;
   int threads = 2;
   int lease_seconds = 600;
+  int drain_seconds = 8;
 };
 
 std::unique_ptr<Greetings> OpenGreetings(const Options& options) {
@@ -66,6 +68,7 @@ WorkerOptions WorkOptions(const Options& options) {
   WorkerOptions work;
   work.threads = options.threads;
   work.lease = std::chrono::seconds(options.lease_seconds);
+  work.drain = std::chrono::seconds(options.drain_seconds);
   work.sms_gateway = options.sms_gateway;
   char host[256] = {};
   ::gethostname(host, sizeof host - 1);
@@ -194,6 +197,25 @@ int Serve(const Options& options) {
   admin.Register(server);
   WatchRoutes watch(*greetings, options.data, clock);
   watch.Register(server);
+  // For a load balancer and systemd: the process answers; the database and the media folder
+  // can be used.
+  server.Get("/healthz", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("ok\n", "text/plain");
+  });
+  server.Get("/readyz", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_header("Cache-Control", "no-store");
+    try {
+      greetings->JobCounts();
+      const fs::path probe = fs::path(options.data) / "media" / (".ready-" + RandomHex(6));
+      fs::create_directories(probe.parent_path());
+      moviletta::WriteFileWhole(probe.string(), "", "readyz", true, true);
+      fs::remove(probe);
+      res.set_content("ready\n", "text/plain");
+    } catch (const std::exception& e) {
+      res.status = 503;
+      res.set_content(std::string("not ready: ") + e.what() + "\n", "text/plain");
+    }
+  });
 
   const int port = wanted_port > 0 && server.bind_to_port(host, wanted_port)
                        ? wanted_port
@@ -258,6 +280,12 @@ int main(int argc, char** argv) {
         ->add_option("--lease", options.lease_seconds,
                      "seconds a job is held: one its worker did not finish is then taken again")
         ->check(CLI::Range(1, 86400))
+        ->capture_default_str();
+    command
+        ->add_option("--drain", options.drain_seconds,
+                     "seconds a stopping node lets its running jobs finish before it gives them "
+                     "back")
+        ->check(CLI::Range(0, 600))
         ->capture_default_str();
   };
   mailing(serve);

@@ -38,10 +38,7 @@ class GreetingRoadTest : public ::testing::Test {
   int Deliver(const std::string& mail) const {
     const std::string file = folder_ + "/incoming.eml";
     std::ofstream(file, std::ios::binary) << mail;
-    const std::string command = std::string(MOVILETTA_GREETINGS_BINARY) + " deliver --data " +
-                                data_ + " < " + file + " > /dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return DeliverFile(data_, file);
   }
 
   std::string folder_ =

@@ -59,29 +59,31 @@ void Worker::Start() {
             next_sweep = std::chrono::steady_clock::now() + options_.sweep_every;
             Sweep();
           }
-          ran = RunOne();
+          ran = RunOne(true);
         } catch (const std::exception& e) {
           std::cerr << "jobs: " << e.what() << "\n";  // the database: looked at again later
         }
         lock.lock();
-        if (!ran) stop_wake_.wait_for(lock, options_.idle);
+        if (!ran && !stopping_) stop_wake_.wait_for(lock, options_.idle);
       }
     });
 }
 
 void Worker::Stop() {
   {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     stopping_ = true;
+    stop_wake_.notify_all();
+    if (!stop_wake_.wait_for(lock, options_.drain, [this] { return running_ == 0; }))
+      cancel_ = true;
   }
-  stop_wake_.notify_all();
   for (std::thread& thread : threads_) thread.join();
   threads_.clear();
 }
 
 int Worker::RunDue() {
   int ran = 0;
-  while (RunOne()) ++ran;
+  while (RunOne(false)) ++ran;
   return ran;
 }
 
@@ -102,13 +104,37 @@ int Worker::Sweep() {
   return swept;
 }
 
-bool Worker::RunOne() {
+bool Worker::RunOne(bool counted) {
   const std::optional<Job> job = greetings_.ClaimJob(options_.name, clock_(), options_.lease);
   if (!job) return false;
+  if (counted) {
+    std::lock_guard lock(mutex_);
+    if (stopping_) {  // taken just as the worker stops: given back at once
+      greetings_.ReleaseJob(job->id);
+      return false;
+    }
+    ++running_;
+  }
+  // Counted as under way for Stop's drain until it ends, however it ends.
+  struct Done {
+    Worker* worker;
+    ~Done() {
+      if (!worker) return;
+      std::lock_guard lock(worker->mutex_);
+      --worker->running_;
+      worker->stop_wake_.notify_all();
+    }
+  } done{counted ? this : nullptr};
   try {
     Run(*job);
     greetings_.JobDone(job->id);
   } catch (const std::exception& e) {
+    if (cancel_) {
+      std::cerr << "job " << job->kind << " of greeting " << job->greeting
+                << " given back: the worker stops\n";
+      greetings_.ReleaseJob(job->id);
+      return true;
+    }
     const auto wait = options_.first_retry * (int64_t{1} << std::min(job->attempts, 12));
     const bool again = job->attempts + 1 < options_.attempts;
     std::cerr << "job " << job->kind << " of greeting " << job->greeting
@@ -159,8 +185,7 @@ void Worker::Convert(const Greeting& greeting) {
   job.output = (folder / "web.mp4").string();
   job.format = kOutputFormatWebMp4;
   job.threads = 1;
-  const std::atomic<bool> never{false};
-  Transcode(job, never, [](double, double) {});
+  Transcode(job, cancel_, [](double, double) {});
   SyncToDisk(folder / "web.mp4");
   // The poster is the snapshot the studio took as the greeting began, checked at intake.
   WriteFileWhole((folder / "poster.jpg").string(), ReadWhole(folder / "snapshot.jpg"), kSource,
@@ -173,6 +198,7 @@ void Worker::MailRecipients(const Greeting& greeting) {
   const std::string own_gateway = SettingOf(greeting.site, "SMSGATEWAY");
   const std::string& gateway_of_site = own_gateway.empty() ? options_.sms_gateway : own_gateway;
   for (const Recipient& r : greeting.recipients) {
+    if (cancel_) throw Error(3, "the worker stops", kSource);
     if (r.state != "waiting") continue;  // mailed before this run, or not reachable
     if (!r.email.empty()) {
       Send(greeting.site, r.role == "sender" ? SenderCopy(site, greeting, r, poster)

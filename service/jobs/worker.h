@@ -34,6 +34,8 @@ struct WorkerOptions {
   // Greetings older than this lose their video, poster and personal data.
   std::chrono::hours keep_for{24 * 90};
   std::chrono::seconds sweep_every{3600};
+  // Stop lets the running jobs finish this long, then cuts them short and gives them back.
+  std::chrono::seconds drain{8};
 };
 
 // Runs the greetings' jobs: makes each greeting's video for every screen and its poster, mails
@@ -42,8 +44,9 @@ struct WorkerOptions {
 // mailed again, files are made under a hidden name and renamed. A failure is tried again later,
 // the wait doubling from `first_retry`.
 //
-// Threads: Start makes `threads` threads that take due jobs; Stop (and the destructor) lets the
-// running jobs finish and joins them. RunDue runs due jobs on the calling thread (tests, `work
+// Threads: Start makes `threads` threads that take due jobs; Stop (and the destructor) takes no
+// new job, lets the running ones finish for `drain`, then cuts them short (their jobs given back
+// untried), and joins the threads. RunDue runs due jobs on the calling thread (tests, `work
 // --once`).
 class Worker {
  public:
@@ -60,7 +63,9 @@ class Worker {
   int Sweep();
 
  private:
-  bool RunOne();
+  // Runs one due job, `counted` as under way for Stop when on Start's threads. Returns whether a
+  // job was taken.
+  bool RunOne(bool counted);
   void Run(const Job& job);
   void Convert(const Greeting& greeting);
   void MailRecipients(const Greeting& greeting);
@@ -80,6 +85,8 @@ class Worker {
   std::mutex mutex_;
   std::condition_variable stop_wake_;
   bool stopping_ = false;
+  int running_ = 0;                  // jobs under way on Start's threads
+  std::atomic<bool> cancel_{false};  // the drain ran out: jobs under way end at once
   std::vector<std::thread> threads_;
 };
 

@@ -144,6 +144,10 @@ void Greetings::JobDone(int64_t job) {
   sql_->Change("UPDATE jobs SET state = 'done', lease_until = NULL WHERE id = ?", {job});
 }
 
+void Greetings::ReleaseJob(int64_t job) {
+  sql_->Change("UPDATE jobs SET lease_until = NULL, worker = NULL WHERE id = ?", {job});
+}
+
 void Greetings::JobFailed(int64_t job, const std::string& why, std::optional<Time> retry_at) {
   if (retry_at)
     sql_->Change(

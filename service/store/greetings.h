@@ -90,6 +90,8 @@ class Greetings {
   // lease has run out.
   std::optional<Job> ClaimJob(const std::string& worker, Time now, std::chrono::seconds lease);
   void JobDone(int64_t job);
+  // Gives the job back untried (its worker is stopping): any worker may take it at once.
+  void ReleaseJob(int64_t job);
   // The job failed: tried again at `retry_at`, or given up ("failed") when that is nothing.
   void JobFailed(int64_t job, const std::string& why, std::optional<Time> retry_at);
   std::vector<JobCount> JobCounts();
