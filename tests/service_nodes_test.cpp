@@ -116,6 +116,9 @@ TEST_F(ServiceNodesTest, TwoNodesRacingForFiftyGreetingsDoEachJobOnce) {
   for (const auto& row : service::OpenSql(url, "")->Query("SELECT DISTINCT worker FROM jobs"))
     if (row[0]) workers.insert(*row[0]);
   EXPECT_EQ(workers, (std::set<std::string>{"node-a", "node-b"})) << "both nodes worked";
+  const std::vector<service::Node> nodes = intake_records.Nodes();
+  ASSERT_EQ(nodes.size(), 2u);
+  EXPECT_EQ(nodes[0].jobs_done + nodes[1].jobs_done, 100) << "as the nodes told";
 }
 
 // A node killed with SIGKILL in the middle of a conversion: another node finishes the job once
@@ -160,6 +163,32 @@ TEST_F(ServiceNodesTest, AKilledNodesJobIsTakenOverAndAStoppedNodeGivesItsJobBac
   GreetingsProcess next(data_, common);  // a lease of 10 minutes: only a job given back goes on
   EXPECT_TRUE(relay.WaitForMail(4, 60s)) << "the job given back was taken at once";
   EXPECT_EQ(relay.Count(), 4);
+}
+
+// PostgreSQL stopped for 10 s and started again: meanwhile intake answers 75 (the mail server
+// keeps the mail) and the node is not ready; afterwards the mail is taken and every greeting
+// reaches its recipients, none twice.
+TEST_F(ServiceNodesTest, TheDatabaseAwayForTenSecondsLosesNothing) {
+  PostgresServer database;
+  const std::string url = database.NewDatabase();
+  MailDrop relay;
+  GreetingsProcess node(
+      data_, {"--database", url, "--site", "greetings.test", "--relay", "smtp://" + relay.host()});
+  ASSERT_GT(node.port, 0);
+  ASSERT_EQ(DeliverFile(data_, MailFile(1), {"--database", url}), 0);
+  ASSERT_TRUE(relay.WaitForMail(2, 60s));
+  httplib::Client client("127.0.0.1", node.port);
+
+  database.Stop();
+  EXPECT_EQ(DeliverFile(data_, MailFile(2), {"--database", url}), 75);
+  EXPECT_EQ(client.Get("/readyz")->status, 503);
+  std::this_thread::sleep_for(10s);
+  database.Resume();
+  EXPECT_EQ(DeliverFile(data_, MailFile(2), {"--database", url}), 0) << "the mail server's retry";
+  EXPECT_TRUE(relay.WaitForMail(4, 60s));
+  EXPECT_EQ(client.Get("/readyz")->status, 200);
+  std::this_thread::sleep_for(2s);
+  EXPECT_EQ(relay.Count(), 4) << "none twice";
 }
 
 // A node is healthy while it runs, and ready while its database and media folder can be used.

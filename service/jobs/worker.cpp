@@ -47,14 +47,26 @@ Worker::~Worker() {
 }
 
 void Worker::Start() {
+  started_ = clock_();
   for (int i = 0; i < options_.threads; ++i)
     threads_.emplace_back([this, sweeper = i == 0] {
       std::unique_lock lock(mutex_);
       auto next_sweep = std::chrono::steady_clock::now();
+      auto next_beat = next_sweep;
       while (!stopping_) {
         lock.unlock();
         bool ran = false;
         try {
+          if (sweeper && std::chrono::steady_clock::now() >= next_beat) {
+            next_beat = std::chrono::steady_clock::now() + options_.beat_every;
+            const int64_t done = done_.exchange(0);
+            try {
+              greetings_.Beat(options_.name, started_, clock_(), done);
+            } catch (...) {
+              done_ += done;  // told with the next beat
+              throw;
+            }
+          }
           if (sweeper && std::chrono::steady_clock::now() >= next_sweep) {
             next_sweep = std::chrono::steady_clock::now() + options_.sweep_every;
             Sweep();
@@ -77,8 +89,15 @@ void Worker::Stop() {
     if (!stop_wake_.wait_for(lock, options_.drain, [this] { return running_ == 0; }))
       cancel_ = true;
   }
+  const bool started = !threads_.empty();
   for (std::thread& thread : threads_) thread.join();
   threads_.clear();
+  if (!started) return;
+  try {
+    greetings_.Beat(options_.name, started_, clock_(), done_.exchange(0));  // its last word
+  } catch (const std::exception& e) {
+    std::cerr << "jobs: " << e.what() << "\n";
+  }
 }
 
 int Worker::RunDue() {
@@ -128,6 +147,7 @@ bool Worker::RunOne(bool counted) {
   try {
     Run(*job);
     greetings_.JobDone(job->id);
+    ++done_;
   } catch (const std::exception& e) {
     if (cancel_) {
       std::cerr << "job " << job->kind << " of greeting " << job->greeting

@@ -36,6 +36,8 @@ struct WorkerOptions {
   std::chrono::seconds sweep_every{3600};
   // Stop lets the running jobs finish this long, then cuts them short and gives them back.
   std::chrono::seconds drain{8};
+  // How often a running worker tells the database that its node is alive (the admin page).
+  std::chrono::seconds beat_every{5};
 };
 
 // Runs the greetings' jobs: makes each greeting's video for every screen and its poster, mails
@@ -87,6 +89,8 @@ class Worker {
   bool stopping_ = false;
   int running_ = 0;                  // jobs under way on Start's threads
   std::atomic<bool> cancel_{false};  // the drain ran out: jobs under way end at once
+  std::atomic<int64_t> done_{0};     // jobs finished since the last beat
+  Time started_;
   std::vector<std::thread> threads_;
 };
 

@@ -170,6 +170,21 @@ std::vector<JobCount> Greetings::JobCounts() {
   return counts;
 }
 
+void Greetings::Beat(const std::string& name, Time started, Time at, int64_t done) {
+  sql_->Change(
+      "INSERT INTO nodes (name, started, last_beat, jobs_done) VALUES (?, ?, ?, ?) ON CONFLICT "
+      "(name) DO UPDATE SET last_beat = excluded.last_beat, jobs_done = nodes.jobs_done + ?",
+      {name, Millis(started), Millis(at), done, done});
+}
+
+std::vector<Node> Greetings::Nodes() {
+  std::vector<Node> nodes;
+  for (const Sql::Row& row :
+       sql_->Query("SELECT name, started, last_beat, jobs_done FROM nodes ORDER BY last_beat DESC"))
+    nodes.push_back({Text(row[0]), FromMillis(Int(row[1])), FromMillis(Int(row[2])), Int(row[3])});
+  return nodes;
+}
+
 bool Greetings::Watched(int64_t greeting, Time at) {
   return sql_->Change(
              "UPDATE greetings SET watched_at = ?, state = CASE WHEN state = 'deleted' THEN "

@@ -55,6 +55,13 @@ struct JobCount {
   int64_t count = 0;
 };
 
+// A node of the service that runs jobs, as it last said.
+struct Node {
+  std::string name;
+  Time started, last_beat;
+  int64_t jobs_done = 0;
+};
+
 struct Reply {
   Time at;
   std::string text;
@@ -95,6 +102,10 @@ class Greetings {
   // The job failed: tried again at `retry_at`, or given up ("failed") when that is nothing.
   void JobFailed(int64_t job, const std::string& why, std::optional<Time> retry_at);
   std::vector<JobCount> JobCounts();
+  // The node `name` (started at `started`) is alive at `at` and finished `done` more jobs.
+  void Beat(const std::string& name, Time started, Time at, int64_t done);
+  // The nodes, the most recently heard first.
+  std::vector<Node> Nodes();
 
   // The first view: true once, when the greeting was not watched before.
   bool Watched(int64_t greeting, Time at);

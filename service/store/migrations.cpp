@@ -11,7 +11,7 @@ namespace moviletta::service {
 namespace {
 
 // ${KEY}, ${BIG} and ${BYTES} stand for the engine's words.
-constexpr std::array<const char*, 2> kMigrations{{
+constexpr std::array<const char*, 3> kMigrations{{
     R"sql(
 CREATE TABLE sites (id ${KEY}, host TEXT NOT NULL UNIQUE);
 CREATE TABLE settings (
@@ -72,6 +72,11 @@ CREATE TABLE replies (
   at ${BIG} NOT NULL, text TEXT NOT NULL);
 CREATE TABLE quarantine (
   id ${KEY}, at ${BIG} NOT NULL, reason TEXT NOT NULL, file TEXT NOT NULL);
+)sql",
+    R"sql(
+CREATE TABLE nodes (
+  name TEXT PRIMARY KEY, started ${BIG} NOT NULL, last_beat ${BIG} NOT NULL,
+  jobs_done ${BIG} NOT NULL DEFAULT 0);
 )sql",
 }};
 

@@ -173,8 +173,14 @@ std::string AdminPage(const AdminView& v) {
   for (const JobCount& j : v.jobs)
     page += "<li>" + E(j.kind) + ", " + E(j.state) + ": " + std::to_string(j.count) + "</li>";
   page +=
-      "</ul><h3>Quarantine</h3><table><thead><tr><th>When (UTC)</th><th>Why</th><th>Kept as"
-      "</th></tr></thead><tbody>\n";
+      "</ul><h3>Nodes</h3><table><thead><tr><th>Node</th><th>Started (UTC)</th><th>Last "
+      "heard</th><th>Jobs done</th></tr></thead><tbody>\n";
+  for (const Node& n : v.nodes)
+    page += "<tr><td>" + E(n.name) + "</td><td>" + When(n.started) + "</td><td>" +
+            When(n.last_beat) + "</td><td>" + std::to_string(n.jobs_done) + "</td></tr>\n";
+  page +=
+      "</tbody></table><h3>Quarantine</h3><table><thead><tr><th>When (UTC)</th><th>Why</th>"
+      "<th>Kept as</th></tr></thead><tbody>\n";
   for (const QuarantinedMail& q : v.quarantine)
     page += "<tr><td>" + When(q.at) + "</td><td>" + E(q.reason) + "</td><td>" + E(q.file) +
             "</td></tr>\n";

@@ -26,6 +26,7 @@ struct AdminView {
   std::vector<Registration> registrations;
   std::vector<Greeting> greetings;  // newest first
   std::vector<JobCount> jobs;
+  std::vector<Node> nodes;
   std::vector<QuarantinedMail> quarantine;
   std::string refusal;  // why the last change was refused, or ""
 };

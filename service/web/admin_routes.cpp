@@ -284,6 +284,7 @@ void AdminRoutes::ShowPage(const AdminSession& session, const Request& req, Resp
     if (greetings_) {
       view.greetings = greetings_->OfSite(*site);
       view.jobs = greetings_->JobCounts();
+      view.nodes = greetings_->Nodes();
       view.quarantine = greetings_->Quarantined();
     }
   }

@@ -218,7 +218,9 @@ TEST_P(AdminTest, TheOwnerDecidesOnAReportedGreeting) {
   g.sender_name = "Mallory <script>", g.taken_at = now_;
   const int64_t id = greetings_.Take(g);
   for (int i = 0; i < 3; ++i) greetings_.Report(id, 3);
+  greetings_.Beat("node-7", now_, now_, 12);
   const auto page = client_.Get("/admin", {{"Cookie", cookie}});
+  EXPECT_NE(page->body.find("<td>node-7</td>"), std::string::npos) << "the nodes are listed";
   EXPECT_NE(page->body.find("reported, hidden"), std::string::npos);
   EXPECT_NE(page->body.find("Mallory &lt;script&gt;"), std::string::npos);
   EXPECT_NE(page->body.find("Show it again"), std::string::npos);
