@@ -4,7 +4,11 @@
 // default 100; the mail server waits for it), the MP4 conversion beside the ffmpeg program doing
 // the same conversion of the same file (their ratio), and the time from intake to the recipient's
 // mail accepted by a local mail drop (median of CONVERSIONS, default 3) against the conversion's
-// own time. Usage: service_bench [GREETINGS [CONVERSIONS]]
+// own time. Then the load of many small greetings (LOAD, default 1000, of 1 s each) handed to
+// `deliver` as mail servers do, two at a time for each node: two nodes into PostgreSQL and one
+// node into SQLite, greetings taken in per second and per second of CPU, and the 95th
+// percentile. Usage: service_bench [GREETINGS [CONVERSIONS [LOAD]]]
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -20,7 +24,9 @@
 #include "service/jobs/worker.h"
 #include "service/store/sqlite_store.h"
 #include "service/web/secrets.h"
+#include "tests/fixtures/greetings_process.h"
 #include "tests/fixtures/mail_drop.h"
+#include "tests/fixtures/postgres_server.h"
 #include "tests/fixtures/studio_mails.h"
 
 using namespace moviletta;
@@ -28,16 +34,51 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int Deliver(const std::string& data, const std::string& mail_file) {
-  const std::string command = std::string(MOVILETTA_GREETINGS_BINARY) + " deliver --data " + data +
-                              " < " + mail_file + " > /dev/null 2>&1";
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 double Percentile(std::vector<double> values, double share) {
   std::sort(values.begin(), values.end());
   return values[std::min(values.size() - 1, static_cast<std::size_t>(share * values.size()))];
+}
+
+double ChildrenCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// `count` mails (made by `mail_file(n)`) handed to deliver by `streams` streams at once (a mail
+// server delivers two at a time to each node).
+void Load(const char* name, int streams_in_all, int count, const std::string& data,
+          const std::string& database, const std::function<std::string(int)>& mail_file) {
+  std::vector<std::string> files;
+  for (int n = 0; n < count; ++n) files.push_back(mail_file(n));
+  std::vector<double> times(static_cast<std::size_t>(count));
+  std::atomic<int> next{0}, failed{0};
+  const double cpu_before = ChildrenCpuSeconds();
+  const double wall = bench::Seconds([&] {
+    std::vector<std::thread> streams;
+    for (int s = 0; s < streams_in_all; ++s)
+      streams.emplace_back([&] {
+        for (int n; (n = next++) < count;) {
+          int status = 0;
+          times[static_cast<std::size_t>(n)] = bench::Seconds([&] {
+            status = testing::DeliverFile(data, files[static_cast<std::size_t>(n)],
+                                          database.empty()
+                                              ? std::vector<std::string>{}
+                                              : std::vector<std::string>{"--database", database});
+          });
+          if (status != 0) ++failed;
+        }
+      });
+    for (std::thread& stream : streams) stream.join();
+  });
+  const double cpu = ChildrenCpuSeconds() - cpu_before;
+  for (const std::string& file : files) fs::remove(file);
+  std::printf(
+      "  %s: %d greetings in %.1f s: %.1f a second, %.1f a CPU second; 95th percentile %.0f ms"
+      "%s\n",
+      name, count, wall, count / wall, count / cpu, Percentile(times, 0.95) * 1000,
+      failed ? " (some failed)" : "");
 }
 
 }  // namespace
@@ -45,6 +86,7 @@ double Percentile(std::vector<double> values, double share) {
 int main(int argc, char** argv) {
   const int greetings = argc > 1 ? std::atoi(argv[1]) : 100;
   const int conversions = argc > 2 ? std::atoi(argv[2]) : 3;
+  const int load = argc > 3 ? std::atoi(argv[3]) : 1000;
   service::InitSecrets();
   const fs::path folder = fs::temp_directory_path() / ("service-bench-" + std::to_string(getpid()));
   const std::string data = (folder / "data").string(), studio = (folder / "studio").string();
@@ -73,7 +115,7 @@ int main(int argc, char** argv) {
   for (int n = 0; n < greetings; ++n) {
     const std::string file = mail_number(n);
     int status = -1;
-    intake.push_back(bench::Seconds([&] { status = Deliver(data, file); }));
+    intake.push_back(bench::Seconds([&] { status = testing::DeliverFile(data, file); }));
     fs::remove(file);
     if (status != 0) return std::fprintf(stderr, "deliver ended with %d\n", status), 1;
   }
@@ -118,7 +160,7 @@ int main(int argc, char** argv) {
     const std::string file = mail_number(greetings + n);
     const int before = drop.Count();
     road.push_back(bench::Seconds([&] {
-      Deliver(data, file);
+      testing::DeliverFile(data, file);
       drop.WaitForMail(before + 1, std::chrono::minutes(5));
     }));
   }
@@ -127,6 +169,36 @@ int main(int argc, char** argv) {
       "intake to the recipient's mail accepted: median %.2f s of %d, %.2f times the conversion "
       "(goal < 1.5)\n",
       bench::Median(road), conversions, bench::Median(road) / ours);
+
+  // Many small greetings.
+  std::printf(
+      "the load: %d greetings of 1 s, two streams at once (goal: PostgreSQL >= SQLite, "
+      "95th percentile < 200 ms)\n",
+      load);
+  testing::MakeGreetingFiles(studio + "-small", 1);
+  const std::string small = testing::StudioMail(
+      studio + "-small", "A greeting",
+      testing::MessageDocument("Ann", "ann@example.com", "Bob,555,bob@example.com", "Hello"));
+  const auto small_file = [&](int n) {
+    const std::string file = (folder / ("small-" + std::to_string(n) + ".eml")).string();
+    std::ofstream(file, std::ios::binary) << std::regex_replace(
+        small, std::regex("Message-ID: <"), "Message-ID: <small" + std::to_string(n) + ".",
+        std::regex_constants::format_first_only);
+    return file;
+  };
+  testing::PostgresServer postgres;
+  const std::string url = postgres.NewDatabase();
+  const std::string pg_data = (folder / "pg").string(), lite_data = (folder / "lite").string();
+  for (const auto& [where, database] :
+       {std::pair(pg_data, url), std::pair(lite_data, std::string())}) {
+    fs::create_directories(where);
+    const std::string settings = std::string(MOVILETTA_GREETINGS_BINARY) + " settings --data " +
+                                 where + (database.empty() ? "" : " --database " + database) +
+                                 " --site greetings.test FPS=15 > /dev/null";
+    if (std::system(settings.c_str()) != 0) return std::fprintf(stderr, "no site\n"), 1;
+  }
+  Load("two nodes on PostgreSQL, two streams each", 4, load, pg_data, url, small_file);
+  Load("one node on SQLite, two streams", 2, load, lite_data, "", small_file);
   fs::remove_all(folder);
   return 0;
 }

@@ -118,10 +118,12 @@ int Deliver(const Options& options, const std::string& recipient) {
   std::unique_ptr<Store> store = OpenStore(options);
   std::unique_ptr<Greetings> greetings = OpenGreetings(options);
   const IntakeLimits limits;
+  // Read as it comes, up to a byte past the limit (which refuses it): no more memory than the
+  // mail takes.
   std::string mail;
-  mail.resize(limits.mail_bytes + 1);
-  std::cin.read(mail.data(), static_cast<std::streamsize>(mail.size()));
-  mail.resize(static_cast<std::size_t>(std::cin.gcount()));
+  char chunk[64 * 1024];
+  while (mail.size() <= limits.mail_bytes && std::cin.read(chunk, sizeof chunk).gcount() > 0)
+    mail.append(chunk, static_cast<std::size_t>(std::cin.gcount()));
   Intake intake(*store, *greetings, options.data, kSystemClock, limits);
   const IntakeOutcome outcome = intake.Deliver(mail, recipient, options.site);
   (outcome.status == 0 ? std::cout : std::cerr)
