@@ -115,7 +115,9 @@ std::string ReadFile(const std::string& path) {
 
 // One mail on standard input, as the mail server hands it over.
 int Deliver(const Options& options, const std::string& recipient) {
-  std::unique_ptr<Store> store = OpenStore(options);
+  // One connection, and no migration: `serve` and `migrate` keep the schema.
+  std::error_code ec;
+  fs::create_directories(options.data, ec);
   std::unique_ptr<Greetings> greetings = OpenGreetings(options);
   const IntakeLimits limits;
   // Read as it comes, up to a byte past the limit (which refuses it): no more memory than the
@@ -124,7 +126,7 @@ int Deliver(const Options& options, const std::string& recipient) {
   char chunk[64 * 1024];
   while (mail.size() <= limits.mail_bytes && std::cin.read(chunk, sizeof chunk).gcount() > 0)
     mail.append(chunk, static_cast<std::size_t>(std::cin.gcount()));
-  Intake intake(*store, *greetings, options.data, kSystemClock, limits);
+  Intake intake(*greetings, options.data, kSystemClock, limits);
   const IntakeOutcome outcome = intake.Deliver(mail, recipient, options.site);
   (outcome.status == 0 ? std::cout : std::cerr)
       << "moviletta-greetings: " << outcome.reason << std::endl;

@@ -84,7 +84,7 @@ TEST_F(ServiceNodesTest, TwoNodesRacingForFiftyGreetingsDoEachJobOnce) {
   store.AddSite("greetings.test");
   service::Greetings intake_records(service::OpenSql(url, ""));
   const service::Clock clock = [] { return std::chrono::system_clock::now(); };
-  service::Intake intake(store, intake_records, data_, clock);
+  service::Intake intake(intake_records, data_, clock);
   for (int n = 0; n < 50; ++n) {
     std::ifstream in(MailFile(n), std::ios::binary);
     std::ostringstream bytes;

@@ -44,9 +44,8 @@ std::string Lowered(std::string text) {
 
 }  // namespace
 
-Intake::Intake(Store& store, Greetings& greetings, fs::path data, Clock clock, IntakeLimits limits)
-    : store_(store),
-      greetings_(greetings),
+Intake::Intake(Greetings& greetings, fs::path data, Clock clock, IntakeLimits limits)
+    : greetings_(greetings),
       data_(std::move(data)),
       clock_(std::move(clock)),
       limits_(std::move(limits)) {}
@@ -83,21 +82,13 @@ IntakeOutcome Intake::Deliver(std::string_view mail, const std::string& envelope
 }
 
 int64_t Intake::SiteFor(const std::string& envelope_recipient, const std::string& site) {
-  if (!site.empty()) {
-    if (const std::optional<int64_t> id = store_.SiteOf(site)) return *id;
-    throw RefusedMail("there is no site " + site);
-  }
-  const std::vector<std::string> hosts = store_.Sites();
-  for (const std::string& host : hosts) {
-    const std::optional<int64_t> id = store_.SiteOf(host);
-    if (!id) continue;
-    const std::map<std::string, std::string> settings = store_.Settings(*id);
-    const auto drop = settings.find("SENDTO");
-    if (!envelope_recipient.empty() && drop != settings.end() &&
-        Lowered(drop->second) == Lowered(envelope_recipient))
-      return *id;
-  }
-  if (hosts.size() == 1) return store_.SiteOf(hosts[0]).value();
+  const std::vector<SiteDrop> drops = greetings_.SiteDrops();
+  for (const SiteDrop& d : drops)
+    if (site.empty() ? !envelope_recipient.empty() && Lowered(d.drop) == Lowered(envelope_recipient)
+                     : d.host == site)
+      return d.site;
+  if (!site.empty()) throw RefusedMail("there is no site " + site);
+  if (drops.size() == 1) return drops[0].site;
   throw RefusedMail("no site's mail drop is " +
                     (envelope_recipient.empty() ? std::string("unnamed") : envelope_recipient));
 }

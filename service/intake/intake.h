@@ -38,8 +38,7 @@ struct IntakeLimits {
 // Threads: one mail at a time per Intake (the `deliver` command makes one per mail).
 class Intake {
  public:
-  Intake(Store& store, Greetings& greetings, std::filesystem::path data, Clock clock,
-         IntakeLimits limits = {});
+  Intake(Greetings& greetings, std::filesystem::path data, Clock clock, IntakeLimits limits = {});
 
   // `mail` as the mail server hands it over; `envelope_recipient` the address it was for ("":
   // the only site, or the one `site` names).
@@ -51,7 +50,6 @@ class Intake {
   int64_t Keep(std::string_view mail, int64_t site);
   void KeepInQuarantine(std::string_view mail, const std::string& reason);
 
-  Store& store_;
   Greetings& greetings_;
   const std::filesystem::path data_;
   const Clock clock_;

@@ -70,7 +70,7 @@ class IntakeTest : public ::testing::Test {
   std::string data_ = Made(Folder("data"));
   SqliteStore store_{data_ + "/greetings.sqlite3"};
   Greetings greetings_{OpenSql("", data_ + "/greetings.sqlite3")};
-  Intake intake_{store_, greetings_, data_, [] { return Time(std::chrono::hours(490000)); }};
+  Intake intake_{greetings_, data_, [] { return Time(std::chrono::hours(490000)); }};
 };
 
 std::string* IntakeTest::greeting_ = nullptr;

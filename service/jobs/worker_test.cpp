@@ -57,7 +57,7 @@ class WorkerTest : public ::testing::Test {
   Clock clock_ = [this] { return now_; };
   SqliteStore store_{(fs::create_directories(data_), data_ + "/greetings.sqlite3")};
   Greetings greetings_{OpenSql("", data_ + "/greetings.sqlite3")};
-  Intake intake_{store_, greetings_, data_, clock_};
+  Intake intake_{greetings_, data_, clock_};
   RecordingRelay relay_;
   Worker worker_{store_, greetings_, relay_,
                  data_,  clock_,     WorkerOptions{.sms_gateway = "{number}@sms.example.com"}};

@@ -103,6 +103,15 @@ std::vector<Greeting> Greetings::OfSite(int64_t site, int limit) {
   return Select("WHERE site = ? ORDER BY taken_at DESC, id DESC LIMIT ?", {site, int64_t{limit}});
 }
 
+std::vector<SiteDrop> Greetings::SiteDrops() {
+  std::vector<SiteDrop> drops;
+  for (const Sql::Row& row :
+       sql_->Query("SELECT sites.id, sites.host, settings.value FROM sites LEFT JOIN settings ON "
+                   "settings.site = sites.id AND settings.name = 'SENDTO' ORDER BY sites.id"))
+    drops.push_back({Int(row[0]), Text(row[1]), Text(row[2])});
+  return drops;
+}
+
 void Greetings::SetState(int64_t greeting, const std::string& state) {
   // A deleted greeting stays deleted, whatever a job still running finds to say.
   sql_->Change("UPDATE greetings SET state = ? WHERE id = ? AND state <> 'deleted'",

@@ -62,6 +62,12 @@ struct Node {
   int64_t jobs_done = 0;
 };
 
+// A site and the mail drop its settings name (SENDTO, "" when unset).
+struct SiteDrop {
+  int64_t site = 0;
+  std::string host, drop;
+};
+
 struct Reply {
   Time at;
   std::string text;
@@ -88,6 +94,8 @@ class Greetings {
   std::optional<Greeting> ByDeleteToken(const std::string& token);
   // Newest first.
   std::vector<Greeting> OfSite(int64_t site, int limit = 200);
+  // Every site with its mail drop, in the order the sites were added.
+  std::vector<SiteDrop> SiteDrops();
 
   void SetState(int64_t greeting, const std::string& state);
   void SetRecipientState(int64_t recipient, const std::string& state);
