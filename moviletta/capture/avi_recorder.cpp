@@ -113,6 +113,9 @@ AviRecorder::~AviRecorder() {
 
 void AviRecorder::Write(const uint8_t* rgba, const int16_t* samples, int count) {
   Impl& r = *impl_;
+  // What the file holds so far is on the disk, not in the buffer, so that the disk's free space
+  // tells what this frame and the finish may still take.
+  avio_flush(r.output->pb);
   const int64_t before = avio_tell(r.output->pb);
   const int64_t needed = 2 * r.largest_frame + (r.frames + 2) * kIndexBytesPerFrame + kFinishBytes;
   if (RoomToGrow(r.path, before) < needed)

@@ -2,6 +2,7 @@
 #include "moviletta/capture/ffmpeg_capture_device.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 
 #include <csignal>
@@ -253,6 +254,30 @@ TEST_F(CaptureEngineTest, AFullDiskEndsTheCaptureWithAWholePlayableFile) {
   const int frames = Probe(Path("full.avi")).video_frames;
   EXPECT_GT(frames, 3) << "what was written stays playable";
   EXPECT_EQ(DecodePicture(Path("full.avi"), frames - 1).width, 320) << "the last frame whole";
+}
+
+// The same on a disk that really fills: a small tmpfs.
+TEST_F(CaptureEngineTest, ARecordingThatFillsASmallDiskEndsWholeWithTheDiskFull) {
+  const std::string disk = Path("small-disk");
+  fs::create_directories(disk);
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=400k") != 0)
+    GTEST_SKIP() << "no tmpfs may be mounted here";
+  struct Unmount {
+    std::string at;
+    ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+  } unmount{disk};
+  const std::optional<Error> failure = Record("small-disk/full.avi", 30);
+  ASSERT_TRUE(failure) << "the end must carry the failure";
+  EXPECT_EQ(failure->number(), err::kDiskFull) << failure->description();
+  const std::string file = ReadFile(Path("small-disk/full.avi"));
+  ASSERT_GT(file.size(), 12u);
+  uint32_t riff_size = 0;
+  std::memcpy(&riff_size, file.data() + 4, 4);
+  EXPECT_EQ(riff_size + 8u, file.size()) << "the RIFF header tells the whole file";
+  EXPECT_NE(file.find("idx1"), std::string::npos) << "the index is written";
+  const int frames = Probe(Path("small-disk/full.avi")).video_frames;
+  EXPECT_GT(frames, 3);
+  EXPECT_EQ(DecodePicture(Path("small-disk/full.avi"), frames - 1).width, 320);
 }
 
 TEST_F(CaptureEngineTest, DestroyingAnEngineWhileItRecordsClosesTheFile) {
