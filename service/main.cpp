@@ -77,11 +77,20 @@ WorkerOptions WorkOptions(const Options& options) {
     std::string url = options.public_url;
     while (url.ends_with("/")) url.pop_back();
     work.site_address = [url](const std::string& site) {
-      const std::string name = site.substr(0, site.rfind(':'));
-      return SiteAddress{site, "greetings@" + name, url};
+      return SiteAddress{site, "greetings@" + HostName(site), url};
     };
   }
   return work;
+}
+
+// SIGTERM and SIGINT blocked in every thread from now on, for one thread to take with sigwait.
+sigset_t BlockStopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  return signals;
 }
 
 const Clock kSystemClock = [] { return std::chrono::system_clock::now(); };
@@ -135,11 +144,7 @@ int Deliver(const Options& options, const std::string& recipient) {
 
 // The jobs, until SIGTERM (or, with `once`, until none is due).
 int Work(const Options& options, bool once) {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  const sigset_t signals = BlockStopSignals();
   std::unique_ptr<Store> store = OpenStore(options);
   std::unique_ptr<Greetings> greetings = OpenGreetings(options);
   SmtpRelay relay(options.relay);
@@ -166,11 +171,7 @@ int Serve(const Options& options) {
   const int wanted_port = std::stoi(options.listen.substr(colon + 1));
 
   // SIGTERM and SIGINT are taken by a thread of their own, which stops the server.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  const sigset_t signals = BlockStopSignals();
 
   std::unique_ptr<Store> store = OpenStore(options);
   std::unique_ptr<Greetings> greetings = OpenGreetings(options);

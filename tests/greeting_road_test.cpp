@@ -23,13 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
 class GreetingRoadTest : public ::testing::Test {
  protected:
   ~GreetingRoadTest() override { fs::remove_all(folder_); }
@@ -66,18 +59,18 @@ TEST_F(GreetingRoadTest, AGreetingReachesItsRecipientsAndItsWatchPage) {
   for (int n = 1; n <= 2; ++n) {
     const std::optional<std::string> got = relay.WaitForMail(n, std::chrono::seconds(60));
     ASSERT_TRUE(got) << "mail " << n << " did not arrive";
-    (ReadAll(*got + ".envelope").find("bob@example.com") != std::string::npos ? to_bob : copy) =
-        got;
+    (MailDrop::Read(*got + ".envelope").find("bob@example.com") != std::string::npos ? to_bob
+                                                                                     : copy) = got;
   }
   ASSERT_TRUE(to_bob && copy);
-  const std::string bob = ReadAll(*to_bob + ".eml");
+  const std::string bob = MailDrop::Read(*to_bob + ".eml");
   EXPECT_NE(bob.find("Subject: Ann sent you a video greeting"), std::string::npos) << bob;
   EXPECT_NE(bob.find("multipart/alternative"), std::string::npos);
   EXPECT_NE(bob.find("Content-Id: <poster@moviletta>"), std::string::npos) << bob.substr(0, 2000);
   std::smatch link;
   ASSERT_TRUE(std::regex_search(bob, link, std::regex("/watch/([0-9a-f]{48})")));
   const std::string watch = "/watch/" + link[1].str();
-  const std::string sender_copy = ReadAll(*copy + ".body");
+  const std::string sender_copy = MailDrop::Read(*copy + ".body");
   std::smatch removal;
   ASSERT_TRUE(std::regex_search(sender_copy, removal, std::regex("/watch/delete/[0-9a-f]{48}")));
 
@@ -110,7 +103,7 @@ TEST_F(GreetingRoadTest, AGreetingReachesItsRecipientsAndItsWatchPage) {
   for (int n = 3; n <= 4; ++n) {
     const std::optional<std::string> got = relay.WaitForMail(n, std::chrono::seconds(20));
     ASSERT_TRUE(got) << "mail " << n << " did not arrive";
-    told += ReadAll(*got + ".subject") + "|" + ReadAll(*got + ".body");
+    told += MailDrop::Read(*got + ".subject") + "|" + MailDrop::Read(*got + ".body");
   }
   EXPECT_NE(told.find("Your video greeting was watched"), std::string::npos) << told;
   EXPECT_NE(told.find("Thank you!"), std::string::npos) << told;

@@ -23,13 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
 TEST(ServiceKillTest, KilledDuringItsJobsEveryRecipientGetsTheirMailOnce) {
   const std::string folder =
       (fs::temp_directory_path() / ("moviletta-kill-" + std::to_string(::getpid()))).string();
@@ -65,9 +58,9 @@ TEST(ServiceKillTest, KilledDuringItsJobsEveryRecipientGetsTheirMailOnce) {
   std::map<std::string, std::vector<std::string>> ids;  // address to the Message-IDs it got
   for (int n = 1; n <= relay.Count(); ++n) {
     const std::string base = *relay.WaitForMail(n, std::chrono::seconds(1));
-    const std::string envelope = ReadAll(base + ".envelope");
+    const std::string envelope = MailDrop::Read(base + ".envelope");
     std::smatch id;
-    const std::string eml = ReadAll(base + ".eml");
+    const std::string eml = MailDrop::Read(base + ".eml");
     ASSERT_TRUE(std::regex_search(eml, id, std::regex("Message-Id: <([^>]+)>", std::regex::icase)));
     ids[envelope.substr(envelope.find('\n') + 1)].push_back(id[1]);
   }

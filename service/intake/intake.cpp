@@ -17,9 +17,13 @@ namespace {
 namespace fs = std::filesystem;
 constexpr const char* kSource = "Intake";
 
-bool EndsWith(std::string name, std::string_view end) {
-  std::ranges::transform(name, name.begin(), [](unsigned char c) { return std::tolower(c); });
-  return name.ends_with(end);
+std::string Lowered(std::string text) {
+  std::ranges::transform(text, text.begin(), [](unsigned char c) { return std::tolower(c); });
+  return text;
+}
+
+bool EndsWith(const std::string& name, std::string_view end) {
+  return Lowered(name).ends_with(end);
 }
 
 // The attachment that is the greeting's video and the one that is its snapshot.
@@ -35,11 +39,6 @@ const MailAttachment* Snapshot(const ReadMail& mail) {
   for (const MailAttachment& a : mail.attachments)
     if (a.type == "image/jpeg" || EndsWith(a.name, ".jpg") || EndsWith(a.name, ".jpeg")) return &a;
   return nullptr;
-}
-
-std::string Lowered(std::string text) {
-  std::ranges::transform(text, text.begin(), [](unsigned char c) { return std::tolower(c); });
-  return text;
 }
 
 }  // namespace

@@ -25,12 +25,6 @@ std::string ReadWhole(const fs::path& path) {
   return bytes.str();
 }
 
-std::string HostName(const std::string& host) {
-  return host.substr(0, host.rfind(':') == std::string::npos || host.starts_with("[")
-                            ? host.size()
-                            : host.rfind(':'));
-}
-
 }  // namespace
 
 Worker::Worker(Store& store, Greetings& greetings, Relay& relay, fs::path data, Clock clock,
@@ -259,8 +253,8 @@ void Worker::Send(int64_t site, const OutgoingMail& mail) {
 
 SiteAddress Worker::AddressOf(int64_t site) {
   std::string host;
-  for (const std::string& h : store_.Sites())
-    if (store_.SiteOf(h) == site) host = h;
+  for (const SiteDrop& d : greetings_.SiteDrops())  // one query, not one a site
+    if (d.site == site) host = d.host;
   if (options_.site_address) return options_.site_address(host);
   return {host, "greetings@" + HostName(host), "http://" + host};
 }

@@ -4,14 +4,6 @@
 namespace moviletta::service {
 namespace {
 
-int64_t Millis(Time at) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
-}
-
-Time FromMillis(int64_t ms) {
-  return Time(std::chrono::milliseconds(ms));
-}
-
 int64_t Int(const std::optional<std::string>& text) {
   return text ? std::stoll(*text) : 0;
 }

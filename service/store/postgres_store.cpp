@@ -16,14 +16,6 @@ namespace {
 // The day of a time kept in milliseconds, in UTC.
 constexpr const char* kDay = "to_char(to_timestamp(at / 1000.0) AT TIME ZONE 'UTC', 'YYYY-MM-DD')";
 
-int64_t Millis(Time at) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
-}
-
-Time FromMillis(int64_t ms) {
-  return Time(std::chrono::milliseconds(ms));
-}
-
 struct ResultClear {
   void operator()(PGresult* result) const { PQclear(result); }
 };

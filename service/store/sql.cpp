@@ -18,9 +18,48 @@ constexpr const char* kSource = "Store";
   throw Error(taken ? kErrTaken : kErrDatabase, "database: " + why, kSource);
 }
 
-class SqliteSql : public Sql {
+// The part both engines share: calls serialised on one connection, a transaction holding it for
+// the thread that runs it. An engine runs one statement and rolls back.
+class SerialSql : public Sql {
  public:
-  explicit SqliteSql(const std::string& path) {
+  std::vector<Row> Query(const std::string& sql, const std::vector<Value>& values) override {
+    std::lock_guard lock(mutex_);
+    return Run(sql, values).rows;
+  }
+  int64_t Change(const std::string& sql, const std::vector<Value>& values) override {
+    std::lock_guard lock(mutex_);
+    return Run(sql, values).changed;
+  }
+  void Transaction(const std::function<void()>& work) override {
+    std::lock_guard lock(mutex_);
+    Run(begin_, {});
+    try {
+      work();
+      Run("COMMIT", {});
+    } catch (...) {
+      RollBack();
+      throw;
+    }
+  }
+
+ protected:
+  struct Result {
+    std::vector<Row> rows;
+    int64_t changed = 0;
+  };
+  explicit SerialSql(const char* begin) : begin_(begin) {}
+  virtual Result Run(const std::string& sql, const std::vector<Value>& values) = 0;
+  // Ends a failed transaction; never throws.
+  virtual void RollBack() = 0;
+
+ private:
+  const char* begin_;
+  std::recursive_mutex mutex_;  // a transaction's work runs its statements inside it
+};
+
+class SqliteSql : public SerialSql {
+ public:
+  explicit SqliteSql(const std::string& path) : SerialSql("BEGIN IMMEDIATE") {
     sqlite3* db = nullptr;
     const int rc =
         sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -33,33 +72,11 @@ class SqliteSql : public Sql {
       Query(pragma, {});
   }
 
-  std::vector<Row> Query(const std::string& sql, const std::vector<Value>& values) override {
-    std::lock_guard lock(mutex_);
-    return Run(sql, values).rows;
-  }
-  int64_t Change(const std::string& sql, const std::vector<Value>& values) override {
-    std::lock_guard lock(mutex_);
-    return Run(sql, values).changed;
-  }
-  void Transaction(const std::function<void()>& work) override {
-    std::lock_guard lock(mutex_);
-    Run("BEGIN IMMEDIATE", {});
-    try {
-      work();
-      Run("COMMIT", {});
-    } catch (...) {
-      sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-      throw;
-    }
-  }
   std::string SkipLocked() const override { return ""; }
 
  private:
-  struct Result {
-    std::vector<Row> rows;
-    int64_t changed = 0;
-  };
-  Result Run(const std::string& sql, const std::vector<Value>& values) {
+  void RollBack() override { sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr); }
+  Result Run(const std::string& sql, const std::vector<Value>& values) override {
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) Failed();
     const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
@@ -100,13 +117,13 @@ class SqliteSql : public Sql {
          sqlite3_errmsg(db_.get()));
   }
 
-  std::recursive_mutex mutex_;  // a transaction's work runs its statements inside it
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> db_{nullptr, sqlite3_close_v2};
 };
 
-class PostgresSql : public Sql {
+class PostgresSql : public SerialSql {
  public:
-  explicit PostgresSql(const std::string& url) : connection_(PQconnectdb(url.c_str()), PQfinish) {
+  explicit PostgresSql(const std::string& url)
+      : SerialSql("BEGIN"), connection_(PQconnectdb(url.c_str()), PQfinish) {
     if (!connection_ || PQstatus(connection_.get()) != CONNECTION_OK)
       Fail(false, "cannot reach the database: " +
                       std::string(connection_ ? PQerrorMessage(connection_.get()) : "no memory"));
@@ -114,33 +131,13 @@ class PostgresSql : public Sql {
         connection_.get(), [](void*, const char*) {}, nullptr);
   }
 
-  std::vector<Row> Query(const std::string& sql, const std::vector<Value>& values) override {
-    std::lock_guard lock(mutex_);
-    return Run(sql, values).rows;
-  }
-  int64_t Change(const std::string& sql, const std::vector<Value>& values) override {
-    std::lock_guard lock(mutex_);
-    return Run(sql, values).changed;
-  }
-  void Transaction(const std::function<void()>& work) override {
-    std::lock_guard lock(mutex_);
-    Run("BEGIN", {});
-    try {
-      work();
-      Run("COMMIT", {});
-    } catch (...) {
-      if (PQstatus(connection_.get()) == CONNECTION_OK)
-        PQclear(PQexec(connection_.get(), "ROLLBACK"));
-      throw;
-    }
-  }
   std::string SkipLocked() const override { return " FOR UPDATE SKIP LOCKED"; }
 
  private:
-  struct Result {
-    std::vector<Row> rows;
-    int64_t changed = 0;
-  };
+  void RollBack() override {
+    if (PQstatus(connection_.get()) == CONNECTION_OK)
+      PQclear(PQexec(connection_.get(), "ROLLBACK"));
+  }
   // `?` becomes $1, $2, ... (the statements here hold no `?` in their texts).
   static std::string Numbered(const std::string& sql) {
     std::string out;
@@ -153,7 +150,7 @@ class PostgresSql : public Sql {
     }
     return out;
   }
-  Result Run(const std::string& sql, const std::vector<Value>& values) {
+  Result Run(const std::string& sql, const std::vector<Value>& values) override {
     // A connection that broke (the server restarted) is made again, outside a transaction.
     if (PQstatus(connection_.get()) != CONNECTION_OK) PQreset(connection_.get());
     std::vector<std::string> texts(values.size());
@@ -192,7 +189,6 @@ class PostgresSql : public Sql {
     return out;
   }
 
-  std::recursive_mutex mutex_;
   std::unique_ptr<PGconn, void (*)(PGconn*)> connection_;
 };
 

@@ -14,18 +14,6 @@
 #include "service/store/store_errors.h"
 
 namespace moviletta::service {
-namespace {
-
-int64_t Millis(Time at) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
-}
-
-Time FromMillis(int64_t ms) {
-  return Time(std::chrono::milliseconds(ms));
-}
-
-}  // namespace
-
 void SqliteStore::Closer::operator()(sqlite3* db) const {
   sqlite3_close_v2(db);
 }

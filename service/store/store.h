@@ -15,6 +15,14 @@ using Time = std::chrono::system_clock::time_point;
 // The time now; injected so that tests set it.
 using Clock = std::function<Time()>;
 
+// A time as the databases keep it: milliseconds since the epoch.
+inline int64_t Millis(Time at) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+}
+inline Time FromMillis(int64_t ms) {
+  return Time(std::chrono::milliseconds(ms));
+}
+
 // A skin of a site's catalogue: an animated one ("SKIN", its frames in order) or a static one
 // ("STATIC", one picture). `id` is the skin id the studio asks for.
 struct Skin {

@@ -28,13 +28,13 @@ bool MailServer(const std::string& text) {
   return std::regex_match(text, server);
 }
 
+}  // namespace
+
 std::string HostName(const std::string& host) {
   const auto colon = host.rfind(':');
   return colon == std::string::npos || host.find(']') != std::string::npos ? host
                                                                            : host.substr(0, colon);
 }
-
-}  // namespace
 
 SettingsValues DefaultSettings(const std::string& host) {
   const std::string name = HostName(host);

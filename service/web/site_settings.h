@@ -12,6 +12,10 @@ namespace moviletta::service {
 
 using SettingsValues = std::map<std::string, std::string>;  // element name: text
 
+// A site's host name without its port ("greetings.example.org:8080" gives
+// "greetings.example.org").
+std::string HostName(const std::string& host);
+
 // The settings a new site starts with: a studio works with them at once, its mail going to
 // greetings@ the site's host name on port 25. `host` is the site's (its port is dropped).
 SettingsValues DefaultSettings(const std::string& host);
