@@ -424,6 +424,16 @@ TEST_F(BridgeTest, TheWindowsPicturesComeOneAtATime) {
   const auto across_restart = frame_after("999");
   ASSERT_TRUE(across_restart);
   EXPECT_EQ(across_restart->get_header_value("X-Frame"), "3");
+
+  // A session's last picture is not the next one's first.
+  bridge_.SessionEnded("");
+  const auto after_session = frame_after("0");
+  ASSERT_TRUE(after_session);
+  EXPECT_EQ(after_session->status, 204) << "the ended session's picture was shown";
+  push(30);
+  const auto new_session = frame_after("0");
+  ASSERT_TRUE(new_session);
+  EXPECT_EQ(new_session->get_header_value("X-Frame"), "4");
 }
 
 TEST_F(BridgeTest, IdleConnectionsDoNotStarveThePagesCalls) {

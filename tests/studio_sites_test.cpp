@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <thread>
 
@@ -18,6 +19,7 @@
 
 #include "tests/fixtures/greeting_server.h"
 #include "tests/fixtures/mail_drop.h"
+#include "tests/fixtures/media_probe.h"
 #include "tests/fixtures/studio_fixture.h"
 #include "tests/fixtures/studio_process.h"
 
@@ -241,6 +243,31 @@ TEST_F(SecondSiteTest, TakenOverAndBackDuringASendTheCallsGoOn) {
   EXPECT_TRUE(slow.WaitForMail(1, std::chrono::seconds(10)));
 }
 
+// The trim belongs to the take: a session made again after a take-over still sends the part the
+// visitor chose, and the take is still there to play.
+TEST_F(SecondSiteTest, ATakeKeepsItsTrimWhenItsSessionIsMadeAgain) {
+  MailDrop drop({"--password", "secret"});
+  MailThrough(drop);
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  const StudioProcess::Caller b = studio.AllowSite(server_b_.address());
+  OwnPageRecords(studio);
+  const std::string whole = studio.Call("TakeSeconds").body;
+  ASSERT_NE(whole, R"({"value":0})");
+  EXPECT_EQ(studio.Call("TrimTake", "[0, 0.5]").status, 200);
+
+  EXPECT_EQ(studio.PostAs(b, "/claim?page=b&takeover=1").status, 204);
+  EXPECT_EQ(studio.CallAs(b, "TakeSeconds").body, R"({"value":0.0})") << "the site has no take";
+  EXPECT_EQ(studio.Post("/claim?page=own2&takeover=1").status, 204);
+  EXPECT_EQ(studio.Call("TakeSeconds").body, whole) << "the take is still the studio's page's";
+  EXPECT_EQ(studio.Call("SendByEmail", R"(["Ann", "a@x.test", "Carl", "555", "", "Hi"])").status,
+            200);
+  const std::optional<std::string> mail = drop.WaitForMail(1, std::chrono::seconds(20));
+  ASSERT_TRUE(mail);
+  EXPECT_NEAR(Probe(*mail + ".parts/Moviletta.mpg").video_seconds, 0.5, 0.15)
+      << "the trimmed part is mailed, not the whole take";
+}
+
 // A site's script that calls without a page begins a session; revoking the site ends it at once,
 // and the studio's page gets the studio back.
 TEST_F(SecondSiteTest, ARevokeEndsTheSessionOfASitesScript) {
@@ -256,6 +283,37 @@ TEST_F(SecondSiteTest, ARevokeEndsTheSessionOfASitesScript) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(status, 200) << "the revoked site's session still holds the studio";
   EXPECT_EQ(studio.CallAs(b, "ClientStatus?kind=get").status, 403);
+}
+
+// A site revoked with its greetings while its claim waits for the studio's page's send: its
+// session never starts, its folder stays gone, and the studio's page goes on.
+TEST_F(SecondSiteTest, ARevokeAndDeleteWhileAClaimWaitsLeavesNothingOfTheSite) {
+  MailDrop drop({"--password", "secret"});
+  MailThrough(drop);
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  const StudioProcess::Caller b = studio.AllowSite(server_b_.address());
+  OwnPageRecords(studio);
+  auto send = std::async(std::launch::async, [&] {
+    return studio.Call("SendByEmail", R"(["Ann", "a@x.test", "Carl", "555", "", "Hi"])");
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // Both come while the send's call still compresses (the host is inside its yield).
+  EXPECT_EQ(studio.PostAs(b, "/claim?page=b&takeover=1").status, 204);
+  EXPECT_EQ(studio.Post("/sites/revoke?origin=" + server_b_.address() + "&forget=1").status, 204);
+  EXPECT_EQ(send.get().status, 200);
+  EXPECT_TRUE(drop.WaitForMail(1, std::chrono::seconds(10)));
+
+  EXPECT_EQ(studio.Post("/claim?page=own2&takeover=1").status, 204);
+  auto status =
+      std::async(std::launch::async, [&] { return studio.Call("ClientStatus?kind=get"); });
+  ASSERT_EQ(status.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+      << "the studio's page waits for the revoked site's session";
+  EXPECT_EQ(status.get().body, R"({"value":1})");
+  std::error_code ec;
+  const fs::path sites = fs::path(app_dir_) / "sites";
+  EXPECT_TRUE(!fs::exists(sites) || fs::is_empty(sites, ec))
+      << "the revoked site's folder was made again";
 }
 
 TEST_F(SecondSiteTest, ATakeOverWaitsForTheMailOfASendUnderWay) {
@@ -275,6 +333,34 @@ TEST_F(SecondSiteTest, ATakeOverWaitsForTheMailOfASendUnderWay) {
   EXPECT_EQ(studio.Post("/claim?page=own2&takeover=1").status, 204);
   EXPECT_EQ(studio.Call("OutboxList").body, R"({"value":"[]"})")
       << "its result was heard: nothing left waiting as if the studio had stopped";
+}
+
+// The mail of the ending session fails after the take-over was asked for: its failure box is
+// answered by the ending session itself (the greeting kept in the outbox), and the site's
+// session begins once the mail has settled, not when someone closes a box nobody sees.
+TEST_F(SecondSiteTest, ATakeOverIsNotHeldByTheEndingSessionsFailureBox) {
+  const std::string refusing = app_dir_ + "-refuse";
+  std::ofstream(refusing).put('x');
+  MailDrop slow({"--delay", "2", "--password", "secret", "--refuse-while", refusing});
+  MailThrough(slow);
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  const StudioProcess::Caller b = studio.AllowSite(server_b_.address());
+  OwnPageRecords(studio);
+  EXPECT_EQ(studio.Call("SendByEmail", R"(["Ann", "a@x.test", "Carl", "555", "", "Hi"])").status,
+            200);
+
+  EXPECT_EQ(studio.PostAs(b, "/claim?page=b&takeover=1").status, 204);
+  auto status =
+      std::async(std::launch::async, [&] { return studio.CallAs(b, "ClientStatus?kind=get"); });
+  ASSERT_EQ(status.wait_for(std::chrono::seconds(8)), std::future_status::ready)
+      << "the take-over waits for a box of the ending session";
+  EXPECT_EQ(status.get().body, R"({"value":1})");
+  EXPECT_EQ(studio.Post("/claim?page=own2&takeover=1").status, 204);
+  const auto kept = nlohmann::json::parse(
+      nlohmann::json::parse(studio.Call("OutboxList").body)["value"].get<std::string>());
+  EXPECT_EQ(kept.size(), 1u) << "the greeting whose mail failed is kept";
+  fs::remove(refusing);
 }
 
 // A stop while a greeting's mail waits for the server's answer ends the transfer at once; the

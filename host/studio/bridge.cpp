@@ -157,9 +157,13 @@ void Bridge::SessionGoesOn(const std::string& origin) {
 }
 
 void Bridge::SessionEnded(const std::string& origin) {
+  windows_.capture.Forget();
+  windows_.player.Forget();
   MutexLock lock(driver_mutex_);
   if (running_ == origin) running_.reset();
-  if (session_ == origin) session_.reset();
+  if (session_ != origin) return;
+  session_.reset();
+  starting_up_ = false;  // a session asked for and never begun: nothing starts up
 }
 
 bool Bridge::SessionOf(const std::string& caller, bool may_begin) {

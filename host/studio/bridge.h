@@ -136,7 +136,8 @@ class Bridge {
   // drives.
   void OnSessions(std::function<void(const std::string&)> begin, std::function<void()> idle,
                   std::function<void(const std::string&)> unattended = {});
-  // The session of `origin` ended (its control is gone). Any thread.
+  // The session of `origin` ended (its control is gone), or was asked for and will never begin
+  // (its site was revoked first): calls no longer wait for it. Any thread.
   void SessionEnded(const std::string& origin);
   // The session of `origin`, running, goes on: another was asked for and then this one again
   // before the other began. Calls waiting for a start-up run. Any thread.

@@ -28,11 +28,20 @@ class FrameFeed {
     MutexLock lock(mutex_);
     if (seen > number_) seen = 0;  // a number of a feed before this one (the studio restarted)
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!closed_ && number_ <= seen)
+    const auto waiting = [&]()
+                             REQUIRES(mutex_) { return !closed_ && (number_ <= seen || !latest_); };
+    while (waiting())
       if (lock.WaitUntil(pushed_, deadline) == std::cv_status::timeout) break;
-    if (closed_ || number_ <= seen) return nullptr;
+    if (closed_ || number_ <= seen || !latest_) return nullptr;
     seen = number_;
     return latest_;
+  }
+
+  // Lets the latest picture go: the next reader waits for a new one (a session ended, and its
+  // picture is not the next session's).
+  void Forget() {
+    MutexLock lock(mutex_);
+    latest_.reset();
   }
 
   bool closed() {

@@ -43,6 +43,11 @@ void Sessions::Forget(const std::string& origin, std::function<void()> forget) {
 void Sessions::Tick() {
   for (auto forgotten = std::exchange(forget_, {}); auto& [origin, forget] : forgotten) {
     if (origin_ == origin) End();
+    if (wanted_ == origin) {  // asked for, and revoked before it began: it never begins
+      wanted_.reset();
+      bridge_.SessionEnded(origin);
+    }
+    takes_.erase(origin);
     forget();
   }
   if (idle_since_ &&
@@ -77,6 +82,11 @@ void Sessions::Start(const std::string& origin) {
     told = true;
     site_.Destroy();
     module_ = ModuleState{};  // a world of its own: nothing of the session before it
+    if (auto take = takes_.find(origin); take != takes_.end()) {
+      module_.CaptureExtension = take->second.extension;
+      module_.TrimStart = take->second.trim_start;
+      module_.TrimEnd = take->second.trim_end;
+    }
     failure = site_.Create(std::move(setup.components), setup.config, /*new_instance=*/true);
   } catch (...) {  // its folder could not be made, or the control, or anything else
     if (!told) bridge_.StartupBegins("making the studio ready", origin);
@@ -103,6 +113,7 @@ void Sessions::End() {
   while (site_.control() && sending_ && sending_() && !host_.Closing())
     host_.ProcessPendingEvents(std::chrono::milliseconds(50));
   site_.Destroy();
+  takes_[*origin_] = {module_.CaptureExtension, module_.TrimStart, module_.TrimEnd};
   bridge_.SessionEnded(*origin_);
   origin_.reset();
 }

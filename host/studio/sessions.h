@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,7 +22,9 @@ namespace moviletta::web {
 // when a page of another origin claims it. What a session publishes goes to its origin's pages
 // only. With no session there is no control, so the camera and the microphone are closed.
 // Each session starts from a new control's module values (settings empty and 0, no video size),
-// so that nothing a site's settings document lacks is taken from the session before it.
+// so that nothing a site's settings document lacks is taken from the session before it; only
+// its origin's take (the recording's name and its trim) is carried from that origin's session
+// before, so that a take-over and back keeps what the page shows.
 //
 // A control is made and destroyed only at the top of the host's loop (Tick), never inside one of
 // its own yields: a session that must end asks the control's yields to unwind (the host's
@@ -80,6 +83,12 @@ class Sessions {
   Bridge& bridge_;
   MakeSetup make_setup_;
   std::optional<std::string> origin_;
+  // Each origin's take as its last session left it.
+  struct Take {
+    std::string extension;
+    double trim_start = 0, trim_end = 0;
+  };
+  std::map<std::string, Take> takes_;
   std::function<bool()> sending_;
   std::optional<std::string> wanted_;  // the origin whose session a page asked for
   bool restart_ = false;

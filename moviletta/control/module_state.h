@@ -16,6 +16,10 @@ struct ModuleState {
   int32_t VideoWidth = 0;
   int32_t VideoHeight = 0;
   std::string CaptureExtension;
+  // The part of the last recording (the take) that a send compresses, in seconds; end 0: to its
+  // end. It goes with the take: a new recording makes it whole.
+  double TrimStart = 0;
+  double TrimEnd = 0;
   SafetyFlags Safety;
 };
 

@@ -42,7 +42,7 @@ void MovilettasImpl::RecordVideo() {
 
     trap.section = "delete old jpeg and avi files";
     components_.VideoEdit1->ForgetAhead();  // it may be reading the old recording
-    trim_start_ = trim_end_ = 0;
+    module_.TrimStart = module_.TrimEnd = 0;
     DeleteIfPresent(recording);
     DeleteIfPresent(output + "Moviletta." + settings.OUTPUT);
 
@@ -108,7 +108,7 @@ void MovilettasImpl::PlayVideo() {
     host_.BringToFront(SurfaceWindow::VideoCapX2);
     VideoPlayer& player = *components_.VideoCapX2;
     player.OpenFile(recording);
-    player.SetPlayRange(trim_start_, trim_end_);
+    player.SetPlayRange(module_.TrimStart, module_.TrimEnd);
     player.Play();
     player.SetDisplaySize(module_.VideoWidth, module_.VideoHeight);
   });
@@ -144,9 +144,9 @@ void MovilettasImpl::TrimTake(double start, double end) {
                                            DoubleToText(kShortestTake) + " s long, within its " +
                                            DoubleToText(length) + " s.");
   const double kept_end = to >= length ? 0 : to;
-  if (start == trim_start_ && kept_end == trim_end_) return;
-  trim_start_ = start;
-  trim_end_ = kept_end;
+  if (start == module_.TrimStart && kept_end == module_.TrimEnd) return;
+  module_.TrimStart = start;
+  module_.TrimEnd = kept_end;
   CompressAhead();  // the work ahead starts again with the part that is sent
 }
 

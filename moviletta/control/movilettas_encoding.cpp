@@ -34,8 +34,9 @@ std::shared_ptr<CompressionJob> FailedJob() {
 std::string MovilettasImpl::CompressionKey() const {
   const ClientSettings& s = module_.ClientSettings;
   const std::string input = RecordingPath();
-  std::string key = FileIdentity(input) + "|" + input + "|" + DoubleToText(trim_start_) + "|" +
-                    DoubleToText(trim_end_) + "|" + s.OUTPUT + "|" + std::to_string(s.FPS);
+  std::string key = FileIdentity(input) + "|" + input + "|" + DoubleToText(module_.TrimStart) +
+                    "|" + DoubleToText(module_.TrimEnd) + "|" + s.OUTPUT + "|" +
+                    std::to_string(s.FPS);
   if (s.OUTPUT == "mpg")
     for (int32_t value :
          {s.AUDIOSAMPLERATE, s.AUDIOBITRATE, s.SAMPLESIZE, s.FILEHEIGHT, s.FILEWIDTH})
@@ -81,9 +82,9 @@ std::shared_ptr<const CompressionJob> MovilettasImpl::MergeVideo() {
 
     trap.section = "ad video+audio";
     const std::string input = RecordingPath();
-    const double end = trim_end_ > 0 ? trim_end_ : editor.GetClipDuration(input);
-    editor.AddVideoClip(input, trim_start_, end, 0);
-    editor.AddAudioClip(input, trim_start_, end);
+    const double end = module_.TrimEnd > 0 ? module_.TrimEnd : editor.GetClipDuration(input);
+    editor.AddVideoClip(input, module_.TrimStart, end, 0);
+    editor.AddAudioClip(input, module_.TrimStart, end);
 
     job->output = output + "Moviletta." + settings.OUTPUT;
     trap.section = "save file: " + job->output;
@@ -119,7 +120,7 @@ void MovilettasImpl::CompressAhead() {
   try {
     std::string section;
     SetOutputSettings(section);
-    components_.VideoEdit1->CompressAhead(RecordingPath(), trim_start_, trim_end_);
+    components_.VideoEdit1->CompressAhead(RecordingPath(), module_.TrimStart, module_.TrimEnd);
   } catch (const Error&) {  // the send compresses it then, and tells what fails
   }
 }

@@ -209,9 +209,6 @@ class MovilettasImpl final : public Movilettas {
   // The editing component's job, while it runs.
   std::shared_ptr<CompressionJob> running_job_ GUARDED_BY(host_thread_);
   Sends sends_ GUARDED_BY(host_thread_);
-  // The part of the recording a send compresses, in seconds; end 0: to its end.
-  double trim_start_ GUARDED_BY(host_thread_) = 0;
-  double trim_end_ GUARDED_BY(host_thread_) = 0;
 };
 
 }  // namespace moviletta

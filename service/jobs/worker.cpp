@@ -102,18 +102,20 @@ int Worker::RunDue() {
 
 int Worker::Sweep() {
   int swept = 0;
-  for (const std::string& host : store_.Sites()) {
-    const std::optional<int64_t> site = store_.SiteOf(host);
-    if (!site) continue;
-    const std::string days = SettingOf(*site, "KEEPDAYS");
-    const auto keep_for =
-        days.empty() ? options_.keep_for : std::chrono::hours(24 * std::stoi(days));
-    for (const int64_t id : greetings_.Expired(*site, clock_() - keep_for))
-      if (const std::optional<Greeting> greeting = greetings_.ById(id)) {
-        DeleteGreeting(greetings_, data_, *greeting, clock_());
-        ++swept;
-      }
-  }
+  greetings_.SweepAlone([&] {
+    for (const std::string& host : store_.Sites()) {
+      const std::optional<int64_t> site = store_.SiteOf(host);
+      if (!site) continue;
+      const std::string days = SettingOf(*site, "KEEPDAYS");
+      const auto keep_for =
+          days.empty() ? options_.keep_for : std::chrono::hours(24 * std::stoi(days));
+      for (const int64_t id : greetings_.Expired(*site, clock_() - keep_for))
+        if (const std::optional<Greeting> greeting = greetings_.ById(id)) {
+          DeleteGreeting(greetings_, data_, *greeting, clock_());
+          ++swept;
+        }
+    }
+  });
   return swept;
 }
 

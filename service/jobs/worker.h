@@ -60,8 +60,8 @@ class Worker {
   void Stop();
   // Runs due jobs until none is left; returns how many ran.
   int RunDue();
-  // Deletes the greetings kept longer than `keep_for`; returns how many. Start's first thread
-  // runs it every `sweep_every`.
+  // Deletes the greetings kept longer than `keep_for`; returns how many, 0 when another node
+  // sweeps now. Start's first thread runs it every `sweep_every`.
   int Sweep();
 
  private:

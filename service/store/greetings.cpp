@@ -236,6 +236,11 @@ void Greetings::Forget(int64_t greeting, Time at) {
   });
 }
 
+bool Greetings::SweepAlone(const std::function<void()>& sweep) {
+  constexpr int64_t kSweepLock = 0x4d6f7669;  // one number among the database's locks
+  return sql_->Alone(kSweepLock, sweep);
+}
+
 std::vector<int64_t> Greetings::Expired(int64_t site, Time before) {
   std::vector<int64_t> ids;
   for (const Sql::Row& row :

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -127,6 +128,8 @@ class Greetings {
   void Forget(int64_t greeting, Time at);
   // Greetings of `site` taken before `before` and not yet deleted.
   std::vector<int64_t> Expired(int64_t site, Time before);
+  // Runs `sweep` unless another node sweeps now; returns whether it ran.
+  bool SweepAlone(const std::function<void()>& sweep);
 
   void Quarantine(const QuarantinedMail& mail);
   std::vector<QuarantinedMail> Quarantined(int limit = 100);

@@ -2,8 +2,10 @@
 // The greetings' records behave the same on both engines.
 #include <gtest/gtest.h>
 
+#include "moviletta/common/error.h"
 #include "service/store/greetings.h"
 #include "service/store/store_contract_test.h"
+#include "service/store/store_errors.h"
 
 namespace moviletta::service {
 namespace {
@@ -61,6 +63,20 @@ TEST_P(StoreContractTest, GreetingsAreKeptOnceAndTheirJobsTakenOneWorkerAtATime)
   for (const JobCount& count : greetings.JobCounts())
     if (count.kind == "watched") watched += static_cast<int>(count.count);
   EXPECT_EQ(watched, 1);
+}
+
+// The sweep runs on one node at a time: another node's turn is skipped while one sweeps, and
+// the turn is free again once that sweep ends, also by a failure.
+TEST_P(StoreContractTest, OneNodeSweepsAtATime) {
+  Greetings one(OpenSql(url_, "")), two(OpenSql(url_, ""));
+  bool both = false;
+  EXPECT_TRUE(one.SweepAlone([&] { EXPECT_FALSE(two.SweepAlone([&] { both = true; })); }));
+  EXPECT_FALSE(both) << "two nodes swept at once";
+  EXPECT_THROW(two.SweepAlone([] { throw Error(kErrDatabase, "gone"); }), Error);
+  int turns = 0;
+  EXPECT_TRUE(one.SweepAlone([&] { ++turns; }));
+  EXPECT_TRUE(two.SweepAlone([&] { ++turns; }));
+  EXPECT_EQ(turns, 2);
 }
 
 // Reports hide a greeting at the limit; forgetting it keeps no personal data.

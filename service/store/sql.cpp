@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "service/store/sql.h"
 
+#include <fcntl.h>
 #include <libpq-fe.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 
 #include "moviletta/common/error.h"
@@ -59,7 +63,7 @@ class SerialSql : public Sql {
 
 class SqliteSql : public SerialSql {
  public:
-  explicit SqliteSql(const std::string& path) : SerialSql("BEGIN IMMEDIATE") {
+  explicit SqliteSql(const std::string& path) : SerialSql("BEGIN IMMEDIATE"), path_(path) {
     sqlite3* db = nullptr;
     const int rc =
         sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -73,6 +77,21 @@ class SqliteSql : public SerialSql {
   }
 
   std::string SkipLocked() const override { return ""; }
+  // A lock file beside the database, locked with flock(2): the system lets it go with the
+  // process that held it.
+  bool Alone(int64_t key, const std::function<void()>& work) override {
+    const std::string lock_file = path_ + "-lock-" + std::to_string(key);
+    const int opened = ::open(lock_file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (opened < 0) Fail(false, "cannot open " + lock_file + ": " + std::strerror(errno));
+    const std::unique_ptr<const int, void (*)(const int*)> fd(&opened,
+                                                              [](const int* f) { ::close(*f); });
+    if (::flock(opened, LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EWOULDBLOCK) return false;
+      Fail(false, "cannot lock " + lock_file + ": " + std::strerror(errno));
+    }
+    work();  // closing the file lets the lock go
+    return true;
+  }
 
  private:
   void RollBack() override { sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr); }
@@ -117,6 +136,7 @@ class SqliteSql : public SerialSql {
          sqlite3_errmsg(db_.get()));
   }
 
+  std::string path_;
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> db_{nullptr, sqlite3_close_v2};
 };
 
@@ -132,11 +152,30 @@ class PostgresSql : public SerialSql {
   }
 
   std::string SkipLocked() const override { return " FOR UPDATE SKIP LOCKED"; }
+  // An advisory lock of the session.
+  bool Alone(int64_t key, const std::function<void()>& work) override {
+    const auto taken = Query("SELECT pg_try_advisory_lock(?::bigint)", {key});
+    if (taken.empty() || taken[0][0] != "t") return false;
+    try {
+      work();
+    } catch (...) {
+      Unlock(key);
+      throw;
+    }
+    Unlock(key);
+    return true;
+  }
 
  private:
   void RollBack() override {
     if (PQstatus(connection_.get()) == CONNECTION_OK)
       PQclear(PQexec(connection_.get(), "ROLLBACK"));
+  }
+  void Unlock(int64_t key) noexcept {
+    try {
+      Query("SELECT pg_advisory_unlock(?::bigint)", {key});
+    } catch (const Error&) {  // a connection that broke has let its locks go
+    }
   }
   // `?` becomes $1, $2, ... (the statements here hold no `?` in their texts).
   static std::string Numbered(const std::string& sql) {

@@ -33,6 +33,11 @@ class Sql {
   // What the engine adds to a SELECT to lock the rows it takes and skip those other nodes hold
   // ("" where the engine has one writer at a time).
   virtual std::string SkipLocked() const = 0;
+  // Runs `work` if this connection takes the lock named `key`, which one connection at a time
+  // holds among all that use the database (on every node); returns whether it ran. The lock is
+  // let go when `work` ends (or throws), and with the connection if its process dies. Other
+  // calls on this connection go on meanwhile.
+  virtual bool Alone(int64_t key, const std::function<void()>& work) = 0;
 };
 
 // A connection to the database `url` names: "" or "sqlite:FILE" (`sqlite_default` when empty),
