@@ -10,9 +10,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
 #include <future>
 #include <string>
 
+#include "host/access/secret.h"
+#include "host/access/site_consent.h"
 #include "tests/fixtures/bridge_harness.h"
 
 namespace moviletta::testing {
@@ -129,18 +132,33 @@ TEST_F(BridgeTest, TheGateAnswersFromTheHeadersAndBodiesAreCapped) {
   EXPECT_NE(answer.find("Referrer-Policy: no-referrer"), std::string::npos) << answer;
 }
 
+// A bridge of its own that serves one allowed site, greetings.example.org.
+class AllowedSiteTest : public BridgeTest {
+ protected:
+  AllowedSiteTest() {
+    allowed_bridge_.ServeSites(consent_);
+    allowed_port_ = allowed_bridge_.Start();
+  }
+  ~AllowedSiteTest() override {
+    allowed_bridge_.Stop();
+    std::filesystem::remove(sites_file_);
+  }
+
+  const std::string sites_file_ =
+      ::testing::TempDir() + "sites-" + std::to_string(getpid()) + ".json";
+  web::SiteConsent consent_{sites_file_};
+  const std::string allowed_ = "https://greetings.example.org";
+  const std::string allowed_token_ = consent_.Allow(allowed_);
+  web::Bridge allowed_bridge_{
+      host_, site_, stream_, {capture_feed_, player_feed_}, MOVILETTA_SOURCE_DIR "/host/web",
+      token_};
+  int allowed_port_ = 0;
+};
+
 // A site the visitor allowed reads the answers to its own page's calls with its own token;
 // every other origin, and the studio's token from a site, gets nothing it can read.
-TEST_F(BridgeTest, OnlyAllowedSitesWithTheirOwnTokenGetAnswersTheyCanRead) {
-  const std::string file = ::testing::TempDir() + "sites-" + std::to_string(getpid()) + ".json";
-  web::SiteConsent consent(file);
-  const std::string site = "https://greetings.example.org";
-  const std::string site_token = consent.Allow(site);
-  web::Bridge bridge(host_, site_, stream_, {capture_feed_, player_feed_},
-                     MOVILETTA_SOURCE_DIR "/host/web", token_);
-  bridge.ServeSites(consent);
-  const int port = bridge.Start();
-  httplib::Client client("127.0.0.1", port);
+TEST_F(AllowedSiteTest, OnlyAllowedSitesWithTheirOwnTokenGetAnswersTheyCanRead) {
+  httplib::Client client("127.0.0.1", allowed_port_);
   const auto call = [&](const std::string& origin, const std::string& token) {
     return client.Post("/call/ClientStatus?kind=get",
                        {{"Origin", origin}, {"X-Moviletta-Token", token}}, "[]",
@@ -148,39 +166,41 @@ TEST_F(BridgeTest, OnlyAllowedSitesWithTheirOwnTokenGetAnswersTheyCanRead) {
   };
 
   const auto preflight = client.Options(
-      "/call/ClientStatus", {{"Origin", site},
+      "/call/ClientStatus", {{"Origin", allowed_},
                              {"Access-Control-Request-Method", "POST"},
                              {"Access-Control-Request-Headers", "content-type,x-moviletta-token"},
                              {"Access-Control-Request-Private-Network", "true"}});
   ASSERT_TRUE(preflight);
   EXPECT_EQ(preflight->status, 204);
-  EXPECT_EQ(preflight->get_header_value("Access-Control-Allow-Origin"), site);
+  EXPECT_EQ(preflight->get_header_value("Access-Control-Allow-Origin"), allowed_);
   EXPECT_EQ(preflight->get_header_value("Access-Control-Allow-Private-Network"), "true");
   EXPECT_NE(preflight->get_header_value("Access-Control-Allow-Headers").find("X-Moviletta-Token"),
             std::string::npos);
 
-  const auto answered = call(site, site_token);
+  const auto answered = call(allowed_, allowed_token_);
   ASSERT_TRUE(answered);
   EXPECT_EQ(answered->status, 200);
-  EXPECT_EQ(answered->get_header_value("Access-Control-Allow-Origin"), site);
+  EXPECT_EQ(answered->get_header_value("Access-Control-Allow-Origin"), allowed_);
   EXPECT_EQ(json::parse(answered->body), (json{{"value", 1}}));
 
-  EXPECT_EQ(call(site, token_)->status, 403) << "the studio's own token is not the site's";
-  EXPECT_EQ(client.Get("/hello", {{"Origin", site}, {"X-Moviletta-Token", site_token}})->status,
-            200);
-  EXPECT_EQ(client
-                .Post("/claim?page=site-tab", {{"Origin", site}, {"X-Moviletta-Token", site_token}},
-                      "", "text/plain")
-                ->status,
-            204);
+  EXPECT_EQ(call(allowed_, token_)->status, 403) << "the studio's own token is not the allowed_'s";
+  EXPECT_EQ(
+      client.Get("/hello", {{"Origin", allowed_}, {"X-Moviletta-Token", allowed_token_}})->status,
+      200);
+  EXPECT_EQ(
+      client
+          .Post("/claim?page=allowed_-tab",
+                {{"Origin", allowed_}, {"X-Moviletta-Token", allowed_token_}}, "", "text/plain")
+          ->status,
+      204);
   const auto driver = Events(3);
-  EXPECT_NE(
-      std::find(driver.begin(), driver.end(),
-                std::pair<std::string, json>{"driver", {{"page", "another"}, {"origin", site}}}),
-      driver.end())
-      << "the studio's page learns which site drives, not its page's id";
+  EXPECT_NE(std::find(driver.begin(), driver.end(),
+                      std::pair<std::string, json>{"driver",
+                                                   {{"page", "another"}, {"origin", allowed_}}}),
+            driver.end())
+      << "the studio's page learns which allowed_ drives, not its page's id";
   for (const std::string& other : {std::string("https://evil.example.org"), std::string("null")}) {
-    const auto refused = call(other, site_token);
+    const auto refused = call(other, allowed_token_);
     EXPECT_EQ(refused->status, 403) << other;
     EXPECT_FALSE(refused->has_header("Access-Control-Allow-Origin")) << other;
     const auto asked = client.Options("/call/ClientStatus", {{"Origin", other}});
@@ -192,10 +212,10 @@ TEST_F(BridgeTest, OnlyAllowedSitesWithTheirOwnTokenGetAnswersTheyCanRead) {
   // refused.
   std::atomic<bool> ended{false};
   auto events = std::async(std::launch::async, [&] {
-    httplib::Client listener("127.0.0.1", port);
+    httplib::Client listener("127.0.0.1", allowed_port_);
     listener.set_read_timeout(20);
     std::string said;
-    listener.Get("/events?token=" + site_token, {{"Origin", site}},
+    listener.Get("/events?token=" + allowed_token_, {{"Origin", allowed_}},
                  [&](const char* data, std::size_t size) {
                    said.append(data, size);
                    return true;
@@ -206,9 +226,10 @@ TEST_F(BridgeTest, OnlyAllowedSitesWithTheirOwnTokenGetAnswersTheyCanRead) {
   // Its page shows the camera's picture too (an <img>: no Origin, the token in the address).
   std::atomic<bool> watching_ended{false};
   auto watching = std::async(std::launch::async, [&] {
-    httplib::Client viewer("127.0.0.1", port);
+    httplib::Client viewer("127.0.0.1", allowed_port_);
     viewer.set_read_timeout(20);
-    viewer.Get("/video/capture?token=" + site_token, [](const char*, std::size_t) { return true; });
+    viewer.Get("/video/capture?token=" + allowed_token_,
+               [](const char*, std::size_t) { return true; });
     watching_ended = true;
   });
   std::thread camera([&] {
@@ -219,23 +240,52 @@ TEST_F(BridgeTest, OnlyAllowedSitesWithTheirOwnTokenGetAnswersTheyCanRead) {
     }
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_FALSE(ended) << "the site's page is listening";
+  EXPECT_FALSE(ended) << "the allowed_'s page is listening";
   EXPECT_FALSE(watching_ended) << "and watching";
-  consent.Revoke(site);
+  consent_.Revoke(allowed_);
   EXPECT_EQ(watching.wait_for(std::chrono::seconds(1)), std::future_status::ready)
       << "the picture ends with the revoke";
   camera.join();
   ASSERT_EQ(events.wait_for(std::chrono::seconds(1)), std::future_status::ready);
   EXPECT_TRUE(events.get().ends_with("event: revoked\ndata: {}\n\n"));
-  const auto after = call(site, site_token);
+  const auto after = call(allowed_, allowed_token_);
   EXPECT_EQ(after->status, 403);
   EXPECT_FALSE(after->has_header("Access-Control-Allow-Origin"));
-  bridge.Stop();
-  std::remove(file.c_str());
 }
 
 // The question to the visitor is served to whoever opens it, never inside anybody's frame; it
 // holds no secret (the studio's own page left its token in the browser).
+// The studio proves to an allowed site's page that it knows the site's token, without being
+// told it: the HMAC-SHA256 of the page's nonce and the studio's own address under the token.
+TEST_F(AllowedSiteTest, TheStudioProvesItKnowsASitesTokenWithoutBeingToldIt) {
+  EXPECT_EQ(web::Proof("0123456789abcdef0123456789abcdef", "00112233445566778899aabbccddeeff",
+                       "127.0.0.1:47800"),
+            "19931dc7389d2fef792807b59d84722bd9356432a9a4fdf6f832cf5989b60207");
+  httplib::Client client("127.0.0.1", allowed_port_);
+  const std::string nonce = "00112233445566778899aabbccddeeff";
+  const auto proof = [&](const std::string& origin, const std::string& asked) {
+    return client.Get("/proof?nonce=" + asked, {{"Origin", origin}});
+  };
+  const std::string own_host = "127.0.0.1:" + std::to_string(allowed_port_);
+
+  const auto answer = proof(allowed_, nonce);
+  ASSERT_TRUE(answer);
+  ASSERT_EQ(answer->status, 200);
+  EXPECT_EQ(answer->get_header_value("Access-Control-Allow-Origin"), allowed_);
+  EXPECT_EQ(json::parse(answer->body)["proof"], web::Proof(allowed_token_, nonce, own_host));
+  EXPECT_NE(json::parse(answer->body)["proof"],
+            web::Proof(allowed_token_, nonce, "127.0.0.1:47800"))
+      << "the proof names the allowed_port_ that answers";
+  EXPECT_EQ(json::parse(proof("http://" + own_host, nonce)->body)["proof"],
+            web::Proof(token_, nonce, own_host))
+      << "the studio's own page";
+  EXPECT_EQ(proof("https://never.example.org", nonce)->status, 403);
+  EXPECT_EQ(proof(allowed_, "short")->status, 400);
+  EXPECT_EQ(proof(allowed_, std::string(40, 'Z'))->status, 400);
+  consent_.Revoke(allowed_);
+  EXPECT_EQ(proof(allowed_, nonce)->status, 403) << "no proof for a revoked allowed_";
+}
+
 TEST_F(BridgeTest, TheConsentQuestionIsOpenToAllButNeverFramed) {
   httplib::Client client("127.0.0.1", port_);
   const auto question = client.Get("/consent?origin=https://greetings.example.org");

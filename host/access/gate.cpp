@@ -21,6 +21,8 @@ Verdict Gate::Decide(const RequestFacts& facts) const {
   if (facts.method == "GET" && facts.path == "/identity") return {Kind::kAdmit, 0, "", "*"};
   if (!own_page && !allowed_site) return refuse(403);
   if (facts.origin.empty() && facts.method != "GET") return refuse(403);
+  if (facts.method == "GET" && facts.path == "/proof")
+    return {Kind::kAdmit, 0, allowed_site ? facts.origin : "", cors};
   if (allowed_site && facts.method == "OPTIONS") return {Kind::kPreflight, 204, "", cors};
   const bool launch = SameSecret(facts.token, launch_token_);
   // From no origin (a picture, a navigation) the request may come from an allowed site's page.

@@ -37,6 +37,8 @@ struct Verdict {
 // facts and the allowed sites only, so every route and every stream asks the same question:
 // - a Host other than the studio's own: 421;
 // - GET /identity: any page (allow origin "*");
+// - GET /proof: the studio's page and the allowed sites, without a token (the page checks the
+//   studio's proof before it sends one);
 // - an Origin that is neither the studio's page nor an allowed site: 403, no CORS headers;
 // - a request without an Origin that changes something (not a GET): 403;
 // - an allowed site's OPTIONS: the preflight;
@@ -55,6 +57,8 @@ class Gate {
   Verdict Decide(const RequestFacts& facts) const;
   // The studio page's own origin, "http://127.0.0.1:<port>".
   const std::string& own_origin() const { return own_origin_; }
+  // "127.0.0.1:<port>".
+  const std::string& own_host() const { return own_host_; }
   // Whether `origin` is the studio's own page, or none was sent.
   bool OwnPage(const std::string& origin) const { return origin.empty() || origin == own_origin_; }
 

@@ -2,6 +2,8 @@
 #include "host/access/secret.h"
 
 #include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
 
 #include <fstream>
 #include <iomanip>
@@ -28,6 +30,18 @@ std::string KeptToken(const std::string& file, bool renew) {
   WriteFileWhole(file, token + "\n", "moviletta-studio", /*sync_to_disk=*/true,
                  /*owner_only=*/true);
   return token;
+}
+
+std::string Proof(std::string_view secret, std::string_view nonce, std::string_view host) {
+  const std::string message = "moviletta-proof\n" + std::string(nonce) + "\n" + std::string(host);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  HMAC(EVP_sha256(), secret.data(), static_cast<int>(secret.size()),
+       reinterpret_cast<const unsigned char*>(message.data()), message.size(), digest, &size);
+  std::ostringstream hex;
+  for (unsigned int i = 0; i < size; ++i)
+    hex << std::hex << std::setw(2) << std::setfill('0') << static_cast<int>(digest[i]);
+  return hex.str();
 }
 
 bool SameSecret(const std::string& given, const std::string& secret) {

@@ -105,6 +105,14 @@ bool SiteConsent::Admits(std::string_view origin, const std::string& token) cons
   return found != tokens_.end() && SameSecret(token, found->second.token);
 }
 
+std::optional<std::string> SiteConsent::Prove(std::string_view origin, std::string_view nonce,
+                                              std::string_view host) const {
+  MutexLock lock(mutex_);
+  const auto found = tokens_.find(origin);
+  if (found == tokens_.end()) return std::nullopt;
+  return Proof(found->second.token, nonce, host);
+}
+
 bool SiteConsent::Allowed(std::string_view origin) const {
   MutexLock lock(mutex_);
   return tokens_.contains(origin);

@@ -41,6 +41,10 @@ class SiteConsent {
   // Whether `origin` is allowed and `token` is its token.
   bool Admits(std::string_view origin, const std::string& token) const;
   bool Allowed(std::string_view origin) const;
+  // Proof(token of `origin`, `nonce`, `host`) (host/access/secret.h), nothing when `origin` is
+  // not allowed.
+  std::optional<std::string> Prove(std::string_view origin, std::string_view nonce,
+                                   std::string_view host) const;
   // The allowed origin whose token `token` is, or nothing.
   std::optional<std::string> OriginOf(const std::string& token) const;
   // The allowed origins, in order.

@@ -1,39 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "host/studio/bridge.h"
 
-#include <set>
-
 #include <httplib.h>
 
 #include <nlohmann/json.hpp>
 
 #include <charconv>
 #include <fstream>
-#include <future>
 #include <sstream>
 
+#include "host/access/secret.h"
 #include "host/studio/json_variant.h"
-#include "moviletta/safety/object_safety.h"
 
 namespace moviletta::web {
 namespace {
 
 constexpr std::size_t kServerThreads = 64;
-// Calls that may wait for the host thread at once: the other server threads stay free for the
-// message boxes' acknowledgements and the streams.
-constexpr int kWaitingCalls = 24;
 
 using httplib::Request;
 using httplib::Response;
 using nlohmann::json;
-
-bool SafeForScripting(Movilettas* control) {
-  if (!control) return false;
-  const Guid dispatch = *GuidFromRegistryText(kIID_IDispatch);
-  uint32_t supported = 0, enabled = 0;
-  return control->GetInterfaceSafetyOptions(&dispatch, &supported, &enabled) == S_OK &&
-         (enabled & INTERFACESAFE_FOR_UNTRUSTED_CALLER);
-}
 
 json ErrorReply(const Error& error) {
   return {{"error", {{"number", error.number()}, {"description", error.description()}}}};
@@ -58,12 +44,13 @@ const char* ContentType(const std::string& file) {
 Bridge::Bridge(WebHost& host, ControlSite& site, EventStream& stream, Windows windows,
                std::string web_root, std::string token)
     : host_(host),
-      site_(site),
       stream_(stream),
       windows_(windows),
       web_root_(std::move(web_root)),
       token_(std::move(token)),
-      server_(std::make_unique<httplib::Server>()) {}
+      server_(std::make_unique<httplib::Server>()),
+      driving_(host, stream),
+      calls_(host, site, driving_, [this] { return GivingUp(); }) {}
 
 Bridge::~Bridge() {
   Stop();
@@ -120,71 +107,20 @@ void Bridge::OnRestart(std::function<void()> restart) {
 }
 
 void Bridge::StartupBegins(const std::string& why, const std::string& origin) {
-  {
-    MutexLock lock(driver_mutex_);
-    running_ = origin;
-    if (begin_session_) session_ = origin;
-  }
-  starting_up_ = true;
+  driving_.StartupBegins(origin);
   stream_.Publish("startup", {{"state", "starting"}, {"detail", why}});
 }
 
 void Bridge::StartupEnded(const std::optional<Error>& failure) {
   stream_.Publish("startup", failure ? json{{"state", "failed"}, {"detail", failure->description()}}
                                      : json{{"state", "ready"}});
-  starting_up_ = false;
-}
-
-void Bridge::OnSessions(std::function<void(const std::string&)> begin, std::function<void()> idle,
-                        std::function<void(const std::string&)> unattended) {
-  begin_session_ = std::move(begin);
-  idle_session_ = std::move(idle);
-  unattended_session_ = std::move(unattended);
-}
-
-bool Bridge::DrivenByAPage() {
-  MutexLock lock(driver_mutex_);
-  return !driver_.empty();
-}
-
-void Bridge::SessionGoesOn(const std::string& origin) {
-  {
-    MutexLock lock(driver_mutex_);
-    if (running_ != origin) return;
-    session_ = origin;
-  }
-  starting_up_ = false;  // the calls that waited for a new session go on with this one
+  driving_.StartupEnded();
 }
 
 void Bridge::SessionEnded(const std::string& origin) {
   windows_.capture.Forget();
   windows_.player.Forget();
-  MutexLock lock(driver_mutex_);
-  if (running_ == origin) running_.reset();
-  if (session_ != origin) return;
-  session_.reset();
-  starting_up_ = false;  // a session asked for and never begun: nothing starts up
-}
-
-bool Bridge::SessionOf(const std::string& caller, bool may_begin) {
-  if (!begin_session_) return true;
-  MutexLock lock(driver_mutex_);
-  if (session_ == caller) return true;
-  if (session_ || !may_begin) return false;
-  BeginSession(caller);
-  return true;
-}
-
-void Bridge::BeginSession(const std::string& caller) {
-  // Calls wait from now on for a session that starts, not only once the host thread gets to it.
-  if (session_ != caller) starting_up_ = true;
-  session_ = caller;
-  host_.queue().Post([this, caller] { begin_session_(caller); });
-}
-
-bool Bridge::RunsFor(const std::string& caller) {
-  MutexLock lock(driver_mutex_);
-  return running_ == caller;
+  driving_.SessionEnded(origin);
 }
 
 std::string Bridge::Caller(const Request& req) const {
@@ -221,6 +157,19 @@ void Bridge::Routes() {
   };
   s.Get("/identity", studio);
   s.Get("/hello", studio);
+  s.Get("/proof", [this](const Request& req, Response& res) {
+    const std::string nonce = req.get_param_value("nonce");
+    if (nonce.size() < 16 || nonce.size() > 128 ||
+        nonce.find_first_not_of("0123456789abcdef") != std::string::npos)
+      return void(res.status = 400);
+    const std::string caller = Caller(req), &host = gate_->own_host();
+    const std::optional<std::string> proof = caller.empty() ? Proof(token_, nonce, host)
+                                             : consent_     ? consent_->Prove(caller, nonce, host)
+                                                            : std::nullopt;
+    if (!proof) return void(res.status = 403);
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(JsonText(json{{"studio", "moviletta"}, {"proof", *proof}}), "application/json");
+  });
   s.Get(R"(/web/([a-z]+\.(js|css)))",
         [this](const Request& req, Response& res) { ServeFile(req.matches[1], res); });
   s.Get(R"(/call/.*)", [](const Request&, Response& res) { res.status = 405; });
@@ -237,13 +186,14 @@ void Bridge::Routes() {
   s.Post("/claim", route(&Bridge::Claim));
   s.Post("/restart", [this](const Request& req, Response& res) {
     if (!restart_) return void(res.status = 404);
-    if (!Drives(req.get_header_value("X-Moviletta-Page")) || !SessionOf(Caller(req), false))
+    if (!driving_.Drives(req.get_header_value("X-Moviletta-Page")) ||
+        !driving_.SessionOf(Caller(req), false))
       return void(res.status = 409);
     host_.queue().Post(restart_);
     res.status = 202;
   });
   s.Post("/release", [this](const Request& req, Response& res) {
-    Release(req.get_param_value("page"), Caller(req));
+    driving_.Release(req.get_param_value("page"), Caller(req));
     res.status = 204;
   });
   s.Post(R"(/ack/(\d{1,19}))", [this](const Request& req, Response& res) {
@@ -317,74 +267,15 @@ void Bridge::ServeFile(const std::string& name, Response& res) const {
 }
 
 void Bridge::CallMember(const Request& req, Response& res) {
-  const std::string member = req.matches[1];
   const std::string kind_text = req.get_param_value("kind");
   const MemberKind kind = kind_text == "get"   ? MemberKind::kPropertyGet
                           : kind_text == "put" ? MemberKind::kPropertyPut
                                                : MemberKind::kMethod;
-  const std::string page = req.get_header_value("X-Moviletta-Page");
-  const std::string caller = Caller(req);
-  if ((kind != MemberKind::kPropertyGet && !Drives(page)) ||
-      !SessionOf(caller, /*may_begin=*/page.empty())) {
-    res.status = 409;
-    return res.set_content(JsonText(ErrorReply(Error(409, "another page drives the studio"))),
-                           "application/json");
-  }
-  std::optional<std::vector<Variant>> args;
-  try {
-    args = ReadCallArguments(req.body);
-  } catch (const Error& error) {
-    return res.set_content(JsonText(ErrorReply(error)), "application/json");
-  }
-  if (!args) return void(res.status = 400);
-  struct Waiting {
-    std::atomic<int>& calls;
-    ~Waiting() { --calls; }
-  } waiting{waiting_calls_};
-  const std::optional<CallOutcome> result =
-      ++waiting_calls_ > kWaitingCalls ? std::nullopt
-                                       : CallOnHostThread(caller, member, kind, std::move(*args));
-  if (!result) {
-    res.set_header("Retry-After", "1");
-    return void(res.status = 503);
-  }
-  // A script's call (no page) while no page drives: its session ends a while after the last one.
-  if (page.empty() && unattended_session_ && !DrivenByAPage())
-    host_.queue().Post([this, caller] { unattended_session_(caller); });
-  res.set_content(JsonText(result->error ? ErrorReply(*result->error)
-                                         : json{{"value", ToJsonValue(result->value)}}),
-                  "application/json");
-}
-
-std::optional<CallOutcome> Bridge::CallOnHostThread(const std::string& caller,
-                                                    const std::string& member, MemberKind kind,
-                                                    std::vector<Variant> args) {
-  // A call waits for the calls and the yielding operation ahead of it, however long they
-  // take, and for the control's start-up, unless the host is closing.
-  while (starting_up_)
-    if (GivingUp())
-      return std::nullopt;
-    else
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-
-  auto answer = std::make_shared<std::promise<CallOutcome>>();
-  std::future<CallOutcome> outcome = answer->get_future();
-  host_.queue().Post([this, caller, member, kind, args = std::move(args), answer] {
-    if (begin_session_ && !RunsFor(caller)) {
-      answer->set_value({{}, Error(409, "another page drives the studio")});
-      return;
-    }
-    if (!SafeForScripting(site_.control())) {
-      answer->set_value({{},
-                         Error(err::kPermissionDenied,
-                               "Permission denied: the control is not safe for scripting")});
-      return;
-    }
-    answer->set_value(site_.Call(member, kind, args));
-  });
-  while (outcome.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
-    if (GivingUp()) return std::nullopt;
-  return outcome.get();
+  const CallDispatcher::Answer answer = calls_.Call(
+      Caller(req), req.get_header_value("X-Moviletta-Page"), req.matches[1], kind, req.body);
+  res.status = answer.status;
+  if (answer.status == 503) res.set_header("Retry-After", "1");
+  if (!answer.body.empty()) res.set_content(answer.body, "application/json");
 }
 
 void Bridge::ServeSkinPicture(const Request& req, Response& res) {
@@ -405,61 +296,18 @@ void Bridge::ServeSkinPicture(const Request& req, Response& res) {
 void Bridge::Claim(const Request& req, Response& res) {
   const std::string page = req.get_param_value("page");
   if (page.empty() || page.size() > 64) return void(res.status = 400);
-  const std::string caller = Caller(req);
-  MutexLock lock(driver_mutex_);
-  if (!driver_.empty() && driver_ != page && req.get_param_value("takeover") != "1")
-    return void(res.status = 409);
-  if (driver_ != page || driver_origin_ != caller) {
-    driver_ = page;
-    driver_origin_ = caller;
-    TellDriver();
-  }
-  if (begin_session_) BeginSession(caller);  // a page claims it again: the session goes on
-  res.status = 204;
-}
-
-void Bridge::Release(const std::string& page, const std::string& caller) {
-  MutexLock lock(driver_mutex_);
-  if (page.empty() || driver_ != page || driver_origin_ != caller) return;
-  driver_.clear();
-  driver_origin_.clear();
-  TellDriver();
-  if (idle_session_) host_.queue().Post(idle_session_);
-}
-
-void Bridge::TellDriver() {
-  // The driving page's id goes to its own origin's pages only; the studio's own page learns
-  // which site drives, another site only that some other page does.
-  std::set<std::string> audiences = {"", driver_origin_};
-  if (consent_)
-    for (const std::string& origin : consent_->Origins()) audiences.insert(origin);
-  for (const std::string& audience : audiences) {
-    json told = {{"page", ""}, {"origin", ""}};
-    if (!driver_.empty() && audience == driver_origin_)
-      told = {{"page", driver_}, {"origin", driver_origin_}};
-    else if (!driver_.empty())
-      told = {{"page", kAnotherPage}, {"origin", audience.empty() ? driver_origin_ : ""}};
-    stream_.PublishTo(audience, "driver", told);
-  }
-}
-
-bool Bridge::Drives(const std::string& page) {
-  MutexLock lock(driver_mutex_);
-  return page.empty() || page == driver_;
+  res.status =
+      driving_.Claim(page, Caller(req), req.get_param_value("takeover") == "1") ? 204 : 409;
 }
 
 bool Bridge::DrivesSession(const Request& req) {
-  const std::string page = req.get_header_value("X-Moviletta-Page"), caller = Caller(req);
-  MutexLock lock(driver_mutex_);
-  // The session asked for or running is the caller's; with none, only the studio's own page.
-  const std::optional<std::string>& session = session_ ? session_ : running_;
-  if (begin_session_ && (session ? *session != caller : !caller.empty())) return false;
-  return page.empty() ? driver_.empty() || driver_origin_ == caller : page == driver_;
+  return driving_.DrivesSession(req.get_header_value("X-Moviletta-Page"), Caller(req));
 }
 
 void Bridge::ServeSites(SiteConsent& consent, std::function<json(const std::string&)> describe,
                         std::function<void(const std::string&, bool)> revoked) {
   consent_ = &consent;
+  driving_.TellSitesOf(&consent);
   describe_site_ = std::move(describe);
   revoked_site_ = std::move(revoked);
 }

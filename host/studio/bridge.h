@@ -13,6 +13,8 @@
 
 #include "host/access/gate.h"
 #include "host/access/site_consent.h"
+#include "host/studio/call_dispatcher.h"
+#include "host/studio/driving.h"
 #include "host/studio/event_stream.h"
 #include "host/studio/frame_feed.h"
 #include "host/studio/skin_catalogue.h"
@@ -32,8 +34,6 @@ namespace moviletta::web {
 // Where sites' pages look for the studio: the first free port of these ten.
 constexpr int kStudioPort = 47800;
 constexpr int kStudioPorts = 10;
-// What event "driver" names as the driving page to the pages of other origins.
-constexpr const char* kAnotherPage = "another";
 
 // The web host's door to the control, on 127.0.0.1 only, for its own page and the sites the
 // visitor allowed (see ServeSites):
@@ -42,6 +42,10 @@ constexpr const char* kAnotherPage = "another";
 //   GET  /identity                 {"studio": "moviletta"}, to any page (how a site's page knows
 //                                  the studio before asking the visitor)
 //   GET  /hello                    {"studio": "moviletta"}: a token works here
+//   GET  /proof?nonce=N            {"studio": "moviletta", "proof": Proof(the caller's token, N,
+//                                  "127.0.0.1:<port>")} (host/access/secret.h), to the studio's
+//                                  page and the allowed sites without a token: a page checks it
+//                                  before it sends its token to this port
 //   POST /call/<Member>[?kind=get|put]  a member called on the host thread; JSON array of
 //                                  arguments in, {"value": ...} or {"error": {...}} out
 //   GET  /events?token=T           the page's events (server-sent events); a site's stream
@@ -135,13 +139,15 @@ class Bridge {
   // `unattended(origin)` runs after each call of a script (no page) of `origin` while no page
   // drives.
   void OnSessions(std::function<void(const std::string&)> begin, std::function<void()> idle,
-                  std::function<void(const std::string&)> unattended = {});
+                  std::function<void(const std::string&)> unattended = {}) {
+    driving_.OnSessions(std::move(begin), std::move(idle), std::move(unattended));
+  }
   // The session of `origin` ended (its control is gone), or was asked for and will never begin
   // (its site was revoked first): calls no longer wait for it. Any thread.
   void SessionEnded(const std::string& origin);
   // The session of `origin`, running, goes on: another was asked for and then this one again
   // before the other began. Calls waiting for a start-up run. Any thread.
-  void SessionGoesOn(const std::string& origin);
+  void SessionGoesOn(const std::string& origin) { driving_.SessionGoesOn(origin); }
 
   // POST /restart (from the driving page) runs `restart` on the host thread: the page's Retry
   // after a failed start-up. Without it /restart answers 404. Call before Start.
@@ -164,14 +170,8 @@ class Bridge {
   void ServeFile(const std::string& name, httplib::Response& res) const;
   // The handlers of the routes listed above.
   void CallMember(const httplib::Request& req, httplib::Response& res);
-  // Runs a member call on the host thread once start-up has ended and waits for its outcome;
-  // nothing when the host closes or the bridge stops first.
   // Whether a waiting call should give up: the host closes or the bridge stops.
   bool GivingUp() const { return stopping_ || host_.Closing(); }
-  std::optional<CallOutcome> CallOnHostThread(const std::string& caller, const std::string& member,
-                                              MemberKind kind, std::vector<Variant> args);
-  // Whether the control that exists now is the session of `caller`'s.
-  bool RunsFor(const std::string& caller);
   void ServeSkinPicture(const httplib::Request& req, httplib::Response& res);
   void Claim(const httplib::Request& req, httplib::Response& res);
   void StreamVideo(const httplib::Request& req, httplib::Response& res);
@@ -181,29 +181,12 @@ class Bridge {
   // manages the allowed sites (event "sites" after each change).
   void ManageSites(const httplib::Request& req, httplib::Response& res);
   void ChooseDevices(const httplib::Request& req, httplib::Response& res);
-  // Whether page `page` may call members: the page that claimed the control last, or a caller
-  // that names no page (a script, a test).
-  bool Drives(const std::string& page);
-  // Whether a page claimed the control.
-  bool DrivenByAPage();
-  // Page `page` of origin `caller` no longer drives the control, if it did.
-  void Release(const std::string& page, const std::string& caller);
-  // Tells every origin's pages who drives now (see TellDriver in bridge.cpp).
-  void TellDriver() REQUIRES(driver_mutex_);
-  // Whether the request comes from the page that drives the session (a caller that names no
-  // page: of the driving page's origin, or while none drives; with no session, the studio's own
-  // page), for what only it may do.
+  // Whether the request comes from the page that drives the session (Driving::DrivesSession).
   bool DrivesSession(const httplib::Request& req);
   // The origin whose pages a request that passed the gate speaks for ("" the studio's own page).
   std::string Caller(const httplib::Request& req) const;
-  // Whether `caller` may call the control now: its session runs (or starts), else none runs and
-  // `may_begin` (then it starts). Always true without sessions.
-  bool SessionOf(const std::string& caller, bool may_begin);
-  // Starts the session of `caller`, or keeps it going.
-  void BeginSession(const std::string& caller) REQUIRES(driver_mutex_);
 
   WebHost& host_;
-  ControlSite& site_;
   EventStream& stream_;
   Windows windows_;
   std::string web_root_;
@@ -213,9 +196,7 @@ class Bridge {
   std::optional<Gate> gate_;  // from Start, when the port is known
   std::thread listener_;
   std::atomic<bool> listening_ended_{false};
-  std::atomic<bool> starting_up_{false};
   std::atomic<bool> stopping_{false};
-  std::atomic<int> waiting_calls_{0};  // calls in CallMember
   std::function<void()> restart_;
   PlaceOf snapshot_file_;
   std::optional<SkinCatalogue> catalogue_;
@@ -224,16 +205,8 @@ class Bridge {
   std::function<void(const std::string&, bool)> revoked_site_;
   std::function<nlohmann::json()> describe_devices_;
   std::function<void(const nlohmann::json&)> choose_devices_;
-  std::function<void(const std::string&)> begin_session_;
-  std::function<void()> idle_session_;
-  std::function<void(const std::string&)> unattended_session_;
-  Mutex driver_mutex_;
-  std::string driver_ GUARDED_BY(driver_mutex_);  // the page that drives the control, or empty
-  std::string driver_origin_ GUARDED_BY(driver_mutex_);  // its origin
-  // The origin of the session asked for or running, with sessions.
-  std::optional<std::string> session_ GUARDED_BY(driver_mutex_);
-  // The origin whose session's control exists now (set on the host thread).
-  std::optional<std::string> running_ GUARDED_BY(driver_mutex_);
+  Driving driving_;
+  CallDispatcher calls_;
 };
 
 }  // namespace moviletta::web

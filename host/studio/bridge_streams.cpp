@@ -30,7 +30,7 @@ void Bridge::StreamVideo(const Request& req, Response& res) {
           return false;
         }
         // Nothing new yet, or the picture of another origin's session: stop once the page is gone.
-        if (!frame || (begin_session_ && !RunsFor(viewer))) return sink.is_writable();
+        if (!frame || !driving_.RunsFor(viewer)) return sink.is_writable();
         std::string part;
         try {
           const std::string jpeg = EncodeJpeg(*frame, 80);
@@ -47,7 +47,7 @@ void Bridge::ServeFrame(const Request& req, Response& res) {
   FrameFeed& feed = req.matches[1] == "capture" ? windows_.capture : windows_.player;
   res.set_header("Cache-Control", "no-store");
   res.status = 204;
-  if (begin_session_ && !RunsFor(Caller(req))) return;
+  if (!driving_.RunsFor(Caller(req))) return;
   uint64_t seen = std::strtoull(req.get_param_value("after").c_str(), nullptr, 10);
   const BitmapHandle frame = feed.Next(seen, std::chrono::milliseconds(250));
   if (!frame) return;
@@ -115,7 +115,7 @@ void Bridge::StreamEvents(const Request& req, Response& res) {
               "id: " + std::to_string(e.id) + "\nevent: " + e.name + "\ndata: " + e.json + "\n\n";
         return sink.write(text.data(), text.size());
       },
-      [this, page, viewer](bool) { Release(page, viewer); });
+      [this, page, viewer](bool) { driving_.Release(page, viewer); });
 }
 
 }  // namespace moviletta::web

@@ -423,12 +423,19 @@ class Movilettas extends EventTarget {
   // site's greeting server when it is not the site's own origin (https only), and the question
   // names it too. Rejects with number 0 when no studio runs here, 70 when the visitor did not
   // allow this site.
+  // A token is sent only to a studio that has proved it knows it (see proven): the ports are
+  // shared by every account of the computer, and another program may listen where the visitor's
+  // studio was before.
   static async connect({ base = "", ports = MOVILETTA_PORTS, server = "" } = {}) {
     const candidates = base ? [base] : ports.map((port) => "http://127.0.0.1:" + port);
     const key = (at) => "moviletta.token@" + at;
-    for (const at of candidates) {
-      const token = localStorage.getItem(key(at));
-      if (token && (await Movilettas.admits(at, token))) return new Movilettas(token, at);
+    const tokens = [...new Set(Object.keys(localStorage).filter((name) => name.startsWith(key("")))
+                                   .map((name) => localStorage.getItem(name)).filter(Boolean))];
+    for (const at of tokens.length ? candidates : []) {
+      const token = await Movilettas.proven(at, tokens);
+      if (!token) continue;
+      localStorage.setItem(key(at), token);
+      return new Movilettas(token, at);
     }
     // Only the studio: another program listening on a port of these does not get the question.
     let found = "";
@@ -448,9 +455,26 @@ class Movilettas extends EventTarget {
     return new Movilettas(answer.token, found);
   }
 
-  static admits(base, token) {
-    return fetch(base + "/hello", { headers: { "X-Moviletta-Token": token } })
-        .then((response) => response.ok, () => false);
+  // Which of `tokens` the studio at `base` proves it knows, without being told any: it answers
+  // a fresh nonce with the HMAC-SHA256, under the token it gave this site, of the nonce and its
+  // own address, which this page checks against each token. Nothing when it proves none (another
+  // program, a studio of another account, a site it no longer allows).
+  static async proven(base, tokens) {
+    if (!crypto.subtle) return null;  // only in secure contexts: https, or this machine
+    const nonce = Array.from(crypto.getRandomValues(new Uint8Array(16)),
+                             (byte) => byte.toString(16).padStart(2, "0")).join("");
+    const answer = await fetch(base + "/proof?nonce=" + nonce, { cache: "no-store" })
+        .then((response) => response.ok ? response.json() : null).catch(() => null);
+    if (!answer || typeof answer.proof !== "string") return null;
+    const message = new TextEncoder().encode("moviletta-proof\n" + nonce + "\n" + new URL(base).host);
+    for (const token of tokens) {
+      const secret = await crypto.subtle.importKey("raw", new TextEncoder().encode(token),
+                                                   { name: "HMAC", hash: "SHA-256" }, false, ["sign"]);
+      const proof = Array.from(new Uint8Array(await crypto.subtle.sign("HMAC", secret, message)),
+                               (byte) => byte.toString(16).padStart(2, "0")).join("");
+      if (proof === answer.proof) return token;
+    }
+    return null;
   }
 
   // Opens the studio's question for this page's origin and waits for the visitor's answer:

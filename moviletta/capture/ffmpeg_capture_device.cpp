@@ -6,8 +6,7 @@
 
 #include "moviletta/capture/avi_recorder.h"
 #include "moviletta/capture/bitmap_scale.h"
-#include "moviletta/capture/device_source.h"
-#include "moviletta/capture/synthetic_source.h"
+#include "moviletta/capture/capture_source.h"
 #include "moviletta/common/constants.h"
 #include "moviletta/ffmpeg/jpeg_writer.h"
 
@@ -18,47 +17,15 @@ constexpr const char* kSource = "Moviletta.CaptureEngine";
 constexpr int32_t kPreviewFps = 15;  // when no frame rate is set
 constexpr int kLevelsPerSecond = 10;
 
-// The synthetic pictures with a microphone's sound.
-class TestPictureSource : public FrameSource {
- public:
-  TestPictureSource(const DeviceInput& microphone, int sample_rate)
-      : pictures_(sample_rate), sound_({}, microphone, sample_rate) {}
-  void Video(int64_t index, int width, int height, uint8_t* rgba) override {
-    pictures_.Video(index, width, height, rgba);
-  }
-  void Audio(int16_t* samples, int count) override { sound_.Audio(samples, count); }
-  std::optional<Error> Failure() const override { return sound_.Failure(); }
-
- private:
-  SyntheticSource pictures_;
-  DeviceSource sound_;
-};
-
-// The source `options` name, opened; a camera is asked for `fps` pictures a second, when set.
-std::shared_ptr<FrameSource> OpenDevices(CaptureOptions options, int32_t fps) {
-  using Source = CaptureOptions::Source;
-  if (options.camera.format == "video4linux2" && fps > 0)
-    options.camera.options.try_emplace("framerate", std::to_string(fps));
-  if (options.source == Source::kTestPicture)
-    return std::make_shared<TestPictureSource>(options.microphone, options.sample_rate);
-  std::error_code ec;
-  const bool camera =
-      options.source == Source::kCamera ||
-      (options.source == Source::kAutomatic && std::filesystem::exists(options.camera.name, ec));
-  if (camera)
-    return std::make_shared<DeviceSource>(options.camera, options.microphone, options.sample_rate);
-  return std::make_shared<SyntheticSource>(options.sample_rate);
-}
-
 }  // namespace
 
 std::shared_ptr<FrameSource> FfmpegCaptureDevice::Open(const CaptureOptions& options,
                                                        int32_t fps) const {
-  return options.open_source ? options.open_source(options, fps) : OpenDevices(options, fps);
+  return options.open_source ? options.open_source(options, fps) : OpenCaptureSource(options, fps);
 }
 
 FfmpegCaptureDevice::FfmpegCaptureDevice(CaptureOptions options)
-    : options_(std::move(options)), engine_([this] { Run(); }) {}
+    : options_(std::move(options)), prepared_(options_.overlay_bytes), engine_([this] { Run(); }) {}
 
 FfmpegCaptureDevice::~FfmpegCaptureDevice() {
   StopCapture();
@@ -384,47 +351,15 @@ void FfmpegCaptureDevice::LayAgain() {
 
 void FfmpegCaptureDevice::OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t y,
                                         int32_t transparent) {
-  // An animated skin lays the same frames again and again: each is prepared once, scaled from
-  // the capture size to the pictures' size.
   laid_ = {bitmap, x, y, transparent};
-  std::shared_ptr<const PreparedOverlay> prepared;
-  if (bitmap) {
-    int32_t width = 0, height = 0, frame_width = 0, frame_height = 0;
-    std::size_t bound = 0;
-    {
-      MutexLock lock(mutex_);
-      width = width_, height = height_, bound = options_.overlay_bytes;
-      std::tie(frame_width, frame_height) = FrameSize();
-    }
-    const auto key =
-        std::tuple(bitmap.get(), x, y, transparent, width, height, frame_width, frame_height);
-    if (const auto found = prepared_.find(key); found != prepared_.end()) {
-      prepared = found->second.overlay;
-    } else {
-      std::erase_if(prepared_, [this](const auto& entry) {
-        const bool unheld = entry.second.picture.use_count() == 1;
-        if (unheld) prepared_bytes_ -= entry.second.overlay->bytes();
-        return unheld;
-      });
-      const auto scaled = [](int32_t v, int32_t to, int32_t from) {
-        return static_cast<int32_t>(int64_t{v} * to / from);
-      };
-      const BitmapHandle picture =
-          ScaleBitmap(bitmap, scaled(bitmap->width, frame_width, width),
-                      scaled(bitmap->height, frame_height, height), Scaling::kNearest);
-      prepared = std::make_shared<const PreparedOverlay>(*picture, scaled(x, frame_width, width),
-                                                         scaled(y, frame_height, height),
-                                                         transparent, frame_width, frame_height);
-      if (prepared_bytes_ + prepared->bytes() > bound) {
-        prepared_.clear();
-        prepared_bytes_ = 0;
-      }
-      if (prepared->bytes() <= bound) {
-        prepared_.emplace(key, Prepared{std::move(bitmap), prepared});
-        prepared_bytes_ += prepared->bytes();
-      }
-    }
+  int32_t width = 0, height = 0, frame_width = 0, frame_height = 0;
+  {
+    MutexLock lock(mutex_);
+    width = width_, height = height_;
+    std::tie(frame_width, frame_height) = FrameSize();
   }
+  std::shared_ptr<const PreparedOverlay> prepared = prepared_.Prepare(
+      std::move(bitmap), x, y, transparent, width, height, frame_width, frame_height);
   MutexLock lock(mutex_);
   overlay_ = std::move(prepared);
 }

@@ -13,9 +13,10 @@
 #include <vector>
 
 #include "moviletta/capture/capture_device.h"
-#include "moviletta/capture/device_source.h"
+#include "moviletta/capture/capture_source.h"
 #include "moviletta/capture/level_meter.h"
 #include "moviletta/capture/overlay.h"
+#include "moviletta/capture/overlay_cache.h"
 #include "moviletta/common/error.h"
 #include "moviletta/common/mutex.h"
 #include "moviletta/common/shared_callback.h"
@@ -24,33 +25,6 @@ namespace moviletta {
 
 class AviRecorder;
 class FrameSource;
-
-// Where the capture engine takes its pictures and sound from.
-struct CaptureOptions {
-  enum class Source {
-    kAutomatic,    // the camera when `camera` exists, else the synthetic source
-    kCamera,       // the camera; a missing camera fails Connected
-    kSynthetic,    // colour bars and a tone
-    kTestPicture,  // colour bars and the microphone's sound
-  };
-  Source source = Source::kAutomatic;
-  DeviceInput camera{"video4linux2", "/dev/video0", {}, ""};
-  DeviceInput microphone{"alsa", "default", {}, ""};
-  // The size pictures are taken and recorded at (the camera's); 0 x 0: the capture size the
-  // control sets. Skins, snapshots and the frame listener keep the control's sizes: a skin is
-  // scaled to the pictures.
-  int record_width = 0;
-  int record_height = 0;
-  int sample_rate = 22050;
-  // The overlays made ready for compositing are kept, for an animated skin's frames, up to this
-  // many bytes beside their pictures.
-  std::size_t overlay_bytes = std::size_t{32} << 20;
-  // Opens the source these options name, asking a camera for `fps` pictures a second when it is
-  // not 0; empty: the devices and the synthetic source. Called on the host thread; the engine
-  // drops the source it holds before it opens another (a camera allows one open at a time).
-  std::function<std::shared_ptr<FrameSource>(const CaptureOptions&, int32_t fps)> open_source =
-      nullptr;
-};
 
 // The capture engine on FFmpeg.
 //
@@ -155,17 +129,8 @@ class FfmpegCaptureDevice : public CaptureDevice {
   std::unique_ptr<AviRecorder> recorder_ GUARDED_BY(record_mutex_);
   int64_t limit_frames_ GUARDED_BY(record_mutex_) = 0;  // 0: no limit
 
-  // Overlays prepared by OverlayBitmap, by picture, placement and frame sizes; host thread only.
-  // Each keeps its picture alive, so a key's address names the same picture while it is here.
-  // An overlay whose picture no one else holds (another skin has loaded) is forgotten.
-  struct Prepared {
-    BitmapHandle picture;
-    std::shared_ptr<const PreparedOverlay> overlay;
-  };
-  std::map<std::tuple<const Bitmap*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t>,
-           Prepared>
-      prepared_;
-  std::size_t prepared_bytes_ = 0;
+  // The overlays OverlayBitmap prepared; host thread only.
+  OverlayCache prepared_;
   // The overlay laid last, laid again (LayAgain) when the pictures' size changes; host thread only.
   std::tuple<BitmapHandle, int32_t, int32_t, int32_t> laid_;
 

@@ -8,6 +8,7 @@
 import { launchBrowser } from "./launch.mjs";
 import fs from "node:fs";
 import path from "node:path";
+import http from "node:http";
 import { createRequire } from "node:module";
 import { execFileSync } from "node:child_process";
 
@@ -181,6 +182,37 @@ try {
       if (status !== "403") fail("a forged call with " + what + " was answered " + status);
     }
     if ((await sessionStatus(site)) !== 1) fail("a forged call changed the control");
+  });
+
+  await step("a program on the port where the studio was gets no token; the page finds the studio", async () => {
+    // Another account's program answers like the studio on the port the site's token was kept for.
+    const heard = [];
+    const squatter = http.createServer((req, res) => {
+      heard.push(req.url + " " + JSON.stringify(req.headers));
+      res.setHeader("Access-Control-Allow-Origin", req.headers.origin || "*");
+      res.setHeader("Access-Control-Allow-Headers", "Content-Type, X-Moviletta-Token, X-Moviletta-Page");
+      res.setHeader("Access-Control-Allow-Private-Network", "true");
+      res.setHeader("Content-Type", "application/json");
+      res.end(JSON.stringify({ studio: "moviletta", proof: "0".repeat(64) }));
+    });
+    await new Promise((resolve) => squatter.listen(0, "127.0.0.1", resolve));
+    const squat = squatter.address().port, port = Number(new URL(studioBase).port);
+    const probe = await open(context, siteUrl);
+    try {
+      const found = await probe.evaluate(async ([squat, port, token]) => {
+        for (const name of Object.keys(localStorage))
+          if (name.startsWith("moviletta.token@")) localStorage.removeItem(name);
+        localStorage.setItem("moviletta.token@http://127.0.0.1:" + squat, token);
+        const other = await Movilettas.connect({ ports: [squat, port] });
+        return { base: other.base, same: other.token === token };
+      }, [squat, port, siteToken]);
+      if (found.base !== studioBase || !found.same) fail("the page found " + JSON.stringify(found));
+      if (heard.some((request) => request.includes(siteToken))) fail("the squatter was told the token: " + heard.join("; "));
+      if (!heard.some((request) => request.startsWith("/proof?nonce="))) fail("the squatter was not asked: " + heard.join("; "));
+    } finally {
+      await probe.close();
+      squatter.close();
+    }
   });
 
   await step("the studio's page takes the control back, then gives it to the site again", async () => {
