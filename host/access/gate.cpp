@@ -18,7 +18,7 @@ Verdict Gate::Decide(const RequestFacts& facts) const {
   const std::string cors = allowed_site ? facts.origin : "";
   const auto refuse = [&](int status) { return Verdict{Kind::kRefuse, status, "", cors}; };
   if (facts.host != own_host_) return refuse(421);
-  if (facts.method == "GET" && facts.path == "/identity") return {Kind::kAdmit, 0, "", "*"};
+  if (facts.method == "GET" && facts.path == "/identity") return {Kind::kPublic, 0, "", "*"};
   if (!own_page && !allowed_site) return refuse(403);
   if (facts.origin.empty() && facts.method != "GET") return refuse(403);
   if (facts.method == "GET" && facts.path == "/proof")
@@ -35,6 +35,7 @@ Verdict Gate::Decide(const RequestFacts& facts) const {
       (facts.path.starts_with("/web/") || facts.path == "/favicon.ico" || facts.path == "/consent");
   if (!admitted && !public_file) return refuse(403);
   if (facts.declared_length > kMaxBodyBytes) return refuse(413);
+  if (!admitted) return {Kind::kPublic, 0, "", cors};
   return {Kind::kAdmit, 0, admitted && !launch ? site.value_or(facts.origin) : "", cors};
 }
 

@@ -24,6 +24,7 @@ struct Verdict {
     kRefuse,     // answer `status` and close the connection, reading nothing more
     kPreflight,  // an allowed site's CORS preflight: answer it
     kAdmit,      // the request goes on to its route, speaking for `caller`
+    kPublic,     // a public file (or /identity) that anyone may fetch: it speaks for no one
   };
   Kind kind = Kind::kRefuse;
   int status = 0;            // of a refusal
@@ -36,7 +37,7 @@ struct Verdict {
 // `consent` allows (null: none), each with its own token. Decide is a function of the request's
 // facts and the allowed sites only, so every route and every stream asks the same question:
 // - a Host other than the studio's own: 421;
-// - GET /identity: any page (allow origin "*");
+// - GET /identity: any page, public (allow origin "*");
 // - GET /proof: the studio's page and the allowed sites, without a token (the page checks the
 //   studio's proof before it sends one);
 // - an Origin that is neither the studio's page nor an allowed site: 403, no CORS headers;
@@ -44,7 +45,7 @@ struct Verdict {
 // - an allowed site's OPTIONS: the preflight;
 // - no fitting token (the launch token from the studio's page, or from no origin; a site's own
 //   token from that site, or from no origin): 403, except the page's public files (GET /web/...,
-//   /favicon.ico, /consent);
+//   /favicon.ico, /consent), which are public;
 // - a body declared larger than kMaxBodyBytes: 413;
 // - else admitted. An allowed site's requests, refused or not, carry its CORS origin.
 // Threads: any, as `consent`.

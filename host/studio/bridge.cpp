@@ -238,6 +238,7 @@ bool Bridge::Answered(const Request& req, Response& res) const {
   }
   switch (verdict.kind) {
     case Verdict::Kind::kAdmit:
+    case Verdict::Kind::kPublic:
       return false;
     case Verdict::Kind::kPreflight:
       res.set_header("Access-Control-Allow-Methods", "GET, POST");
