@@ -9,8 +9,15 @@
 "use strict";
 
 const token = new URLSearchParams(location.search).get("token");
-// The question a site's page opens (consent.html) answers with this studio's token.
-localStorage.setItem("moviletta.token", token);
+// The question a site's page opens (consent.html) asks the studio's open pages for this studio's
+// token. Nothing of it is kept in the browser's storage, where a program that takes this port
+// after the studio could read it.
+localStorage.removeItem("moviletta.token");
+if ("BroadcastChannel" in window) {
+  const launch = new BroadcastChannel("moviletta-launch");
+  launch.onmessage = (e) => { if (e.data && e.data.ask) launch.postMessage({ token }); };
+  launch.postMessage({ token });
+}
 const ctl = new Movilettas(token);
 const $ = (id) => document.getElementById(id);
 

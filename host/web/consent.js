@@ -1,13 +1,24 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The question whether a site's page may use the studio, in a window the site opened. The
 // answer goes to that window only when it is at the site's exact origin: the site's token with
-// an Allow, a no with a Deny. The studio's own page left its token here (localStorage).
+// an Allow, a no with a Deny. The studio's own pages open in this browser tell it the studio's
+// token (a BroadcastChannel of this origin).
 "use strict";
 
 const $ = (id) => document.getElementById(id);
 const asked = new URLSearchParams(location.search).get("origin") || "";
 const server = new URLSearchParams(location.search).get("server") || "";
-const studio = () => ({ "X-Moviletta-Token": localStorage.getItem("moviletta.token") || "" });
+let launch = "";  // the studio's token, once one of its pages told it
+const channel = "BroadcastChannel" in window ? new BroadcastChannel("moviletta-launch") : null;
+const studio = () => ({ "X-Moviletta-Token": launch });
+
+// Asks the studio's open pages for its token, waiting a second for an answer.
+async function launchToken() {
+  if (launch || !channel) return launch;
+  channel.postMessage({ ask: true });
+  for (let waited = 0; !launch && waited < 1000; waited += 50) await new Promise((done) => setTimeout(done, 50));
+  return launch;
+}
 
 // Only an origin as the browser writes it can receive the answer.
 function siteOrigin(text) {
@@ -64,6 +75,7 @@ async function ask() {
     $("said").textContent = "This address cannot be allowed to use the studio.";
     return;
   }
+  if (!(await launchToken())) return show("closed");
   const response = await fetch("/sites", { headers: studio() }).catch(() => null);
   if (!response || !response.ok) return show("closed");
   const { sites } = await response.json();
@@ -87,5 +99,10 @@ $("retry").addEventListener("click", ask);
 addEventListener("focus", arm);
 addEventListener("blur", () => { clearTimeout(arming); $("allow").disabled = true; });
 document.addEventListener("visibilitychange", arm);
-addEventListener("storage", (e) => { if (e.key === "moviletta.token" && !$("closed").hidden) ask(); });
+if (channel) channel.onmessage = (e) => {
+  if (!e.data || typeof e.data.token !== "string" || !e.data.token) return;
+  const changed = launch !== e.data.token;
+  launch = e.data.token;
+  if (changed && !$("closed").hidden) ask();  // the studio's page was opened meanwhile
+};
 ask();

@@ -91,6 +91,21 @@ try {
     await question.close();
   });
 
+  await step("the question needs the studio's page open, keeps nothing of its token, and goes on once it opens", async () => {
+    const launchToken = new URL(studioUrl).searchParams.get("token");
+    const stored = await studio.evaluate(() => [...Object.values(localStorage), ...Object.values(sessionStorage)]);
+    if (stored.some((value) => value.includes(launchToken))) fail("the studio's token is kept in the browser's storage");
+    const elsewhere = await browser.newContext();
+    try {
+      const question = await open(elsewhere, studioBase + "/consent?origin=https://third.example.org");
+      await question.waitForSelector("#closed:not([hidden])");
+      await open(elsewhere, studioUrl);
+      await question.waitForSelector("#question:not([hidden])");
+    } finally {
+      await elsewhere.close();
+    }
+  });
+
   await step("the studio's page and the site's page each know which of them drives", async () => {
     await site.waitForSelector("#take-over:not([hidden])");
     await waitText(site, "#status", /elsewhere/, "the site while the studio's page drives");
