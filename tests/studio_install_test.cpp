@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -127,6 +128,35 @@ TEST_F(StudioInstallTest, TheSettingsFileIsReadAndTheCommandLineWins) {
   ASSERT_GT(studio.port, 0);
   EXPECT_TRUE(Ready(studio));
   EXPECT_FALSE(other.RequestsTo("/clientSettings.asp").empty()) << "the command line's server";
+}
+
+// What a command prints, standard error included.
+std::string OutputOf(const std::string& command) {
+  std::string output;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return output;
+  char buffer[4096];
+  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  pclose(pipe);
+  return output;
+}
+
+// The studio's own greeting server is asked over TLS unless another is named, and a plain http
+// address of another machine is said at start: the settings document carries the mail password.
+TEST_F(StudioInstallTest, TheGreetingServerIsAskedOverTlsUnlessNamedOtherwise) {
+  const std::string studio = MOVILETTA_STUDIO_BINARY;
+  EXPECT_NE(OutputOf(studio + " --help").find("https://greetings.movilettastudio.com"),
+            std::string::npos);
+  const auto started_with = [&](const std::string& server) {
+    return OutputOf("HOME=" + home_.string() + " timeout 2 " + studio + " --server " + server +
+                    " --camera synthetic --port 0 --bag ''");
+  };
+  const std::string plain = started_with("http://greetings.example.org");
+  EXPECT_NE(plain.find("http://greetings.example.org is not a secure (https) address"),
+            std::string::npos)
+      << plain;
+  EXPECT_EQ(started_with(server_.address()).find("not a secure"), std::string::npos)
+      << "a greeting server on this machine";
 }
 
 }  // namespace

@@ -151,7 +151,11 @@ TEST_F(StudioProcessTest, AFailedStartupIsSaidAndRetriedFromThePage) {
   EXPECT_EQ(studio.Call("ClientStatus?kind=get").body, R"({"value":1})");
 }
 
+// The launch token is kept for the owner alone, and so is the data folder, also one that an
+// earlier install left open to others.
 TEST_F(StudioProcessTest, KeepsItsLaunchTokenAcrossRestartsForItsOwnerAloneUntilANewOneIsAsked) {
+  fs::permissions(app_dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
   std::string first;
   {
     StudioProcess studio(server_.address(), app_dir_);
@@ -162,6 +166,7 @@ TEST_F(StudioProcessTest, KeepsItsLaunchTokenAcrossRestartsForItsOwnerAloneUntil
   ASSERT_TRUE(fs::exists(kept));
   EXPECT_EQ(fs::status(kept).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(app_dir_).permissions() & fs::perms::all, fs::perms::owner_all);
   {
     StudioProcess again(server_.address(), app_dir_);
     ASSERT_GT(again.port, 0);

@@ -73,6 +73,24 @@ bool OpenPage(const std::string& url) {
   return true;
 }
 
+// A data folder that an earlier install left open to others becomes its owner's alone: what the
+// studio keeps there (greetings, tokens, allowed sites) is the visitor's.
+void KeepToItsOwner(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::perms open =
+      fs::status(folder, ec).permissions() & (fs::perms::group_all | fs::perms::others_all);
+  if (ec || open == fs::perms::none) return;
+  fs::permissions(folder, fs::perms::owner_all, ec);
+  if (ec)
+    std::cerr << "moviletta-studio: " << folder
+              << " is open to others and could not be made the owner's alone: " << ec.message()
+              << "\n";
+  else
+    std::cerr << "moviletta-studio: " << folder
+              << " was open to others; it is now its owner's alone\n";
+}
+
 void ShowPage(const std::string& url, bool open) {
   std::cout << "Moviletta studio: " << url << std::endl;
   if (open && !OpenPage(url)) std::cout << "Open that address in your browser." << std::endl;
@@ -88,6 +106,9 @@ std::optional<int> ParseCommandLine(int argc, char** argv, StudioOptions& option
   app.set_version_flag("--version", std::string("moviletta-studio ") + MOVILETTA_VERSION);
   app.failure_message(CLI::FailureMessage::help);
   ControlConfig& config = options.config;
+  // The settings document carries the mail password: the studio's own greeting server is asked
+  // over TLS unless another is named.
+  config.server_address = "https://greetings.movilettastudio.com";
   const std::optional<web::UserFolders> folders = web::UserFoldersFrom(std::getenv);
   if (folders) {
     config.app_directory = folders->data;
@@ -133,6 +154,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, StudioOptions& option
     const int status = app.exit(e);
     return status == 0 ? 0 : 2;
   }
+  if (!web::SiteConsent::CanonicalServer(config.server_address, config.server_address))
+    std::cerr << "moviletta-studio: " << config.server_address
+              << " is not a secure (https) address: the greeting server's settings, with the mail "
+                 "password, travel unencrypted\n";
   config.outbox_limits.bytes = outbox_mib << 20;
   if (app.count("--bag") == 0) options.bag = config.app_directory + "/properties.json";
   if (camera == "synthetic")
@@ -158,6 +183,7 @@ int main(int argc, char** argv) {
   std::optional<std::string> running;
   try {
     MakeOwnFolder(config.app_directory, "moviletta-studio");
+    KeepToItsOwner(config.app_directory);
     lock = web::StudioLock::Take(config.app_directory, running);
   } catch (const Error& e) {
     std::cerr << "moviletta-studio: " << e.description() << "\n";

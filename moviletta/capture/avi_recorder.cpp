@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "moviletta/common/file_write.h"
 #include "moviletta/ffmpeg/encoder.h"
 
 namespace moviletta {
@@ -99,6 +100,7 @@ AviRecorder::AviRecorder(const std::string& path, int width, int height, int fps
   ffmpeg::Check(av_frame_get_buffer(r.picture.get(), 0), "cannot allocate a frame", kSource);
   r.scale = ffmpeg::RgbaToJpegYuv(width, height, "cannot convert the recording", kSource);
 
+  CreateOwnFile(path, kSource);  // the visitor's recording is theirs alone
   if (avio_open(&r.output->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
     throw Error(err::kPathFileAccess, "cannot create " + path, kSource, errno);
   ffmpeg::Check(avformat_write_header(r.output.get(), nullptr), "cannot write " + path, kSource);

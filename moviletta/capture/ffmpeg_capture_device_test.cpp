@@ -17,6 +17,7 @@
 #include "moviletta/common/constants.h"
 #include "tests/fixtures/gif_files.h"
 #include "tests/fixtures/media_probe.h"
+#include "tests/fixtures/scoped_umask.h"
 
 namespace moviletta::testing {
 namespace {
@@ -205,7 +206,9 @@ TEST_F(CaptureEngineTest, TheOverlaysOfAFormerSkinAreForgotten) {
   EXPECT_LT(PixelDistance(shown, 40, 20, *second.back(), 40, 20), 12) << "the last frame laid";
 }
 
+// The recording and the snapshot are the visitor's alone, whatever the host's umask.
 TEST_F(CaptureEngineTest, StopCaptureClosesTheFileAndTheSnapshotIsAJpeg) {
+  const testing::ScopedUmask usual(022);
   engine_.SetTimeLimitEnabled(false);
   engine_.SetCaptureFileName(Path("stopped.avi"));
   engine_.StartCapture();
@@ -225,6 +228,9 @@ TEST_F(CaptureEngineTest, StopCaptureClosesTheFileAndTheSnapshotIsAJpeg) {
   EXPECT_EQ(jpeg.video_codec, "mjpeg");
   EXPECT_EQ(jpeg.width, 320);
   EXPECT_THROW(engine_.SavePictureAsJpeg(frame, Path("missing/snap.jpg"), 90), Error);
+  constexpr auto kOwnerOnly = fs::perms::owner_read | fs::perms::owner_write;
+  EXPECT_EQ(testing::PermissionsOf(Path("stopped.avi")), kOwnerOnly);
+  EXPECT_EQ(testing::PermissionsOf(Path("snap.jpg")), kOwnerOnly);
 }
 
 // A recording that fills the disk ends with a plain explanation and a whole file: its last

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "moviletta/common/file_write.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 
 #include "moviletta/common/error.h"
@@ -25,7 +29,16 @@ void SyncToDisk(const fs::path& path, FileSystem& files) {
     throw Error(err::kPathFileAccess, "cannot save " + path.string(), "Moviletta", os_error);
 }
 
-void MakeOwnFolder(const fs::path& folder, const char* source) {
+void CreateOwnFile(const std::string& path, const char* source) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int os_error = fd < 0 || ::fchmod(fd, 0600) != 0 ? errno : 0;
+  if (fd >= 0) ::close(fd);
+  if (os_error != 0) throw Error(err::kPathFileAccess, "cannot create " + path, source, os_error);
+}
+
+void MakeOwnFolder(const fs::path& named, const char* source) {
+  // "a/b/" names the folder b: its parent is a, not a/b.
+  const fs::path folder = named.has_filename() ? named : named.parent_path();
   std::error_code ec;
   if (fs::is_directory(folder, ec)) return;
   fs::create_directories(folder.parent_path(), ec);

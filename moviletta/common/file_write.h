@@ -25,6 +25,12 @@ void WriteFileWhole(const std::string& path, std::string_view bytes, const char*
                     bool sync_to_disk = false, bool owner_only = false,
                     FileSystem& files = LocalFileSystem());
 
+// Creates the empty file `path`, or empties the one there, readable and writable by its owner
+// alone (0600) whatever the umask, for a library that then opens it by name to write (FFmpeg's
+// avio_open keeps the mode of a file that exists). Throws Error 75 "cannot create <path>",
+// carrying the system's error number, from `source`.
+void CreateOwnFile(const std::string& path, const char* source);
+
 // Makes the folder `folder` for its owner alone (0700), its missing parents as the umask says,
 // unless it exists. Throws Error 75 naming the folder, from `source`, when it cannot (a file of
 // that name included).

@@ -10,6 +10,7 @@
 #include "moviletta/common/error.h"
 #include "tests/fixtures/gif_files.h"
 #include "tests/fixtures/power_loss_file_system.h"
+#include "tests/fixtures/scoped_umask.h"
 #include "tests/fixtures/unprivileged.h"
 
 namespace moviletta::testing {
@@ -78,14 +79,25 @@ TEST_F(FileWriteTest, APowerLossAtAnyPointLeavesTheFormerFileOrTheNewOne) {
   }
 }
 
-TEST_F(FileWriteTest, AnOwnFolderWhoseNameAFileHoldsIsRefused) {
+// An own folder is its owner's alone whatever the umask, also when its name ends with a "/"; a
+// file of its name is refused; a file made for a library to write is its owner's alone too.
+TEST_F(FileWriteTest, OwnFoldersAndFilesAreTheOwnersAlone) {
+  const testing::ScopedUmask usual(022);
   const fs::path taken = folder_ / "sites";
   WriteFile(taken.string(), "a file");
   EXPECT_THROW(MakeOwnFolder(taken, "test"), Error);
   MakeOwnFolder(folder_ / "own", "test");
-  struct stat made {};
-  ASSERT_EQ(stat((folder_ / "own").c_str(), &made), 0);
-  EXPECT_EQ(made.st_mode & 0777, 0700u);
+  MakeOwnFolder((folder_ / "sends" / "1").string() + "/", "test");
+  for (const fs::path& made : {folder_ / "own", folder_ / "sends" / "1"})
+    EXPECT_EQ(testing::PermissionsOf(made), fs::perms::owner_all) << made;
+
+  const std::string recording = (folder_ / "take.avi").string();
+  WriteFile(recording, "an earlier take");
+  fs::permissions(recording, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+  CreateOwnFile(recording, "test");
+  EXPECT_EQ(testing::PermissionsOf(recording), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::file_size(recording), 0u) << "emptied";
+  EXPECT_THROW(CreateOwnFile((folder_ / "missing" / "take.avi").string(), "test"), Error);
 }
 
 // A second name where the file system allows one, a copy where it does not (the shared memory

@@ -14,6 +14,7 @@
 #include "tests/fixtures/control_harness.h"
 #include "tests/fixtures/gif_files.h"
 #include "tests/fixtures/greeting_server.h"
+#include "tests/fixtures/scoped_umask.h"
 
 namespace moviletta::testing {
 namespace {
@@ -67,6 +68,7 @@ class SendingTest : public ::testing::Test {
 };
 
 TEST_F(SendingTest, AGreetingIsCompressedDocumentedAndMailed) {
+  const testing::ScopedUmask usual(022);
   FinishCompressionWith();
   SendGreeting();
   EXPECT_EQ(harness.events.front(), (SeenEvent{ControlEvent::ErrMsgChanged, 1, ""}));
@@ -90,6 +92,9 @@ TEST_F(SendingTest, AGreetingIsCompressedDocumentedAndMailed) {
                                        std::pair{"Moviletta.jpg", "the snapshot"}));
   EXPECT_THAT(harness.progress->texts, Contains("Proccesing...  50%"));
   EXPECT_TRUE(harness.panel->visible) << "shown until the result arrives";
+  for (const std::string& folder : {harness.app_directory + "/.sends", SendFolder(1)})
+    EXPECT_EQ(testing::PermissionsOf(folder), std::filesystem::perms::owner_all)
+        << folder << ": the greeting on its way is the visitor's alone";
 
   harness.mail->senders.back()->RaiseProgress(40);
   harness.mail->senders.back()->RaiseSendSuccesful();

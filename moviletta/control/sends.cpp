@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "moviletta/common/file_write.h"
 #include "moviletta/reporting/trap.h"
 
 namespace moviletta {
@@ -25,8 +26,8 @@ std::shared_ptr<OutgoingSend> Sends::Start(const std::function<void(uint64_t, Ma
   send->folder = app_directory_ + "/.sends/" + std::to_string(send->id) + "/";
   std::error_code ec;
   fs::remove_all(send->folder, ec);
-  if (!fs::create_directories(send->folder, ec))
-    throw Error(err::kPathFileAccess, "cannot create " + send->folder, "Moviletta", ec.value());
+  MakeOwnFolder(app_directory_ + "/.sends", "Moviletta");
+  MakeOwnFolder(send->folder, "Moviletta");
   wire(send->id, *sender);
   send->sender = std::move(sender);
   latest_sender_ = send->sender.get();

@@ -336,6 +336,7 @@ class Transcoder {
       sound_limit_ = static_cast<int64_t>(std::llround((job_.end - job_.start) * rate));
     }
 
+    CreateOwnFile(temporary, kSource);  // a greeting is its owner's alone
     ffmpeg::Check(avio_open(&output_->pb, temporary.c_str(), AVIO_FLAG_WRITE),
                   "cannot create " + job_.output, kSource);
     AVDictionary* raw_options = nullptr;

@@ -10,6 +10,7 @@
 #include "moviletta/encoding/video_editor.h"
 #include "tests/fixtures/gif_files.h"
 #include "tests/fixtures/recordings.h"
+#include "tests/fixtures/scoped_umask.h"
 
 namespace moviletta::testing {
 namespace {
@@ -27,8 +28,10 @@ class TranscodeTest : public ::testing::Test {
 };
 
 // The pipeline stays deterministic: whatever its threads do when, the file is the one that one
-// thread writes, for both formats, with the size, the rates and the span changed.
+// thread writes, for both formats, with the size, the rates and the span changed; a greeting is
+// its owner's alone, whatever the host's umask.
 TEST_F(TranscodeTest, ThePipelineWritesTheSameBytesAsOneThread) {
+  const testing::ScopedUmask usual(022);
   MakeRecording(Path("take.avi"), 4, 320, 240, 15);
   TranscodeJob wmv{.input = Path("take.avi"), .end = 4, .format = kOutputFormatWmv, .fps = 15};
   TranscodeJob mpeg{.input = Path("take.avi"),
@@ -55,6 +58,7 @@ TEST_F(TranscodeTest, ThePipelineWritesTheSameBytesAsOneThread) {
       job.output = Path("out-" + std::to_string(threads));
       Transcode(job, cancel, [](double, double) {});
       bytes[threads == 1] = ReadFile(job.output);
+      EXPECT_EQ(testing::PermissionsOf(job.output), fs::perms::owner_read | fs::perms::owner_write);
     }
     ASSERT_GT(bytes[0].size(), 5000u);
     EXPECT_TRUE(bytes[0] == bytes[1]) << "format " << job.format << ": " << bytes[0].size()

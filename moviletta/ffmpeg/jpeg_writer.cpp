@@ -53,7 +53,8 @@ std::string EncodeJpeg(const Bitmap& picture, int quality) {
 }
 
 void WriteJpeg(const Bitmap& picture, const std::string& path, int quality) {
-  WriteFileWhole(path, EncodeJpeg(picture, quality), kSource);
+  WriteFileWhole(path, EncodeJpeg(picture, quality), kSource, /*sync_to_disk=*/false,
+                 /*owner_only=*/true);
 }
 
 }  // namespace moviletta
