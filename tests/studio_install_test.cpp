@@ -133,7 +133,7 @@ TEST_F(StudioInstallTest, TheSettingsFileIsReadAndTheCommandLineWins) {
 // What a command prints, standard error included.
 std::string OutputOf(const std::string& command) {
   std::string output;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  FILE* pipe = popen(("(" + command + ") 2>&1").c_str(), "r");
   if (!pipe) return output;
   char buffer[4096];
   for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
@@ -157,6 +157,23 @@ TEST_F(StudioInstallTest, TheGreetingServerIsAskedOverTlsUnlessNamedOtherwise) {
       << plain;
   EXPECT_EQ(started_with(server_.address()).find("not a secure"), std::string::npos)
       << "a greeting server on this machine";
+}
+
+// A studio whose program is removed (its package removed or upgraded) ends by itself within
+// seconds with status 75, so that its unit starts the new program if there is one.
+TEST_F(StudioInstallTest, AStudioWhoseProgramIsRemovedEndsByItself) {
+  const fs::path copy = home_ / "moviletta-studio";
+  fs::copy_file(MOVILETTA_STUDIO_BINARY, copy);
+  const std::string said =
+      OutputOf("cd " + home_.string() + " && HOME=" + home_.string() + " timeout 20 " +
+               copy.string() + " --server " + server_.address() +
+               " --camera synthetic --port 0 --bag '' & sleep 1; rm " + copy.string() +
+               "; started=$(date +%s); wait $!; echo \"status $? after $(( $(date +%s) - "
+               "started )) s\"");
+  EXPECT_NE(said.find("its program was removed or replaced"), std::string::npos) << said;
+  const auto status = said.rfind("status 75 after ");
+  ASSERT_NE(status, std::string::npos) << said;
+  EXPECT_LE(std::stoi(said.substr(status + 16)), 5) << said;
 }
 
 }  // namespace

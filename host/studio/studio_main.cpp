@@ -91,6 +91,18 @@ void KeepToItsOwner(const std::string& folder) {
               << " was open to others; it is now its owner's alone\n";
 }
 
+// The exit status of a studio whose program is gone (EX_TEMPFAIL): its unit starts it again,
+// the new program if there is one.
+constexpr int kProgramGone = 75;
+
+// Whether the program this process runs was removed or replaced since it started (its package
+// was removed or upgraded): the studio then ends, and a service manager starts the new one.
+bool ProgramGone() {
+  std::error_code ec;
+  const std::string running = std::filesystem::read_symlink("/proc/self/exe", ec).string();
+  return !ec && running.ends_with(" (deleted)");
+}
+
 void ShowPage(const std::string& url, bool open) {
   std::cout << "Moviletta studio: " << url << std::endl;
   if (open && !OpenPage(url)) std::cout << "Open that address in your browser." << std::endl;
@@ -338,9 +350,18 @@ int main(int argc, char** argv) {
     lock->Announce(bridge.PageUrl());
     ShowPage(bridge.PageUrl(), options.open);
     // No control until a page drives the studio: the camera stays closed.
+    auto looked = std::chrono::steady_clock::now();
     while (!host.Closing()) {
       host.ProcessPendingEvents(std::chrono::milliseconds(100));
       sessions.Tick();
+      if (std::chrono::steady_clock::now() - looked > std::chrono::seconds(2)) {
+        looked = std::chrono::steady_clock::now();
+        if (ProgramGone()) {
+          std::cerr << "moviletta-studio: its program was removed or replaced; this studio ends\n";
+          status = kProgramGone;
+          pthread_kill(signal_watch.native_handle(), SIGTERM);  // stops as a signal does
+        }
+      }
       // A device chosen, plugged in or removed: the session's camera reads what is chosen and
       // present now, once no recording runs.
       if (site.control() && camera_now && camera_generation != devices.generation() &&
