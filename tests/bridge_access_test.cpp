@@ -2,8 +2,10 @@
 // The door of the web host: everyone but the studio's own page and the sites the visitor allowed
 // is kept out, from the headers alone; only the studio's page allows and revokes sites.
 #include <arpa/inet.h>
+#include <grp.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include <filesystem>
 #include <future>
 #include <string>
+#include <vector>
 
 #include "host/access/secret.h"
 #include "host/access/site_consent.h"
@@ -108,6 +111,35 @@ std::string RawRequest(int port, const std::string& head, const std::string& bod
   }
   ::close(fd);
   return answer;
+}
+
+// The ports are shared by every account of the computer: another user's process gets nothing
+// from the studio, not even that it runs, and none of its connections holds a server thread;
+// the visitor's own processes are served.
+TEST_F(BridgeTest, AnotherUsersProcessIsClosedOutBeforeAnythingIsRead) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can act as another user here";
+  const std::string identity = "GET /identity HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_);
+  EXPECT_NE(RawRequest(port_, identity).find("200 OK"), std::string::npos) << "the visitor's own";
+  const pid_t child = fork();
+  if (child == 0) {  // another account: nobody; only system calls from here on
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    std::vector<int> held;  // a byte a second would hold a thread each; these are closed at once
+    for (int i = 0; i < 80; ++i) held.push_back(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port_));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (const int fd : held) {
+      ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+      ::send(fd, "G", 1, MSG_NOSIGNAL);
+    }
+    _exit(RawRequest(port_, identity).empty() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "another user's process was answered";
+  EXPECT_NE(RawRequest(port_, identity).find("200 OK"), std::string::npos);
 }
 
 TEST_F(BridgeTest, TheGateAnswersFromTheHeadersAndBodiesAreCapped) {

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "host/studio/bridge.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <httplib.h>
 
 #include <nlohmann/json.hpp>
@@ -9,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/access/foreign_connections.h"
 #include "host/access/secret.h"
 #include "host/studio/json_variant.h"
 
@@ -38,6 +42,25 @@ const char* ContentType(const std::string& file) {
   if (file.ends_with(".css")) return "text/css; charset=utf-8";
   return "text/html; charset=utf-8";
 }
+
+// The server's threads, for the visitor's own processes only. The ports are shared by every
+// account of the computer; the visitor's browser and tools run as the visitor, and nothing of
+// another account's may reach their studio, not even to learn that it runs or to hold one of its
+// threads: before a new connection is handed to a thread, every connection to the port from
+// another user's process is shut down, so that the thread reads its end at once.
+class OwnUsersQueue : public httplib::TaskQueue {
+ public:
+  explicit OwnUsersQueue(int port) : port_(port) {}
+  void enqueue(std::function<void()> serve) override {
+    for (const int fd : ForeignConnections(port_, geteuid())) ::shutdown(fd, SHUT_RDWR);
+    pool_.enqueue(std::move(serve));
+  }
+  void shutdown() override { pool_.shutdown(); }
+
+ private:
+  int port_;
+  httplib::ThreadPool pool_{kServerThreads};
+};
 
 }  // namespace
 
@@ -141,7 +164,7 @@ void Bridge::Routes() {
                          {"Content-Security-Policy", "frame-ancestors 'none'"}});
   // A call that runs inside a yield holds its server thread until the yield ends; the message
   // box acknowledgement that ends the yield, and the streams, must still find a free one.
-  s.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+  s.new_task_queue = [this] { return new OwnUsersQueue(port_); };
   s.set_pre_routing_handler([this](const Request& req, Response& res) {
     return Answered(req, res) ? httplib::Server::HandlerResponse::Handled
                               : httplib::Server::HandlerResponse::Unhandled;
