@@ -16,6 +16,7 @@
 #include "moviletta/control/memory_progress_bar.h"
 #include "moviletta/dispatch/curl_mail_sender.h"
 #include "moviletta/encoding/ffmpeg_video_editor.h"
+#include "moviletta/skins/skin_cache.h"
 
 namespace {
 
@@ -111,6 +112,12 @@ int main(int argc, char** argv) {
 
   std::cout << "greeting server: " << config.server_address << "\n"
             << "application folder: " << config.app_directory << "\n";
+  try {
+    SkinCache::MakeFolders(config.app_directory);  // the visitor's alone, whatever the umask
+  } catch (const Error& e) {
+    std::cerr << "moviletta-cli: " << e.description() << "\n";
+    return 1;
+  }
   if (auto failure = site.Create(std::move(components), config, /*new_instance=*/true))
     std::cout << "start-up: script error " << failure->number() << ": " << failure->description()
               << "\n";

@@ -36,6 +36,7 @@
 #include "moviletta/dispatch/curl_mail_sender.h"
 #include "moviletta/encoding/ffmpeg_video_editor.h"
 #include "moviletta/server/curl_http_client.h"
+#include "moviletta/skins/skin_cache.h"
 
 namespace {
 
@@ -307,8 +308,7 @@ int main(int argc, char** argv) {
     setup.config.app_directory = places.Folder(origin);
     setup.bag_file = origin.empty() ? options.bag : setup.config.app_directory + "/properties.json";
     if (!origin.empty()) MakeOwnFolder(config.app_directory + "/sites", "moviletta-studio");
-    for (const char* below : {"", "/SKINS", "/STATICS"})
-      MakeOwnFolder(setup.config.app_directory + below, "moviletta-studio");
+    SkinCache::MakeFolders(setup.config.app_directory);
     return setup;
   };
   web::Sessions sessions(host, site, module, stream, bridge, make_setup);

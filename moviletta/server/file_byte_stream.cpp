@@ -23,7 +23,8 @@ class FileByteStream : public ByteStream {
     if (!fs::is_directory(folder, ec))
       throw Error(err::kPathNotFound, "Path not found: " + folder.string(), kSource, ENOENT);
 
-    WriteFileWhole(path, bytes_, kSource);  // the cache never sees a half-written file
+    // The cache never sees a half-written file; what the control keeps is its owner's alone.
+    WriteFileWhole(path, bytes_, kSource, /*sync_to_disk=*/false, /*owner_only=*/true);
   }
 
  private:

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "moviletta/common/file_write.h"
 #include "moviletta/reporting/trap.h"
 
 namespace moviletta {
@@ -18,6 +19,11 @@ bool IsHidden(const fs::path& path) {
 
 SkinCache::SkinCache(std::string app_directory, ErrorReporter& reporter)
     : app_directory_(std::move(app_directory)), reporter_(reporter) {}
+
+void SkinCache::MakeFolders(const std::string& app_directory) {
+  for (const char* below : {"", "/SKINS", "/STATICS"})
+    MakeOwnFolder(app_directory + below, "Moviletta");
+}
 
 std::string SkinCache::GetSkinsDirectory() {
   std::string path;

@@ -24,6 +24,10 @@ class SkinCache {
  public:
   SkinCache(std::string app_directory, ErrorReporter& reporter);
 
+  // Makes the application folder `app_directory` and its skin folders, those missing, for their
+  // owner alone (0700), as a host does before it creates a control there. Throws Error 75.
+  static void MakeFolders(const std::string& app_directory);
+
   const std::string& GetAppDirectory() const { return app_directory_; }
   // The application folder followed by "/".
   std::string GetOutputDirectory() const { return GetAppDirectory() + "/"; }

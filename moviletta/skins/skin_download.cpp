@@ -5,8 +5,9 @@
 #include <vector>
 
 #include "moviletta/common/error.h"
-#include "moviletta/skins/skin_answer.h"
+#include "moviletta/common/file_write.h"
 #include "moviletta/reporting/trap.h"
+#include "moviletta/skins/skin_answer.h"
 
 namespace moviletta {
 namespace {
@@ -27,7 +28,7 @@ class StagingFolder {
  public:
   explicit StagingFolder(fs::path path) : path_(std::move(path)) {
     fs::remove_all(path_);
-    fs::create_directory(path_);
+    MakeOwnFolder(path_, "Moviletta.SkinDownloader");
   }
   ~StagingFolder() {
     std::error_code ignored;

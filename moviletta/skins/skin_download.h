@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <string>
 
+#include "moviletta/reporting/error_reporter.h"
 #include "moviletta/server/byte_stream.h"
 #include "moviletta/server/client_settings.h"
 #include "moviletta/server/greeting_server.h"
 #include "moviletta/skins/skin_cache.h"
-#include "moviletta/reporting/error_reporter.h"
 
 namespace moviletta {
 
