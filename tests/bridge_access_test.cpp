@@ -132,6 +132,7 @@ TEST_F(BridgeTest, AnotherUsersProcessIsClosedOutBeforeAnythingIsRead) {
     for (const int fd : held) {
       ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
       ::send(fd, "G", 1, MSG_NOSIGNAL);
+      ::usleep(10000);  // no faster than the server takes them in: a full backlog delays retries
     }
     _exit(RawRequest(port_, identity).empty() ? 0 : 1);
   }

@@ -436,22 +436,61 @@ TEST_F(BridgeTest, TheWindowsPicturesComeOneAtATime) {
   EXPECT_EQ(new_session->get_header_value("X-Frame"), "4");
 }
 
-TEST_F(BridgeTest, IdleConnectionsDoNotStarveThePagesCalls) {
-  std::vector<int> idle;
-  for (int i = 0; i < 50; ++i) {
+// Slow or idle connections never take the threads that the page, its calls and its boxes need:
+// 200 connections whose request headers drip in a byte at a time leave the page, a call and an
+// acknowledgement answered, and each is closed once its headers are a few seconds late.
+TEST_F(BridgeTest, SlowConnectionsDoNotStarveThePageItsCallsAndItsBoxes) {
+  std::vector<int> slow;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port_));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (int i = 0; i < 200; ++i) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port_));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    idle.push_back(fd);
+    slow.push_back(fd);
+    // Not faster than the server takes them in: a full backlog would delay the test's own
+    // connections by the system's retries.
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::atomic<bool> dripping{true};
+  std::thread drip([&] {
+    const std::string head = "GET /events HTTP/1.1\r\nHost: " + self_ + "\r\nX-Padding: ";
+    for (std::size_t at = 0; dripping; ++at) {
+      const char byte = at < head.size() ? head[at] : 'x';
+      for (const int fd : slow) ::send(fd, &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+  httplib::Client client("127.0.0.1", port_);
+  client.set_read_timeout(std::chrono::seconds(2));
   const auto start = std::chrono::steady_clock::now();
+  const auto page = client.Get("/?token=" + token_);
+  ASSERT_TRUE(page) << "the page was not served";
+  EXPECT_EQ(page->status, 200);
   EXPECT_EQ(Call("ClientStatus", json::array(), "get"), (json{{"value", 1}}));
+  host_.queue().Post([&] { host_.MessageBox("Hello"); });
+  const auto events = Events(3);
+  ASSERT_EQ(events.back().first, "messagebox") << "the event stream was not served";
+  const auto ack =
+      client.Post("/ack/" + events.back().second["id"].dump(), PageHeaders(), "", "text/plain");
+  ASSERT_TRUE(ack) << "the acknowledgement was not answered";
+  EXPECT_EQ(ack->status, 204);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << "not starved";
-  for (const int fd : idle) ::close(fd);
+
+  // The studio closes each slow connection once its headers are late.
+  std::this_thread::sleep_for(std::chrono::seconds(4));
+  int closed = 0;
+  for (const int fd : slow) {
+    char byte = 0;
+    if (::recv(fd, &byte, 1, MSG_DONTWAIT) == 0) ++closed;
+  }
+  dripping = false;
+  drip.join();
+  for (const int fd : slow) ::close(fd);
+  EXPECT_EQ(closed, 200) << "slow connections still held after their headers were late";
 }
 
 TEST_F(BridgeTest, ArgumentsAreCheckedBeforeTheyAreConverted) {

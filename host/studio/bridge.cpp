@@ -12,14 +12,15 @@
 #include <fstream>
 #include <sstream>
 
-#include "host/access/foreign_connections.h"
 #include "host/access/secret.h"
 #include "host/studio/json_variant.h"
+#include "host/studio/server_threads.h"
 
 namespace moviletta::web {
 namespace {
 
-constexpr std::size_t kServerThreads = 64;
+// The server's threads at most: every connection is served at once (the guard cuts slow ones).
+constexpr std::size_t kServerThreads = 512;
 
 using httplib::Request;
 using httplib::Response;
@@ -42,25 +43,6 @@ const char* ContentType(const std::string& file) {
   if (file.ends_with(".css")) return "text/css; charset=utf-8";
   return "text/html; charset=utf-8";
 }
-
-// The server's threads, for the visitor's own processes only. The ports are shared by every
-// account of the computer; the visitor's browser and tools run as the visitor, and nothing of
-// another account's may reach their studio, not even to learn that it runs or to hold one of its
-// threads: before a new connection is handed to a thread, every connection to the port from
-// another user's process is shut down, so that the thread reads its end at once.
-class OwnUsersQueue : public httplib::TaskQueue {
- public:
-  explicit OwnUsersQueue(int port) : port_(port) {}
-  void enqueue(std::function<void()> serve) override {
-    for (const int fd : ForeignConnections(port_, geteuid())) ::shutdown(fd, SHUT_RDWR);
-    pool_.enqueue(std::move(serve));
-  }
-  void shutdown() override { pool_.shutdown(); }
-
- private:
-  int port_;
-  httplib::ThreadPool pool_{kServerThreads};
-};
 
 }  // namespace
 
@@ -90,6 +72,7 @@ int Bridge::Start(int first_port, int count) {
   if (port_ <= 0) port_ = server_->bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw Error(err::kComponentFailed, "the studio cannot listen on 127.0.0.1");
   gate_.emplace(port_, token_, consent_);
+  guard_.Start(port_);
   Routes();
   listener_ = std::thread([this] {
     try {
@@ -115,6 +98,7 @@ void Bridge::Stop() {
   windows_.player.Close();
   server_->stop();
   listener_.join();
+  guard_.Stop();
 }
 
 std::string Bridge::PageUrl() const {
@@ -164,8 +148,11 @@ void Bridge::Routes() {
                          {"Content-Security-Policy", "frame-ancestors 'none'"}});
   // A call that runs inside a yield holds its server thread until the yield ends; the message
   // box acknowledgement that ends the yield, and the streams, must still find a free one.
-  s.new_task_queue = [this] { return new OwnUsersQueue(port_); };
+  s.new_task_queue = [this] {
+    return new ServerThreads(kServerThreads, [this] { guard_.Look(); });
+  };
   s.set_pre_routing_handler([this](const Request& req, Response& res) {
+    guard_.RequestArrived(req.remote_port);
     return Answered(req, res) ? httplib::Server::HandlerResponse::Handled
                               : httplib::Server::HandlerResponse::Unhandled;
   });

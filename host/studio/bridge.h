@@ -14,6 +14,7 @@
 #include "host/access/gate.h"
 #include "host/access/site_consent.h"
 #include "host/studio/call_dispatcher.h"
+#include "host/studio/connection_guard.h"
 #include "host/studio/driving.h"
 #include "host/studio/event_stream.h"
 #include "host/studio/frame_feed.h"
@@ -72,7 +73,10 @@ constexpr int kStudioPorts = 10;
 // driver is answered 409, property reads excepted, and the driver is released when its event
 // stream (/events?page=P) ends. Every request passes the Gate first (host/access/gate.h: host,
 // origin, token, size), and the streams ask it again as they go, so a revoked site's streams end.
-// No page of the host may be shown in a frame. Calls are refused unless the control declares
+// Connections are watched by a ConnectionGuard: another user's are shut down before anything of
+// them is read, and one whose request has not arrived within 3 s is shut down then; every
+// connection gets a thread of its own at once (ServerThreads, up to 512). No page of the host may
+// be shown in a frame. Calls are refused unless the control declares
 // itself safe for scripting.
 //
 // Threads: requests are served on the server's threads; member calls are posted to the host's
@@ -207,6 +211,7 @@ class Bridge {
   std::function<void(const nlohmann::json&)> choose_devices_;
   Driving driving_;
   CallDispatcher calls_;
+  ConnectionGuard guard_;
 };
 
 }  // namespace moviletta::web

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Which of the studio's connections come from another user's process, as the system's tables
-// tell it.
-#include "host/access/foreign_connections.h"
+// The studio's connections and who holds their other ends, as the system's tables tell it.
+#include "host/access/port_connections.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -17,7 +16,7 @@ namespace fs = std::filesystem;
 // Port 47800 (BAB8) of 127.0.0.1 (0100007F): listening; a connection from user 1001's port
 // C000; one from user 1000's (the studio's) port C001; one whose other end is gone; a
 // connection of user 1001 to another port.
-TEST(ForeignConnections, AreTheConnectionsToThePortFromAnotherUsersProcesses) {
+TEST(PortConnections, AreTheConnectionsToThePortWithTheirOtherEndsOwners) {
   const fs::path folder =
       fs::temp_directory_path() / ("moviletta-foreign-" + std::to_string(getpid()));
   fs::create_directories(folder / "fd");
@@ -44,9 +43,19 @@ TEST(ForeignConnections, AreTheConnectionsToThePortFromAnotherUsersProcesses) {
   fs::create_symlink("/dev/null", folder / "fd" / "8");
   fs::create_symlink("socket:[100]", folder / "fd" / "9");
   const ConnectionTables tables{(folder / "tcp").string(), (folder / "fd").string()};
-  EXPECT_EQ(ForeignConnections(47800, 1000, tables), std::vector<int>{5});
-  EXPECT_EQ(ForeignConnections(47800, 1001, tables), std::vector<int>{6}) << "as user 1001 sees it";
-  EXPECT_TRUE(ForeignConnections(8080, 1000, tables).empty()) << "not a connection to the port";
+  const std::vector<PortConnection> found = PortConnections(47800, tables);
+  ASSERT_EQ(found.size(), 2u) << "the listening socket, a gone end and others' ports left out";
+  const auto& [from_other, from_own] =
+      found[0].inode == 111 ? std::pair(found[0], found[1]) : std::pair(found[1], found[0]);
+  EXPECT_EQ(from_other.inode, 111u);
+  EXPECT_EQ(from_other.peer_port, 0xC000);
+  EXPECT_EQ(from_other.peer_uid, 1001u);
+  EXPECT_EQ(from_own.inode, 333u);
+  EXPECT_EQ(from_own.peer_port, 0xC001);
+  EXPECT_EQ(from_own.peer_uid, 1000u);
+  EXPECT_TRUE(PortConnections(8080, tables).empty()) << "no connection to that port";
+  EXPECT_EQ(SocketsOf({111, 444, 999}, tables), (std::map<uint64_t, int>{{111, 5}, {444, 7}}))
+      << "our sockets by inode, not a file or another socket";
   fs::remove_all(folder);
 }
 

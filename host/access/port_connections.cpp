@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "host/access/foreign_connections.h"
+#include "host/access/port_connections.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
-#include <sstream>
 
 namespace moviletta::web {
 namespace {
@@ -18,7 +17,7 @@ struct Socket {
   std::string local;
   std::string remote;
   uid_t uid = 0;
-  std::string inode;
+  uint64_t inode = 0;
 };
 
 std::vector<Socket> ReadTable(const std::string& table) {
@@ -26,14 +25,13 @@ std::vector<Socket> ReadTable(const std::string& table) {
   std::ifstream in(table);
   std::string line;
   std::getline(in, line);  // the heading
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string slot, state, queues, timer, retransmits, timeout;
-    Socket socket;
-    if (fields >> slot >> socket.local >> socket.remote >> state >> queues >> timer >>
-        retransmits >> socket.uid >> timeout >> socket.inode)
-      sockets.push_back(std::move(socket));
-  }
+  char local[64], remote[64];
+  unsigned uid = 0;
+  unsigned long long inode = 0;
+  while (std::getline(in, line))
+    if (std::sscanf(line.c_str(), "%*s %63s %63s %*s %*s %*s %*s %u %*s %llu", local, remote, &uid,
+                    &inode) == 4)
+      sockets.push_back({local, remote, static_cast<uid_t>(uid), inode});
   return sockets;
 }
 
@@ -45,24 +43,29 @@ int PortOf(const std::string& end) {
 
 }  // namespace
 
-std::vector<int> ForeignConnections(int port, uid_t self, const ConnectionTables& tables) {
+std::vector<PortConnection> PortConnections(int port, const ConnectionTables& tables) {
   const std::vector<Socket> sockets = ReadTable(tables.tcp);
   std::map<std::pair<std::string, std::string>, uid_t> owners;
   for (const Socket& socket : sockets) owners[{socket.local, socket.remote}] = socket.uid;
-  std::set<std::string> foreign;  // the inodes of our ends of others' connections
+  std::vector<PortConnection> connections;
   for (const Socket& socket : sockets) {
-    if (PortOf(socket.local) != port || PortOf(socket.remote) == 0) continue;  // 0: listening
-    const auto other = owners.find({socket.remote, socket.local});
-    if (other != owners.end() && other->second != self) foreign.insert(socket.inode);
+    const int peer_port = PortOf(socket.remote);
+    if (PortOf(socket.local) != port || peer_port == 0 || socket.inode == 0) continue;  // listening
+    if (const auto other = owners.find({socket.remote, socket.local}); other != owners.end())
+      connections.push_back({socket.inode, peer_port, other->second});
   }
-  std::vector<int> fds;
-  if (foreign.empty()) return fds;
+  return connections;
+}
+
+std::map<uint64_t, int> SocketsOf(const std::set<uint64_t>& inodes,
+                                  const ConnectionTables& tables) {
+  std::map<uint64_t, int> fds;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(tables.fds, ec)) {
     const std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
-    if (!ec && target.starts_with("socket:[") &&
-        foreign.contains(target.substr(8, target.size() - 9)))
-      fds.push_back(std::atoi(entry.path().filename().c_str()));
+    if (ec || !target.starts_with("socket:[")) continue;
+    const uint64_t inode = std::strtoull(target.c_str() + 8, nullptr, 10);
+    if (inodes.contains(inode)) fds[inode] = std::atoi(entry.path().filename().c_str());
   }
   return fds;
 }

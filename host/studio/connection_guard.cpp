@@ -1,0 +1,93 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "host/studio/connection_guard.h"
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <iostream>
+
+#include "host/access/port_connections.h"
+
+namespace moviletta::web {
+namespace {
+
+// Shuts the connection down if `fd` is still the socket `inode` (a socket closed meanwhile may
+// have given its number to another).
+void ShutDown(int fd, uint64_t inode) {
+  struct stat status {};
+  if (fstat(fd, &status) == 0 && S_ISSOCK(status.st_mode) && status.st_ino == inode)
+    ::shutdown(fd, SHUT_RDWR);
+}
+
+}  // namespace
+
+void ConnectionGuard::Start(int port) {
+  port_ = port;
+  watch_ = std::thread([this] {
+    MutexLock lock(mutex_);
+    while (!stopping_) {
+      lock.Unlock();
+      try {
+        Look();
+      } catch (const std::exception& e) {
+        std::cerr << "moviletta-studio: the connections could not be looked at: " << e.what()
+                  << "\n";
+      }
+      lock.Lock();
+      lock.WaitUntil(wake_, std::chrono::steady_clock::now() + std::chrono::milliseconds(250));
+    }
+  });
+}
+
+void ConnectionGuard::Stop() {
+  if (!watch_.joinable()) return;
+  {
+    MutexLock lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  watch_.join();
+}
+
+void ConnectionGuard::Look() {
+  MutexLock looking(look_mutex_);
+  const std::vector<PortConnection> connections = PortConnections(port_);
+  const auto now = std::chrono::steady_clock::now();
+  std::map<uint64_t, Watched> watched;
+  std::map<int, uint64_t> by_port;
+  std::set<uint64_t> unwanted;
+  {
+    MutexLock lock(mutex_);
+    for (const PortConnection& connection : connections) {
+      if (connection.peer_uid != self_) {
+        unwanted.insert(connection.inode);
+        continue;
+      }
+      const auto known = watched_.find(connection.inode);
+      Watched watch = known != watched_.end() ? known->second : Watched{now + header_time_};
+      if (arrived_unseen_.contains(connection.peer_port)) watch.arrived = true;
+      if (!watch.arrived && now >= watch.deadline) {
+        unwanted.insert(connection.inode);
+        watch.arrived = true;  // shut down once
+      }
+      watched.emplace(connection.inode, watch);
+      by_port.emplace(connection.peer_port, connection.inode);
+    }
+    watched_.swap(watched);  // connections that ended are forgotten
+    by_port_.swap(by_port);
+    arrived_unseen_.clear();
+  }
+  if (!unwanted.empty())
+    for (const auto& [inode, fd] : SocketsOf(unwanted)) ShutDown(fd, inode);
+}
+
+void ConnectionGuard::RequestArrived(int peer_port) {
+  MutexLock lock(mutex_);
+  if (const auto inode = by_port_.find(peer_port); inode != by_port_.end())
+    watched_[inode->second].arrived = true;
+  else
+    arrived_unseen_.insert(peer_port);
+}
+
+}  // namespace moviletta::web

@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "moviletta/common/mutex.h"
+
+namespace moviletta::web {
+
+// Watches the connections to the studio's port (host/access/port_connections.h) so that no one
+// else holds its threads: a connection from another user's process is shut down before a thread
+// reads anything of it (the ports are shared by every account of the computer, and nothing of
+// another account's may reach the visitor's studio), and a connection whose request has not
+// arrived within `header_time` (headers dripping in, or none) is shut down then, so that the
+// thread that reads it is free again.
+// Threads: Look on the server's listening thread before a connection is handed on,
+// RequestArrived on the server's threads, and a watch thread of its own between Start and Stop.
+class ConnectionGuard {
+ public:
+  explicit ConnectionGuard(std::chrono::milliseconds header_time = std::chrono::seconds(3))
+      : header_time_(header_time) {}
+  ~ConnectionGuard() { Stop(); }
+  ConnectionGuard(const ConnectionGuard&) = delete;
+  ConnectionGuard& operator=(const ConnectionGuard&) = delete;
+
+  // Watches the connections to `port`, looking again every quarter of a second.
+  void Start(int port);
+  void Stop();
+  // Looks at the connections now: new ones are watched from now on; others' and late ones are
+  // shut down.
+  void Look();
+  // The request of the connection from `peer_port` has arrived (its headers are read).
+  void RequestArrived(int peer_port);
+
+ private:
+  struct Watched {
+    std::chrono::steady_clock::time_point deadline;
+    bool arrived = false;
+  };
+
+  const std::chrono::milliseconds header_time_;
+  const uid_t self_ = geteuid();
+  int port_ = 0;
+  Mutex look_mutex_;  // one look at a time, so that none works from an older table
+  Mutex mutex_;
+  std::map<uint64_t, Watched> watched_ GUARDED_BY(mutex_);  // by the inode of our socket
+  std::map<int, uint64_t> by_port_ GUARDED_BY(mutex_);      // peer port: inode
+  std::set<int> arrived_unseen_ GUARDED_BY(mutex_);  // requests of connections not yet looked at
+  bool stopping_ GUARDED_BY(mutex_) = false;
+  std::condition_variable wake_;
+  std::thread watch_;
+};
+
+}  // namespace moviletta::web
