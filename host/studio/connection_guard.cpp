@@ -24,9 +24,16 @@ void ShutDown(int fd, uint64_t inode) {
 
 void ConnectionGuard::Start(int port) {
   port_ = port;
+  // Looks again every quarter of a second while a request is awaited, and rests otherwise: a new
+  // connection is looked at when it comes.
   watch_ = std::thread([this] {
     MutexLock lock(mutex_);
     while (!stopping_) {
+      if (!Awaiting()) {
+        lock.Wait(wake_);
+        continue;
+      }
+      lock.WaitUntil(wake_, std::chrono::steady_clock::now() + std::chrono::milliseconds(250));
       lock.Unlock();
       try {
         Look();
@@ -35,7 +42,6 @@ void ConnectionGuard::Start(int port) {
                   << "\n";
       }
       lock.Lock();
-      lock.WaitUntil(wake_, std::chrono::steady_clock::now() + std::chrono::milliseconds(250));
     }
   });
 }
@@ -78,8 +84,15 @@ void ConnectionGuard::Look() {
     by_port_.swap(by_port);
     arrived_unseen_.clear();
   }
+  wake_.notify_all();  // the watch looks again while a request is awaited
   if (!unwanted.empty())
     for (const auto& [inode, fd] : SocketsOf(unwanted)) ShutDown(fd, inode);
+}
+
+bool ConnectionGuard::Awaiting() {
+  for (const auto& [inode, watch] : watched_)
+    if (!watch.arrived) return true;
+  return false;
 }
 
 void ConnectionGuard::RequestArrived(int peer_port) {

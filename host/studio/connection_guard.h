@@ -31,7 +31,8 @@ class ConnectionGuard {
   ConnectionGuard(const ConnectionGuard&) = delete;
   ConnectionGuard& operator=(const ConnectionGuard&) = delete;
 
-  // Watches the connections to `port`, looking again every quarter of a second.
+  // Watches the connections to `port`, looking again every quarter of a second while a
+  // connection's request is awaited.
   void Start(int port);
   void Stop();
   // Looks at the connections now: new ones are watched from now on; others' and late ones are
@@ -45,6 +46,9 @@ class ConnectionGuard {
     std::chrono::steady_clock::time_point deadline;
     bool arrived = false;
   };
+
+  // Whether a watched connection's request has not arrived yet.
+  bool Awaiting() REQUIRES(mutex_);
 
   const std::chrono::milliseconds header_time_;
   const uid_t self_ = geteuid();

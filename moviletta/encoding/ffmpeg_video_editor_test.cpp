@@ -94,6 +94,7 @@ class VideoEditorTest : public ::testing::Test {
   // In a process of its own: jobs on a machine out of threads, then with threads again.
   [[noreturn]] void CompressOutOfThreads() {
     GiveToTheUnprivilegedUser(folder_.string());
+    GiveToTheUnprivilegedUser(Path("take.avi"));  // a recording is its owner's alone
     AllowMoreThreads(0);
     CompressAhead(Path("take.avi"), kOutputFormatMpeg, 15);
     EXPECT_TRUE(EditorTesting::None(editor_)) << "nothing waits";
