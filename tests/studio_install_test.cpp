@@ -159,6 +159,20 @@ TEST_F(StudioInstallTest, TheGreetingServerIsAskedOverTlsUnlessNamedOtherwise) {
       << "a greeting server on this machine";
 }
 
+// A setting the studio does not know (a misspelt option) is said at start, and the studio still
+// starts: it may be starting at login, with no one to read a usage error.
+TEST_F(StudioInstallTest, AMisspeltSettingIsSaidAndTheStudioStillStarts) {
+  fs::create_directories(home_ / ".config/moviletta");
+  WriteFile((home_ / ".config/moviletta/studio.conf").string(),
+            "server = " + server_.address() + "\noutbox-entires = 3\n");
+  const std::string said =
+      OutputOf("HOME=" + home_.string() + " timeout 2 " + MOVILETTA_STUDIO_BINARY +
+               " --camera synthetic --port 0 --bag ''");
+  EXPECT_NE(said.find("\"outbox-entires\", which is no option of the studio"), std::string::npos)
+      << said;
+  EXPECT_NE(said.find("Moviletta studio: http://127.0.0.1:"), std::string::npos) << said;
+}
+
 // A studio whose program is removed (its package removed or upgraded) ends by itself within
 // seconds with status 75, so that its unit starts the new program if there is one.
 TEST_F(StudioInstallTest, AStudioWhoseProgramIsRemovedEndsByItself) {

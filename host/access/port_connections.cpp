@@ -20,7 +20,11 @@ struct Socket {
   uint64_t inode = 0;
 };
 
-std::vector<Socket> ReadTable(const std::string& table) {
+// The sockets of the table with one end at `port`: the table lists every socket of the machine
+// (those closing, too), and only these matter.
+std::vector<Socket> ReadTable(const std::string& table, int port) {
+  char end[8];
+  std::snprintf(end, sizeof end, ":%04X ", static_cast<unsigned>(port));
   std::vector<Socket> sockets;
   std::ifstream in(table);
   std::string line;
@@ -29,7 +33,8 @@ std::vector<Socket> ReadTable(const std::string& table) {
   unsigned uid = 0;
   unsigned long long inode = 0;
   while (std::getline(in, line))
-    if (std::sscanf(line.c_str(), "%*s %63s %63s %*s %*s %*s %*s %u %*s %llu", local, remote, &uid,
+    if (line.find(end) != std::string::npos &&
+        std::sscanf(line.c_str(), "%*s %63s %63s %*s %*s %*s %*s %u %*s %llu", local, remote, &uid,
                     &inode) == 4)
       sockets.push_back({local, remote, static_cast<uid_t>(uid), inode});
   return sockets;
@@ -44,7 +49,7 @@ int PortOf(const std::string& end) {
 }  // namespace
 
 std::vector<PortConnection> PortConnections(int port, const ConnectionTables& tables) {
-  const std::vector<Socket> sockets = ReadTable(tables.tcp);
+  const std::vector<Socket> sockets = ReadTable(tables.tcp, port);
   std::map<std::pair<std::string, std::string>, uid_t> owners;
   for (const Socket& socket : sockets) owners[{socket.local, socket.remote}] = socket.uid;
   std::vector<PortConnection> connections;

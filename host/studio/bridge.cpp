@@ -149,10 +149,10 @@ void Bridge::Routes() {
   // A call that runs inside a yield holds its server thread until the yield ends; the message
   // box acknowledgement that ends the yield, and the streams, must still find a free one.
   s.new_task_queue = [this] {
-    return new ServerThreads(kServerThreads, [this] { guard_.Look(); });
+    return new ServerThreads(kServerThreads, [this] { guard_.Wake(); });
   };
   s.set_pre_routing_handler([this](const Request& req, Response& res) {
-    guard_.RequestArrived(req.remote_port);
+    if (!guard_.Admit(req.remote_port)) return httplib::Server::HandlerResponse::Handled;
     return Answered(req, res) ? httplib::Server::HandlerResponse::Handled
                               : httplib::Server::HandlerResponse::Unhandled;
   });

@@ -73,8 +73,8 @@ constexpr int kStudioPorts = 10;
 // driver is answered 409, property reads excepted, and the driver is released when its event
 // stream (/events?page=P) ends. Every request passes the Gate first (host/access/gate.h: host,
 // origin, token, size), and the streams ask it again as they go, so a revoked site's streams end.
-// Connections are watched by a ConnectionGuard: another user's are shut down before anything of
-// them is read, and one whose request has not arrived within 3 s is shut down then; every
+// Connections are watched by a ConnectionGuard: another user's are shut down unanswered, and one
+// whose request has not arrived within 3 s is shut down then; every
 // connection gets a thread of its own at once (ServerThreads, up to 512). No page of the host may
 // be shown in a frame. Calls are refused unless the control declares
 // itself safe for scripting.

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <optional>
 
 #include "host/access/port_connections.h"
 
@@ -29,10 +30,11 @@ void ConnectionGuard::Start(int port) {
   watch_ = std::thread([this] {
     MutexLock lock(mutex_);
     while (!stopping_) {
-      if (!Awaiting()) {
+      if (!Awaiting() && !woken_) {
         lock.Wait(wake_);
         continue;
       }
+      woken_ = false;
       lock.WaitUntil(wake_, std::chrono::steady_clock::now() + std::chrono::milliseconds(250));
       lock.Unlock();
       try {
@@ -95,12 +97,28 @@ bool ConnectionGuard::Awaiting() {
   return false;
 }
 
-void ConnectionGuard::RequestArrived(int peer_port) {
+bool ConnectionGuard::Admit(int peer_port) {
+  std::optional<PortConnection> found;
+  for (const PortConnection& connection : PortConnections(port_))
+    if (connection.peer_port == peer_port) found = connection;
+  if (found && found->peer_uid != self_) {
+    for (const auto& [inode, fd] : SocketsOf({found->inode})) ShutDown(fd, inode);
+    return false;
+  }
   MutexLock lock(mutex_);
   if (const auto inode = by_port_.find(peer_port); inode != by_port_.end())
     watched_[inode->second].arrived = true;
   else
     arrived_unseen_.insert(peer_port);
+  return true;
+}
+
+void ConnectionGuard::Wake() {
+  {
+    MutexLock lock(mutex_);
+    woken_ = true;
+  }
+  wake_.notify_all();
 }
 
 }  // namespace moviletta::web

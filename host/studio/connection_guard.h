@@ -16,13 +16,14 @@
 namespace moviletta::web {
 
 // Watches the connections to the studio's port (host/access/port_connections.h) so that no one
-// else holds its threads: a connection from another user's process is shut down before a thread
-// reads anything of it (the ports are shared by every account of the computer, and nothing of
-// another account's may reach the visitor's studio), and a connection whose request has not
-// arrived within `header_time` (headers dripping in, or none) is shut down then, so that the
-// thread that reads it is free again.
-// Threads: Look on the server's listening thread before a connection is handed on,
-// RequestArrived on the server's threads, and a watch thread of its own between Start and Stop.
+// else holds its threads: a connection from another user's process is shut down unanswered (the
+// ports are shared by every account of the computer, and nothing of another account's may reach
+// the visitor's studio), and a connection whose request has not arrived within `header_time`
+// (headers dripping in, or none) is shut down then, so that the thread that reads it is free
+// again. The connections are looked at from a thread of its own, never on the server's
+// listening thread, which would take the next connections in more slowly.
+// Threads: Wake on the server's listening thread when a connection comes, Admit on the server's
+// threads, Look on any, and a watch thread of its own between Start and Stop.
 class ConnectionGuard {
  public:
   explicit ConnectionGuard(std::chrono::milliseconds header_time = std::chrono::seconds(3))
@@ -38,8 +39,11 @@ class ConnectionGuard {
   // Looks at the connections now: new ones are watched from now on; others' and late ones are
   // shut down.
   void Look();
-  // The request of the connection from `peer_port` has arrived (its headers are read).
-  void RequestArrived(int peer_port);
+  // A new connection came: the watch looks at the connections within a quarter of a second.
+  void Wake();
+  // The request of the connection from `peer_port` has arrived (its headers are read): false when
+  // that connection is another user's, which is then shut down unanswered.
+  bool Admit(int peer_port);
 
  private:
   struct Watched {
@@ -59,6 +63,7 @@ class ConnectionGuard {
   std::map<int, uint64_t> by_port_ GUARDED_BY(mutex_);      // peer port: inode
   std::set<int> arrived_unseen_ GUARDED_BY(mutex_);  // requests of connections not yet looked at
   bool stopping_ GUARDED_BY(mutex_) = false;
+  bool woken_ GUARDED_BY(mutex_) = false;
   std::condition_variable wake_;
   std::thread watch_;
 };

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <thread>
 
@@ -166,6 +167,21 @@ std::optional<int> ParseCommandLine(int argc, char** argv, StudioOptions& option
   } catch (const CLI::ParseError& e) {
     const int status = app.exit(e);
     return status == 0 ? 0 : 2;
+  }
+  // A misspelt setting is said, and the studio still starts: it may start at login.
+  if (folders) {
+    std::ifstream settings(app.get_config_ptr()->as<std::string>());
+    for (std::string line; std::getline(settings, line);) {
+      const std::string name = line.substr(0, line.find('='));
+      const auto first = name.find_first_not_of(" \t"), last = name.find_last_not_of(" \t");
+      if (first == std::string::npos || name[first] == '#' || name[first] == ';' ||
+          name[first] == '[' || line.find('=') == std::string::npos)
+        continue;
+      const std::string option = name.substr(first, last - first + 1);
+      if (!app.get_option_no_throw("--" + option))
+        std::cerr << "moviletta-studio: the settings name \"" << option
+                  << "\", which is no option of the studio; it is ignored\n";
+    }
   }
   if (!web::SiteConsent::CanonicalServer(config.server_address, config.server_address))
     std::cerr << "moviletta-studio: " << config.server_address
@@ -349,6 +365,9 @@ int main(int argc, char** argv) {
                 << " are all taken: sites' pages will not find the studio\n";
     lock->Announce(bridge.PageUrl());
     ShowPage(bridge.PageUrl(), options.open);
+    if (options.open && isatty(STDOUT_FILENO))
+      std::cout << "The studio runs in this window until you close it or press Ctrl+C."
+                << std::endl;
     // No control until a page drives the studio: the camera stays closed.
     auto looked = std::chrono::steady_clock::now();
     while (!host.Closing()) {

@@ -111,6 +111,17 @@ function showNotice(text, technical = "", actions = []) {
 }
 const clearNotice = () => { $("notice").hidden = true; };
 
+// Says so when the studio has not answered `promise` (`what` the visitor asked for) within a
+// second, and takes the words back once it has.
+function sayIfSlow(promise, what) {
+  const words = "The studio has not answered " + what + " yet. It may be busy; this goes on by itself once it answers.";
+  const timer = setTimeout(() => showNotice(words), 1000);
+  return promise.finally(() => {
+    clearTimeout(timer);
+    if ($("notice-text").textContent === words) clearNotice();
+  });
+}
+
 // Runs a page action: the notice of the last one goes, a failure gets its own.
 const run = (promise) => promise.catch((e) => showNotice(plainError(e), e.description || String(e)));
 

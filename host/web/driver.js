@@ -63,7 +63,7 @@ async function claim() {
 }
 
 $("take-over").addEventListener("click", async () => {
-  page.drives = await ctl.claim(true).catch(() => false);
+  page.drives = await sayIfSlow(ctl.claim(true), "“Use it here”").catch(() => false);
   if (page.drives) {
     page.drivenBefore = true;
     page.takenOver = false;

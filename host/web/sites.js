@@ -42,8 +42,9 @@ ctl.addEventListener("sites", refreshSites);
 // The site's open pages lose the studio at once; when one drove it, this page takes it back.
 const revokeSite = (origin, forget = false) => {
   if (origin === page.driverOrigin) page.takenOver = false;
-  return fetch("/sites/revoke?origin=" + encodeURIComponent(origin) + (forget ? "&forget=1" : ""),
-               { method: "POST", headers: ctl.headers() })
+  const revoked = fetch("/sites/revoke?origin=" + encodeURIComponent(origin) + (forget ? "&forget=1" : ""),
+                        { method: "POST", headers: ctl.headers() });
+  return sayIfSlow(revoked, "the revoke of " + new URL(origin).host)
       .then(refreshSites, () => showNotice(plainError({ number: 0 })));
 };
 

@@ -325,6 +325,29 @@ try {
     for (const other of others.slice(1)) await other.close();
   });
 
+  await step("a studio that does not answer: \"Use it here\" says so within seconds, and goes on once it answers", async () => {
+    const other = await open(context, pageUrl);
+    try {
+      await other.waitForSelector("#elsewhere[open]");
+      process.kill(Number(studioPid), "SIGSTOP");
+      try {
+        await other.click("#take-over");
+        await other.waitForFunction(() => /has not answered/.test(document.getElementById("notice-text").textContent) &&
+                                          !document.getElementById("notice").hidden, null, { timeout: 3000 })
+            .catch(() => fail("a take-over that the studio does not answer says nothing"));
+      } finally {
+        process.kill(Number(studioPid), "SIGCONT");
+      }
+      await other.waitForFunction(() => !document.getElementById("elsewhere").open);
+      if (!(await other.isHidden("#notice"))) fail("the words stay after the studio answered");
+    } finally {
+      await other.close();
+    }
+    // The first tab takes the studio back: by itself once no tab drives, else by its button.
+    await page.click("#take-over", { timeout: 3000 }).catch(() => {});
+    await page.waitForFunction(() => !document.getElementById("elsewhere").open);
+  });
+
   await step("a refused send, corrected and sent: the mail carries what the form says now", async () => {
     const watcher = await open(context);  // a second tab that does not drive
     await watcher.waitForSelector("#elsewhere[open]");
