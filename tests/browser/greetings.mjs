@@ -83,9 +83,9 @@ try {
   const catalogue = await (await fetch(service + "/skinCatalogue.asp")).text();
   if (catalogue.split("\n").filter(Boolean).length !== 2 || !/^42,Circling star,/.test(catalogue))
     fail("the catalogue is " + catalogue);
-  const shown = await page.evaluate(() => [...document.querySelectorAll("#skins img")]
-      .every((img) => img.complete && img.naturalWidth > 0));
-  if (!shown) fail("a skin's preview is not shown");
+  await page.waitForFunction(() => [...document.querySelectorAll("#skins img")]
+      .every((img) => img.complete && img.naturalWidth > 0), null, { timeout: 10000 })
+      .catch(() => fail("a skin's preview is not shown"));
   await page.screenshot({ path: path.join(output, "admin-skins.png"), fullPage: true });
   await axe(page, "with skins");
   console.log("greetings test: an animated and a static skin added; a hostile GIF refused");
