@@ -33,14 +33,8 @@ class VideoEditorTest : public ::testing::Test {
       if (throw_in_progress_) throw std::runtime_error("a listener that throws");
       progress_.emplace_back(done, total);
     });
-    editor_.OnComplete([this](EditJobId job) {
-      EXPECT_EQ(job, job_);
-      End(std::nullopt);
-    });
-    editor_.OnFailed([this](EditJobId job, Error failure) {
-      EXPECT_EQ(job, job_);
-      End(std::move(failure));
-    });
+    editor_.OnComplete([this](EditJobId job) { End(job, std::nullopt); });
+    editor_.OnFailed([this](EditJobId job, Error failure) { End(job, std::move(failure)); });
   }
   ~VideoEditorTest() override { fs::remove_all(folder_); }
 
@@ -119,8 +113,11 @@ class VideoEditorTest : public ::testing::Test {
     fs::remove_all(folder_);
     std::exit(HasFailure() ? 1 : 0);
   }
-  void End(std::optional<Error> failure) {
+  // A job that fails at once may end before SaveOutputFile has returned its id: the id is read
+  // under the lock that the caller holds until it has kept it.
+  void End(EditJobId job, std::optional<Error> failure) {
     std::lock_guard lock(mutex_);
+    EXPECT_EQ(job, job_);
     ends_.push_back(std::move(failure));
     ended_.notify_all();
   }
