@@ -3,7 +3,6 @@
 // media folder full, and the health of a node.
 #include <httplib.h>
 #include <signal.h>
-#include <sys/mount.h>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +23,7 @@
 #include "tests/fixtures/greetings_process.h"
 #include "tests/fixtures/mail_drop.h"
 #include "tests/fixtures/postgres_server.h"
+#include "tests/fixtures/small_disk.h"
 #include "tests/fixtures/studio_mails.h"
 
 namespace moviletta::testing {
@@ -212,19 +212,14 @@ TEST_F(ServiceNodesTest, ANodeSaysWhetherItIsReady) {
 // written, and takes the mail once room is made.
 TEST_F(ServiceNodesTest, AFullMediaFolderIsAPassingFailure) {
   const std::string media = data_ + "/media";
-  fs::create_directories(media);
-  if (::mount("tmpfs", media.c_str(), "tmpfs", 0, "size=16k,mode=0700") != 0)
-    GTEST_SKIP() << "no tmpfs may be mounted here";
-  struct Unmount {
-    std::string at;
-    ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-  } unmount{media};
+  SmallDisk disk(media, "size=16k,mode=0700");
+  if (!disk.mounted()) GTEST_SKIP() << "no tmpfs may be mounted here";
   ASSERT_EQ(
       RunGreetings({"settings", "--data", data_, "--site", "greetings.test", "FPS=15"}).status, 0);
   const std::string mail = MailFile(7);
   EXPECT_EQ(DeliverFile(data_, mail), 75);
   EXPECT_TRUE(fs::is_empty(media)) << "nothing half written stays";
-  ASSERT_EQ(::mount("tmpfs", media.c_str(), "tmpfs", MS_REMOUNT, "size=16m,mode=0700"), 0);
+  ASSERT_TRUE(disk.Remount("size=16m,mode=0700"));
   EXPECT_EQ(DeliverFile(data_, mail), 0) << "room made: taken";
   EXPECT_EQ(DeliverFile(data_, mail), 0) << "and once only";
   int greetings = 0;

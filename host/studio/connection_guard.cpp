@@ -13,12 +13,15 @@
 namespace moviletta::web {
 namespace {
 
-// Shuts the connection down if `fd` is still the socket `inode` (a socket closed meanwhile may
-// have given its number to another).
-void ShutDown(int fd, uint64_t inode) {
-  struct stat status {};
-  if (fstat(fd, &status) == 0 && S_ISSOCK(status.st_mode) && status.st_ino == inode)
-    ::shutdown(fd, SHUT_RDWR);
+// Shuts down this process's connections of the sockets `inodes`, each only if its descriptor is
+// still that socket (a socket closed meanwhile may have given its number to another).
+void ShutDown(const std::set<uint64_t>& inodes) {
+  if (inodes.empty()) return;
+  for (const auto& [inode, fd] : SocketsOf(inodes)) {
+    struct stat status {};
+    if (fstat(fd, &status) == 0 && S_ISSOCK(status.st_mode) && status.st_ino == inode)
+      ::shutdown(fd, SHUT_RDWR);
+  }
 }
 
 }  // namespace
@@ -59,7 +62,6 @@ void ConnectionGuard::Stop() {
 }
 
 void ConnectionGuard::Look() {
-  MutexLock looking(look_mutex_);
   const std::vector<PortConnection> connections = PortConnections(port_);
   const auto now = std::chrono::steady_clock::now();
   std::map<uint64_t, Watched> watched;
@@ -87,8 +89,7 @@ void ConnectionGuard::Look() {
     arrived_unseen_.clear();
   }
   wake_.notify_all();  // the watch looks again while a request is awaited
-  if (!unwanted.empty())
-    for (const auto& [inode, fd] : SocketsOf(unwanted)) ShutDown(fd, inode);
+  ShutDown(unwanted);
 }
 
 bool ConnectionGuard::Awaiting() {
@@ -102,7 +103,7 @@ bool ConnectionGuard::Admit(int peer_port) {
   for (const PortConnection& connection : PortConnections(port_))
     if (connection.peer_port == peer_port) found = connection;
   if (found && found->peer_uid != self_) {
-    for (const auto& [inode, fd] : SocketsOf({found->inode})) ShutDown(fd, inode);
+    ShutDown({found->inode});
     return false;
   }
   MutexLock lock(mutex_);

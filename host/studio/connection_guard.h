@@ -23,7 +23,7 @@ namespace moviletta::web {
 // again. The connections are looked at from a thread of its own, never on the server's
 // listening thread, which would take the next connections in more slowly.
 // Threads: Wake on the server's listening thread when a connection comes, Admit on the server's
-// threads, Look on any, and a watch thread of its own between Start and Stop.
+// threads, and a watch thread of its own between Start and Stop, which alone looks.
 class ConnectionGuard {
  public:
   explicit ConnectionGuard(std::chrono::milliseconds header_time = std::chrono::seconds(3))
@@ -36,9 +36,6 @@ class ConnectionGuard {
   // connection's request is awaited.
   void Start(int port);
   void Stop();
-  // Looks at the connections now: new ones are watched from now on; others' and late ones are
-  // shut down.
-  void Look();
   // A new connection came: the watch looks at the connections within a quarter of a second.
   void Wake();
   // The request of the connection from `peer_port` has arrived (its headers are read): false when
@@ -51,13 +48,15 @@ class ConnectionGuard {
     bool arrived = false;
   };
 
+  // Looks at the connections now, on the watch thread: new ones are watched from now on;
+  // others' and late ones are shut down.
+  void Look();
   // Whether a watched connection's request has not arrived yet.
   bool Awaiting() REQUIRES(mutex_);
 
   const std::chrono::milliseconds header_time_;
   const uid_t self_ = geteuid();
   int port_ = 0;
-  Mutex look_mutex_;  // one look at a time, so that none works from an older table
   Mutex mutex_;
   std::map<uint64_t, Watched> watched_ GUARDED_BY(mutex_);  // by the inode of our socket
   std::map<int, uint64_t> by_port_ GUARDED_BY(mutex_);      // peer port: inode

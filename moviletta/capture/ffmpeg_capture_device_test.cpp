@@ -2,7 +2,6 @@
 #include "moviletta/capture/ffmpeg_capture_device.h"
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 
 #include <csignal>
@@ -18,6 +17,7 @@
 #include "tests/fixtures/gif_files.h"
 #include "tests/fixtures/media_probe.h"
 #include "tests/fixtures/scoped_umask.h"
+#include "tests/fixtures/small_disk.h"
 
 namespace moviletta::testing {
 namespace {
@@ -46,6 +46,20 @@ class CaptureEngineTest : public ::testing::Test {
   std::string Path(const std::string& name) const { return (folder_ / name).string(); }
 
   // Records into `name` until the capture ends by itself; returns the failure that ended it.
+  // A recording that a failure ended is whole: the RIFF header tells the whole file, the index
+  // is written, and what was written plays to its last frame.
+  static void ExpectWholeRecording(const std::string& path) {
+    const std::string file = ReadFile(path);
+    ASSERT_GT(file.size(), 12u);
+    uint32_t riff_size = 0;
+    std::memcpy(&riff_size, file.data() + 4, 4);
+    EXPECT_EQ(riff_size + 8u, file.size()) << "the RIFF header tells the whole file";
+    EXPECT_NE(file.find("idx1"), std::string::npos) << "the index is written";
+    const int frames = Probe(path).video_frames;
+    EXPECT_GT(frames, 3) << "what was written stays playable";
+    EXPECT_EQ(DecodePicture(path, frames - 1).width, 320) << "the last frame whole";
+  }
+
   std::optional<Error> Record(const std::string& name, int seconds) {
     const std::size_t captures = ends_.size() + 1;
     engine_.SetTimeLimit(seconds);
@@ -251,39 +265,17 @@ TEST_F(CaptureEngineTest, AFullDiskEndsTheCaptureWithAWholePlayableFile) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20))
       << "the failure ends the capture long before its limit";
   EXPECT_FALSE(engine_.IsCapturing());
-  const std::string file = ReadFile(Path("full.avi"));
-  ASSERT_GT(file.size(), 12u);
-  uint32_t riff_size = 0;
-  std::memcpy(&riff_size, file.data() + 4, 4);
-  EXPECT_EQ(riff_size + 8u, file.size()) << "the RIFF header tells the whole file";
-  EXPECT_NE(file.find("idx1"), std::string::npos) << "the index is written";
-  const int frames = Probe(Path("full.avi")).video_frames;
-  EXPECT_GT(frames, 3) << "what was written stays playable";
-  EXPECT_EQ(DecodePicture(Path("full.avi"), frames - 1).width, 320) << "the last frame whole";
+  ExpectWholeRecording(Path("full.avi"));
 }
 
 // The same on a disk that really fills: a small tmpfs.
 TEST_F(CaptureEngineTest, ARecordingThatFillsASmallDiskEndsWholeWithTheDiskFull) {
-  const std::string disk = Path("small-disk");
-  fs::create_directories(disk);
-  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=400k") != 0)
-    GTEST_SKIP() << "no tmpfs may be mounted here";
-  struct Unmount {
-    std::string at;
-    ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-  } unmount{disk};
+  const SmallDisk disk(Path("small-disk"), "size=400k");
+  if (!disk.mounted()) GTEST_SKIP() << "no tmpfs may be mounted here";
   const std::optional<Error> failure = Record("small-disk/full.avi", 30);
   ASSERT_TRUE(failure) << "the end must carry the failure";
   EXPECT_EQ(failure->number(), err::kDiskFull) << failure->description();
-  const std::string file = ReadFile(Path("small-disk/full.avi"));
-  ASSERT_GT(file.size(), 12u);
-  uint32_t riff_size = 0;
-  std::memcpy(&riff_size, file.data() + 4, 4);
-  EXPECT_EQ(riff_size + 8u, file.size()) << "the RIFF header tells the whole file";
-  EXPECT_NE(file.find("idx1"), std::string::npos) << "the index is written";
-  const int frames = Probe(Path("small-disk/full.avi")).video_frames;
-  EXPECT_GT(frames, 3);
-  EXPECT_EQ(DecodePicture(Path("small-disk/full.avi"), frames - 1).width, 320);
+  ExpectWholeRecording(Path("small-disk/full.avi"));
 }
 
 TEST_F(CaptureEngineTest, DestroyingAnEngineWhileItRecordsClosesTheFile) {
