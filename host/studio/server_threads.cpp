@@ -3,6 +3,8 @@
 
 #include <iostream>
 
+#include <pthread.h>
+
 namespace moviletta::web {
 
 void ServerThreads::enqueue(std::function<void()> serve) {
@@ -34,6 +36,7 @@ void ServerThreads::shutdown() {
 }
 
 void ServerThreads::Work() {
+  pthread_setname_np(pthread_self(), kThreadName);
   for (;;) {
     std::function<void()> serve;
     {

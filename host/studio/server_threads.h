@@ -19,9 +19,12 @@ namespace moviletta::web {
 // slow peer never keeps another waiting. A thread, once started, stays until shutdown. `before`
 // runs before each connection is handed on (the connection guard's look).
 // Threads: enqueue on the server's listening thread; shutdown once, on any thread; each
-// connection on one of these threads.
+// connection on one of these threads, named `kThreadName`.
 class ServerThreads : public httplib::TaskQueue {
  public:
+  // The name each of these threads carries (seen in /proc and by debuggers).
+  static constexpr const char* kThreadName = "mv-serve";
+
   ServerThreads(std::size_t most, std::function<void()> before)
       : most_(most), before_(std::move(before)) {}
   ~ServerThreads() override { shutdown(); }
