@@ -39,13 +39,12 @@ TEST_F(BridgeTest, MembersAnswerAndEventsReachThePageInOrder) {
   EXPECT_EQ(events[0].first, "StatusChanged");
   EXPECT_EQ(events[1].first, "ErrMsgChanged");
   EXPECT_EQ(events[2].first, "ErrMsgChanged");
-  const json loading = {{"ClientStatus", 2},
-                        {"ErrMsg", ""},
-                        {"SecondsLimit", 30},
-                        {"VideoWidth", 320},
-                        {"VideoHeight", 240}};
+  const json loading = {{"ClientStatus", 2},    {"ErrMsg", ""},       {"SecondsLimit", 30},
+                        {"VideoWidth", 320},    {"VideoHeight", 240}, {"SentSize", {320, 240}},
+                        {"KeyColour", 0xFF00FF}};
   EXPECT_EQ(events[3], (std::pair<std::string, json>{"StatusChanged", loading}))
-      << "with what a page needs to show the recording's time and the stage's size";
+      << "with what a page needs to show the recording's time, the stage's size, the size sent "
+         "and the skins' key colour";
   EXPECT_EQ(events[4].first, "StatusChanged");
   EXPECT_EQ(events[4].second["ClientStatus"], 1);
 }

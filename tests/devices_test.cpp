@@ -76,6 +76,8 @@ TEST_F(DevicesTest, TheChoiceHoldsAcrossRestartsAndUnplugging) {
   ASSERT_TRUE(told) << "no event within 2 s of the camera going";
   EXPECT_EQ((*told)["cameras"].size(), 1u);
   EXPECT_EQ((*told)["camera"], "/dev/video2") << "the choice stays for the camera's return";
+  EXPECT_EQ((*told)["picture"], json({{"camera", {1280, 720}}, {"recorded", {960, 720}}}))
+      << "the page says what part of a wide camera's picture the greeting keeps";
   EXPECT_GT(devices.generation(), before);
   options = devices.Apply(studio_);
   EXPECT_EQ(options.camera.name, "/dev/video0");
@@ -115,6 +117,7 @@ TEST_F(DevicesTest, TheTestPictureStandsInWhereNoCameraIs) {
   Devices devices(lister_, file_, stream_);
   EXPECT_EQ(devices.Describe()["cameras"][0]["name"], "Test picture");
   EXPECT_EQ(devices.Apply(studio_).record_width, 0) << "the control's size";
+  EXPECT_EQ(devices.Describe()["picture"], json());
   devices.Choose({{"camera", Devices::kTestPicture}, {"size", {1280, 720}}});
   const CaptureOptions options = devices.Apply(studio_);
   EXPECT_EQ(options.source, Source::kSynthetic) << "its tone with it";

@@ -289,8 +289,9 @@ TEST_F(StudioProcessTest, ARecordingAtTheChosenSizeIsMailedAtTheSettingsSize) {
   EXPECT_EQ(studio.Call("RecordVideo").status, 200);
   for (int i = 0; i < 50 && studio.Call("ClientStatus?kind=get").body != R"({"value":1})"; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // The camera's wide picture loses its sides to the greeting's 4:3, once, before anything sees it.
   const MediaInfo recorded = Probe(app_dir_ + "/Moviletta.avi");
-  EXPECT_EQ(std::pair(recorded.width, recorded.height), std::pair(1280, 720));
+  EXPECT_EQ(std::pair(recorded.width, recorded.height), std::pair(960, 720));
 
   EXPECT_EQ(
       studio.Call("SendByEmail", R"(["Ann", "ann@a.test", "Bob", "+41 555 0001", "", "in HD"])")
@@ -301,6 +302,38 @@ TEST_F(StudioProcessTest, ARecordingAtTheChosenSizeIsMailedAtTheSettingsSize) {
   const MediaInfo mailed = Probe(*mail + ".parts/Moviletta.mpg");
   EXPECT_EQ(std::pair(mailed.width, mailed.height), std::pair(320, 240));
   EXPECT_GE(mailed.video_seconds, 0.9);
+  const auto [across, down] = BoxSides(DecodePicture(*mail + ".parts/Moviletta.mpg", 5));
+  EXPECT_NEAR(across, 30, 2) << "the picture's square is a square in the mailed greeting";
+  EXPECT_NEAR(down, 30, 2);
+  const std::optional<std::string> still = studio.Get("/take/snapshot");
+  ASSERT_TRUE(still);
+  std::ofstream(app_dir_ + "/still.jpg", std::ios::binary) << *still;
+  const auto [still_across, still_down] = BoxSides(DecodePicture(app_dir_ + "/still.jpg", 0));
+  EXPECT_GT(still_across, 0);
+  EXPECT_NEAR(still_across, still_down, 2) << "and in the review's still";
+}
+
+// A pause holds the recording without ending it: the take is one file of the recorded time, and
+// the time limit counts only that.
+TEST_F(StudioProcessTest, APausedRecordingIsOneTakeWhoseLimitCountsRecordedTime) {
+  server_.SetSettings(SettingsDocument(server_.address(), {{"SECLIMIT", "2"}}));
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  EXPECT_NE(studio.Call("PauseVideo").body.find("\"number\":5"), std::string::npos)
+      << "nothing to pause";
+  EXPECT_EQ(studio.Call("RecordVideo").status, 200);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  EXPECT_EQ(studio.Call("PauseVideo").body, R"({"value":null})");
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_EQ(studio.Call("ClientStatus?kind=get").body, R"({"value":3})")
+      << "the limit passed in wall time, not in recorded time";
+  EXPECT_EQ(studio.Call("ResumeVideo").body, R"({"value":null})");
+  for (int i = 0; i < 50 && studio.Call("ClientStatus?kind=get").body != R"({"value":1})"; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(studio.Call("ClientStatus?kind=get").body, R"({"value":1})") << "the limit ends it";
+  const MediaInfo take = Probe(app_dir_ + "/Moviletta.avi");
+  EXPECT_NEAR(take.video_seconds, 2.0, 0.15);
+  EXPECT_NEAR(double(take.audio_samples) / take.sample_rate, take.video_seconds, 0.1);
 }
 
 TEST_F(StudioProcessTest, WithNoPageDrivingItTheCameraIsClosedAndTheStudioRests) {

@@ -16,7 +16,17 @@ let trimmer = null;    // the handles that trim the take
 const windows = {};
 
 const say = (text) => { $("status").textContent = text; };
-const fmt = (seconds) => Math.floor(seconds / 60) + ":" + String(Math.floor(seconds % 60)).padStart(2, "0");
+const fmt = (seconds) => Movilettas.formatTime(seconds);
+let failure = "";  // the explanation of the last send that failed
+
+// What a mail failure means to the visitor, with what to do; the mail library's own text is
+// for the site's owner.
+function plainMailFailure(text) {
+  if (/connect|resolve|timed? ?out|reach/i.test(text))
+    return "the mail server could not be reached. Check the connection and try again.";
+  if (/auth|login|password|535/i.test(text)) return "the mail server did not accept the studio's login.";
+  return "the mail server did not take the greeting. Try again in a moment.";
+}
 
 function follow() {
   const status = ctl ? ctl.ClientStatus : STATUS.starting;
@@ -112,18 +122,22 @@ async function connect() {
   ctl.addEventListener("front", (e) => { if (windows[e.detail.window]) show(e.detail.window); });
   ctl.addEventListener("sendstart", () => { progress ||= new MovilettaSendProgress("Sending"); });
   ctl.addEventListener("progress", (e) => {
+    if (!progress) return;  // work done ahead of a send, or a send that has ended
     $("progress").hidden = false;
-    $("progress").textContent = (progress ||= new MovilettaSendProgress()).text(e.detail);
+    $("progress").textContent = progress.update(e.detail).text;
   });
   ctl.addEventListener("panel", (e) => { $("progress").hidden = !e.detail.visible; });
   ctl.addEventListener("sendresult", (e) => {
     progress = null;
+    failure = e.detail.sent ? "" : e.detail.explanation;
     $("outcome").textContent = e.detail.sent ? "Your greeting is on its way."
-                                             : "Not sent: " + e.detail.explanation;
+                                             : "Not sent: " + plainMailFailure(e.detail.explanation);
   });
-  // The studio waits until the page that drives it closes each of its messages.
+  // The studio waits until the page that drives it closes each of its messages; a send's failure
+  // is told once, in the outcome above.
   ctl.addEventListener("messagebox", (e) => {
     if (!drives) return;
+    if (e.detail.text === failure) return ctl.acknowledge(e.detail.id);
     $("box-text").textContent = e.detail.text;
     $("box").showModal();
     $("box").addEventListener("close", () => ctl.acknowledge(e.detail.id), { once: true });

@@ -5,7 +5,9 @@
 #include <fstream>
 #include <iostream>
 
+#include "moviletta/common/constants.h"
 #include "moviletta/common/file_write.h"
+#include "moviletta/common/proportion.h"
 #include "moviletta/common/start_thread.h"
 
 namespace moviletta::web {
@@ -117,11 +119,19 @@ json Devices::DescribeLocked() const {
   }
   for (const MicrophoneInfo& microphone : present_.microphones)
     microphones.push_back({{"device", microphone.device}, {"description", microphone.description}});
+  json picture;
+  if (const CaptureOptions applied = ApplyLocked(CaptureOptions{}); applied.record_width > 0) {
+    const PictureCrop recorded =
+        CentredCrop(applied.record_width, applied.record_height, kCaptureWidth, kCaptureHeight);
+    picture = {{"camera", {applied.record_width, applied.record_height}},
+               {"recorded", {recorded.width, recorded.height}}};
+  }
   return {{"cameras", cameras},
           {"microphones", microphones},
           {"camera", choice_.camera},
           {"size", SizeJson(choice_.size)},
-          {"microphone", choice_.microphone}};
+          {"microphone", choice_.microphone},
+          {"picture", picture}};
 }
 
 void Devices::Choose(const json& choice) {
@@ -156,8 +166,12 @@ void Devices::Choose(const json& choice) {
 }
 
 CaptureOptions Devices::Apply(CaptureOptions base) const {
-  using Source = CaptureOptions::Source;
   MutexLock lock(mutex_);
+  return ApplyLocked(std::move(base));
+}
+
+CaptureOptions Devices::ApplyLocked(CaptureOptions base) const {
+  using Source = CaptureOptions::Source;
   const auto camera = std::ranges::find(present_.cameras, choice_.camera, &CameraInfo::device);
   if (camera != present_.cameras.end()) {
     base.source = Source::kCamera;

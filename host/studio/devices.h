@@ -40,8 +40,10 @@ class Devices {
   ~Devices();
 
   // {"cameras": [{"device", "name", "sizes": [[w, h], ...]}], "microphones": [{"device",
-  // "description"}], "camera", "size" ([w, h] or null), "microphone"}: "" chooses the studio's own
-  // setting.
+  // "description"}], "camera", "size" ([w, h] or null), "microphone", "picture"}: "" chooses the
+  // studio's own setting. "picture" is {"camera": [w, h], "recorded": [w, h]}, the size the
+  // camera is read at and the part of it recorded in the greeting's shape, or null when the
+  // pictures are made at the greeting's own size.
   nlohmann::json Describe() const;
   // Keeps the choice {"camera", "size", "microphone"} (each may be left out: ""/null). Throws
   // Error 5 for a device that is not listed or a size its camera does not offer, changing
@@ -59,6 +61,7 @@ class Devices {
     std::string microphone;
   };
   nlohmann::json DescribeLocked() const REQUIRES(mutex_);
+  CaptureOptions ApplyLocked(CaptureOptions base) const REQUIRES(mutex_);
   std::vector<CameraInfo> CamerasLocked() const REQUIRES(mutex_);
   void Watch(std::chrono::milliseconds period);
 

@@ -77,8 +77,7 @@ void Sessions::Start(const std::string& origin) {
     Setup setup = make_setup_(origin);
     sending_ = std::move(setup.sending);
     host_.UseBag(setup.bag_file);
-    bridge_.StartupBegins("waiting for the greeting server at " + setup.config.server_address,
-                          origin);
+    bridge_.StartupBegins("waiting for the greeting server", origin);
     told = true;
     site_.Destroy();
     module_ = ModuleState{};  // a world of its own: nothing of the session before it

@@ -98,8 +98,17 @@ void WebHost::RaiseEvent(ControlEvent event, const EventSnapshot& now) {
                       {"ErrMsg", now.ErrMsg},
                       {"SecondsLimit", module_.ClientSettings.SECLIMIT},
                       {"VideoWidth", module_.VideoWidth},
-                      {"VideoHeight", module_.VideoHeight}};
+                      {"VideoHeight", module_.VideoHeight},
+                      {"SentSize", SentSize()},
+                      {"KeyColour", module_.ClientSettings.TRANSCOLOR}};
   stream_.Publish(event == ControlEvent::StatusChanged ? "StatusChanged" : "ErrMsgChanged", state);
+}
+
+json WebHost::SentSize() const {
+  const ClientSettings& settings = module_.ClientSettings;
+  if (settings.OUTPUT != "mpg" || settings.FILEWIDTH <= 0 || settings.FILEHEIGHT <= 0)
+    return nullptr;
+  return {settings.FILEWIDTH, settings.FILEHEIGHT};
 }
 
 void WebHost::BringToFront(SurfaceWindow window) {

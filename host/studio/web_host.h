@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include <nlohmann/json.hpp>
+
 #include "host/studio/event_stream.h"
 #include "moviletta/common/mutex.h"
 #include "moviletta/control/event_queue.h"
@@ -66,6 +68,9 @@ class WebHost : public Host {
 
  private:
   void Save() const;
+  // The size the greeting is mailed at, [width, height]: the settings' for MPEG; null when it is
+  // the recording's own (WMV).
+  nlohmann::json SentSize() const;
 
   EventStream& stream_;
   const ModuleState& module_;

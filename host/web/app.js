@@ -41,6 +41,8 @@ const page = {
   sendMark: 0,               // sendsStarted when the latest send was asked for
   mailing: 0,                // the send of the latest "sendstart"
   startedAt: 0,
+  pausedAt: 0,               // when the running recording was paused; 0 while it records
+  pausedFor: 0,              // milliseconds the running recording has been paused before
   timer: 0,
   skinTimer: 0,
   skins: [],                 // the greeting server's catalogue
@@ -56,10 +58,7 @@ const page = {
 // Every status the page has seen, in order (a short one might otherwise go unnoticed).
 const statusHistory = [];
 
-const fmt = (seconds) => {
-  const s = Math.max(0, Math.floor(seconds));
-  return Math.floor(s / 60) + ":" + String(s % 60).padStart(2, "0");
-};
+const fmt = (seconds, options) => Movilettas.formatTime(seconds, options);
 const announce = (text) => { $("announce").textContent = text; };
 
 // ---- Words for what went wrong ----
@@ -75,6 +74,9 @@ function plainError(e) {
   if (/^Can't Send/.test(text)) return "Sending can start once the current step has finished.";
   if (/^Can't Trim/.test(text)) return "The take can be trimmed once the current step has finished.";
   if (number === 53 || number === 76) return "There is no recording to use yet. Record a greeting first.";
+  if (isTechnical(text) && unreachable(text))
+    return "The greeting server could not be reached. Check the connection and try again.";
+  if (isTechnical(text)) return "The greeting server did not answer as expected. Try again in a moment.";
   return "Something went wrong: " + text;
 }
 
@@ -150,6 +152,8 @@ function setStage(stage) {
   $("count").hidden = stage !== "countdown";
   clearInterval(page.timer);
   page.startedAt = performance.now();
+  const pausedMs = page.pausedFor + (page.pausedAt ? performance.now() - page.pausedAt : 0);
+  page.pausedAt = page.pausedFor = 0;
   if (stage === "recording") {
     tick();
     page.timer = setInterval(tick, 250);
@@ -159,7 +163,8 @@ function setStage(stage) {
   }
   if (was === "recording" && page.take) {
     // Timed by the page from the status it was told until the studio tells its length.
-    page.take.seconds = Math.min(Math.round((performance.now() - page.take.since) / 1000), ctl.SecondsLimit || Infinity);
+    page.take.seconds = Math.min(Math.round((performance.now() - page.take.since - pausedMs) / 1000),
+                                 ctl.SecondsLimit || Infinity);
     keep("take", page.take);
     measureTake(page.take);
   }
@@ -192,12 +197,14 @@ async function checkTake() {
 // The take's length as it is sent.
 const takeLength = (take) => take.trim ? take.trim.end - take.trim.start : take.seconds;
 
+// The recorded time: the wall time less the pauses.
 function tick() {
-  const elapsed = (performance.now() - page.startedAt) / 1000;
+  const now = performance.now();
+  const elapsed = (now - page.startedAt - page.pausedFor - (page.pausedAt ? now - page.pausedAt : 0)) / 1000;
   const limit = ctl.SecondsLimit || 0;
   $("elapsed").textContent = fmt(elapsed);
   $("limit").textContent = fmt(limit);
-  $("remaining").textContent = fmt(limit - elapsed);
+  $("remaining").textContent = fmt(limit - elapsed, { up: true });
 }
 
 function playTick() {
@@ -249,10 +256,14 @@ function follow() {
       : status === STATUS.loadingSkin ? "Wait until the skin is on." : "";
   const hasTake = !!page.take;
   explain("record", !busy && idle, busy);
-  $("record").textContent = hasTake ? "Record again" : "Record";
+  const recordingNow = status === STATUS.recording || page.stage === "countdown";
+  $("record").textContent = hasTake && !recordingNow ? "Record again" : "Record";
   const stoppable = status === STATUS.recording || status === STATUS.playing ||
                     status === STATUS.loadingSkin || page.stage === "countdown";
   explain("stop", live && stoppable, "Nothing is being recorded or played.");
+  $("pause").hidden = status !== STATUS.recording;
+  $("pause").disabled = !live;
+  $("pause").textContent = page.pausedAt ? "Resume" : "Pause";
   const needsTake = hasTake ? busy : busy || "Record a greeting first.";
   explain("play", !needsTake && idle, needsTake);
   $("play").textContent = page.stage === "review" && statusHistory.includes(STATUS.playing) ? "Play again" : "Play";
@@ -267,7 +278,8 @@ function follow() {
   const devicesHeld = !live || status === STATUS.recording || status === STATUS.sending || page.stage === "countdown";
   for (const id of ["camera", "microphone"]) $(id).disabled = devicesHeld;
   $("camera-size").disabled = devicesHeld || !$("camera").value;
-  if (focused && focused !== document.body && (focused.disabled || !focused.isConnected)) rescueFocus();
+  if (focused && focused !== document.body && (focused.disabled || focused.hidden || !focused.isConnected))
+    rescueFocus();
 }
 
 // Focus that a step took away (its button turned off) goes back where the step began, else to
@@ -278,7 +290,7 @@ function rescueFocus() {
   const next = usable(page.returnFocus) ? page.returnFocus
       : ["countdown", "recording", "playing", "loadingSkin"].includes(page.stage) ? $("stop")
       : page.stage === "review" ? $("play")
-      : page.stage === "sending" ? $("panel") : $("record");
+      : page.stage === "sending" || page.sending ? $("panel") : $("record");
   if (next === page.returnFocus) page.returnFocus = null;
   if (usable(next) || next === $("panel")) next.focus();
 }
@@ -338,6 +350,24 @@ function stop() {
   run(ctl.StopVideo());
 }
 
+// Holds the recording, or goes on with it; the timer and the limit count recorded time only.
+async function pauseOrResume() {
+  clearNotice();
+  const pausing = !page.pausedAt;
+  try {
+    await (pausing ? ctl.PauseVideo() : ctl.ResumeVideo());
+  } catch (e) {
+    return run(Promise.reject(e));
+  }
+  if (page.stage !== "recording") return;
+  if (pausing) page.pausedAt = performance.now();
+  else [page.pausedFor, page.pausedAt] = [page.pausedFor + performance.now() - page.pausedAt, 0];
+  tick();
+  $("stage-name").textContent = pausing ? "Paused" : STAGE_TEXT.recording;
+  announce(pausing ? "Paused" : "Recording again");
+  follow();
+}
+
 function play() {
   clearNotice();
   page.returnFocus = $("play");
@@ -370,11 +400,20 @@ ctl.addEventListener("startup", (e) => {
   }
 });
 ctl.addEventListener("progress", (e) => {
-  $("bar").value = e.detail.value;
-  $("bar-label").textContent = (page.progress || new MovilettaSendProgress()).text(e.detail);
+  // The bar is a send's: the work done ahead of one, and what a send that ended still tells,
+  // are not shown on it.
+  if (!page.progress) {
+    if (ctl.ClientStatus !== STATUS.sending || !page.sending) return;
+    page.progress = new MovilettaSendProgress("Sending");  // a send this page has joined late
+  }
+  const shown = page.progress.update(e.detail);
+  $("bar").value = shown.value;
+  $("bar-label").textContent = shown.text;
 });
 ctl.addEventListener("panel", (e) => {
   $("panel").hidden = !e.detail.visible;
+  // The send's button turned off under the focus before the bar showed: the bar takes it.
+  if (e.detail.visible && page.drives && document.activeElement === document.body) $("panel").focus();
   // A send's end hides the panel once the control has settled its outbox entry: the result
   // event comes before that.
   if (!e.detail.visible) refreshOutbox();
@@ -455,9 +494,12 @@ function readStatus() {
 
 $("record").addEventListener("click", record);
 $("stop").addEventListener("click", stop);
+$("pause").addEventListener("click", pauseOrResume);
 $("play").addEventListener("click", play);
 $("mirror").addEventListener("change", () => { clearNotice(); run(ctl.setMiror($("mirror").checked)); });
 $("panel").tabIndex = -1;
 
 showWindow("capture");
-readStatus();
+// The answer uses what the page's later scripts define: asked once they have all run.
+if (document.readyState === "loading") addEventListener("DOMContentLoaded", readStatus, { once: true });
+else readStatus();

@@ -35,6 +35,19 @@ function showDevices(list) {
                                   ...list.microphones.map((m) => option(m.device, m.description)));
   $("microphone").value = list.microphones.some((m) => m.device === list.microphone) ? list.microphone : "";
   $("meter").setAttribute("aria-label", "Microphone level: " + microphoneName());
+  showShape();
+}
+
+// What size the greeting is sent at, and what part of the camera's picture it keeps.
+function showShape() {
+  const picture = devices.list && devices.list.picture;
+  const sent = ctl.SentSize || (picture && picture.recorded);
+  $("shape-note").hidden = !sent;
+  if (!sent) return;
+  const size = ([w, h]) => w + " × " + h;
+  const cropped = picture && size(picture.camera) !== size(picture.recorded);
+  $("shape-note").textContent = "Your greeting is sent at " + size(sent) +
+    (cropped ? ": the middle of the camera's " + size(picture.camera) + " picture, never stretched." : ".");
 }
 
 async function refreshDevices() {
@@ -85,6 +98,7 @@ ctl.addEventListener("devicefailure", (e) => showNotice(e.detail.detail));
 ctl.addEventListener("connected", refreshDevices);
 // Playback is not the microphone: the meter rests meanwhile.
 ctl.addEventListener("StatusChanged", () => {
+  showShape();
   if (ctl.ClientStatus !== STATUS.playing) return;
   devices.quietSince = null;
   $("meter-fill").style.width = "0";

@@ -22,21 +22,30 @@ class MovilettaError extends Error {
 // Where the studio listens: the first free one of these ports on this computer.
 const MOVILETTA_PORTS = Array.from({ length: 10 }, (_, i) => 47800 + i);
 
-// The words for a send's "progress" events, one object per send: "Compressing 40 %", then
-// "Sending 70 %". A send from the outbox starts with sending (its greeting is compressed).
+// One send's "progress" events as one bar that never goes back: compressing the video is its
+// first half and the mail its second ("Compressing 20 %", then "Sending 70 %"); a send from the
+// outbox (its greeting is compressed) is all mail.
 class MovilettaSendProgress {
   constructor(phase = "Compressing") {
     this.phase = phase;
+    this.compresses = phase === "Compressing";
+    this.value = 0;
   }
 
-  // The words for progress event `detail` ({value, text}).
-  text(detail) {
+  // The bar's value and words after progress event `detail` ({value, text}).
+  update(detail) {
     const words = detail.text || "", told = /(\d+)%$/.exec(words);
     const percent = told ? Number(told[1]) : detail.value;
     if (/^Sending/.test(words)) this.phase = "Sending";
     else if (/^Proccesing/.test(words)) this.compressed ||= percent >= 100;
     else if (this.compressed) this.phase = "Sending";  // the mail is being made
-    return this.phase + " " + percent + " %";
+    const share = !this.compresses ? percent : this.phase === "Sending" ? 50 + percent / 2 : percent / 2;
+    this.value = Math.max(this.value, Math.min(100, Math.round(share)));
+    return { value: this.value, text: this.phase + " " + this.value + " %" };
+  }
+
+  text(detail) {
+    return this.update(detail).text;
   }
 }
 
@@ -276,10 +285,12 @@ class Movilettas extends EventTarget {
     this.SecondsLimit = 0;
     this.VideoWidth = 320;
     this.VideoHeight = 240;
+    this.SentSize = null;  // [width, height] the greeting is mailed at; null: the recording's own
+    this.KeyColour = null;  // the skins' see-through colour, 0x00BBGGRR
     this.driver = "";  // the page that drives the studio, "" when none does or it is not known
     this.windows = new WeakMap();  // picture element: the window run that it shows
     const mirror = (data) => {
-      for (const key of ["ClientStatus", "ErrMsg", "SecondsLimit", "VideoWidth", "VideoHeight"])
+      for (const key of ["ClientStatus", "ErrMsg", "SecondsLimit", "VideoWidth", "VideoHeight", "SentSize", "KeyColour"])
         if (key in data) this[key] = data[key];
     };
     const apply = { StatusChanged: mirror, ErrMsgChanged: mirror,
@@ -287,7 +298,10 @@ class Movilettas extends EventTarget {
     this.events = new MovilettaEvents(base, token, this.page, (name, data) => {
       if (name === "open") return this.dispatchEvent(new Event("connected"));
       if (name === "error") return this.dispatchEvent(new Event("disconnected"));
-      if (name === "revoked") return this.dispatchEvent(new Event("revoked"));
+      if (name === "revoked") {
+        this.revoked = true;  // the windows let go of their pictures
+        return this.dispatchEvent(new Event("revoked"));
+      }
       if (apply[name]) apply[name](data);
       this.dispatchEvent(new CustomEvent(name, { detail: data }));
     });
@@ -394,10 +408,18 @@ class Movilettas extends EventTarget {
     const wanted = () => !document.hidden && picture.isConnected && picture.getClientRects().length > 0 &&
                          (!this.driver || this.driver === this.page);
     const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+    // A page that no longer shows this studio's picture (another page drives, or the site was
+    // revoked) shows none rather than its last one, frozen.
+    const letGo = () => {
+      const shown = picture.src;
+      picture.removeAttribute("src");
+      if (shown.startsWith("blob:")) URL.revokeObjectURL(shown);
+    };
     (async () => {
       let after = 0;
-      while (current()) {
+      while (current() && !this.revoked) {
         if (!wanted()) {
+          if (this.driver && this.driver !== this.page && picture.src) letGo();
           await pause(250);
           continue;
         }
@@ -414,7 +436,15 @@ class Movilettas extends EventTarget {
         picture.src = URL.createObjectURL(frame);
         if (shown.startsWith("blob:")) URL.revokeObjectURL(shown);
       }
+      if (this.revoked) letGo();
     })();
+  }
+
+  // `seconds` as minutes, seconds and tenths ("1:05.3"); `up` rounds up, for the time left.
+  static formatTime(seconds, { up = false } = {}) {
+    const tenths = Math.max(0, (up ? Math.ceil : Math.floor)(Math.round(seconds * 1000) / 100));
+    return Math.floor(tenths / 600) + ":" + String(Math.floor(tenths / 10) % 60).padStart(2, "0") +
+      "." + (tenths % 10);
   }
 
   // For a site's page: finds the studio on this computer (at `base`, else on MOVILETTA_PORTS) and
@@ -511,6 +541,8 @@ class Movilettas extends EventTarget {
 
   RecordVideo() { return this.call("RecordVideo"); }
   PlayVideo() { return this.call("PlayVideo"); }
+  PauseVideo() { return this.call("PauseVideo"); }
+  ResumeVideo() { return this.call("ResumeVideo"); }
   StopVideo() { return this.call("StopVideo"); }
   SetVideoSize(width, height) { return this.call("SetVideoSize", [width, height]); }
   LoadSkin(id) { return this.call("LoadSkin", [id]); }

@@ -48,7 +48,10 @@ async function refreshOutbox() {
     $("send-kept").hidden = !page.keptId;
     page.findKept = false;
   }
-  if (!page.outbox.some((e) => e.id === page.keptId)) $("send-kept").hidden = true;
+  if (!page.outbox.some((e) => e.id === page.keptId)) {
+    $("send-kept").hidden = true;
+    if (page.keptId) $("outcome-kept").hidden = true;  // sent or discarded since
+  }
   // A send's result is told before the control has settled its entry: look again until it has.
   clearTimeout(page.outboxTimer);
   if (!page.sending && page.outbox.some((e) => e.sending)) page.outboxTimer = setTimeout(refreshOutbox, 300);

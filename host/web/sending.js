@@ -3,43 +3,95 @@
 // recording as they are, and the one outcome of a send with its next step.
 "use strict";
 
+// Remove is offered where there is more than one recipient.
+function offerRemove() {
+  const rows = $("recipients");
+  for (const button of rows.querySelectorAll(".remove")) button.hidden = rows.children.length < 2;
+}
+
 function addRecipient() {
   const row = $("recipient-row").content.firstElementChild.cloneNode(true);
   const rows = $("recipients");
   row.querySelector(".remove").addEventListener("click", () => {
     if (rows.children.length > 1) row.remove();
+    offerRemove();
     rows.querySelector("input").focus();
   });
   rows.append(row);
+  offerRemove();
   return row;
 }
 
-// The HTML standard's rule for one e-mail address.
-const EMAIL = /^[a-zA-Z0-9.!#$%&'*+/=?^_`{|}~-]+@[a-zA-Z0-9](?:[a-zA-Z0-9-]{0,61}[a-zA-Z0-9])?(?:\.[a-zA-Z0-9](?:[a-zA-Z0-9-]{0,61}[a-zA-Z0-9])?)*$/;
+// The HTML standard's rule for one e-mail address, with a domain that has a dot: mail to
+// "bob@example" would never arrive.
+const EMAIL = /^[a-zA-Z0-9.!#$%&'*+/=?^_`{|}~-]+@[a-zA-Z0-9](?:[a-zA-Z0-9-]{0,61}[a-zA-Z0-9])?(?:\.[a-zA-Z0-9](?:[a-zA-Z0-9-]{0,61}[a-zA-Z0-9])?)+$/;
 const addressList = (text) => text.split(/[,;]/).map((a) => a.trim()).filter(Boolean);
+const notAddresses = (wrong) => wrong.map((a) => "“" + a + "”").join(", ") +
+    (wrong.length > 1 ? " are not e-mail addresses." : " is not a full e-mail address, such as ann@example.com.");
 
-// The fields' own checks; no field may hold the list's separators, but a list of addresses
-// names each wrong one.
-function checked(inputs) {
-  for (const input of inputs) {
-    let problem = "";
-    if (input.name === "emails") {
-      const wrong = addressList(input.value).filter((a) => !EMAIL.test(a));
-      if (wrong.length)
-        problem = wrong.map((a) => "“" + a + "”").join(", ") +
-                  (wrong.length > 1 ? " are not e-mail addresses." : " is not an e-mail address.");
-    } else if (/[,;]/.test(input.value)) {
-      problem = "Commas and semicolons cannot be used here.";
-    }
-    input.setCustomValidity(problem);
-    if (!input.checkValidity()) {
-      input.reportValidity();
-      input.focus();
-      return false;
-    }
+// What is wrong with `input` beyond the browser's own checks, "" when nothing is.
+function problemOf(input) {
+  if (input.name === "emails") {
+    const wrong = addressList(input.value).filter((a) => !EMAIL.test(a));
+    return wrong.length ? notAddresses(wrong) : "";
   }
-  return true;
+  if (/[,;]/.test(input.value)) return "Commas and semicolons cannot be used here.";
+  if (input.type === "email" && input.value.trim() && !EMAIL.test(input.value.trim()))
+    return notAddresses([input.value.trim()]);
+  return "";
 }
+
+// Marks `input` as wrong with `problem` (aria-invalid and a line of text under it, which the
+// field's description names), or takes the mark away when `problem` is "".
+function markField(input, problem) {
+  input.id ||= "field-" + Math.random().toString(36).slice(2);
+  const noteId = input.id + "-error";
+  let note = document.getElementById(noteId);
+  const described = (input.getAttribute("aria-describedby") || "").split(" ").filter((id) => id && id !== noteId);
+  if (problem) {
+    if (!note) {
+      note = document.createElement("span");
+      note.id = noteId;
+      note.className = "field-error";
+      input.after(note);
+    }
+    note.textContent = problem;
+    described.push(noteId);
+    input.setAttribute("aria-invalid", "true");
+  } else {
+    note?.remove();
+    input.removeAttribute("aria-invalid");
+  }
+  if (described.length) input.setAttribute("aria-describedby", described.join(" "));
+  else input.removeAttribute("aria-describedby");
+}
+
+// Checks every field, marks each wrong one, and tells the first (focused); true when none is.
+function checked(inputs) {
+  let first = null;
+  for (const input of inputs) {
+    input.setCustomValidity(problemOf(input));
+    const valid = input.checkValidity();
+    markField(input, valid ? "" : input.validationMessage);
+    first ||= valid ? null : input;
+  }
+  if (first) {
+    // The field with its label in the middle of the window, not cut at its edge.
+    (first.closest("label") || first).scrollIntoView({ block: "center" });
+    first.focus({ preventScroll: true });
+    first.reportValidity();
+  }
+  return !first;
+}
+
+// A field marked wrong is checked again as it is corrected.
+document.addEventListener("input", (e) => {
+  const input = e.target;
+  if (input.getAttribute && input.getAttribute("aria-invalid") === "true") {
+    input.setCustomValidity(problemOf(input));
+    markField(input, input.checkValidity() ? "" : input.validationMessage);
+  }
+});
 
 const senderFields = () => [$("sender-name"), $("sender-email")];
 
@@ -108,6 +160,7 @@ function startSend(makeCall, progress) {
 // The one place that tells how a send ended, with the next step.
 async function showOutcome(result, mailWent = true) {
   page.sending = false;
+  page.progress = null;
   page.lastFailure = result.sent ? "" : result.explanation;
   const to = page.lastSend ? page.lastSend.to : "";
   $("outcome").hidden = false;
@@ -116,7 +169,8 @@ async function showOutcome(result, mailWent = true) {
   $("outcome-text").textContent = result.sent
       ? "Your greeting is on its way" + (to ? " to " + to : "") + "."
       : plainMailFailure(result.explanation) + (to ? " It was for " + to + "." : "") +
-        (mailWent ? " It is kept below until it goes or you discard it." : " Your recording is kept.");
+        (mailWent ? "" : " Your recording is kept.");
+  $("outcome-kept").hidden = result.sent || !mailWent;
   $("outcome-tech").textContent = result.sent ? "" : result.explanation;
   $("outcome-details").hidden = result.sent || !isTechnical(result.explanation);
   $("send-kept").hidden = true;

@@ -3,6 +3,23 @@
 // control tells which skin is on each time it changes).
 "use strict";
 
+// A skin's picture shows its key colour as what it is in the greeting: see-through.
+function clearKeyColour(img) {
+  const key = ctl.KeyColour;
+  if (key === null || img.dataset.keyed || !img.naturalWidth) return;
+  const canvas = document.createElement("canvas");
+  [canvas.width, canvas.height] = [img.naturalWidth, img.naturalHeight];
+  const context = canvas.getContext("2d");
+  context.drawImage(img, 0, 0);
+  const pixels = context.getImageData(0, 0, canvas.width, canvas.height);
+  const [r, g, b] = [key & 255, (key >> 8) & 255, (key >> 16) & 255];
+  for (let i = 0; i < pixels.data.length; i += 4)
+    if (pixels.data[i] === r && pixels.data[i + 1] === g && pixels.data[i + 2] === b) pixels.data[i + 3] = 0;
+  context.putImageData(pixels, 0, 0);
+  img.dataset.keyed = "true";
+  img.src = canvas.toDataURL();
+}
+
 async function loadSkins() {
   let skins = [], note = "";
   try {
@@ -27,6 +44,7 @@ async function loadSkins() {
     label.append(input);
     if (skin.thumbnail) {
       const img = document.createElement("img");
+      img.addEventListener("load", () => clearKeyColour(img));
       img.src = skin.thumbnail;
       img.alt = "";
       label.append(img);
@@ -50,18 +68,23 @@ function chooseSkin(input) {
   page.skinAsked = Number(input.value);
   page.returnFocus = input;
   run(ctl.LoadSkin(page.skinAsked).catch((e) => {
+    if (e.number !== 0 && isTechnical(e.description || "")) {
+      const why = unreachable(e.description) ? "the greeting server could not be reached"
+                                             : "the greeting server did not deliver it";
+      return skinFailed(why, e.description);
+    }
     page.skinAsked = null;
     markSkinOn();
     throw e;
   }));
 }
 
-function skinFailed(why) {
+function skinFailed(why, technical = "") {
   const skin = page.skins.find((s) => s.id === page.skinAsked);
   page.skinAsked = null;
   markSkinOn();
   showNotice("The skin " + (skin ? "“" + skin.name + "” " : "") + "could not be put on: " + why +
-             ". Choose another one, or record without a skin.");
+             ". Choose another one, or record without a skin.", technical);
 }
 
 // The control tells which skin is on each time it changes; while the asked one downloads, a
@@ -77,16 +100,32 @@ ctl.addEventListener("skin", (e) => {
   }
 });
 
+// A skin goes on as it is chosen: at once by pointer, Enter or Space, and when the arrow keys
+// rest on it for a moment (passing over one does not download it).
+let skinTimer = 0;
+$("skin-list").addEventListener("change", (e) => {
+  if (!e.target.matches("input[type=radio]")) return;
+  clearTimeout(skinTimer);
+  const id = Number(e.target.value);
+  skinTimer = setTimeout(() => {
+    // A pointer's click has put it on already (its "change" follows the click).
+    if (e.target.checked && id !== page.skinAsked && id !== page.skinOn) chooseSkin(e.target);
+  }, 400);
+});
 $("skin-list").addEventListener("click", (e) => {
-  // A pointer click chooses; the arrow keys only move the selection (their clicks have no detail).
-  if (e.target.matches("input[type=radio]") && e.detail > 0) chooseSkin(e.target);
+  if (!e.target.matches("input[type=radio]") || e.detail === 0) return;  // arrow keys: "change"
+  clearTimeout(skinTimer);
+  chooseSkin(e.target);
 });
 $("skin-list").addEventListener("keydown", (e) => {
   if (e.target.matches("input[type=radio]") && (e.key === "Enter" || e.key === " ")) {
     e.preventDefault();
     e.target.checked = true;
+    clearTimeout(skinTimer);
     chooseSkin(e.target);
   }
 });
 
+// The key colour comes with the control's state, which may follow the pictures.
+ctl.addEventListener("StatusChanged", () => document.querySelectorAll("#skin-list img").forEach(clearKeyColour));
 loadSkins();

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "moviletta/capture/bitmap_scale.h"
 
+#include <algorithm>
+
+#include "moviletta/common/proportion.h"
 #include "moviletta/ffmpeg/handles.h"
 
 namespace moviletta {
@@ -19,6 +22,27 @@ BitmapHandle ScaleBitmap(const BitmapHandle& picture, int width, int height, Sca
   const int from_stride = picture->width * 4, to_stride = width * 4;
   sws_scale(scale.get(), &from, &from_stride, 0, picture->height, &to, &to_stride);
   return std::make_shared<const Bitmap>(std::move(scaled));
+}
+
+Bitmap BlackBitmap(int width, int height) {
+  Bitmap black{width, height, std::vector<uint8_t>(static_cast<std::size_t>(width) * height * 4)};
+  for (std::size_t alpha = 3; alpha < black.rgba.size(); alpha += 4) black.rgba[alpha] = 255;
+  return black;
+}
+
+BitmapHandle FitBitmap(const BitmapHandle& picture, int width, int height) {
+  if (!picture || width <= 0 || height <= 0 ||
+      (picture->width == width && picture->height == height))
+    return picture;
+  const PictureCrop inside = CentredFit(picture->width, picture->height, width, height);
+  const BitmapHandle scaled = ScaleBitmap(picture, inside.width, inside.height);
+  if (inside.width == width && inside.height == height) return scaled;
+  Bitmap boxed = BlackBitmap(width, height);
+  for (int y = 0; y < inside.height; ++y)
+    std::copy_n(&scaled->rgba[static_cast<std::size_t>(y) * inside.width * 4],
+                static_cast<std::size_t>(inside.width) * 4,
+                &boxed.rgba[(static_cast<std::size_t>(y + inside.y) * width + inside.x) * 4]);
+  return std::make_shared<const Bitmap>(std::move(boxed));
 }
 
 }  // namespace moviletta

@@ -15,4 +15,12 @@ enum class Scaling {
 BitmapHandle ScaleBitmap(const BitmapHandle& picture, int width, int height,
                          Scaling scaling = Scaling::kBilinear);
 
+// `picture` in a `width` x `height` one, in its own proportions, in the middle between opaque
+// black bars (CentredFit); the same handle when the size is already that or the size asked for
+// is not positive. Any thread.
+BitmapHandle FitBitmap(const BitmapHandle& picture, int width, int height);
+
+// An opaque black RGBA picture of `width` x `height`.
+Bitmap BlackBitmap(int width, int height);
+
 }  // namespace moviletta

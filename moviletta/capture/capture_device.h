@@ -49,6 +49,10 @@ class CaptureDevice {
   virtual void StartCapture() = 0;
   // Stops a recording; harmless when none runs.
   virtual void StopCapture() = 0;
+  // Holds the running recording (true): its pictures and sound are not written, and its time
+  // limit counts only what was written; false goes on in the same file. A new capture starts
+  // unheld; harmless when none runs.
+  virtual void PauseCapture(bool paused) = 0;
   virtual bool IsCapturing() = 0;
   // Lays `bitmap` over preview and recording at x, y; pixels of colour `transparent` (0x00BBGGRR)
   // stay see-through. A new call replaces the overlay; a null bitmap removes it.

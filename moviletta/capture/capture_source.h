@@ -23,9 +23,10 @@ struct CaptureOptions {
   Source source = Source::kAutomatic;
   DeviceInput camera{"video4linux2", "/dev/video0", {}, ""};
   DeviceInput microphone{"alsa", "default", {}, ""};
-  // The size pictures are taken and recorded at (the camera's); 0 x 0: the capture size the
-  // control sets. Skins, snapshots and the frame listener keep the control's sizes: a skin is
-  // scaled to the pictures.
+  // The camera's size; pictures are taken and recorded at its middle in the proportions of the
+  // capture size the control sets (1280 x 720 for 320 x 240: 960 x 720), never stretched. 0 x 0:
+  // the capture size itself. Skins, snapshots and the frame listener keep the control's sizes: a
+  // skin is scaled to the pictures.
   int record_width = 0;
   int record_height = 0;
   int sample_rate = 22050;

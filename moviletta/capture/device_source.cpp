@@ -9,6 +9,7 @@ extern "C" {
 #include <cerrno>
 #include <cstring>
 
+#include "moviletta/common/proportion.h"
 #include "moviletta/common/start_thread.h"
 #include "moviletta/ffmpeg/handles.h"
 
@@ -110,6 +111,21 @@ ffmpeg::SwrContext NewConverter(const AVFrame& frame, int rate) {
   return converter;
 }
 
+// The middle of `frame` with the proportions of `width` x `height`, as a reference in `cropped`
+// (no pixels are copied); `frame` itself when it has them already or cannot be cut.
+const AVFrame& CroppedTo(const AVFrame& frame, int width, int height, ffmpeg::Frame& cropped) {
+  const PictureCrop crop = CentredCrop(frame.width, frame.height, width, height);
+  if (crop.width == frame.width && crop.height == frame.height) return frame;
+  av_frame_unref(cropped.get());
+  if (av_frame_ref(cropped.get(), &frame) < 0) return frame;
+  cropped->crop_left = static_cast<std::size_t>(crop.x);
+  cropped->crop_top = static_cast<std::size_t>(crop.y);
+  cropped->crop_right = static_cast<std::size_t>(frame.width - crop.x - crop.width);
+  cropped->crop_bottom = static_cast<std::size_t>(frame.height - crop.y - crop.height);
+  if (av_frame_apply_cropping(cropped.get(), AV_FRAME_CROP_UNALIGNED) < 0) return frame;
+  return *cropped;
+}
+
 }  // namespace
 
 DeviceSource::DeviceSource(const DeviceInput& camera, const DeviceInput& microphone,
@@ -172,18 +188,20 @@ std::optional<Error> DeviceSource::Failure() const {
 
 void DeviceSource::ReadCamera() {
   ffmpeg::ScaleContext to_rgba;
+  ffmpeg::Frame cropped = ffmpeg::NewFrame();
   std::vector<uint8_t> rgba;
   const int ended = ReadFrames(*camera_, stop_, [&](const AVFrame& frame) {
     const int width = wanted_width_, height = wanted_height_;
     if (width <= 0 || height <= 0) return;
-    to_rgba.reset(sws_getCachedContext(to_rgba.release(), frame.width, frame.height,
-                                       static_cast<AVPixelFormat>(frame.format), width, height,
+    const AVFrame& kept = CroppedTo(frame, width, height, cropped);
+    to_rgba.reset(sws_getCachedContext(to_rgba.release(), kept.width, kept.height,
+                                       static_cast<AVPixelFormat>(kept.format), width, height,
                                        AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
     if (!to_rgba) return;
     rgba.resize(static_cast<std::size_t>(width) * height * 4);
     uint8_t* rows = rgba.data();
     const int stride = width * 4;
-    sws_scale(to_rgba.get(), frame.data, frame.linesize, 0, frame.height, &rows, &stride);
+    sws_scale(to_rgba.get(), kept.data, kept.linesize, 0, kept.height, &rows, &stride);
     MutexLock lock(mutex_);
     latest_.swap(rgba);
     latest_width_ = width, latest_height_ = height;

@@ -47,8 +47,8 @@ class DeviceSource : public FrameSource {
   DeviceSource(const DeviceInput& camera, const DeviceInput& microphone, int sample_rate);
   ~DeviceSource() override;
 
-  // The latest camera picture, which the reader scales to the size asked for last; black until
-  // the first one of that size arrives.
+  // The latest camera picture, which the reader cuts to the proportions of the size asked for
+  // last (its middle) and scales to that size; black until the first one of that size arrives.
   void Video(int64_t index, int width, int height, uint8_t* rgba) override;
   // The sound of the frame slot that ends now; silence where none has arrived.
   void Audio(int16_t* samples, int count) override;

@@ -14,6 +14,7 @@
 #include <functional>
 #include <future>
 #include <thread>
+#include <tuple>
 
 #include "moviletta/capture/ffmpeg_capture_device.h"
 #include "tests/fixtures/fifo_writer.h"
@@ -171,6 +172,53 @@ TEST_P(DeviceOnFifos, SoundStaysWithThePictureThroughClockDriftAndStalls) {
 
 INSTANTIATE_TEST_SUITE_P(MicrophoneClock, DeviceOnFifos, ::testing::Values(1.01, 0.99),
                          [](const auto& param) { return param.param > 1 ? "Fast" : "Slow"; });
+
+// The sides of the white box in an RGBA picture, through its middle.
+std::pair<int, int> WhiteBox(const std::vector<uint8_t>& rgba, int width, int height) {
+  const auto white = [&](int x, int y) { return rgba[(std::size_t(y) * width + x) * 4] > 128; };
+  int across = 0, down = 0;
+  for (int x = 0; x < width; ++x) across += white(x, height / 2);
+  for (int y = 0; y < height; ++y) down += white(width / 2, y);
+  return {across, down};
+}
+
+// A camera of another shape than the pictures asked for: its middle is kept, never stretched.
+TEST(DeviceSourceShape, ACameraPictureOfAnotherShapeIsCroppedNotStretched) {
+  const fs::path folder =
+      fs::temp_directory_path() / ("moviletta-shape-" + std::to_string(getpid()));
+  fs::create_directories(folder);
+  ::mkfifo((folder / "camera").c_str(), 0600);
+  constexpr int kCameraWidth = 64, kCameraHeight = 36, kSide = 18;  // a wide camera, a square
+  std::vector<uint8_t> picture(kCameraWidth * kCameraHeight, 16);
+  for (int y = (kCameraHeight - kSide) / 2; y < (kCameraHeight + kSide) / 2; ++y)
+    for (int x = (kCameraWidth - kSide) / 2; x < (kCameraWidth + kSide) / 2; ++x)
+      picture[y * kCameraWidth + x] = 235;
+  FifoWriter camera(folder / "camera", [&](int fd) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return WriteAll(fd, picture.data(), picture.size());
+  });
+  {
+    DeviceSource source({"rawvideo",
+                         (folder / "camera").string(),
+                         {{"video_size", "64x36"}, {"pixel_format", "gray"}, {"framerate", "30"}},
+                         "Wide camera"},
+                        {}, kRecordRate);
+    // The greeting's shapes: 4:3 at the camera's height (the square as it was), and 2:3 at twice
+    // the camera's height (the square twice as large).
+    for (const auto& [width, height, side] : {std::tuple{48, 36, kSide}, {48, 72, 2 * kSide}}) {
+      std::vector<uint8_t> rgba(std::size_t(width) * height * 4);
+      std::pair<int, int> box;
+      for (int i = 0; i < 200 && box.first == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        source.Video(i, width, height, rgba.data());
+        box = WhiteBox(rgba, width, height);
+      }
+      EXPECT_NEAR(box.first, side, 2) << width << " x " << height;
+      EXPECT_NEAR(box.second, side, 2) << width << " x " << height;
+    }
+  }
+  fs::remove_all(folder);
+}
 
 using VanishingCamera = DeviceOnFifos;
 

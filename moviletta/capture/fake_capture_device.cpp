@@ -42,6 +42,10 @@ void FakeCaptureDevice::StopCapture() {
   capturing = false;
 }
 
+void FakeCaptureDevice::PauseCapture(bool paused) {
+  Record(paused ? "PauseCapture" : "ResumeCapture");
+}
+
 bool FakeCaptureDevice::IsCapturing() {
   Record("IsCapturing");
   return capturing;

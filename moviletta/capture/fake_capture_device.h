@@ -48,6 +48,7 @@ class FakeCaptureDevice : public CaptureDevice {
   }
   void StartCapture() override;
   void StopCapture() override;
+  void PauseCapture(bool paused) override;
   bool IsCapturing() override;
   void OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t y, int32_t transparent) override;
   void SetDisplaySize(int32_t width, int32_t height) override;

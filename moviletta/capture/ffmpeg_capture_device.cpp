@@ -8,6 +8,7 @@
 #include "moviletta/capture/bitmap_scale.h"
 #include "moviletta/capture/capture_source.h"
 #include "moviletta/common/constants.h"
+#include "moviletta/common/proportion.h"
 #include "moviletta/ffmpeg/jpeg_writer.h"
 
 namespace moviletta {
@@ -69,7 +70,7 @@ void FfmpegCaptureDevice::Run() {
       if (mirror) MirrorRows(pixels.data(), width, height);
       if (overlay) overlay->Composite(pixels.data(), width, height);
       frame = std::make_shared<const Bitmap>(Bitmap{width, height, pixels});
-      if (listener) listener(ScaleBitmap(frame, display_width, display_height));
+      if (listener) listener(FitBitmap(frame, display_width, display_height));
       failure = source->Failure();
     } catch (...) {
       failure = Error::FromCurrent();
@@ -85,7 +86,7 @@ void FfmpegCaptureDevice::Run() {
         const int count = static_cast<int>((n + 1) * rate / fps - n * rate / fps);
         sound.resize(static_cast<std::size_t>(count));
         source->Audio(sound.data(), count);  // drained also while not recording
-        if (recorder_ && !failure) recorder_->Write(pixels.data(), sound.data(), count);
+        if (recorder_ && !failure && !paused_) recorder_->Write(pixels.data(), sound.data(), count);
         if (const auto level = meter.Add(sound.data(), count); level && level_listener)
           level_listener(*level);
       } catch (...) {
@@ -150,9 +151,12 @@ void FfmpegCaptureDevice::SetLevelListener(std::function<void(const SoundLevel&)
 }
 
 std::pair<int32_t, int32_t> FfmpegCaptureDevice::FrameSize() const {
-  if (options_.record_width > 0 && options_.record_height > 0)
-    return {options_.record_width, options_.record_height};
-  return {width_, height_};
+  if (options_.record_width <= 0 || options_.record_height <= 0) return {width_, height_};
+  // The camera's size in the capture size's proportions: a picture of another shape is cropped,
+  // so that the live picture, the recording, its still and the mailed greeting show the same.
+  const PictureCrop kept =
+      CentredCrop(options_.record_width, options_.record_height, width_, height_);
+  return {kept.width, kept.height};
 }
 
 void FfmpegCaptureDevice::SelectDevices(const CaptureOptions& choice) {
@@ -325,6 +329,7 @@ void FfmpegCaptureDevice::StartCapture() {
     MutexLock recording(record_mutex_);
     recorder_ = std::move(recorder);
     limit_frames_ = limit;
+    paused_ = false;
     capturing_ = true;
   }
   { MutexLock lock(mutex_); }  // the engine sees the capture before it waits again
@@ -339,6 +344,11 @@ void FfmpegCaptureDevice::StopCapture() {
     ended = FinishCapture(failure);
   }
   if (ended) TellCaptureEnd(std::move(failure));
+}
+
+void FfmpegCaptureDevice::PauseCapture(bool paused) {
+  MutexLock recording(record_mutex_);
+  paused_ = paused;
 }
 
 bool FfmpegCaptureDevice::IsCapturing() {

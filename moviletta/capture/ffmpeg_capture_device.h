@@ -75,6 +75,7 @@ class FfmpegCaptureDevice : public CaptureDevice {
   // the file cannot be created.
   void StartCapture() override;
   void StopCapture() override;
+  void PauseCapture(bool paused) override;
   bool IsCapturing() override;
   void OverlayBitmap(BitmapHandle bitmap, int32_t x, int32_t y, int32_t transparent) override;
   void SetDisplaySize(int32_t width, int32_t height) override;
@@ -87,7 +88,7 @@ class FfmpegCaptureDevice : public CaptureDevice {
   std::shared_ptr<FrameSource> TakeSource(MutexLock& lock) REQUIRES(mutex_);
   // The source `options` name, opened.
   std::shared_ptr<FrameSource> Open(const CaptureOptions& options, int32_t fps) const;
-  // The size of the pictures taken and recorded.
+  // The size of the pictures taken and recorded: the camera's, cut to the capture size's shape.
   std::pair<int32_t, int32_t> FrameSize() const REQUIRES(mutex_);
   // Takes the running capture out and closes its file, adding a failure to close it to
   // `failure`; false when no capture was running. Any thread.
@@ -128,6 +129,7 @@ class FfmpegCaptureDevice : public CaptureDevice {
   Mutex record_mutex_;
   std::unique_ptr<AviRecorder> recorder_ GUARDED_BY(record_mutex_);
   int64_t limit_frames_ GUARDED_BY(record_mutex_) = 0;  // 0: no limit
+  bool paused_ GUARDED_BY(record_mutex_) = false;
 
   // The overlays OverlayBitmap prepared; host thread only.
   OverlayCache prepared_;

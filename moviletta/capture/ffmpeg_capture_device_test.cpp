@@ -170,16 +170,17 @@ TEST_F(CaptureEngineTest, RecordsAtTheChosenSizeWithTheSkinScaledAndTellsTheSoun
       {.source = CaptureOptions::Source::kSynthetic, .record_width = 1280, .record_height = 720});
   ASSERT_EQ(Record("hd.avi", 2), std::nullopt);
 
+  // A wide size for the 4:3 capture size: its middle, 960 x 720, with the skin scaled evenly.
   const MediaInfo info = Probe(Path("hd.avi"));
-  EXPECT_EQ(info.width, 1280);
+  EXPECT_EQ(info.width, 960);
   EXPECT_EQ(info.height, 720);
   const Bitmap recorded = DecodePicture(Path("hd.avi"), 3);
   const Bitmap red{1, 1, {255, 0, 0, 255}};
-  EXPECT_LT(PixelDistance(recorded, 600, 170, red, 0, 0), 12) << "the skin reaches 640 x 180";
-  const Bitmap source = SourcePicture(3, 1280, 720);
-  for (const auto& [x, y] : {std::pair(700, 100), std::pair(300, 200), std::pair(641, 100)})
+  EXPECT_LT(PixelDistance(recorded, 450, 170, red, 0, 0), 12) << "the skin reaches 480 x 180";
+  const Bitmap source = SourcePicture(3, 960, 720);
+  for (const auto& [x, y] : {std::pair(500, 100), std::pair(300, 200), std::pair(481, 100)})
     EXPECT_LT(PixelDistance(recorded, x, y, source, x, y), 12) << "the camera's at " << x;
-  EXPECT_GT(PixelDistance(source, 600, 170, red, 0, 0), 60) << "the test must tell them apart";
+  EXPECT_GT(PixelDistance(source, 450, 170, red, 0, 0), 60) << "the test must tell them apart";
   const BitmapHandle snapshot = engine_.GrabFrame();
   EXPECT_EQ(std::pair(snapshot->width, snapshot->height), std::pair(320, 240));
   {

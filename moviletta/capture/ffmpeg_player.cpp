@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "moviletta/capture/bitmap_scale.h"
+#include "moviletta/common/proportion.h"
 #include "moviletta/common/start_thread.h"
 #include "moviletta/ffmpeg/handles.h"
 
@@ -225,13 +227,14 @@ void FfmpegPlayer::Show(Media& media, double from, double to) {
       }
     }
     if (stop_) return;
-    scale.reset(sws_getCachedContext(scale.release(), frame->width, frame->height,
-                                     static_cast<AVPixelFormat>(frame->format), width, height,
-                                     AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    // A window of another shape shows the whole picture between bars, as the recording is.
+    const PictureCrop inside = CentredFit(frame->width, frame->height, width, height);
+    scale.reset(sws_getCachedContext(
+        scale.release(), frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+        inside.width, inside.height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
     if (!scale) return;
-    Bitmap picture{width, height,
-                   std::vector<uint8_t>(static_cast<std::size_t>(width) * height * 4)};
-    uint8_t* rows = picture.rgba.data();
+    Bitmap picture = BlackBitmap(width, height);
+    uint8_t* rows = &picture.rgba[(static_cast<std::size_t>(inside.y) * width + inside.x) * 4];
     const int stride = width * 4;
     sws_scale(scale.get(), frame->data, frame->linesize, 0, frame->height, &rows, &stride);
     listener_(std::make_shared<const Bitmap>(std::move(picture)));

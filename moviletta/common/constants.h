@@ -13,6 +13,8 @@ inline constexpr std::string_view kRefusePlay = "Can't Play while in status: ";
 inline constexpr std::string_view kRefuseLoadSkin = "Can't Load skin while in status: ";
 inline constexpr std::string_view kRefuseSend = "Can't Send while in status: ";
 inline constexpr std::string_view kRefuseTrim = "Can't Trim while in status: ";
+inline constexpr std::string_view kRefusePause = "Can't Pause while in status: ";
+inline constexpr std::string_view kRefuseResume = "Can't Resume while in status: ";
 inline constexpr double kShortestTake = 0.5;  // seconds a trimmed take lasts at least
 
 // The highest frame rate the capture engine records and the compression writes.

@@ -82,6 +82,10 @@ constexpr std::array kTable{
                    [](Movilettas& c, Args& a) { return c.TrimTake(D(a, 0), D(a, 1)), Variant(); }},
     DispatchMember{"TakeSeconds", dispid::TakeSeconds, K::kMethod, 0,
                    [](Movilettas& c, Args&) { return Variant(c.TakeSeconds()); }},
+    DispatchMember{"PauseVideo", dispid::PauseVideo, K::kMethod, 0,
+                   [](Movilettas& c, Args&) { return c.PauseVideo(), Variant(); }},
+    DispatchMember{"ResumeVideo", dispid::ResumeVideo, K::kMethod, 0,
+                   [](Movilettas& c, Args&) { return c.ResumeVideo(), Variant(); }},
 };
 
 }  // namespace

@@ -35,7 +35,9 @@ TEST(DispatchTable, HoldsTheWholeSurfaceWithItsIdentifiers) {
                                                       {"OutboxSend", 0x60030059},
                                                       {"OutboxDiscard", 0x6003005A},
                                                       {"TrimTake", 0x6003005B},
-                                                      {"TakeSeconds", 0x6003005C}};
+                                                      {"TakeSeconds", 0x6003005C},
+                                                      {"PauseVideo", 0x6003005D},
+                                                      {"ResumeVideo", 0x6003005E}};
   const auto table = DispatchTable();
   ASSERT_EQ(table.size(), std::size(expected));
   for (std::size_t i = 0; i < table.size(); ++i) {

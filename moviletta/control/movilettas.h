@@ -50,6 +50,8 @@ inline constexpr int32_t OutboxSend = 0x60030059;
 inline constexpr int32_t OutboxDiscard = 0x6003005A;
 inline constexpr int32_t TrimTake = 0x6003005B;
 inline constexpr int32_t TakeSeconds = 0x6003005C;
+inline constexpr int32_t PauseVideo = 0x6003005D;
+inline constexpr int32_t ResumeVideo = 0x6003005E;
 
 // Events of the event interface.
 inline constexpr int32_t EventStatusChanged = 1;
@@ -136,6 +138,14 @@ class Movilettas {
   virtual void TrimTake(double start, double end) = 0;
   // The recording's whole length in seconds (as trims count it); 0 without a finished one.
   virtual double TakeSeconds() = 0;
+
+  // --- Pausing a recording ---
+  // Holds the running recording, or goes on with it: the take stays one file, and the time limit
+  // counts recorded time only. Refused outside status 3 (ErrMsg "Can't Pause while in status: N"
+  // or "Can't Resume while in status: N", and Error 5 with that text). Pausing a paused
+  // recording, or resuming a running one, changes nothing.
+  virtual void PauseVideo() = 0;
+  virtual void ResumeVideo() = 0;
 
   // --- Safety answers for the host (see safety/object_safety.h) ---
   virtual HResult GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,

@@ -127,6 +127,29 @@ void MovilettasImpl::StopVideo() {
   });
 }
 
+void MovilettasImpl::PauseVideo() {
+  host_thread_.Check(__func__);
+  HoldRecording(kRefusePause, true);
+}
+
+void MovilettasImpl::ResumeVideo() {
+  host_thread_.Check(__func__);
+  HoldRecording(kRefuseResume, false);
+}
+
+void MovilettasImpl::HoldRecording(std::string_view refusal, bool held) {
+  // Refused as the long operations are (ErrMsg), and also as a failure, so that the page's call
+  // tells it.
+  if (m_Status != STATUS_RECORDING) {
+    SetErrMsg(std::string(refusal) + std::to_string(m_Status));
+    throw Error(err::kInvalidArgument, m_ErrMsg);
+  }
+  SetErrMsg("");
+  Trap(reporter_, held ? "PauseVideo" : "ResumeVideo").Run([&]() REQUIRES(host_thread_) {
+    components_.VideoCapX1->PauseCapture(held);
+  });
+}
+
 void MovilettasImpl::TrimTake(double start, double end) {
   host_thread_.Check(__func__);
   // Refused as the long operations are (ErrMsg), and also as a failure, so that the page's

@@ -87,6 +87,26 @@ TEST_F(RecordingTest, WithoutAnAnimatedSkinTheCaptureRunsUntilItEnds) {
   EXPECT_TRUE(Reports().empty());
 }
 
+// A recording is paused and resumed while it runs, and only then: outside it both are refused,
+// as a failure the page's call hears and in ErrMsg.
+TEST_F(RecordingTest, PauseAndResumeHoldTheRunningRecordingOnly) {
+  Start();
+  EXPECT_EQ(ErrorOf([&] { harness.control().PauseVideo(); }), err::kInvalidArgument);
+  EXPECT_EQ(harness.control().ErrMsg(), "Can't Pause while in status: 1");
+  harness.control().RecordVideo();
+  harness.control().PauseVideo();
+  harness.control().ResumeVideo();
+  EXPECT_EQ(harness.control().ErrMsg(), "");
+  EXPECT_EQ(Count("PauseCapture"), 1);
+  EXPECT_EQ(Count("ResumeCapture"), 1);
+  harness.capture->RaiseCaptureEnd();
+  harness.host.ProcessPendingEvents();
+  EXPECT_EQ(ErrorOf([&] { harness.control().ResumeVideo(); }), err::kInvalidArgument);
+  EXPECT_EQ(harness.control().ErrMsg(), "Can't Resume while in status: 1");
+  EXPECT_EQ(Count("ResumeCapture"), 1);
+  EXPECT_TRUE(Reports().empty());
+}
+
 // The editing component may compress a recording while it is reviewed, with the settings of that
 // moment; a new recording takes that work back before the old file goes.
 TEST_F(RecordingTest, AnEndedRecordingIsCompressedAheadWithTheSettingsOfTheMoment) {

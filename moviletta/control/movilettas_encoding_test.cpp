@@ -16,16 +16,6 @@ namespace {
 
 using ::testing::ElementsAre;
 
-// The number of the Error `call` throws, 0 when it throws none.
-int32_t ErrorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const Error& e) {
-    return e.number();
-  }
-  return 0;
-}
-
 class CompressionTest : public ::testing::Test {
  protected:
   void Start(const std::string& output) {

@@ -95,6 +95,8 @@ class MovilettasImpl final : public Movilettas {
   bool OutboxDiscard(const std::string& id) override;
   void TrimTake(double start, double end) override;
   double TakeSeconds() override;
+  void PauseVideo() override;
+  void ResumeVideo() override;
 
   HResult GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,
                                     uint32_t* pdwEnabledOptions) const override;
@@ -151,6 +153,8 @@ class MovilettasImpl final : public Movilettas {
   void SetErrMsg(std::string message) REQUIRES(host_thread_);
   // The entry rule of the long operations; false after a refusal.
   bool AcceptInStoppedStatus(std::string_view refusal) REQUIRES(host_thread_);
+  // Pauses (`held`) or resumes the running recording; refused with `refusal` outside status 3.
+  void HoldRecording(std::string_view refusal, bool held) REQUIRES(host_thread_);
   std::string RegisterInstallation();
   // OUTPUT as one of the two formats: exactly "mpg", else "wmv".
   void KeepToKnownOutput();

@@ -89,6 +89,9 @@ struct Transfer {
   curl::Line* line;
   std::function<void(int32_t)> progress;
   int32_t last = -1;
+  // What the mail comes to once encoded, near enough: libcurl does not know the size of encoded
+  // parts, so the share sent is told against this.
+  curl_off_t expected = 0;
   std::string last_reply;  // the server's last line, for the explanation
   std::string failure;     // what failed inside a callback
 };
@@ -98,8 +101,10 @@ int OnUploadProgress(void* user, curl_off_t, curl_off_t, curl_off_t total, curl_
   auto* t = static_cast<Transfer*>(user);
   if (*t->cancel) return 1;
   try {
-    if (total > 0 && t->progress) {
-      const auto percent = static_cast<int32_t>(now * 100 / total);
+    const curl_off_t whole = total > 0 ? total : t->expected;
+    if (whole > 0 && t->progress) {
+      // An estimate stops short of the end: 100 is the server's acceptance.
+      const auto percent = static_cast<int32_t>(std::min<curl_off_t>(now * 100 / whole, 99));
       if (percent != t->last) t->progress(t->last = percent);
     }
   } catch (...) {
@@ -148,8 +153,14 @@ curl::List HeaderLines(const Mail& mail) {
   return headers;
 }
 
-// The body as quoted-printable text, then every file of the attachment list in base64.
-curl::Mime MessageParts(CURL* h, const Mail& mail) {
+// The body as quoted-printable text, then every file of the attachment list in base64; adds
+// their encoded size to `expected`.
+curl::Mime MessageParts(CURL* h, const Mail& mail, curl_off_t& expected) {
+  // Base64 takes 4 bytes for 3, in lines of 76 and a line break; each part's headers about 200.
+  const auto base64 = [](uintmax_t bytes) {
+    return static_cast<curl_off_t>((bytes + 2) / 3 * 4 * 78 / 76 + 200);
+  };
+  expected += static_cast<curl_off_t>(mail.body.size() * 11 / 10 + 1000);
   curl::Mime mime(curl_mime_init(h));
   curl_mimepart* text = curl_mime_addpart(mime.get());
   curl_mime_data(text, mail.body.data(), mail.body.size());
@@ -164,6 +175,7 @@ curl::Mime MessageParts(CURL* h, const Mail& mail) {
     if (path.empty()) continue;
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) throw Refused{"The file " + path + " cannot be attached."};
+    if (const uintmax_t bytes = fs::file_size(path, ec); !ec) expected += base64(bytes);
     curl_mimepart* part = curl_mime_addpart(mime.get());
     if (curl_mime_filedata(part, path.c_str()) != CURLE_OK)
       throw Refused{"The file " + path + " cannot be attached."};
@@ -185,7 +197,7 @@ std::string Perform(const Mail& mail, const SmtpOptions& options, Transfer& tran
   CURL* h = easy.get();
   curl::List recipients(curl_slist_append(nullptr, ("<" + mail.to + ">").c_str()));
   const curl::List headers = HeaderLines(mail);
-  const curl::Mime mime = MessageParts(h, mail);
+  const curl::Mime mime = MessageParts(h, mail, transfer.expected);
 
   const auto set = [h](CURLoption option, auto value) {
     if (!curl::Set(h, option, value)) throw Refused{"The mail cannot be prepared."};
@@ -305,7 +317,7 @@ std::string CurlMailSender::SubjectFor(const std::string& label) {
 }
 
 void CurlMailSender::Run() {
-  Transfer transfer{&cancel_, &line_, progress_.Get(), -1, {}, {}};
+  Transfer transfer{&cancel_, &line_, progress_.Get(), -1, 0, {}, {}};
   const Mail mail{host_, from_, password_, to_, label_, body_, attachments_, delimiter_};
   std::string explanation;
   try {

@@ -3,6 +3,7 @@
 
 extern "C" {
 #include <libavutil/audio_fifo.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 }
 
@@ -18,6 +19,7 @@ extern "C" {
 
 #include "moviletta/common/constants.h"
 #include "moviletta/common/file_write.h"
+#include "moviletta/common/proportion.h"
 #include "moviletta/common/start_thread.h"
 #include "moviletta/encoding/channel.h"
 #include "moviletta/encoding/video_editor.h"
@@ -394,11 +396,23 @@ class Transcoder {
     if (full_range_420 && frame.width == width_ && frame.height == height_) {
       SqueezeRange(frame);
     } else {
+      // A recording of another shape than the output keeps its proportions between black bars.
+      const PictureCrop inside = CentredFit(frame.width, frame.height, width_, height_);
+      std::array<uint8_t*, 4> planes{picture_->data[0], picture_->data[1], picture_->data[2]};
+      if (inside.width != width_ || inside.height != height_) {
+        const std::array<ptrdiff_t, 4> lines{picture_->linesize[0], picture_->linesize[1],
+                                             picture_->linesize[2], 0};
+        av_image_fill_black(picture_->data, lines.data(), AV_PIX_FMT_YUV420P, AVCOL_RANGE_MPEG,
+                            width_, height_);
+        planes[0] += inside.y * picture_->linesize[0] + inside.x;
+        for (int plane : {1, 2})
+          planes[plane] += inside.y / 2 * picture_->linesize[plane] + inside.x / 2;
+      }
       scale_.reset(sws_getCachedContext(
           scale_.release(), frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
-          width_, height_, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
+          inside.width, inside.height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
       if (!scale_) throw Error(err::kComponentFailed, "cannot scale the pictures", kSource);
-      sws_scale(scale_.get(), frame.data, frame.linesize, 0, frame.height, picture_->data,
+      sws_scale(scale_.get(), frame.data, frame.linesize, 0, frame.height, planes.data(),
                 picture_->linesize);
     }
     // Each picture covers the output frames up to its own time: frames repeat or drop as the

@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "moviletta/common/error.h"
 #include "moviletta/encoding/video_editor.h"
 #include "tests/fixtures/gif_files.h"
+#include "tests/fixtures/media_probe.h"
 #include "tests/fixtures/recordings.h"
 #include "tests/fixtures/scoped_umask.h"
 
@@ -63,6 +65,30 @@ TEST_F(TranscodeTest, ThePipelineWritesTheSameBytesAsOneThread) {
     ASSERT_GT(bytes[0].size(), 5000u);
     EXPECT_TRUE(bytes[0] == bytes[1]) << "format " << job.format << ": " << bytes[0].size()
                                       << " bytes against " << bytes[1].size();
+  }
+}
+
+// A size of another shape than the recording's gets the whole picture in proportion, with black
+// bars beside it, never a stretched one.
+TEST_F(TranscodeTest, AnOutputOfAnotherShapeIsLetterboxedNotStretched) {
+  MakeRecording(Path("take.avi"), 1, 320, 240, 15);  // its box is 30 x 30
+  const std::atomic<bool> cancel{false};
+  for (const auto& [width, height, side] : {std::tuple{320, 120, 15}, {160, 240, 15}}) {
+    const TranscodeJob job{.input = Path("take.avi"),
+                           .end = 1,
+                           .output = Path("wide.mpg"),
+                           .format = kOutputFormatMpeg,
+                           .fps = 25,
+                           .width = width,
+                           .height = height};
+    Transcode(job, cancel, [](double, double) {});
+    const Bitmap picture = DecodePicture(job.output, 3);
+    ASSERT_EQ(std::pair(picture.width, picture.height), std::pair(width, height));
+    const auto [across, down] = BoxSides(picture);
+    EXPECT_NEAR(across, side, 2) << width << " x " << height;
+    EXPECT_NEAR(down, side, 2) << width << " x " << height;
+    const Bitmap black{1, 1, {0, 0, 0, 255}};
+    EXPECT_LT(PixelDistance(picture, 2, 2, black, 0, 0), 12) << "a bar at the corner";
   }
 }
 

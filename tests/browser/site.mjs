@@ -110,6 +110,11 @@ try {
     await site.waitForSelector("#take-over:not([hidden])");
     await waitText(site, "#status", /elsewhere/, "the site while the studio's page drives");
     if (!(await site.isDisabled("#record"))) fail("the site offers Record while another page drives");
+    const offer = await site.evaluate(() => {
+      const r = document.getElementById("take-over").getBoundingClientRect();
+      return { bottom: r.bottom, height: innerHeight };
+    });
+    if (offer.bottom > offer.height) fail(`the take-over is below the fold (${offer.bottom} of ${offer.height})`);
     await site.click("#take-over");
     await studio.waitForSelector("#elsewhere[open]");
     await waitText(studio, "#elsewhere-text", new RegExp(new URL(siteOrigin).host.replace(/\./g, "\\.") + " is using"),
@@ -125,7 +130,7 @@ try {
     await site.click("#record");
     await waitText(site, "#status", /Get ready… 3/, "the site's countdown");
     await waitText(site, "#status", /^Recording$/, "the site after the countdown");
-    await waitText(site, "#rec", /REC 0:01 of 0:03/, "the site's REC mark");
+    await waitText(site, "#rec", /REC 0:01\.\d of 0:03\.0/, "the site's REC mark");
     await shot(site, "site-recording");
     await site.click("#stop");
     await waitText(site, "#status", /Recorded/, "the site after Stop");
@@ -246,6 +251,8 @@ try {
     if (Date.now() - revoked > 2000) fail("the site learned of the revoke after " + (Date.now() - revoked) + " ms");
     const next = await site.evaluate(() => ctl.call("ClientStatus", [], "get").then(() => "answered", (e) => e.number));
     if (next !== 0) fail("the revoked site's next call got " + next);
+    await site.waitForFunction(() => [...document.querySelectorAll("img")].every((img) => !img.src.startsWith("blob:")),
+                               null, { timeout: 3000 }).catch(() => fail("the revoked site keeps the camera's last picture"));
     await studio.waitForSelector("#elsewhere", { state: "hidden" });  // the studio's page drives again
     await studio.waitForSelector("#sites", { state: "hidden", timeout: 5000 })
         .catch(() => fail("the revoked site is still listed"));
