@@ -76,7 +76,7 @@ void ConnectionGuard::Look() {
       }
       const auto known = watched_.find(connection.inode);
       Watched watch = known != watched_.end() ? known->second : Watched{now + header_time_};
-      if (arrived_unseen_.contains(connection.peer_port)) watch.arrived = true;
+      if (arrived_unseen_.erase(connection.peer_port) > 0) watch.arrived = true;
       if (!watch.arrived && now >= watch.deadline) {
         unwanted.insert(connection.inode);
         watch.arrived = true;  // shut down once
@@ -86,7 +86,8 @@ void ConnectionGuard::Look() {
     }
     watched_.swap(watched);  // connections that ended are forgotten
     by_port_.swap(by_port);
-    arrived_unseen_.clear();
+    std::erase_if(arrived_unseen_,
+                  [&](const auto& arrival) { return now - arrival.second > header_time_; });
   }
   wake_.notify_all();  // the watch looks again while a request is awaited
   ShutDown(unwanted);
@@ -110,7 +111,7 @@ bool ConnectionGuard::Admit(int peer_port) {
   if (const auto inode = by_port_.find(peer_port); inode != by_port_.end())
     watched_[inode->second].arrived = true;
   else
-    arrived_unseen_.insert(peer_port);
+    arrived_unseen_.emplace(peer_port, std::chrono::steady_clock::now());
   return true;
 }
 

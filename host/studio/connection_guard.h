@@ -60,7 +60,10 @@ class ConnectionGuard {
   Mutex mutex_;
   std::map<uint64_t, Watched> watched_ GUARDED_BY(mutex_);  // by the inode of our socket
   std::map<int, uint64_t> by_port_ GUARDED_BY(mutex_);      // peer port: inode
-  std::set<int> arrived_unseen_ GUARDED_BY(mutex_);  // requests of connections not yet looked at
+  // Requests of connections not yet looked at, by peer port, with when they arrived: kept until a
+  // look finds their connection (one that began after the look's list was read is found by the
+  // next), or for `header_time_`.
+  std::map<int, std::chrono::steady_clock::time_point> arrived_unseen_ GUARDED_BY(mutex_);
   bool stopping_ GUARDED_BY(mutex_) = false;
   bool woken_ GUARDED_BY(mutex_) = false;
   std::condition_variable wake_;

@@ -136,6 +136,17 @@ function launch(command, ready) {
 }
 try {
   const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+  await context.addInitScript(() => {
+    window.trace = [];
+    const t0 = performance.now();
+    const fetch0 = window.fetch;
+    window.fetch = (...args) => fetch0(...args).then((r) => { if (r.status >= 400) trace.push([Math.round(performance.now() - t0), "http " + r.status, String(args[0])]); return r; },
+                                                   (e) => { trace.push([Math.round(performance.now() - t0), "fetch failed", String(args[0])]); throw e; });
+    addEventListener("DOMContentLoaded", () => {
+      for (const name of ["driver", "connected", "disconnected", "startup", "StatusChanged", "revoked"])
+        ctl.addEventListener(name, (e) => trace.push([Math.round(performance.now() - t0), name, JSON.stringify(e.detail || null)]));
+    });
+  });
 
   await step("the greeting server down at start: the reason, and Retry once it is back", async () => {
     const late = await open(context, latePageUrl);
@@ -591,7 +602,7 @@ try {
   if (page && !page.isClosed()) {
     await shot(page, "failure").catch(() => {});
     console.error("browser test: the page shows " + JSON.stringify(await page.evaluate(() => ({
-      stage: document.getElementById("stage").dataset.stage, statuses: statusHistory, drives: page.drives, driver: ctl.driver === ctl.page ? "this page" : ctl.driver, errors: ctl.ErrMsg,
+      stage: document.getElementById("stage").dataset.stage, statuses: statusHistory, drives: page.drives, driver: ctl.driver === ctl.page ? "this page" : ctl.driver, errors: ctl.ErrMsg, trace: window.trace,
       notice: document.getElementById("notice").hidden ? "" : document.getElementById("notice-text").textContent,
       box: document.getElementById("box").open ? document.getElementById("box-tech").textContent : "",
       disabled: [...document.querySelectorAll("button:disabled")].map((b) => b.id).filter(Boolean),
