@@ -23,7 +23,12 @@ function showElsewhere() {
       ? site + " is using the studio" + (page.takenOver ? " now. This page is paused." : ".")
       : page.takenOver ? "Another tab or window took the studio over. This one is paused."
                        : "The studio is open in another tab or window.";
-  if (!$("elsewhere").open) $("elsewhere").showModal();
+  // Not modal: the page's other parts (the allowed sites, a revoke) stay usable; its controls
+  // are off while another page drives.
+  if (!$("elsewhere").open) {
+    $("elsewhere").show();
+    $("take-over").focus();
+  }
 }
 
 // Back after the studio program was away (restarted, or the connection dropped): the page
