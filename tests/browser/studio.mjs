@@ -300,6 +300,7 @@ try {
   await step("by keyboard only, focus never on the page: skin list, countdown, record, stop, play, send to a mobile", async () => {
     await page.reload();
     await stage(page, "review", "after a reload, which keeps the recording");
+    await page.waitForSelector("#skin-list input[value='-1']:not([disabled])");  // the page drives again
     await page.focus("#skin-list input[value='-1']");
     // Space puts "No skin" on; the arrow key moves to the next skin and, resting there, puts it
     // on (the other skin is left for a greeting server that is gone, later).
