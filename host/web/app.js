@@ -152,7 +152,7 @@ function setStage(stage) {
   $("count").hidden = stage !== "countdown";
   clearInterval(page.timer);
   page.startedAt = performance.now();
-  const pausedMs = page.pausedFor + (page.pausedAt ? performance.now() - page.pausedAt : 0);
+  const paused = pausedMs(page.startedAt);
   page.pausedAt = page.pausedFor = 0;
   if (stage === "recording") {
     tick();
@@ -163,7 +163,7 @@ function setStage(stage) {
   }
   if (was === "recording" && page.take) {
     // Timed by the page from the status it was told until the studio tells its length.
-    page.take.seconds = Math.min(Math.round((performance.now() - page.take.since - pausedMs) / 1000),
+    page.take.seconds = Math.min(Math.round((performance.now() - page.take.since - paused) / 1000),
                                  ctl.SecondsLimit || Infinity);
     keep("take", page.take);
     measureTake(page.take);
@@ -197,10 +197,13 @@ async function checkTake() {
 // The take's length as it is sent.
 const takeLength = (take) => take.trim ? take.trim.end - take.trim.start : take.seconds;
 
+// How long the running recording has been paused, until `now`.
+const pausedMs = (now) => page.pausedFor + (page.pausedAt ? now - page.pausedAt : 0);
+
 // The recorded time: the wall time less the pauses.
 function tick() {
   const now = performance.now();
-  const elapsed = (now - page.startedAt - page.pausedFor - (page.pausedAt ? now - page.pausedAt : 0)) / 1000;
+  const elapsed = (now - page.startedAt - pausedMs(now)) / 1000;
   const limit = ctl.SecondsLimit || 0;
   $("elapsed").textContent = fmt(elapsed);
   $("limit").textContent = fmt(limit);
@@ -354,14 +357,10 @@ function stop() {
 async function pauseOrResume() {
   clearNotice();
   const pausing = !page.pausedAt;
-  try {
-    await (pausing ? ctl.PauseVideo() : ctl.ResumeVideo());
-  } catch (e) {
-    return run(Promise.reject(e));
-  }
-  if (page.stage !== "recording") return;
-  if (pausing) page.pausedAt = performance.now();
-  else [page.pausedFor, page.pausedAt] = [page.pausedFor + performance.now() - page.pausedAt, 0];
+  const done = await run((pausing ? ctl.PauseVideo() : ctl.ResumeVideo()).then(() => true));
+  if (!done || page.stage !== "recording") return;
+  const now = performance.now();
+  [page.pausedFor, page.pausedAt] = pausing ? [page.pausedFor, now] : [pausedMs(now), 0];
   tick();
   $("stage-name").textContent = pausing ? "Paused" : STAGE_TEXT.recording;
   announce(pausing ? "Paused" : "Recording again");

@@ -66,13 +66,19 @@ function markField(input, problem) {
   else input.removeAttribute("aria-describedby");
 }
 
+// Checks `input` and marks it as it is; true when it holds nothing wrong.
+function checkField(input) {
+  input.setCustomValidity(problemOf(input));
+  const valid = input.checkValidity();
+  markField(input, valid ? "" : input.validationMessage);
+  return valid;
+}
+
 // Checks every field, marks each wrong one, and tells the first (focused); true when none is.
 function checked(inputs) {
   let first = null;
   for (const input of inputs) {
-    input.setCustomValidity(problemOf(input));
-    const valid = input.checkValidity();
-    markField(input, valid ? "" : input.validationMessage);
+    const valid = checkField(input);
     first ||= valid ? null : input;
   }
   if (first) {
@@ -87,10 +93,7 @@ function checked(inputs) {
 // A field marked wrong is checked again as it is corrected.
 document.addEventListener("input", (e) => {
   const input = e.target;
-  if (input.getAttribute && input.getAttribute("aria-invalid") === "true") {
-    input.setCustomValidity(problemOf(input));
-    markField(input, input.checkValidity() ? "" : input.validationMessage);
-  }
+  if (input.getAttribute && input.getAttribute("aria-invalid") === "true") checkField(input);
 });
 
 const senderFields = () => [$("sender-name"), $("sender-email")];
