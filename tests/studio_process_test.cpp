@@ -213,8 +213,16 @@ TEST_F(StudioProcessTest, ServesTheStillOfTheLastRecordingForItsReview) {
   const std::optional<std::string> still = studio.Get("/take/snapshot");
   ASSERT_TRUE(still);
   EXPECT_TRUE(still->starts_with("\xFF\xD8")) << "a JPEG";
+  for (int i = 0; i < 50 && studio.Call("ClientStatus?kind=get").body != R"({"value":1})"; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const std::optional<std::string> trimmed_start = studio.Get("/take/snapshot?from=0.5");
+  ASSERT_TRUE(trimmed_start) << "the picture at a trim's start";
+  EXPECT_TRUE(trimmed_start->starts_with("\xFF\xD8"));
+  for (const char* wrong : {"nan", "0.5x", ""})
+    EXPECT_FALSE(studio.Get(std::string("/take/snapshot?from=") + wrong)) << wrong;
   studio.token = "0123456789abcdef0123456789abcdef";
   EXPECT_FALSE(studio.Get("/take/snapshot")) << "for the studio's pages only";
+  EXPECT_FALSE(studio.Get("/take/snapshot?from=0.5"));
 }
 
 // A microphone of the user's ALSA configuration (a capture device reading a FIFO: a tone of

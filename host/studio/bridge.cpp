@@ -9,18 +9,22 @@
 #include <nlohmann/json.hpp>
 
 #include <charconv>
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
 #include "host/access/secret.h"
 #include "host/studio/json_variant.h"
 #include "host/studio/server_threads.h"
+#include "moviletta/ffmpeg/jpeg_writer.h"
+#include "moviletta/ffmpeg/still_frame.h"
 
 namespace moviletta::web {
 namespace {
 
 // The server's threads at most: every connection is served at once (the guard cuts slow ones).
 constexpr std::size_t kServerThreads = 512;
+constexpr int kStillQuality = 85;
 
 using httplib::Request;
 using httplib::Response;
@@ -213,9 +217,11 @@ void Bridge::Routes() {
   s.Get(R"(/video/(capture|player))", route(&Bridge::StreamVideo));
   s.Get(R"(/video/(capture|player)/frame)", route(&Bridge::ServeFrame));
   s.Get("/take/snapshot", [this](const Request& req, Response& res) {
-    const std::optional<std::string> still =
-        snapshot_file_ ? ReadWhole(snapshot_file_(Caller(req))) : std::nullopt;
-    if (!still) return void(res.status = 404);
+    const std::optional<std::string> still = req.has_param("from") ? StillOfRecording(req, res)
+                                             : snapshot_file_
+                                                 ? ReadWhole(snapshot_file_(Caller(req)))
+                                                 : std::nullopt;
+    if (!still) return void(res.status = res.status == 400 ? 400 : 404);
     res.set_header("Cache-Control", "no-store");
     res.set_content(*still, "image/jpeg");
   });
@@ -227,6 +233,22 @@ void Bridge::Routes() {
   s.Post("/devices", route(&Bridge::ChooseDevices));
   s.Get("/sites", route(&Bridge::ManageSites));
   s.Post(R"(/sites/(allow|revoke))", route(&Bridge::ManageSites));
+}
+
+std::optional<std::string> Bridge::StillOfRecording(const Request& req, Response& res) {
+  const std::string text = req.get_param_value("from");
+  double from = 0;
+  const auto [end, failed] = std::from_chars(text.data(), text.data() + text.size(), from);
+  if (failed != std::errc() || end != text.data() + text.size() || !std::isfinite(from)) {
+    res.status = 400;
+    return std::nullopt;
+  }
+  if (!recording_file_) return std::nullopt;
+  try {
+    return EncodeJpeg(StillAt(recording_file_(Caller(req)), from), kStillQuality);
+  } catch (const Error&) {  // no recording yet, or one that cannot be read: none to show
+    return std::nullopt;
+  }
 }
 
 RequestFacts Bridge::Facts(const Request& req) {

@@ -58,6 +58,7 @@ constexpr int kStudioPorts = 10;
 //                                  none comes within a quarter of a second or the session is
 //                                  another origin's (a page's pictures never hold a connection)
 //   GET  /take/snapshot?token=T    the still taken when the last recording began
+//        (&from=S: the recording's picture S seconds in)
 //   POST /claim?page=P[&takeover=1]  page P drives the control from now on (204), unless another
 //                                  page does and P does not take over (409); event "driver"
 //                                  {"page": P, "origin": O} to O's pages (O empty for the studio's
@@ -127,6 +128,10 @@ class Bridge {
   // GET /take/snapshot answers the caller's JPEG file at `file` (the control's snapshot of the
   // recording it made last), 404 while there is none. Call before Start.
   void ServeSnapshot(PlaceOf file) { snapshot_file_ = std::move(file); }
+  // GET /take/snapshot?from=S answers the picture of the caller's recording at `recording` that
+  // shows S seconds in, as a JPEG; 400 for S that is no number, 404 while there is no recording.
+  // Call before Start.
+  void ServeStill(PlaceOf recording) { recording_file_ = std::move(recording); }
 
   // GET /devices answers `describe()`; POST /devices from the driving page runs `choose(body)`
   // with its JSON body: 204, or 400 with {"error"} when it throws Error 5. Call before Start.
@@ -167,6 +172,9 @@ class Bridge {
  private:
   void Routes();
   static RequestFacts Facts(const httplib::Request& req);
+  // The JPEG of the caller's recording at the request's `from`; none (with 400 set in `res` for
+  // a `from` that is no number) when there is none to show.
+  std::optional<std::string> StillOfRecording(const httplib::Request& req, httplib::Response& res);
   // Answers a request as the gate decides, unless it admits it (false); sets its CORS headers.
   bool Answered(const httplib::Request& req, httplib::Response& res) const;
   // Whether the gate admits a stream's request still (a revoked site's streams end).
@@ -203,6 +211,7 @@ class Bridge {
   std::atomic<bool> stopping_{false};
   std::function<void()> restart_;
   PlaceOf snapshot_file_;
+  PlaceOf recording_file_;
   std::optional<SkinCatalogue> catalogue_;
   SiteConsent* consent_ = nullptr;
   std::function<nlohmann::json(const std::string&)> describe_site_;

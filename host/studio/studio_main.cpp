@@ -349,6 +349,8 @@ int main(int argc, char** argv) {
         });
     bridge.ServeSnapshot(
         [&](const std::string& origin) { return places.Folder(origin) + "/Moviletta.jpg"; });
+    bridge.ServeStill(
+        [&](const std::string& origin) { return places.Folder(origin) + "/Moviletta.avi"; });
     bridge.ServeDevices([&] { return devices.Describe(); },
                         [&](const json& choice) { devices.Choose(choice); });
     bridge.OnSessions([&](const std::string& origin) { sessions.Begin(origin); },

@@ -86,6 +86,8 @@ constexpr std::array kTable{
                    [](Movilettas& c, Args&) { return c.PauseVideo(), Variant(); }},
     DispatchMember{"ResumeVideo", dispid::ResumeVideo, K::kMethod, 0,
                    [](Movilettas& c, Args&) { return c.ResumeVideo(), Variant(); }},
+    DispatchMember{"CancelSend", dispid::CancelSend, K::kMethod, 0,
+                   [](Movilettas& c, Args&) { return Variant(c.CancelSend()); }},
 };
 
 }  // namespace

@@ -37,7 +37,8 @@ TEST(DispatchTable, HoldsTheWholeSurfaceWithItsIdentifiers) {
                                                       {"TrimTake", 0x6003005B},
                                                       {"TakeSeconds", 0x6003005C},
                                                       {"PauseVideo", 0x6003005D},
-                                                      {"ResumeVideo", 0x6003005E}};
+                                                      {"ResumeVideo", 0x6003005E},
+                                                      {"CancelSend", 0x6003005F}};
   const auto table = DispatchTable();
   ASSERT_EQ(table.size(), std::size(expected));
   for (std::size_t i = 0; i < table.size(); ++i) {

@@ -52,6 +52,7 @@ inline constexpr int32_t TrimTake = 0x6003005B;
 inline constexpr int32_t TakeSeconds = 0x6003005C;
 inline constexpr int32_t PauseVideo = 0x6003005D;
 inline constexpr int32_t ResumeVideo = 0x6003005E;
+inline constexpr int32_t CancelSend = 0x6003005F;
 
 // Events of the event interface.
 inline constexpr int32_t EventStatusChanged = 1;
@@ -146,6 +147,12 @@ class Movilettas {
   // recording, or resuming a running one, changes nothing.
   virtual void PauseVideo() = 0;
   virtual void ResumeVideo() = 0;
+
+  // --- Cancelling a send ---
+  // Ends the latest send under way: one being compressed ends as soon as its call sees it, a mail
+  // in flight is cut off. Nothing is told and no copy is kept, except that a greeting sent again
+  // from the outbox stays there. False when no send is under way.
+  virtual bool CancelSend() = 0;
 
   // --- Safety answers for the host (see safety/object_safety.h) ---
   virtual HResult GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,

@@ -95,6 +95,7 @@ class MovilettasImpl final : public Movilettas {
   bool OutboxDiscard(const std::string& id) override;
   void TrimTake(double start, double end) override;
   double TakeSeconds() override;
+  bool CancelSend() override;
   void PauseVideo() override;
   void ResumeVideo() override;
 

@@ -39,6 +39,7 @@ void MovilettasImpl::OutboxSend(const std::string& id) {
     components_.picGeneral->SetVisible(true);
     trap.section = "send file";
     send.outbox_entry = id;
+    send.resent = true;
     outbox_.MarkSending(id);
     sends_.Mail(send, mail);
     SetStatus(STATUS_STOPPED);

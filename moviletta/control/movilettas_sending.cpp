@@ -164,14 +164,19 @@ bool MovilettasImpl::CompressAndWait(OutgoingSend& send) {
   components_.picGeneral->SetVisible(true);
   host_.ProcessPendingEvents();
   send.job = CompressFile();
-  while (!send.job->ended() && !host_.StopRequested())
+  while (!send.job->ended() && !send.cancelled && !host_.StopRequested())
     host_.ProcessPendingEvents(std::chrono::milliseconds(50));
-  return send.job->done;
+  return send.job->done && !send.cancelled;
 }
 
 void MovilettasImpl::NotSent(uint64_t id, const std::string& why) {
-  sends_.Settle(id, {SendOutcome::Kind::kNotStarted, why});
+  sends_.SettleUnstarted(id, why);
   SetStatus(STATUS_STOPPED);
+}
+
+bool MovilettasImpl::CancelSend() {
+  host_thread_.Check(__func__);
+  return sends_.CancelLatest();
 }
 
 void MovilettasImpl::poSendMail_Progress(uint64_t id, int32_t PercentComplete) {

@@ -392,5 +392,59 @@ TEST_F(SendingTest, AMailThatCannotBeStartedIsNotLostSilently) {
   EXPECT_EQ(server.RequestsTo("/clientErrLog.asp").at(0).Query("sErrInFunction"), "SendFile");
 }
 
+// Cancel while the greeting is compressed: the send ends without a box and keeps nothing, the
+// studio is ready, and the next send of the same take goes.
+TEST_F(SendingTest, ACancelWhileCompressingEndsTheSendQuietlyAndTheNextSendGoes) {
+  bool cancelled = false;
+  harness.WhenReady([this] { return harness.editor->running(); },
+                    [&] { cancelled = harness.control().CancelSend(); });
+  SendGreeting();
+  EXPECT_TRUE(cancelled);
+  EXPECT_THAT(SenderCalls(), ::testing::Not(Contains("Send")));
+  EXPECT_TRUE(boxes.empty()) << boxes.front();
+  EXPECT_EQ(harness.control().OutboxList(), "[]");
+  EXPECT_EQ(harness.control().ClientStatus(), STATUS_STOPPED);
+  EXPECT_FALSE(harness.panel->visible);
+  EXPECT_EQ(harness.mail->live, 0);
+  EXPECT_FALSE(std::filesystem::exists(SendFolder(1)));
+
+  FinishCompressionWith();  // the compression the cancelled send started goes on to its end
+  harness.host.ProcessPendingEvents();
+  FinishCompressionWith();
+  SendGreeting();
+  ASSERT_EQ(harness.mail->senders.size(), 2u);
+  EXPECT_TRUE(harness.mail->senders.back()->sent.has_value());
+}
+
+// Cancel while the mail goes: the transfer is ended, no copy is kept, nothing is told; a second
+// Cancel finds nothing under way.
+TEST_F(SendingTest, ACancelDuringTheMailEndsItAndKeepsNoCopy) {
+  FinishCompressionWith();
+  SendGreeting();
+  ASSERT_EQ(nlohmann::json::parse(harness.control().OutboxList()).size(), 1u);
+  EXPECT_TRUE(harness.control().CancelSend());
+  EXPECT_THAT(SenderCalls(), Contains("Disconnect"));
+  EXPECT_EQ(harness.mail->live, 0);
+  EXPECT_EQ(harness.control().OutboxList(), "[]");
+  EXPECT_TRUE(boxes.empty()) << boxes.front();
+  EXPECT_FALSE(harness.panel->visible);
+  EXPECT_FALSE(harness.control().CancelSend());
+}
+
+// A greeting sent again from the outbox and cancelled stays there, ready to go again.
+TEST_F(SendingTest, ACancelledGreetingFromTheOutboxStaysThere) {
+  const std::string id = KeepAFailedGreeting();
+  boxes.clear();
+  harness.control().OutboxSend(id);
+  EXPECT_TRUE(harness.control().CancelSend());
+  const auto list = nlohmann::json::parse(harness.control().OutboxList());
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0]["id"], id);
+  EXPECT_FALSE(list[0]["sending"]);
+  EXPECT_TRUE(boxes.empty());
+  harness.control().OutboxSend(id);
+  EXPECT_TRUE(harness.mail->senders.back()->sent.has_value());
+}
+
 }  // namespace
 }  // namespace moviletta::testing

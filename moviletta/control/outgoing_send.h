@@ -32,6 +32,8 @@ struct OutgoingSend {
   bool mailing = false;      // Send was called and the result is due
   std::string outbox_entry;  // where its mail is kept until its result is a success
   bool unkept = false;       // too large for the outbox: a failure says so
+  bool resent = false;       // its mail comes from the outbox and stays there unless it goes
+  bool cancelled = false;    // the person cancelled it before its mail started
 };
 
 }  // namespace moviletta

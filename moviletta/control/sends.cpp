@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "moviletta/control/sends.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "moviletta/common/file_write.h"
@@ -15,6 +16,7 @@ constexpr const char* kNotKept = "The greeting is larger than the outbox holds a
 constexpr const char* kNotStarted = "The greeting was not sent: the mail could not be started.";
 constexpr const char* kStoppedFirst =
     "The greeting was not sent: the studio stopped before its mail started.";
+constexpr const char* kCancelled = "Sending was cancelled.";
 
 }  // namespace
 
@@ -55,6 +57,7 @@ std::vector<std::string> Sends::Freeze(OutgoingSend& send, const std::string& sn
 }
 
 void Sends::Mail(OutgoingSend& send, const OutboxMail& mail) {
+  if (send.cancelled) return;
   if (send.outbox_entry.empty()) {
     const uint64_t bytes = Outbox::SizeOf(mail);
     if (!outbox_.Fits(bytes))
@@ -95,8 +98,22 @@ void Sends::Mail(OutgoingSend& send, const OutboxMail& mail) {
   });
 }
 
-void Sends::SettleUnstarted(uint64_t id) {
-  Settle(id, {SendOutcome::Kind::kNotStarted, host_.StopRequested() ? kStoppedFirst : kNotStarted});
+void Sends::SettleUnstarted(uint64_t id, const std::string& why) {
+  const OutgoingSend* send = Find(id);
+  if (send && send->cancelled) return Settle(id, {SendOutcome::Kind::kCancelled, kCancelled});
+  Settle(id, {SendOutcome::Kind::kNotStarted, !why.empty()            ? why
+                                              : host_.StopRequested() ? kStoppedFirst
+                                                                      : kNotStarted});
+}
+
+bool Sends::CancelLatest() {
+  const auto latest = std::ranges::find_if(
+      sends_, [this](const auto& entry) { return entry.second->sender.get() == latest_sender_; });
+  if (latest_sender_ == nullptr || latest == sends_.end()) return false;
+  OutgoingSend& send = *latest->second;
+  send.cancelled = true;
+  if (send.mailing) Settle(send.id, {SendOutcome::Kind::kCancelled, kCancelled});
+  return true;
 }
 
 void Sends::Settle(uint64_t id, const SendOutcome& outcome) {
@@ -106,14 +123,16 @@ void Sends::Settle(uint64_t id, const SendOutcome& outcome) {
   const std::string entry = send->outbox_entry;
   if (!entry.empty())
     Trap(reporter_, "Outbox").Run([&] {
-      if (outcome.kind == SendOutcome::Kind::kSent)
+      if (outcome.kind == SendOutcome::Kind::kSent ||
+          (outcome.kind == SendOutcome::Kind::kCancelled && !send->resent))
         outbox_.Discard(entry);
       else
         outbox_.MarkFailed(entry, outcome.why);
     });
   if (outcome.kind == SendOutcome::Kind::kFailed && send->unkept)
     host_.MessageBox(outcome.why + " " + kNotKept);
-  else if (outcome.kind != SendOutcome::Kind::kSent)
+  else if (outcome.kind == SendOutcome::Kind::kFailed ||
+           outcome.kind == SendOutcome::Kind::kNotStarted)
     host_.MessageBox(outcome.why);
   // The box was a yield: the send may have ended inside it.
   send = Find(id);

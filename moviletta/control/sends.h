@@ -17,9 +17,9 @@
 namespace moviletta {
 
 // How a send ended: its mail went, its mail failed (with the mail's explanation), or its mail
-// never started (with what the person is told).
+// never started (with what the person is told), or the person cancelled it (nothing is told).
 struct SendOutcome {
-  enum class Kind { kSent, kFailed, kNotStarted };
+  enum class Kind { kSent, kFailed, kNotStarted, kCancelled };
   Kind kind;
   std::string why;
 };
@@ -60,9 +60,12 @@ class Sends {
   // a failure is told in a box, the sender and the folder go, and the panel hides when it was the
   // latest send or no other is under way.
   void Settle(uint64_t id, const SendOutcome& outcome);
-  // Settles send `id` as one whose mail did not start, telling why (the studio stopped first, or
-  // the mail could not be started).
-  void SettleUnstarted(uint64_t id);
+  // Settles send `id` as one whose mail did not start, telling `why` (by default: the studio
+  // stopped first, or the mail could not be started); a cancelled send ends without a word.
+  void SettleUnstarted(uint64_t id, const std::string& why = "");
+  // Cancels the latest send: its mail in flight ends now; one whose mail has not started is
+  // marked, and its own call settles it. False when no send is under way.
+  bool CancelLatest();
   // Ends every send without a word (the control's end).
   void EndAll();
 

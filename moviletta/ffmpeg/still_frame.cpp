@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "moviletta/ffmpeg/still_frame.h"
+
+#include <algorithm>
+
+#include "moviletta/ffmpeg/handles.h"
+
+namespace moviletta {
+namespace {
+
+constexpr const char* kSource = "Moviletta.Still";
+// Pictures this close to the time asked for count as showing at it (times are rounded in files).
+constexpr double kEdge = 1e-3;
+
+Bitmap ToBitmap(const AVFrame& frame) {
+  ffmpeg::ScaleContext scale(sws_getContext(
+      frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), frame.width,
+      frame.height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
+  if (!scale) throw Error(err::kComponentFailed, "cannot convert the picture", kSource);
+  Bitmap picture{frame.width, frame.height,
+                 std::vector<uint8_t>(static_cast<std::size_t>(frame.width) * frame.height * 4)};
+  uint8_t* rows = picture.rgba.data();
+  const int stride = frame.width * 4;
+  sws_scale(scale.get(), frame.data, frame.linesize, 0, frame.height, &rows, &stride);
+  return picture;
+}
+
+}  // namespace
+
+Bitmap StillAt(const std::string& path, double seconds) {
+  ffmpeg::QuietLogs();
+  AVFormatContext* raw = nullptr;
+  const int opened = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+  if (opened < 0)
+    throw Error(err::kFileNotFound, "cannot open " + path + ": " + ffmpeg::ErrorText(opened),
+                kSource);
+  const ffmpeg::InputContext input(raw);
+  ffmpeg::Check(avformat_find_stream_info(raw, nullptr), "cannot read " + path, kSource);
+  const int index = ffmpeg::Check(av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0),
+                                  "no pictures in " + path, kSource);
+  const AVStream* stream = raw->streams[index];
+  const ffmpeg::CodecContext decoder = ffmpeg::OpenDecoder(stream, path, kSource);
+  const double unit = av_q2d(stream->time_base);
+  const int64_t first = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+  seconds = std::max(seconds, 0.0);
+  av_seek_frame(raw, index, first + static_cast<int64_t>(seconds / unit), AVSEEK_FLAG_BACKWARD);
+
+  // The last picture that starts by `seconds`, or the first one after it when none does.
+  ffmpeg::Frame frame = ffmpeg::NewFrame();
+  ffmpeg::Frame kept = ffmpeg::NewFrame();
+  bool found = false, past = false;
+  const auto take = [&] {
+    while (!past && avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
+      const int64_t stamp = frame->best_effort_timestamp;
+      past = stamp != AV_NOPTS_VALUE && (stamp - first) * unit > seconds + kEdge;
+      if (past && found) return;
+      av_frame_unref(kept.get());
+      av_frame_move_ref(kept.get(), frame.get());
+      found = true;
+    }
+  };
+  ffmpeg::Packet packet = ffmpeg::NewPacket();
+  while (!past && av_read_frame(raw, packet.get()) >= 0) {
+    if (packet->stream_index == index && avcodec_send_packet(decoder.get(), packet.get()) >= 0)
+      take();
+    av_packet_unref(packet.get());
+  }
+  if (!past && avcodec_send_packet(decoder.get(), nullptr) >= 0) take();
+  if (!found) throw Error(err::kComponentFailed, "no picture could be read from " + path, kSource);
+  return ToBitmap(*kept);
+}
+
+}  // namespace moviletta
