@@ -324,6 +324,41 @@ TEST_F(StudioProcessTest, ARecordingAtTheChosenSizeIsMailedAtTheSettingsSize) {
   EXPECT_NEAR(still_across, still_down, 2) << "and in the review's still";
 }
 
+// A send cancelled while its mail server holds it: the call answers at once, the mail never
+// arrives, and the studio goes on.
+TEST_F(StudioProcessTest, ACancelledMailNeverArrivesAndTheStudioGoesOn) {
+  const std::string hold = app_dir_ + "/hold";
+  std::ofstream(hold) << "";
+  MailDrop drop({"--password", "secret", "--hold-while", hold});
+  server_.SetSettings(
+      SettingsDocument(server_.address(), {{"SECLIMIT", "1"}, {"SMTPHOST", drop.host()}}));
+  StudioProcess studio(server_.address(), app_dir_);
+  ASSERT_GT(studio.port, 0);
+  EXPECT_EQ(studio.Call("CancelSend").body, R"({"value":false})") << "nothing to cancel";
+  EXPECT_EQ(studio.Call("RecordVideo").status, 200);
+  const auto status_becomes = [&](const char* status) {
+    for (int i = 0; i < 100 && studio.Call("ClientStatus?kind=get").body != status; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return studio.Call("ClientStatus?kind=get").body == status;
+  };
+  ASSERT_TRUE(status_becomes(R"({"value":1})"));
+  EXPECT_EQ(
+      studio.Call("SendByEmail", R"(["Ann", "ann@a.test", "Bob", "+41 555 0001", "", "hi"])").status,
+      200);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the mail waits for its server
+  const auto asked = std::chrono::steady_clock::now();
+  EXPECT_EQ(studio.Call("CancelSend").body, R"({"value":true})");
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
+  std::filesystem::remove(hold);
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  EXPECT_EQ(drop.Count(), 0) << "the cancelled mail arrived";
+  EXPECT_EQ(studio.Call("OutboxList").body, R"({"value":"[]"})") << "and is not kept";
+  EXPECT_EQ(
+      studio.Call("SendByEmail", R"(["Ann", "ann@a.test", "Bob", "+41 555 0001", "", "hi"])").status,
+      200);
+  EXPECT_TRUE(drop.WaitForMail(1, std::chrono::seconds(30))) << "the take goes after all";
+}
+
 // A pause holds the recording without ending it: the take is one file of the recorded time, and
 // the time limit counts only that.
 TEST_F(StudioProcessTest, APausedRecordingIsOneTakeWhoseLimitCountsRecordedTime) {

@@ -9,7 +9,8 @@ decoded), <n>.types (file name and content type, one a line). Prints
 "READY <port>" once it listens on 127.0.0.1. Options: --password P requires AUTH with password P;
 --reject-rcpt refuses every recipient; --silent accepts connections and never answers;
 --discard takes mails and keeps nothing (for benchmarks); --refuse-while FILE answers every mail
-with "451 try again later" while FILE exists; --delay SECONDS takes that long over each mail.
+with "451 try again later" while FILE exists; --hold-while FILE answers no recipient while FILE
+exists; --delay SECONDS takes that long over each mail.
 """
 import argparse
 import asyncio
@@ -33,8 +34,9 @@ def free_port():
 
 
 class Drop:
-    def __init__(self, folder, reject_rcpt, discard, refuse_while=None, delay=0):
+    def __init__(self, folder, reject_rcpt, discard, refuse_while=None, delay=0, hold_while=None):
         self.folder = folder
+        self.hold_while = hold_while
         self.delay = delay
         self.refuse_while = refuse_while
         self.reject_rcpt = reject_rcpt
@@ -42,6 +44,8 @@ class Drop:
         self.count = 0
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        while self.hold_while and os.path.exists(self.hold_while):
+            await asyncio.sleep(0.1)
         if self.reject_rcpt:
             return "550 5.1.1 Mailbox unavailable: " + address
         envelope.rcpt_tos.append(address)
@@ -94,6 +98,7 @@ def main():
     parser.add_argument("--silent", action="store_true")
     parser.add_argument("--discard", action="store_true")
     parser.add_argument("--refuse-while")
+    parser.add_argument("--hold-while")
     parser.add_argument("--delay", type=float, default=0)
     args = parser.parse_args()
     os.makedirs(args.folder, exist_ok=True)
@@ -118,7 +123,7 @@ def main():
                           message="535 5.7.8 Authentication credentials invalid")
 
     controller = Controller(
-        Drop(args.folder, args.reject_rcpt, args.discard, args.refuse_while, args.delay), hostname="127.0.0.1", port=port,
+        Drop(args.folder, args.reject_rcpt, args.discard, args.refuse_while, args.delay, args.hold_while), hostname="127.0.0.1", port=port,
         authenticator=authenticate if args.password is not None else None,
         auth_required=args.password is not None, auth_require_tls=False,
         data_size_limit=200 * 1024 * 1024)

@@ -4,7 +4,8 @@
 # mail drop, and the cleanup that stops every process started here by its id.
 # Sets DEMO, SERVER (greeting server address), SERVER_PID, SITE (the sample greeting site's page,
 # on an origin of its own), MAIL_PORT, MAIL_PID; the mail drop answers "451" while the file
-# $DEMO/mail-refuses exists. With REMOVE_DEMO set, the folder goes
+# $DEMO/mail-refuses exists, and holds every mail before its recipients while $DEMO/mail-holds
+# does. With REMOVE_DEMO set, the folder goes
 # when the script ends.
 ROOT=${ROOT:-$(cd "$(dirname "$0")/.." && pwd)}
 BUILD=${BUILD:-$ROOT/build}
@@ -45,7 +46,7 @@ start() {
 mkdir -p "$DEMO/app/SKINS" "$DEMO/app/STATICS" "$DEMO/server" "$DEMO/mail"
 "$BUILD/tools/demo-skins" "$DEMO/server" > /dev/null
 start "$DEMO/mail.log" /usr/bin/python3 "$ROOT/tools/mail_drop.py" --folder "$DEMO/mail" \
-  --refuse-while "$DEMO/mail-refuses"
+  --refuse-while "$DEMO/mail-refuses" --hold-while "$DEMO/mail-holds"
 MAIL_PORT=$PORT
 MAIL_PID=$!
 if [ "${GREETINGS:-}" = service ]; then

@@ -212,8 +212,11 @@ function tick() {
 
 function playTick() {
   const total = page.take ? takeLength(page.take) : 0;
-  $("play-elapsed").textContent = fmt(Math.min((performance.now() - page.startedAt) / 1000, total));
+  const played = Math.min((performance.now() - page.startedAt) / 1000, total);
+  $("play-elapsed").textContent = fmt(played);
   $("play-total").textContent = fmt(total);
+  $("play-bar").value = total ? Math.round(played / total * 1000) : 0;
+  $("play-bar").setAttribute("aria-valuetext", fmt(played) + " of " + fmt(total));
 }
 
 // In review the stage shows the take (its first moment) and its length; the live picture
@@ -223,13 +226,18 @@ function showTake() {
   $("review-mark").hidden = !review;
   $("play-time").hidden = page.stage !== "playing";
   if (page.take) $("take-length").textContent = fmt(takeLength(page.take));
-  const still = $("still");
-  if (review && still.dataset.at !== String(page.take.at)) {
-    still.dataset.at = page.take.at;
-    still.src = ctl.address("/take/snapshot") + "&at=" + page.take.at;
-  }
-  still.hidden = !review;
+  if (review) showStill(page.take.trim ? page.take.trim.start : 0);
+  $("still").hidden = !review;
+  $("play-bar").hidden = page.stage !== "playing";
   document.dispatchEvent(new Event("takechanged"));
+}
+
+// The still shows the take's picture at `start` seconds: where the greeting sent begins.
+function showStill(start) {
+  const still = $("still"), key = page.take.at + "/" + start;
+  if (still.dataset.key === key) return;
+  still.dataset.key = key;
+  still.src = ctl.address("/take/snapshot") + "&at=" + page.take.at + (start > 0 ? "&from=" + start : "");
 }
 
 function skinTooSlow() {
@@ -275,6 +283,7 @@ function follow() {
     button.disabled = !live || !idle || page.sending || button.closest("li").dataset.sending === "true";
   $("send-kept").disabled = !live || !idle || page.sending;
   $("try-again").disabled = !live || !idle || page.sending;
+  $("cancel-send").hidden = !live;
   for (const radio of document.querySelectorAll("#skin-list input")) radio.disabled = !live || !idle;
   $("mirror").disabled = !live || status === STATUS.starting;
   // A device chosen during a recording or a send would change under it.
@@ -293,9 +302,9 @@ function rescueFocus() {
   const next = usable(page.returnFocus) ? page.returnFocus
       : ["countdown", "recording", "playing", "loadingSkin"].includes(page.stage) ? $("stop")
       : page.stage === "review" ? $("play")
-      : page.stage === "sending" || page.sending ? $("panel") : $("record");
+      : page.stage === "sending" || page.sending ? $("cancel-send") : $("record");
   if (next === page.returnFocus) page.returnFocus = null;
-  if (usable(next) || next === $("panel")) next.focus();
+  if (usable(next)) next.focus();
 }
 
 function onStatus() {
@@ -411,8 +420,10 @@ ctl.addEventListener("progress", (e) => {
 });
 ctl.addEventListener("panel", (e) => {
   $("panel").hidden = !e.detail.visible;
-  // The send's button turned off under the focus before the bar showed: the bar takes it.
-  if (e.detail.visible && page.drives && document.activeElement === document.body) $("panel").focus();
+  // The send's button turned off under the focus before the bar showed: its Cancel takes it.
+  if (e.detail.visible && page.drives && document.activeElement === document.body) $("cancel-send").focus();
+  // The words under the Send used stay above the bar.
+  if (e.detail.visible && page.sending) document.querySelector(".send form:not([hidden]) .hint")?.scrollIntoView({ block: "nearest" });
   // A send's end hides the panel once the control has settled its outbox entry: the result
   // event comes before that.
   if (!e.detail.visible) refreshOutbox();
@@ -496,7 +507,6 @@ $("stop").addEventListener("click", stop);
 $("pause").addEventListener("click", pauseOrResume);
 $("play").addEventListener("click", play);
 $("mirror").addEventListener("change", () => { clearNotice(); run(ctl.setMiror($("mirror").checked)); });
-$("panel").tabIndex = -1;
 
 showWindow("capture");
 // The answer uses what the page's later scripts define: asked once they have all run.

@@ -49,11 +49,13 @@ class MovilettaSendProgress {
   }
 }
 
-// Two handles over the take that choose the part to send, built into `element` (a fieldset; the
-// ids are `prefix`-start, -end and -text). Arrow keys move the focused handle by a tenth of a
-// second and its time is read out; the handles never come closer than half a second. Each part is
+// Two handles on one timeline of the take that choose the part to send, built into `element` (a
+// fieldset; the ids are `prefix`-start, -end and -text). Arrow keys move the focused handle by a
+// tenth of a second and its time is read out; a click on the timeline moves the nearer handle
+// there; the handles never come closer than half a second. Each part is
 // told to the studio (TrimTake) one after another, in the order the handles moved. Events:
-// "trimmed" {start, end} once the studio took a part, "refused" {error} when it did not (the
+// "moved" {start, end} as the handles move, "trimmed" {start, end} once the studio took a part,
+// "refused" {error} when it did not (the
 // handles go back to the last part it took).
 class MovilettaTrimmer extends EventTarget {
   static SHORTEST = 0.5;
@@ -66,22 +68,32 @@ class MovilettaTrimmer extends EventTarget {
     this.telling = Promise.resolve();
     const make = (tag, props) => Object.assign(element.ownerDocument.createElement(tag), props);
     const handle = (name) => make("input", { type: "range", id: prefix + "-" + name, min: "0", step: "0.1" });
-    const label = (text, input) => {
-      const label = make("label", { textContent: text + " " });
-      label.append(input);
-      return label;
-    };
     this.start = handle("start");
     this.end = handle("end");
+    this.start.setAttribute("aria-label", "Start");
+    this.end.setAttribute("aria-label", "End");
+    this.kept = make("div", { className: "moviletta-kept" });  // the part sent, between the handles
+    const timeline = make("div", { className: "moviletta-timeline" });
+    timeline.append(this.kept, this.start, this.end);
     this.text = make("output", { id: prefix + "-text" });
     this.text.htmlFor.add(this.start.id, this.end.id);
     const legend = make("legend", { textContent: "Trim the take " });
     legend.append(make("span", { className: "hint", textContent: "(arrow keys move a handle by 0.1 s)" }));
-    element.replaceChildren(legend, label("Start", this.start), label("End", this.end), this.text);
+    element.replaceChildren(legend, timeline, this.text);
     for (const input of [this.start, this.end]) {
       input.addEventListener("input", () => this.describe());
       input.addEventListener("change", () => this.move(input));
     }
+    // The handles let the pointer through their tracks: a click there moves the nearer one.
+    timeline.addEventListener("pointerdown", (e) => {
+      if (e.target !== timeline && e.target !== this.kept) return;
+      const box = timeline.getBoundingClientRect();
+      const at = Math.round(Math.min(Math.max((e.clientX - box.left) / box.width, 0), 1) * this.length * 10) / 10;
+      const input = Math.abs(at - Number(this.start.value)) <= Math.abs(at - Number(this.end.value)) ? this.start : this.end;
+      input.value = String(at);
+      input.focus();
+      this.move(input);
+    });
   }
 
   // Resolves once the studio has answered every part told so far: a send waits for it, so that
@@ -106,6 +118,10 @@ class MovilettaTrimmer extends EventTarget {
     this.start.setAttribute("aria-valuetext", start.toFixed(1) + " s");
     this.end.setAttribute("aria-valuetext", end.toFixed(1) + " s");
     this.text.textContent = "Sends " + start.toFixed(1) + " s to " + end.toFixed(1) + " s";
+    const share = (seconds) => (this.length ? seconds / this.length * 100 : 0) + "%";
+    this.kept.style.left = share(start);
+    this.kept.style.width = share(end - start);
+    this.dispatchEvent(new CustomEvent("moved", { detail: { start, end } }));
   }
 
   move(input) {
@@ -567,4 +583,6 @@ class Movilettas extends EventTarget {
   TrimTake(start, end = 0) { return this.call("TrimTake", [start, end]); }
   // The recording's whole length in seconds; 0 without one.
   TakeSeconds() { return this.call("TakeSeconds"); }
+  // Ends the latest send under way (no copy kept); false when none is.
+  CancelSend() { return this.call("CancelSend"); }
 }

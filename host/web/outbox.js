@@ -82,6 +82,6 @@ function discard(entry, named) {
     // Focus goes to the entry that took its place, else to the list, else to sending.
     const left = [...document.querySelectorAll("#outbox-list li .again")];
     const next = left[Math.min(at, left.length - 1)];
-    (next && !next.disabled ? next : $(left.length ? "outbox-title" : "send-title")).focus();
+    (next && !next.disabled ? next : $(left.length ? "outbox-title" : "send-summary")).focus();
   });
 }

@@ -186,6 +186,15 @@ async function showOutcome(result, mailWent = true) {
   await refreshOutbox();
 }
 
+// Cancel ends the send under way: nothing goes, and the take stays to be sent again.
+async function cancelSend() {
+  $("cancel-send").disabled = true;
+  const cancelled = await run(ctl.CancelSend());
+  $("cancel-send").disabled = false;
+  if (cancelled === true) showOutcome({ sent: false, explanation: "You cancelled sending." }, false);
+}
+
+$("cancel-send").addEventListener("click", cancelSend);
 $("add-recipient").addEventListener("click", () => addRecipient().querySelector("input").focus());
 $("send-kept").addEventListener("click", () => sendFromOutbox(page.keptId));
 $("try-again").addEventListener("click", () => send(page.lastSend.kind));

@@ -9,6 +9,12 @@ trimmer.addEventListener("trimmed", (e) => {
   keep("take", page.take);
   showTake();
 });
+// The still follows the start handle once it rests.
+let stillTimer = 0;
+trimmer.addEventListener("moved", (e) => {
+  clearTimeout(stillTimer);
+  stillTimer = setTimeout(() => { if (page.stage === "review" && page.take) showStill(e.detail.start); }, 150);
+});
 trimmer.addEventListener("refused", (e) => showNotice(plainError(e.detail.error), e.detail.error.description));
 
 // The handles are set from the take only when another take (or its measured length) comes,

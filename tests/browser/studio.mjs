@@ -17,6 +17,8 @@ import { execFileSync, spawn } from "node:child_process";
 const [pageUrl, mailFolder, output, studioPid, serverPid, latePageUrl, latePort,
        greetingServer, serverData, studioCommand] = process.argv.slice(2);
 const refuses = path.join(path.dirname(mailFolder), "mail-refuses");
+const holds = path.join(path.dirname(mailFolder), "mail-holds");
+const holdMail = (on) => on ? fs.writeFileSync(holds, "") : fs.rmSync(holds, { force: true });
 const refuseMail = (on) => on ? fs.writeFileSync(refuses, "") : fs.rmSync(refuses, { force: true });
 const axePath = createRequire(import.meta.url).resolve("axe-core/axe.min.js");
 const fail = (why) => { throw new Error(why); };
@@ -102,6 +104,22 @@ async function barNeverWentBack(page, what) {
   const values = await page.evaluate(() => barValues);
   if (values.some((v, i) => i > 0 && v < values[i - 1])) fail(what + ": the send bar went back: " + values.join(" "));
 }
+
+// Opens the part of the page `id` (a folded step) with a click on its summary.
+async function openPart(page, id) {
+  if (!(await page.evaluate((id) => document.getElementById(id).open, id))) await page.click(`#${id} > summary`);
+}
+
+// Chooses the way of sending ("email" or "mobile"): its form shows under the sender's fields.
+async function sendWay(page, way) {
+  await page.check("#way-" + way);
+}
+
+// The step of the flow the page marks, and which of its parts are open.
+const flowNow = (page) => page.evaluate(() => ({
+  step: document.querySelector("#steps [aria-current=step]")?.dataset.step,
+  setup: document.getElementById("setup").open, send: document.getElementById("send-part").open,
+  buttons: document.getElementById("record").getBoundingClientRect().top }));
 
 async function fillSender(page) {
   await page.fill("[name=name]", "Ann");
@@ -196,6 +214,8 @@ try {
     await page.click("#skin-list label:has(input[value='42'])");
     await page.waitForFunction(() => statusHistory.includes(2));
     await stage(page, "ready", "after the skin");
+    const ready = await flowNow(page);
+    if (ready.step !== "record" || !ready.setup || ready.send) fail("before the first take: " + JSON.stringify(ready));
     await page.click("#record");
     await stage(page, "countdown");
     await shot(page, "countdown");
@@ -211,10 +231,14 @@ try {
     await page.waitForFunction(() => { const still = document.getElementById("still");
                                        return !still.hidden && still.complete && still.naturalWidth > 0; });
     if (!/^0:0(2\.9|3\.[01])$/.test(await page.textContent("#take-length"))) fail("the take's length shows " + await page.textContent("#take-length"));
+    const review = await flowNow(page);
+    if (review.step !== "review" || review.setup || !review.send) fail("in review: " + JSON.stringify(review));
+    if (Math.abs(review.buttons - ready.buttons) > 1) fail(`Record moved from ${ready.buttons} to ${review.buttons} px in review`);
     await shot(page, "review");
     await page.click("#play");
     await stage(page, "playing");
     if (!(await page.isHidden("#still"))) fail("the still covers the playback");
+    await until(page, "the playback's bar moving", () => document.getElementById("play-bar").value > 0);
     await page.waitForFunction(() => /^0:0(2\.9|3\.[01])$/.test(document.getElementById("play-total").textContent));
     await stage(page, "review", "after playback");
     // The recording's sound plays on the machine's sound output; without one the page says so.
@@ -245,6 +269,7 @@ try {
   });
 
   await step("a microphone chosen: the meter follows its sound, and a long silence is said", async () => {
+    await openPart(page, "setup");  // folded once the greeting went
     await page.waitForSelector("#microphone option:text('Test microphone')", { state: "attached" });
     await page.selectOption("#microphone", { label: "Test microphone" });
     await page.waitForSelector("[role=meter][aria-label='Microphone level: Test microphone']");
@@ -300,6 +325,9 @@ try {
   await step("by keyboard only, focus never on the page: skin list, countdown, record, stop, play, send to a mobile", async () => {
     await page.reload();
     await stage(page, "review", "after a reload, which keeps the recording");
+    // In review the skins are folded away: Enter on their summary opens them.
+    await page.focus("#setup > summary");
+    await page.keyboard.press("Enter");
     await page.waitForSelector("#skin-list input[value='-1']:not([disabled])");  // the page drives again
     await page.focus("#skin-list input[value='-1']");
     // Space puts "No skin" on; the arrow key moves to the next skin and, resting there, puts it
@@ -330,6 +358,7 @@ try {
     await stage(page, "review");
     await until(page, "focus on Play after playback", () => document.activeElement.id === "play");
     await fillSender(page);
+    await sendWay(page, "mobile");
     await page.fill("[name=recipient]", "Bob");
     await page.fill("[name=mobile]", "+41 79 555 01 01");
     await page.focus("#send-mobile");
@@ -357,6 +386,7 @@ try {
     await shot(page, "narrow");
     const before = mailsNow().length;
     await fillSender(page);
+    await sendWay(page, "mobile");
     await page.fill("[name=recipient]", "Bob");
     await page.fill("[name=mobile]", "+41 79 555 01 01");
     await page.click("#send-mobile");
@@ -424,6 +454,7 @@ try {
     const watcher = await open(context);  // a second tab that does not drive
     await watcher.waitForSelector("#elsewhere[open]");
     refuseMail(true);
+    await sendWay(page, "email");
     await fillSender(page);
     await page.fill("[name=message]", "first take");
     await page.fill("[name=r-name]", "Bob");
@@ -465,6 +496,7 @@ try {
     await page.click("#send");
     await page.waitForSelector("#outcome[data-sent='false']:not([hidden])");
     refuseMail(false);
+    await sendWay(page, "mobile");
     await page.fill("[name=recipient]", "Dora");
     await page.fill("[name=mobile]", "+41 79 555 02 02");
     await page.fill("[name=emails]", "dora@example.com; bad@@x, also-bad");
@@ -535,9 +567,14 @@ try {
     await until(page, "the end moved by the mouse", () => Number(document.getElementById("trim-end").value) < 2.9);
     const end = Number(await page.inputValue("#trim-end"));
     if (await page.isVisible("#notice")) fail("trimming said: " + await page.textContent("#notice-text"));
+    await until(page, "the still of the trimmed start", () => {
+      const still = document.getElementById("still");
+      return /&from=1(\.0)?$/.test(still.src) && still.complete && still.naturalWidth > 0;
+    });
     await axe(page, "with the trim shown");
     await shot(page, "trim");
     const before = mailsNow().length;
+    await sendWay(page, "mobile");
     await page.fill("[name=recipient]", "Bob");
     await page.fill("[name=mobile]", "+41 79 555 01 01");
     await page.click("#send-mobile");
@@ -550,8 +587,33 @@ try {
     if (Math.abs(seconds - (end - 1.0)) > 0.15) fail(`the mailed greeting lasts ${seconds} s, not ${end - 1.0} s`);
   });
 
+  await step("a send cancelled while its mail waits: nothing goes, nothing is kept, the take goes later", async () => {
+    const before = mailsNow().length, kept = (await page.$$("#outbox-list li")).length;
+    holdMail(true);
+    try {
+      await page.click("#send-mobile");
+      await page.waitForFunction(() => /^Sending/.test(document.getElementById("bar-label").textContent));
+      await focusHeld(page, "during the send");
+      await axe(page, "while sending");
+      await page.click("#cancel-send");
+      await page.waitForSelector("#outcome[data-sent='false']:not([hidden])");
+      if (!/cancelled/.test(await page.textContent("#outcome-text"))) fail("a cancel says " + await page.textContent("#outcome-text"));
+      await page.waitForSelector("#panel", { state: "hidden" });
+      await focusHeld(page, "after the cancel");
+    } finally {
+      holdMail(false);
+    }
+    await page.waitForTimeout(1500);
+    if (mailsNow().length !== before) fail("the cancelled greeting arrived");
+    if ((await page.$$("#outbox-list li")).length !== kept) fail("the cancelled greeting is kept to be sent again");
+    await page.click("#send-mobile");
+    await page.waitForSelector("#outcome[data-sent='true']:not([hidden])");
+    await mails(before + 1);
+  });
+
   await step("the greeting server gone: a skin that cannot come is said plainly and is not shown as on", async () => {
     process.kill(Number(serverPid), "SIGTERM");
+    await openPart(page, "setup");
     await page.click("#skin-list label:has(input[value='7'])");
     await page.waitForSelector("#notice:not([hidden])", { timeout: 20000 });
     await until(page, "the studio usable again", () => !document.getElementById("record").disabled);
