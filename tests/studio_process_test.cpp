@@ -342,9 +342,9 @@ TEST_F(StudioProcessTest, ACancelledMailNeverArrivesAndTheStudioGoesOn) {
     return studio.Call("ClientStatus?kind=get").body == status;
   };
   ASSERT_TRUE(status_becomes(R"({"value":1})"));
-  EXPECT_EQ(
-      studio.Call("SendByEmail", R"(["Ann", "ann@a.test", "Bob", "+41 555 0001", "", "hi"])").status,
-      200);
+  EXPECT_EQ(studio.Call("SendByEmail", R"(["Ann", "ann@a.test", "Bob", "+41 555 0001", "", "hi"])")
+                .status,
+            200);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the mail waits for its server
   const auto asked = std::chrono::steady_clock::now();
   EXPECT_EQ(studio.Call("CancelSend").body, R"({"value":true})");
@@ -353,9 +353,9 @@ TEST_F(StudioProcessTest, ACancelledMailNeverArrivesAndTheStudioGoesOn) {
   std::this_thread::sleep_for(std::chrono::seconds(2));
   EXPECT_EQ(drop.Count(), 0) << "the cancelled mail arrived";
   EXPECT_EQ(studio.Call("OutboxList").body, R"({"value":"[]"})") << "and is not kept";
-  EXPECT_EQ(
-      studio.Call("SendByEmail", R"(["Ann", "ann@a.test", "Bob", "+41 555 0001", "", "hi"])").status,
-      200);
+  EXPECT_EQ(studio.Call("SendByEmail", R"(["Ann", "ann@a.test", "Bob", "+41 555 0001", "", "hi"])")
+                .status,
+            200);
   EXPECT_TRUE(drop.WaitForMail(1, std::chrono::seconds(30))) << "the take goes after all";
 }
 

@@ -115,16 +115,10 @@ void FfmpegPlayer::OnPlayerChangeState(std::function<void(int32_t)> change_state
 }
 
 void FfmpegPlayer::OpenFile(const std::string& path) {
-  ffmpeg::QuietLogs();
   CloseFile();
   auto media = std::make_unique<Media>();
-  AVFormatContext* raw = nullptr;
-  const int opened = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
-  if (opened < 0)
-    throw Error(err::kFileNotFound, "cannot open " + path + ": " + ffmpeg::ErrorText(opened),
-                kSource);
-  media->input.reset(raw);
-  ffmpeg::Check(avformat_find_stream_info(raw, nullptr), "cannot read " + path, kSource);
+  media->input = ffmpeg::OpenInput(path, kSource);
+  AVFormatContext* raw = media->input.get();
   media->stream = ffmpeg::Check(av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0),
                                 "no pictures in " + path, kSource);
   media->decoder = ffmpeg::OpenDecoder(raw->streams[media->stream], path, kSource);

@@ -67,14 +67,8 @@ void FfmpegVideoEditor::InitEditor() {
 }
 
 double FfmpegVideoEditor::GetClipDuration(const std::string& path) {
-  ffmpeg::QuietLogs();
-  AVFormatContext* raw = nullptr;
-  const int opened = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
-  if (opened < 0)
-    throw Error(err::kFileNotFound, "cannot open " + path + ": " + ffmpeg::ErrorText(opened),
-                kSource);
-  ffmpeg::InputContext input(raw);
-  ffmpeg::Check(avformat_find_stream_info(raw, nullptr), "cannot read " + path, kSource);
+  const ffmpeg::InputContext input = ffmpeg::OpenInput(path, kSource);
+  const AVFormatContext* raw = input.get();
   if (raw->duration == AV_NOPTS_VALUE || raw->duration <= 0)
     throw Error(err::kComponentFailed, "the length of " + path + " is unknown", kSource);
   return static_cast<double>(raw->duration) / AV_TIME_BASE;

@@ -68,6 +68,19 @@ inline void QuietLogs() {
   std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
 }
 
+// The media file at `path`, opened with its streams read (FFmpeg's logs quiet). Throws Error
+// (kFileNotFound when it cannot be opened).
+inline InputContext OpenInput(const std::string& path, const char* source) {
+  QuietLogs();
+  AVFormatContext* raw = nullptr;
+  const int opened = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+  if (opened < 0)
+    throw Error(err::kFileNotFound, "cannot open " + path + ": " + ErrorText(opened), source);
+  InputContext input(raw);
+  Check(avformat_find_stream_info(raw, nullptr), "cannot read " + path, source);
+  return input;
+}
+
 // A decoder opened for `stream`; `threads` 0 lets FFmpeg choose. Throws Error naming `what`.
 inline CodecContext OpenDecoder(const AVStream* stream, const std::string& what, const char* source,
                                 int threads = 0) {

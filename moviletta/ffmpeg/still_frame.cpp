@@ -28,14 +28,8 @@ Bitmap ToBitmap(const AVFrame& frame) {
 }  // namespace
 
 Bitmap StillAt(const std::string& path, double seconds) {
-  ffmpeg::QuietLogs();
-  AVFormatContext* raw = nullptr;
-  const int opened = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
-  if (opened < 0)
-    throw Error(err::kFileNotFound, "cannot open " + path + ": " + ffmpeg::ErrorText(opened),
-                kSource);
-  const ffmpeg::InputContext input(raw);
-  ffmpeg::Check(avformat_find_stream_info(raw, nullptr), "cannot read " + path, kSource);
+  const ffmpeg::InputContext input = ffmpeg::OpenInput(path, kSource);
+  AVFormatContext* raw = input.get();
   const int index = ffmpeg::Check(av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0),
                                   "no pictures in " + path, kSource);
   const AVStream* stream = raw->streams[index];
