@@ -142,9 +142,9 @@ int64_t Intake::Keep(std::string_view mail, int64_t site) {
   cleanup.path = kept;  // until the records hold it
   SyncToDisk(media);
 
-  const int64_t id = greetings_.Take(greeting);
-  const std::optional<Greeting> taken = greetings_.ById(id);
-  if (taken && taken->token == greeting.token) cleanup.path.clear();  // new: the files stay
+  bool kept_now = false;
+  const int64_t id = greetings_.Take(greeting, &kept_now);
+  if (kept_now) cleanup.path.clear();  // new: the files stay; a mail taken before keeps its own
   return id;
 }
 

@@ -18,8 +18,9 @@ constexpr const char* kColumns =
 
 }  // namespace
 
-int64_t Greetings::Take(const Greeting& g) {
+int64_t Greetings::Take(const Greeting& g, bool* kept_now) {
   int64_t id = 0;
+  bool kept = false;
   sql_->Transaction([&] {
     const auto known = sql_->Query("SELECT id FROM greetings WHERE mail_key = ?", {g.mail_key});
     if (!known.empty()) {
@@ -42,7 +43,9 @@ int64_t Greetings::Take(const Greeting& g) {
         "INSERT INTO jobs (greeting, kind, state, run_at) VALUES (?, 'convert', "
         "'waiting', ?)",
         {id, Millis(g.taken_at)});
+    kept = true;
   });
+  if (kept_now) *kept_now = kept;
   return id;
 }
 

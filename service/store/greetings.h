@@ -87,8 +87,9 @@ class Greetings {
 
   // Keeps the greeting with its recipients and a "convert" job due now; returns its id. A
   // greeting with that `mail_key` already kept is not kept again: its id comes back, nothing
-  // changes. `greeting.id` and the recipients' ids are ignored.
-  int64_t Take(const Greeting& greeting);
+  // changes. `greeting.id` and the recipients' ids are ignored. `*kept_now` (when given) tells
+  // whether this call kept it.
+  int64_t Take(const Greeting& greeting, bool* kept_now = nullptr);
   std::optional<Greeting> ById(int64_t id);
   // By its watch token or its delete token; a deleted greeting comes back too (its state says).
   std::optional<Greeting> ByToken(const std::string& token);

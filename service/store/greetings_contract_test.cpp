@@ -32,8 +32,11 @@ Greeting Sample(int64_t site, const std::string& key) {
 TEST_P(StoreContractTest, GreetingsAreKeptOnceAndTheirJobsTakenOneWorkerAtATime) {
   Greetings greetings(OpenSql(url_, ""));
   const int64_t site = store_->AddSite("greetings.example.com");
-  const int64_t id = greetings.Take(Sample(site, "a"));
-  EXPECT_EQ(greetings.Take(Sample(site, "a")), id) << "the same mail again";
+  bool kept_now = false;
+  const int64_t id = greetings.Take(Sample(site, "a"), &kept_now);
+  EXPECT_TRUE(kept_now);
+  EXPECT_EQ(greetings.Take(Sample(site, "a"), &kept_now), id) << "the same mail again";
+  EXPECT_FALSE(kept_now) << "is not kept again";
   ASSERT_EQ(greetings.OfSite(site).size(), 1u);
   const std::optional<Greeting> kept = greetings.ByToken("ta");
   ASSERT_TRUE(kept);
