@@ -289,6 +289,37 @@ try {
                 () => /sent at \d+ × \d+: the middle of the camera's 1280 × 720 picture/.test(
                   document.getElementById("shape-note").textContent));
     await axe(page, "with the picture's shape said");
+    // At every size the camera offers, the test picture's square is a square in the live window.
+    const sizes = await page.$$eval("#camera-size option", (options) => options.map((o) => o.value).filter(Boolean));
+    for (const size of sizes) {
+      await page.selectOption("#camera-size", size);
+      await page.waitForTimeout(800);  // pictures of the new size
+      const [across, down] = await page.evaluate(() => {
+        const img = document.getElementById("window");
+        const canvas = document.createElement("canvas");
+        [canvas.width, canvas.height] = [img.naturalWidth, img.naturalHeight];
+        const context = canvas.getContext("2d");
+        context.drawImage(img, 0, 0);
+        const { data, width } = context.getImageData(0, 0, canvas.width, canvas.height);
+        const grey = (x, y) => { const i = (y * width + x) * 4;
+                                 return [0, 1, 2].every((c) => Math.abs(data[i + c] - 128) < 20); };
+        // The longest run of grey across and down through the square's middle.
+        let best = [0, 0];
+        for (let y = 0; y < canvas.height; y += 2)
+          for (let x = 0, run = 0; x < width; x++) {
+            run = grey(x, y) ? run + 1 : 0;
+            if (run > best[0]) best = [run, 0, x - Math.floor(run / 2), y];
+          }
+        const [, , cx, cy] = best;
+        let top = cy, bottom = cy;
+        while (top > 0 && grey(cx, top - 1)) top--;
+        while (bottom < canvas.height - 1 && grey(cx, bottom + 1)) bottom++;
+        return [best[0], bottom - top + 1];
+      });
+      if (!across || Math.abs(across - down) > Math.max(3, across * 0.1))
+        fail(`at ${size} the square shows ${across} x ${down}`);
+      console.log(`browser test: at ${size} the live square is ${across} x ${down}`);
+    }
     await page.selectOption("#camera-size", "");
     await until(page, "the whole picture said", () => /^Your greeting is sent at \d+ × \d+\.$/.test(
       document.getElementById("shape-note").textContent));
