@@ -294,8 +294,10 @@ try {
     for (const size of sizes) {
       await page.selectOption("#camera-size", size);
       await page.waitForTimeout(800);  // pictures of the new size
-      const [across, down] = await page.evaluate(() => {
+      // Measured on a picture that has loaded: the window's next picture may be on its way.
+      const measured = await page.waitForFunction(() => {
         const img = document.getElementById("window");
+        if (!img.complete || !img.naturalWidth) return null;
         const canvas = document.createElement("canvas");
         [canvas.width, canvas.height] = [img.naturalWidth, img.naturalHeight];
         const context = canvas.getContext("2d");
@@ -316,6 +318,7 @@ try {
         while (bottom < canvas.height - 1 && grey(cx, bottom + 1)) bottom++;
         return [best[0], bottom - top + 1];
       });
+      const [across, down] = await measured.jsonValue();
       if (!across || Math.abs(across - down) > Math.max(3, across * 0.1))
         fail(`at ${size} the square shows ${across} x ${down}`);
       console.log(`browser test: at ${size} the live square is ${across} x ${down}`);
