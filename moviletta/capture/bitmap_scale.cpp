@@ -24,12 +24,6 @@ BitmapHandle ScaleBitmap(const BitmapHandle& picture, int width, int height, Sca
   return std::make_shared<const Bitmap>(std::move(scaled));
 }
 
-Bitmap BlackBitmap(int width, int height) {
-  Bitmap black{width, height, std::vector<uint8_t>(static_cast<std::size_t>(width) * height * 4)};
-  for (std::size_t alpha = 3; alpha < black.rgba.size(); alpha += 4) black.rgba[alpha] = 255;
-  return black;
-}
-
 BitmapHandle FitBitmap(const BitmapHandle& picture, int width, int height) {
   if (!picture || width <= 0 || height <= 0 ||
       (picture->width == width && picture->height == height))

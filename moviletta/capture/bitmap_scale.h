@@ -20,7 +20,4 @@ BitmapHandle ScaleBitmap(const BitmapHandle& picture, int width, int height,
 // is not positive. Any thread.
 BitmapHandle FitBitmap(const BitmapHandle& picture, int width, int height);
 
-// An opaque black RGBA picture of `width` x `height`.
-Bitmap BlackBitmap(int width, int height);
-
 }  // namespace moviletta

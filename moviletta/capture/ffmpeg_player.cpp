@@ -7,9 +7,8 @@
 #include <optional>
 #include <vector>
 
-#include "moviletta/capture/bitmap_scale.h"
-#include "moviletta/common/proportion.h"
 #include "moviletta/common/start_thread.h"
+#include "moviletta/ffmpeg/frame_picture.h"
 #include "moviletta/ffmpeg/handles.h"
 
 namespace moviletta {
@@ -222,16 +221,8 @@ void FfmpegPlayer::Show(Media& media, double from, double to) {
     }
     if (stop_) return;
     // A window of another shape shows the whole picture between bars, as the recording is.
-    const PictureCrop inside = CentredFit(frame->width, frame->height, width, height);
-    scale.reset(sws_getCachedContext(
-        scale.release(), frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-        inside.width, inside.height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
-    if (!scale) return;
-    Bitmap picture = BlackBitmap(width, height);
-    uint8_t* rows = &picture.rgba[(static_cast<std::size_t>(inside.y) * width + inside.x) * 4];
-    const int stride = width * 4;
-    sws_scale(scale.get(), frame->data, frame->linesize, 0, frame->height, &rows, &stride);
-    listener_(std::make_shared<const Bitmap>(std::move(picture)));
+    std::optional<Bitmap> picture = ffmpeg::FramePicture(*frame, width, height, scale);
+    if (picture) listener_(std::make_shared<const Bitmap>(std::move(*picture)));
   };
   const AVRational sound_base =
       sound ? media.input->streams[media.sound_stream]->time_base : AVRational{1, 1};

@@ -109,7 +109,7 @@ void Sends::SettleUnstarted(uint64_t id, const std::string& why) {
 bool Sends::CancelLatest() {
   const auto latest = std::ranges::find_if(
       sends_, [this](const auto& entry) { return entry.second->sender.get() == latest_sender_; });
-  if (latest_sender_ == nullptr || latest == sends_.end()) return false;
+  if (latest == sends_.end()) return false;
   OutgoingSend& send = *latest->second;
   send.cancelled = true;
   if (send.mailing) Settle(send.id, {SendOutcome::Kind::kCancelled, kCancelled});

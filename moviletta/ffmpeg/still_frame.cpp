@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "moviletta/ffmpeg/handles.h"
+#include "moviletta/ffmpeg/frame_picture.h"
 
 namespace moviletta {
 namespace {
@@ -11,19 +11,6 @@ namespace {
 constexpr const char* kSource = "Moviletta.Still";
 // Pictures this close to the time asked for count as showing at it (times are rounded in files).
 constexpr double kEdge = 1e-3;
-
-Bitmap ToBitmap(const AVFrame& frame) {
-  ffmpeg::ScaleContext scale(sws_getContext(
-      frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), frame.width,
-      frame.height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
-  if (!scale) throw Error(err::kComponentFailed, "cannot convert the picture", kSource);
-  Bitmap picture{frame.width, frame.height,
-                 std::vector<uint8_t>(static_cast<std::size_t>(frame.width) * frame.height * 4)};
-  uint8_t* rows = picture.rgba.data();
-  const int stride = frame.width * 4;
-  sws_scale(scale.get(), frame.data, frame.linesize, 0, frame.height, &rows, &stride);
-  return picture;
-}
 
 }  // namespace
 
@@ -61,7 +48,10 @@ Bitmap StillAt(const std::string& path, double seconds) {
   }
   if (!past && avcodec_send_packet(decoder.get(), nullptr) >= 0) take();
   if (!found) throw Error(err::kComponentFailed, "no picture could be read from " + path, kSource);
-  return ToBitmap(*kept);
+  ffmpeg::ScaleContext scale;
+  std::optional<Bitmap> picture = ffmpeg::FramePicture(*kept, kept->width, kept->height, scale);
+  if (!picture) throw Error(err::kComponentFailed, "cannot convert the picture", kSource);
+  return std::move(*picture);
 }
 
 }  // namespace moviletta
