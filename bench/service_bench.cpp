@@ -5,11 +5,12 @@
 // the same conversion of the same file (their ratio), and the time from intake to the recipient's
 // mail accepted by a local mail drop (median of CONVERSIONS, default 3) against the conversion's
 // own time. Then the load of many small greetings (LOAD, default 1000, of 1 s each) handed to
-// `deliver` as mail servers do, two at a time for each node: two nodes into PostgreSQL and one
-// node into SQLite, greetings taken in per second and per second of CPU, and the 95th
-// percentile. Usage: service_bench [GREETINGS [CONVERSIONS [LOAD]]]
-#include <sys/resource.h>
+// `moviletta-deliver` as mail servers do, two at a time for each node, which hands them to the
+// nodes running here: two nodes on PostgreSQL and one node on SQLite, greetings taken in per
+// second and per second of the machine's CPU (the nodes', the database server's and deliver's),
+// and the 95th percentile. Usage: service_bench [GREETINGS [CONVERSIONS [LOAD]]]
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -39,11 +40,14 @@ double Percentile(std::vector<double> values, double share) {
   return values[std::min(values.size() - 1, static_cast<std::size_t>(share * values.size()))];
 }
 
-double ChildrenCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_CHILDREN, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+// The CPU time the whole machine has spent (every process: the nodes, the database server,
+// deliver), in seconds.
+double MachineCpuSeconds() {
+  std::ifstream stat("/proc/stat");
+  std::string cpu;
+  double user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0;
+  stat >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq;
+  return (user + nice + system + irq + softirq) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 // `count` mails (made by `mail_file(n)`) handed to deliver by `streams` streams at once (a mail
@@ -54,7 +58,7 @@ void Load(const char* name, int streams_in_all, int count, const std::string& da
   for (int n = 0; n < count; ++n) files.push_back(mail_file(n));
   std::vector<double> times(static_cast<std::size_t>(count));
   std::atomic<int> next{0}, failed{0};
-  const double cpu_before = ChildrenCpuSeconds();
+  const double cpu_before = MachineCpuSeconds();
   const double wall = bench::Seconds([&] {
     std::vector<std::thread> streams;
     for (int s = 0; s < streams_in_all; ++s)
@@ -72,13 +76,14 @@ void Load(const char* name, int streams_in_all, int count, const std::string& da
       });
     for (std::thread& stream : streams) stream.join();
   });
-  const double cpu = ChildrenCpuSeconds() - cpu_before;
+  const double cpu = MachineCpuSeconds() - cpu_before;
   for (const std::string& file : files) fs::remove(file);
   std::printf(
-      "  %s: %d greetings in %.1f s: %.1f a second, %.1f a CPU second; 95th percentile %.0f ms"
-      "%s\n",
-      name, count, wall, count / wall, count / cpu, Percentile(times, 0.95) * 1000,
-      failed ? " (some failed)" : "");
+      "  %s: %d greetings in %.1f s: %.1f a second, %.1f a second of a core (%.0f%% of %ld "
+      "cores busy); 95th percentile %.0f ms%s\n",
+      name, count, wall, count / wall, count / cpu,
+      100 * cpu / wall / sysconf(_SC_NPROCESSORS_ONLN), sysconf(_SC_NPROCESSORS_ONLN),
+      Percentile(times, 0.95) * 1000, failed ? " (some failed)" : "");
 }
 
 }  // namespace
@@ -197,8 +202,18 @@ int main(int argc, char** argv) {
                                  " --site greetings.test FPS=15 > /dev/null";
     if (std::system(settings.c_str()) != 0) return std::fprintf(stderr, "no site\n"), 1;
   }
-  Load("two nodes on PostgreSQL, two streams each", 4, load, pg_data, url, small_file);
-  Load("one node on SQLite, two streams", 2, load, lite_data, "", small_file);
+  {
+    const std::vector<std::string> options = {"--no-work", "--site", "greetings.test", "--database",
+                                              url};
+    testing::GreetingsProcess first(pg_data, options), second(pg_data, options);
+    if (!first.port || !second.port) return std::fprintf(stderr, "no PostgreSQL node\n"), 1;
+    Load("two nodes on PostgreSQL, two streams each", 4, load, pg_data, url, small_file);
+  }
+  {
+    testing::GreetingsProcess node(lite_data, {"--no-work", "--site", "greetings.test"});
+    if (!node.port) return std::fprintf(stderr, "no SQLite node\n"), 1;
+    Load("one node on SQLite, two streams", 2, load, lite_data, "", small_file);
+  }
   fs::remove_all(folder);
   return 0;
 }

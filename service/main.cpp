@@ -29,6 +29,7 @@
 #include "moviletta/common/error.h"
 #include "moviletta/common/file_write.h"
 #include "service/intake/intake.h"
+#include "service/intake/intake_door.h"
 #include "service/jobs/worker.h"
 #include "service/store/postgres_store.h"
 #include "service/store/sqlite_store.h"
@@ -230,14 +231,19 @@ int Serve(const Options& options) {
     return 1;
   }
   MakeSite(*store, options.site.empty() ? host + ":" + std::to_string(port) : options.site);
+  // Mails from `moviletta-deliver` on this host, taken in with this process's connection.
+  IntakeDoor door(*greetings, options.data, clock);
+  door.Open();
   std::thread signal_watch([&] {
     int signal = 0;
     sigwait(&signals, &signal);
+    door.Close();  // new mails go to another node, or are taken in by deliver itself
     server.stop();
   });
   if (!options.no_work) worker.Start();
   std::cout << "READY " << port << std::endl;
   server.listen_after_bind();
+  door.Close();
   worker.Stop();
   if (signal_watch.joinable()) {
     pthread_kill(signal_watch.native_handle(), SIGTERM);  // ended by something else: free it

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "service/intake/door_file.h"
 #include "service/intake/greeting_text.h"
 #include "service/intake/mail_reader.h"
 #include "service/store/greetings.h"
@@ -24,7 +25,7 @@ struct IntakeOutcome {
 };
 
 struct IntakeLimits {
-  std::size_t mail_bytes = std::size_t{64} << 20;
+  std::size_t mail_bytes = kMailBytesLimit;
   double video_seconds = 600;
   MailLimits mail;
   GreetingLimits greeting;
