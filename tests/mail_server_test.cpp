@@ -53,7 +53,7 @@ class MailServerTest : public ::testing::Test {
         data, std::vector<std::string>{"--database", url, "--relay", "smtp://" + relay.host()});
     ASSERT_GT(node->port, 0);
     mta = std::make_unique<MailServer>(
-        std::vector<std::string>{MOVILETTA_GREETINGS_BINARY, "deliver", "--data", data,
+        std::vector<std::string>{MOVILETTA_DELIVER_BINARY, "--data", data,
                                  "--database", url, "--recipient", "${recipient}"});
     ASSERT_TRUE(mta->started()) << mta->Log();
   }

@@ -3,8 +3,8 @@
 # One greeting end to end: the studio on the synthetic camera, driven over the host's own HTTP
 # interface as its page would (load a skin, record, play back, send a greeting and a mobile
 # e-mail), the site's mail server (Postfix on loopback where this runs as root) handing both mails
-# to the greeting service (moviletta-greetings deliver), which makes an MP4 of each and mails
-# their recipients through a local mail drop. Prints the events as they happen, the watch pages,
+# to the greeting service (through moviletta-deliver, to the running service), which makes an MP4
+# of each and mails their recipients through a local mail drop. Prints the events as they happen, the watch pages,
 # what ffprobe finds in their video and the recipients' mails. Exits 0 only when both greetings
 # reached their recipients with an H.264 and AAC video of the take's length (within a frame). Called by ./run demo.
 set -eu
@@ -59,7 +59,7 @@ if [ -z "$MTA" ]; then
   # No mail server of our own: the mail drop's mails are handed over as a mail server would.
   wait_for 20 studio_mails || true
   for part in "$DEMO"/mail/*.parts/Moviletta.jpg; do
-    "$GREETINGS_BIN" deliver --data "$SERVICE_DATA" --recipient drop@greetings.test \
+    "$DELIVER_BIN" --data "$SERVICE_DATA" --recipient drop@greetings.test \
       < "${part%.parts/Moviletta.jpg}.eml" || true
   done
 fi

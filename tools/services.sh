@@ -53,22 +53,23 @@ if [ "${GREETINGS:-}" = service ]; then
   # The greeting service with its own database, serving the sample site's pages and the studio's
   # client script on its own origin.
   GREETINGS_BIN=$BUILD/service/moviletta-greetings
+  DELIVER_BIN=$BUILD/service/moviletta-deliver
   SERVICE_DATA=$DEMO/service
   free_port() {
     python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
   }
   SERVICE_PORT=$(free_port)
   SITE_HOST=127.0.0.1:$SERVICE_PORT
-  # The site's mail drop: a Postfix of the demo's own handing each mail to `deliver` where this
-  # runs as root (Postfix's master needs it); elsewhere the local mail drop, whose mails the demo
-  # hands to `deliver` itself. The service then runs as the pipe's user, nobody, and mails the
+  # The site's mail drop: a Postfix of the demo's own handing each mail to `moviletta-deliver`
+  # (which hands it to the running service) where this runs as root (Postfix's master needs it);
+  # elsewhere the local mail drop, whose mails the demo hands to `moviletta-deliver` itself. The service then runs as the pipe's user, nobody, and mails the
   # recipients through the local mail drop.
   MAIL_DROP_HOST=127.0.0.1:$MAIL_PORT
   MTA=""
   if [ "$(id -u)" = 0 ] && [ -x /usr/sbin/postfix ] && id postfix > /dev/null 2>&1; then
     MTA_PORT=$(free_port)
     chmod 711 "$DEMO"
-    MTA=$("$ROOT/tools/mta.sh" "$DEMO/mta" "$MTA_PORT" "$GREETINGS_BIN" deliver --data \
+    MTA=$("$ROOT/tools/mta.sh" "$DEMO/mta" "$MTA_PORT" "$DELIVER_BIN" --data \
       "$SERVICE_DATA" --recipient '${recipient}')
     PIDS="$PIDS $MTA"
     MAIL_DROP_HOST=127.0.0.1:$MTA_PORT

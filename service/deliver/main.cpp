@@ -107,7 +107,6 @@ int main(int argc, char** argv) {
   ::umask(077);
   ::signal(SIGPIPE, SIG_IGN);
   CLI::App app("Hands one mail of the mail drop to the greeting service.", "moviletta-deliver");
-  app.set_config("--config", "", "a file of option = value lines for the options below");
   std::string data, database, recipient, site;
   app.add_option("--data", data, "the service's data folder")->required();
   app.add_option("--database", database, "the database (for deliver, when no node answers)");

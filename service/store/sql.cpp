@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <unordered_map>
 
 #include "moviletta/common/error.h"
 #include "service/store/store_errors.h"
@@ -190,8 +191,12 @@ class PostgresSql : public SerialSql {
     return out;
   }
   Result Run(const std::string& sql, const std::vector<Value>& values) override {
-    // A connection that broke (the server restarted) is made again, outside a transaction.
-    if (PQstatus(connection_.get()) != CONNECTION_OK) PQreset(connection_.get());
+    // A connection that broke (the server restarted) is made again, outside a transaction; its
+    // prepared statements went with it.
+    if (PQstatus(connection_.get()) != CONNECTION_OK) {
+      PQreset(connection_.get());
+      prepared_.clear();
+    }
     std::vector<std::string> texts(values.size());
     std::vector<const char*> pointers(values.size());
     for (std::size_t i = 0; i < values.size(); ++i) {
@@ -201,10 +206,13 @@ class PostgresSql : public SerialSql {
         texts[i] = *text;
       pointers[i] = std::holds_alternative<std::nullptr_t>(values[i]) ? nullptr : texts[i].c_str();
     }
-    const std::string numbered = Numbered(sql);
+    const int count = static_cast<int>(values.size());
+    const std::string* name = Prepared(sql, count);
     const std::unique_ptr<PGresult, void (*)(PGresult*)> result(
-        PQexecParams(connection_.get(), numbered.c_str(), static_cast<int>(values.size()), nullptr,
-                     pointers.data(), nullptr, nullptr, 0),
+        name ? PQexecPrepared(connection_.get(), name->c_str(), count, pointers.data(), nullptr,
+                              nullptr, 0)
+             : PQexecParams(connection_.get(), Numbered(sql).c_str(), count, nullptr,
+                            pointers.data(), nullptr, nullptr, 0),
         PQclear);
     const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
@@ -228,7 +236,22 @@ class PostgresSql : public SerialSql {
     return out;
   }
 
+  // The name of `sql` prepared on this connection (parsed and planned by the server once), or
+  // nothing where it cannot be: the statement then runs unprepared, and fails there if it must.
+  const std::string* Prepared(const std::string& sql, int count) {
+    if (const auto known = prepared_.find(sql); known != prepared_.end()) return &known->second;
+    if (prepared_.size() >= kMostPrepared) return nullptr;
+    std::string name = "s" + std::to_string(prepared_.size());
+    const std::unique_ptr<PGresult, void (*)(PGresult*)> made(
+        PQprepare(connection_.get(), name.c_str(), Numbered(sql).c_str(), count, nullptr),
+        PQclear);
+    if (!made || PQresultStatus(made.get()) != PGRES_COMMAND_OK) return nullptr;
+    return &prepared_.emplace(sql, std::move(name)).first->second;
+  }
+
+  static constexpr std::size_t kMostPrepared = 256;
   std::unique_ptr<PGconn, void (*)(PGconn*)> connection_;
+  std::unordered_map<std::string, std::string> prepared_;  // statement text: its name
 };
 
 }  // namespace
