@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -104,11 +103,8 @@ int main(int argc, char** argv) {
   std::printf("the studio's mail: %.1f MB\n", mail.size() / 1e6);
   // Each greeting its own mail: its Message-ID differs.
   const auto mail_number = [&](int n) {
-    const std::string file = (folder / ("mail-" + std::to_string(n) + ".eml")).string();
-    std::ofstream(file, std::ios::binary) << std::regex_replace(
-        mail, std::regex("Message-ID: <"), "Message-ID: <" + std::to_string(n) + ".",
-        std::regex_constants::format_first_only);
-    return file;
+    return testing::WriteAsAnotherMail(mail, std::to_string(n),
+                                       (folder / ("mail-" + std::to_string(n) + ".eml")).string());
   };
 
   {
@@ -185,11 +181,8 @@ int main(int argc, char** argv) {
       studio + "-small", "A greeting",
       testing::MessageDocument("Ann", "ann@example.com", "Bob,555,bob@example.com", "Hello"));
   const auto small_file = [&](int n) {
-    const std::string file = (folder / ("small-" + std::to_string(n) + ".eml")).string();
-    std::ofstream(file, std::ios::binary) << std::regex_replace(
-        small, std::regex("Message-ID: <"), "Message-ID: <small" + std::to_string(n) + ".",
-        std::regex_constants::format_first_only);
-    return file;
+    return testing::WriteAsAnotherMail(small, "small" + std::to_string(n),
+                                       (folder / ("small-" + std::to_string(n) + ".eml")).string());
   };
   testing::PostgresServer postgres;
   const std::string url = postgres.NewDatabase();

@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <thread>
 
 #include "service/intake/door_file.h"
@@ -33,11 +32,8 @@ class DeliverDoorTest : public ::testing::Test {
 
   // The studio's mail as greeting number `n`, in a file.
   std::string MailFile(int n) const {
-    const std::string file = folder_ + "/mail-" + std::to_string(n) + ".eml";
-    std::ofstream(file, std::ios::binary) << std::regex_replace(
-        mail_, std::regex("Message-ID: <", std::regex::icase),
-        "Message-ID: <" + std::to_string(n) + ".", std::regex_constants::format_first_only);
-    return file;
+    return WriteAsAnotherMail(mail_, std::to_string(n),
+                              folder_ + "/mail-" + std::to_string(n) + ".eml");
   }
 
   // How many greetings the service keeps.

@@ -10,7 +10,6 @@
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -62,11 +61,8 @@ class ServiceNodesTest : public ::testing::Test {
 
   // The studio's mail as greeting number `n`: a Message-ID of its own, in a file.
   std::string MailFile(int n) const {
-    const std::string file = folder_ + "/mail-" + std::to_string(n) + ".eml";
-    std::ofstream(file, std::ios::binary) << std::regex_replace(
-        mail_, std::regex("Message-ID: <", std::regex::icase),
-        "Message-ID: <" + std::to_string(n) + ".", std::regex_constants::format_first_only);
-    return file;
+    return WriteAsAnotherMail(mail_, std::to_string(n),
+                              folder_ + "/mail-" + std::to_string(n) + ".eml");
   }
 
   std::string folder_ =
@@ -152,9 +148,7 @@ TEST_F(ServiceNodesTest, AKilledNodesJobIsTakenOverAndAStoppedNodeGivesItsJobBac
     ASSERT_TRUE(relay.WaitForMail(2, 60s)) << "Bob's mail and Ann's copy";
     EXPECT_GT(std::chrono::steady_clock::now() - killed, 2s) << "not before the lease ran out";
   }
-  std::ofstream(folder_ + "/third.eml", std::ios::binary)
-      << std::regex_replace(long_mail, std::regex("Message-ID: <", std::regex::icase),
-                            "Message-ID: <third.", std::regex_constants::format_first_only);
+  WriteAsAnotherMail(long_mail, "third", folder_ + "/third.eml");
   GreetingsProcess stopping(data_, with({"--drain", "0"}));
   ASSERT_EQ(DeliverFile(data_, folder_ + "/third.eml", {"--database", url}), 0);
   ASSERT_TRUE(ConversionStarts(data_, 10s));
