@@ -117,6 +117,14 @@ TEST_F(DeliverDoorTest, WhereNoNodeAnswersDeliverTakesTheMailItself) {
   EXPECT_EQ(DeliverFile(data_, MailFile(4), unusable_), 75) << "deliver's database is away";
   other.stop();
   listening.join();
+
+  // A node that starts takes the doors of the nodes gone away.
+  GreetingsProcess next(data_, {"--no-work", "--site", "greetings.test"});
+  ASSERT_GT(next.port, 0);
+  const std::vector<service::Door> doors = service::DoorsOfThisHost(data_);
+  ASSERT_EQ(doors.size(), 1u);
+  EXPECT_NE(doors[0].port, port);
+  EXPECT_EQ(DeliverFile(data_, MailFile(4), unusable_), 0) << "taken by the new node";
 }
 
 }  // namespace

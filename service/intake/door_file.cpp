@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -39,6 +40,7 @@ std::vector<Door> DoorsOfThisHost(const std::string& data) {
     if (!entry.path().filename().string().starts_with(prefix)) continue;
     Door door;
     door.file = entry.path().string();
+    door.pid = std::strtol(entry.path().filename().c_str() + prefix.size(), nullptr, 10);
     std::ifstream in(door.file);
     if (in >> door.port >> door.token && door.port > 0 && door.port < 65536)
       doors.push_back(std::move(door));

@@ -15,6 +15,7 @@ struct Door {
   int port = 0;
   std::string token;
   std::string file;  // where it was read from
+  long pid = 0;      // the node's process, as the file's name says
 };
 
 // The folder of the doors of the data folder `data`.

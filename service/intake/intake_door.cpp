@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "service/intake/intake_door.h"
 
+#include <signal.h>
 #include <sodium.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <iostream>
 
@@ -52,6 +54,12 @@ void IntakeDoor::Open() {
     throw Error(75, "the door for mails stopped listening at once", kSource);
   }
   MakeOwnFolder(DoorFolder(data_), kSource);
+  // The doors of this host's nodes that are gone (killed: they could not take theirs away).
+  for (const Door& door : DoorsOfThisHost(data_))
+    if (door.pid > 0 && ::kill(static_cast<pid_t>(door.pid), 0) != 0 && errno == ESRCH) {
+      std::error_code ignored;
+      std::filesystem::remove(door.file, ignored);
+    }
   file_ = DoorFileOfThisProcess(data_);
   WriteFileWhole(file_, DoorText({port_, token_, file_}), kSource, false, true);
 }

@@ -27,8 +27,8 @@ class IntakeDoor {
   IntakeDoor(const IntakeDoor&) = delete;
   IntakeDoor& operator=(const IntakeDoor&) = delete;
 
-  // Listens on a free loopback port and puts the door's file in place. Throws moviletta::Error
-  // when it cannot.
+  // Listens on a free loopback port and puts the door's file in place; the files of this host's
+  // nodes that are gone are taken away. Throws moviletta::Error when it cannot.
   void Open();
   // Takes the door's file away (new mails go to another node or are taken in by
   // `moviletta-deliver` itself), lets the mails under way end and stops listening. Again: nothing.
