@@ -15,8 +15,8 @@ namespace moviletta::service {
 // its mail server gives it, so that each mail is taken in by a running node (its libraries loaded,
 // its database connection open) instead of a program started for it. A mail is POSTed to
 // /mail?recipient=R&site=S with the door's token in kDoorTokenHeader; the answer is 200 with
-// "<exit status> <reason>" (as `deliver` would end), 403 for a wrong token. The door's file (see
-// Door) is in place while it is open.
+// "<exit status> <reason>" (as `deliver` would end), 403 for a wrong token (before the mail is
+// read). The door's file (see Door) is in place while it is open.
 //
 // Threads: Open and Close on any one thread; mails are taken on the listener's threads, each with
 // an Intake of its own over `greetings`, which serialises its calls.
