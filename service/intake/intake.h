@@ -36,7 +36,8 @@ struct IntakeLimits {
 // `data/media/<token>`, then its records committed) with a job to make its video for every
 // screen. The same mail handed over twice makes one greeting.
 //
-// Threads: one mail at a time per Intake (the `deliver` command makes one per mail).
+// Threads: one mail at a time per Intake (the `deliver` command and a node's IntakeDoor make one
+// per mail).
 class Intake {
  public:
   Intake(Greetings& greetings, std::filesystem::path data, Clock clock, IntakeLimits limits = {});

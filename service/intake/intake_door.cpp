@@ -52,6 +52,8 @@ void IntakeDoor::Open() {
       server_.listen_after_bind();
     } catch (const std::exception& e) {
       std::cerr << "moviletta-greetings: the door for mails failed: " << e.what() << "\n";
+    } catch (...) {
+      std::cerr << "moviletta-greetings: the door for mails failed\n";
     }
     listening_ended_ = true;
   });
