@@ -4,11 +4,10 @@
 // stays in Postfix's queue until it can, what can never be a greeting goes back with the reason;
 // and greetings sent one after another all arrive once through killed nodes, a database away and
 // a full disk.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <httplib.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
