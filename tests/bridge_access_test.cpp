@@ -20,6 +20,7 @@
 #include "host/access/secret.h"
 #include "host/access/site_consent.h"
 #include "tests/fixtures/bridge_harness.h"
+#include "tests/fixtures/raw_request.h"
 
 namespace moviletta::testing {
 namespace {
@@ -87,30 +88,6 @@ TEST_F(BridgeTest, EveryoneButTheHostsOwnPageIsKeptOut) {
   EXPECT_EQ(Call("Miror", json::array(), "get"), (json{{"value", false}})) << "state untouched";
   EXPECT_EQ(Call("Miror", json::array({true}), "put"), (json{{"value", nullptr}}));
   EXPECT_EQ(Call("Miror", json::array(), "get"), (json{{"value", true}}));
-}
-
-// Sends `head` (a request line and headers, without the blank line) and whatever `body` holds
-// over a raw connection, then returns what the server answered within a second: the gate must
-// answer from the headers alone, before any promised body arrives.
-std::string RawRequest(int port, const std::string& head, const std::string& body = "") {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return "";
-  const std::string request = head + "\r\n\r\n" + body;
-  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) return "";
-  timeval limit{1, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  std::string answer;
-  char buffer[4096];
-  for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
-    answer.append(buffer, static_cast<std::size_t>(got));
-    if (answer.find("\r\n\r\n") != std::string::npos) break;
-  }
-  ::close(fd);
-  return answer;
 }
 
 // The ports are shared by every account of the computer: another user's process gets nothing

@@ -1,11 +1,7 @@
 // What a mail server runs for each mail, moviletta-deliver: a node running on this host takes the
 // mail in through its door; where none answers, deliver takes it in itself.
-#include <arpa/inet.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +11,7 @@
 
 #include "service/intake/door_file.h"
 #include "tests/fixtures/greetings_process.h"
+#include "tests/fixtures/raw_request.h"
 #include "tests/fixtures/recordings.h"
 #include "tests/fixtures/studio_mails.h"
 
@@ -23,26 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// What the server at `port` on 127.0.0.1 answers to `request` (its head only), within 10 s.
-std::string AnswerWithoutBody(int port, const std::string& request) {
-  const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const timeval limit{10, 0};
-  ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  std::string answer;
-  if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::send(socket, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
-    char buffer[4096];
-    const ssize_t got = ::recv(socket, buffer, sizeof buffer, 0);
-    if (got > 0) answer.assign(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(socket);
-  return answer;
-}
 
 class DeliverDoorTest : public ::testing::Test {
  protected:
@@ -112,9 +89,8 @@ TEST_F(DeliverDoorTest, ANodeOnThisHostTakesTheMailsThroughItsDoor) {
   // A caller without the token is answered before its mail is read: it announces a large one
   // and sends none of it.
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(AnswerWithoutBody(doors[0].port,
-                              "POST /mail HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                              "Content-Length: 60000000\r\n\r\n")
+  EXPECT_EQ(RawRequest(doors[0].port,
+                       "POST /mail HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 60000000")
                 .substr(0, 12),
             "HTTP/1.1 403");
   EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
